@@ -1,0 +1,38 @@
+#!/bin/bash
+# Everything `make test` runs: the normal build with every test, the unit tests
+# again under AddressSanitizer + UndefinedBehaviorSanitizer, and each fuzz
+# target for a bounded time. Any failure or sanitizer report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-2}
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+
+echo "== build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build -j"$JOBS"
+echo "== tests"
+(cd build && ctest --output-on-failure -j"$JOBS")
+
+echo "== unit tests under ASan + UBSan"
+cmake -S . -B build-asan -DVORNA_SANITIZE=ON -DVORNA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
+cmake --build build-asan -j"$JOBS" --target vorna_tests
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ./vorna_tests --gtest_brief=1)
+
+echo "== fuzz targets, ${FUZZ_SECONDS}s each"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DVORNA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build-fuzz -j"$JOBS"
+for src in fuzz/*.cpp; do
+  name=$(basename "$src" .cpp)
+  work=$(mktemp -d)
+  # Start from the kept corpus; new inputs go to the scratch copy only.
+  [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$work/"
+  echo "-- $name"
+  ./build-fuzz/"$name" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+      -artifact_prefix="build-fuzz/$name-" "$work" 2>&1 | tail -n 4
+  status=${PIPESTATUS[0]}
+  rm -rf "$work"
+  [ "$status" = 0 ] || { echo "fuzz target $name failed"; exit 1; }
+done
+echo "all tests passed"

@@ -1,0 +1,3 @@
+#include "ui/frame.h"
+
+int fadeCounter = 0;
