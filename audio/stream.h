@@ -1,0 +1,12 @@
+#pragma once
+// The real-time output stream. The only part of the program that knows the
+// audio library; everything else goes through the sequencer.
+#include <string>
+
+// Opens and starts the stream for a driver value ("dsound" = the platform's
+// default back end; "pulse", "alsa", "jack"; "none" = no sound). On any
+// failure prints one line on standard error and returns false: the program
+// runs on without sound.
+bool startAudio(const std::string& driver, unsigned bufferFrames);
+// Stops and closes the stream, if one is open.
+void stopAudio();
