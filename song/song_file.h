@@ -1,5 +1,6 @@
 #pragma once
 // Song files: name + ".vorna" = 12-byte header, packed length, packed image.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,3 +13,7 @@ void applySongImage(const uint8_t* image);
 // Both report on the message line; both return whether they succeeded.
 bool saveSong(const std::string& name);
 bool loadSong(const std::string& name);
+
+// The load of a whole song file already in memory: the same checks, effects
+// and messages as loadSong; name is used only for the messages and songName.
+bool loadSongFromBytes(const std::string& name, const uint8_t* data, std::size_t size);
