@@ -1,0 +1,121 @@
+#include "app/main_loop.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+#include "app/scancode.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/frame.h"
+#include "ui/status.h"
+
+bool running = false;
+bool keyHeld = false;
+KeyRecord heldKey;
+int repeatCount = 0;
+uint32_t tickMark = 0;
+SDL_Surface* screen = nullptr;
+
+static uint32_t sdlNow() { return SDL_GetTicks(); }
+
+static void sdlDraw() {
+    drawFrame(screen);
+    SDL_Flip(screen);
+}
+
+static void sdlSleep(uint32_t ms) { SDL_Delay(ms); }
+
+// One decimal line per key-down, flushed at once so a reader sees it live.
+static void printScanCode(int scanCode) {
+    std::printf("%d\n", scanCode);
+    std::fflush(stdout);
+}
+
+const LoopIo sdlLoopIo = {sdlNow, SDL_PollEvent, dispatchKey, sdlDraw, sdlSleep, printScanCode};
+LoopIo loopIo = sdlLoopIo;
+
+void startLoop() {
+    running = true;
+    tickMark = loopIo.now();
+    keyHeld = false;
+    repeatCount = 0;
+}
+
+void handleEvent(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_KEYDOWN: {
+        const SDL_keysym& k = event.key.keysym;
+        // A newer key-down replaces the held key.
+        heldKey.scanCode = setOneScanCode(k.scancode);
+        heldKey.symbol = k.sym;
+        heldKey.modifiers = k.mod;
+        heldKey.unicode = k.unicode;
+        loopIo.echo(heldKey.scanCode);
+        keyHeld = true;
+        repeatCount = 0;
+        break;
+    }
+    case SDL_KEYUP:
+        // Only the release of the held key stops its repeat.
+        if (event.key.keysym.sym == heldKey.symbol) {
+            keyHeld = false;
+            repeatCount = 0;
+        }
+        break;
+    case SDL_QUIT:
+        running = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void runTick() {
+    SDL_Event event;
+    while (loopIo.poll(&event)) handleEvent(event);
+    // At once, then after 440 ms, then every 40 ms.
+    if (keyHeld && (repeatCount == 0 ||
+                    (repeatCount > RepeatDelayTicks && repeatCount % RepeatEveryTicks == 0)))
+        loopIo.act();
+    if (statusTimer >= 1) --statusTimer;
+    fadeCounter += 2;
+    ++repeatCount;
+    tickMark += TickMs;
+}
+
+int runDueTicks(uint32_t frameStart) {
+    // Compared against the frame's start, so time spent blocked inside a
+    // tick (export, save, prompt) is made up by back-to-back ticks next frame.
+    int ran = 0;
+    while (static_cast<uint32_t>(frameStart - tickMark) > TickMs) {
+        runTick();
+        ++ran;
+    }
+    return ran;
+}
+
+void runFrame() {
+    const uint32_t frameStart = loopIo.now();
+    runDueTicks(frameStart);
+    loopIo.draw();
+    const uint32_t elapsed = loopIo.now() - frameStart;
+    if (elapsed < FrameMs) loopIo.sleep(FrameMs - elapsed);
+}
+
+void runMainLoop() {
+    do runFrame();
+    while (running);
+}
+
+bool autosaveIfModified() {
+    if (!songModified) return false;
+    static const char* const name = "AUTOSAVE";
+    if (!saveSong(name)) {
+        std::fprintf(stderr, "could not save the changed song to %s.vorna\n", name);
+        return false;
+    }
+    std::printf("song saved to %s.vorna\n", name);
+    std::fflush(stdout);
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The main loop: fixed 10 ms ticks (input, auto-repeat, timers) with catch-up,
+// then one frame paced to 16 ms. Time, events, drawing and the key action
+// come through loopIo, so a test can drive the loop with a fake clock.
+#include <cstdint>
+
+#include "app/keys.h"
+
+struct SDL_Surface;
+union SDL_Event;
+
+extern bool running;           // app/main_loop.cpp: the loop repeats while set
+extern bool keyHeld;           // app/main_loop.cpp: heldKey is down and acts on repeat
+extern KeyRecord heldKey;      // app/main_loop.cpp: the last key pressed
+extern int repeatCount;        // app/main_loop.cpp: ticks since heldKey went down
+extern uint32_t tickMark;      // app/main_loop.cpp: time of the last tick, +10 per tick
+extern SDL_Surface* screen;    // app/main_loop.cpp: the window surface
+
+constexpr uint32_t TickMs = 10;
+constexpr uint32_t FrameMs = 16;
+constexpr int RepeatDelayTicks = 40;  // first repeat at 44 ticks, then every 4
+constexpr int RepeatEveryTicks = 4;
+
+// What the loop uses of the outside world. Defaults: SDL's clock and event
+// queue, dispatchKey, drawFrame + SDL_Flip, SDL_Delay, and the scan code
+// written to standard output.
+struct LoopIo {
+    uint32_t (*now)();
+    int (*poll)(SDL_Event* event);
+    void (*act)();
+    void (*draw)();
+    void (*sleep)(uint32_t ms);
+    void (*echo)(int scanCode);
+};
+extern LoopIo loopIo;       // app/main_loop.cpp
+extern const LoopIo sdlLoopIo;  // app/main_loop.cpp: the defaults above
+
+// Clears the loop state for a new run: running set, no key held,
+// tickMark = now.
+void startLoop();
+// Handles one polled event (key-down, key-up, quit; others ignored).
+void handleEvent(const SDL_Event& event);
+// One tick: poll all events, auto-repeat, timers, counters, tickMark += 10.
+void runTick();
+// Runs every tick due at frameStart; returns how many ran.
+int runDueTicks(uint32_t frameStart);
+// One pass: due ticks, the frame, the pacing delay.
+void runFrame();
+// Passes until running is cleared.
+void runMainLoop();
+
+// When the song changed since it was last loaded or saved, writes it to
+// AUTOSAVE.vorna and says so on standard output. Returns whether it saved.
+bool autosaveIfModified();
