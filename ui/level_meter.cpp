@@ -1,0 +1,21 @@
+#include <cmath>
+
+#include "audio/sequencer.h"
+#include "ui/draw.h"
+#include "ui/palette.h"
+#include "ui/panels.h"
+
+void drawLevelMeter(SDL_Surface* screen) {
+    drawLine(screen, 558, 90, 558, 471, palette[frameColour]);
+    drawLine(screen, 636, 90, 636, 471, palette[frameColour]);
+    drawLine(screen, 558, 90, 636, 90, palette[frameColour]);
+    drawLine(screen, 558, 471, 636, 471, palette[frameColour]);
+    fillRect(screen, 559, 91, 77, 380, palette[panel]);
+
+    // The bar grows up from y 471. A level above 1 reaches past the meter and
+    // is cut at the screen's top by the fill; the bound keeps the int conversion defined.
+    double v = outputLevel.load() * 380.0;
+    if (!std::isfinite(v) || v <= 0.0) return;
+    if (v > 100000.0) v = 100000.0;
+    fillRect(screen, 559, int(472.0 - v), 77, int(v), palette[textDim]);
+}

@@ -1,0 +1,29 @@
+// The order list column right of the pattern view.
+#include "song/song.h"
+#include "ui/draw.h"
+#include "ui/palette.h"
+#include "ui/panels.h"
+
+void drawOrderList(SDL_Surface* screen) {
+    drawLine(screen, 539, 77, 539, 471, palette[frameColour]);
+    drawLine(screen, 553, 85, 553, 471, palette[frameColour]);
+    drawLine(screen, 636, 77, 636, 85, palette[frameColour]);
+    drawLine(screen, 539, 77, 636, 77, palette[frameColour]);
+    drawLine(screen, 539, 85, 636, 85, palette[frameColour]);
+    drawLine(screen, 539, 471, 553, 471, palette[frameColour]);
+
+    const bool focused = cursorChannel < 0;
+    fillRect(screen, 540, 78, 96, 7, palette[focused ? panelLit : panel]);
+    drawText(screen, palette[textBright], 541, 79, "ORDER(CTRL+TAB)");
+
+    const int pos = orderPos;
+    fillRect(screen, 540, 86 + 6 * pos, 13, 7, palette[panel]);
+    if (focused) fillRect(screen, 540 + 6 * (cursorColumn & 1), 86 + 6 * pos, 7, 7, palette[cursorColour]);
+
+    for (int k = 0; k < OrderSlots; ++k) {
+        const int value = song.orders[k];
+        // Every byte a file can hold has a text; anything else is shown as unknown.
+        const char* chars = value == OrderEmpty ? ".." : (value >= 0 && value <= 255) ? hexByteText + 2 * value : "??";
+        drawChars(screen, chars, 2, 541, 87 + 6 * k, palette[textBright]);
+    }
+}

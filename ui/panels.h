@@ -1,0 +1,10 @@
+#pragma once
+// The screen sections, each drawn whole every frame over the background fill.
+struct SDL_Surface;
+
+void drawScopes(SDL_Surface* screen);       // ui/scopes.cpp: eight channel oscilloscopes, y 20..70
+void drawPatternView(SDL_Surface* screen);  // ui/pattern_view.cpp: the 64-row grid, x 106..534
+void drawParameters(SDL_Surface* screen);   // ui/parameters.cpp: speed and octave, x 3..101, y 77..113
+void drawMenu(SDL_Surface* screen);         // ui/menu.cpp: the function-key legend, y 118..186
+void drawOrderList(SDL_Surface* screen);    // ui/order_list.cpp: the 64 order slots, x 539..553
+void drawLevelMeter(SDL_Surface* screen);   // ui/level_meter.cpp: output level bar, x 558..636

@@ -1,0 +1,75 @@
+// The pattern grid: row numbers, frame, channel headers, the current-row bar,
+// the cursor box and the cell texts of the current pattern.
+#include "song/song.h"
+#include "ui/draw.h"
+#include "ui/palette.h"
+#include "ui/panels.h"
+
+static int channelX(int c) { return 122 + 50 * c; }
+static int rowTextY(int r) { return 87 + 6 * r; }
+
+// The row numbers of one side, beat rows brighter.
+static void drawRowNumbers(SDL_Surface* screen, int x) {
+    for (int r = 0; r < RowsPerPattern; ++r)
+        drawChars(screen, hexByteText + 2 * r, 2, x, rowTextY(r), palette[r % 4 == 0 ? beatColour : textDim]);
+}
+
+// One cell's eight characters. Values a song file can carry but the editor
+// never makes show as question marks rather than reading past a table.
+static void drawCell(SDL_Surface* screen, const Cell& cell, int x, int y) {
+    const int note = cell.note, volume = cell.volume, effect = cell.effect, param = cell.effectParam;
+
+    const char* noteChars = note <= 0 ? "..." : note <= 255 ? noteText + 4 * note : "???";
+    drawChars(screen, noteChars, 3, x, y, palette[textBright]);
+
+    const char* volumeChars = volume <= 9 ? ".." : (volume >= 16 && volume <= 271) ? hexByteText + 2 * (volume - 16) : "??";
+    drawChars(screen, volumeChars, 2, x + 18, y, palette[volumeColour]);
+
+    const char* effectChars = effect <= 0 ? "." : effect <= 15 ? hexDigitText + effect : "?";
+    drawChars(screen, effectChars, 1, x + 30, y, palette[effectColour]);
+
+    const char* paramChars;
+    if (effect <= 0 && param <= 0)
+        paramChars = "..";
+    else if (param >= 0 && param <= 255)
+        paramChars = hexByteText + 2 * param;
+    else
+        paramChars = "??";
+    drawChars(screen, paramChars, 2, x + 36, y, palette[paramColour]);
+}
+
+void drawPatternView(SDL_Surface* screen) {
+    const int row = currentRow;
+    fillRect(screen, 107, 86, 13, 385, palette[panel]);
+    fillRect(screen, 107, 86 + 6 * row, 414, 7, palette[panel]);
+    if (cursorChannel >= 0) {
+        const int k = cursorColumn;
+        const int x = 121 + 50 * cursorChannel + (k == 0 ? 0 : 6 * k + 12);
+        fillRect(screen, x, 86 + 6 * row, k == 0 ? 19 : 7, 7, palette[cursorColour]);
+    }
+    drawRowNumbers(screen, 108);
+    fillRect(screen, 521, 86, 13, 385, palette[panel]);
+    drawRowNumbers(screen, 522);
+
+    drawLine(screen, 106, 77, 106, 471, palette[frameColour]);
+    drawLine(screen, 120, 77, 120, 471, palette[frameColour]);
+    drawLine(screen, 534, 77, 534, 471, palette[frameColour]);
+    drawLine(screen, 106, 85, 534, 85, palette[frameColour]);
+    drawLine(screen, 106, 77, 534, 77, palette[frameColour]);
+    drawLine(screen, 106, 471, 534, 471, palette[frameColour]);
+
+    // An empty order slot can leave the pattern number at 255: such a
+    // pattern has no cells and shows as empty.
+    const int pattern = currentPattern;
+    const bool patternValid = pattern >= 0 && pattern < PatternCount;
+    static const Cell emptyCell{};
+
+    for (int c = 0; c < ChannelCount; ++c) {
+        const int x = channelX(c);
+        drawLine(screen, x + 48, 77, x + 48, 471, palette[frameColour]);
+        fillRect(screen, x - 1, 78, 49, 7, palette[c == cursorChannel ? panelLit : panel]);
+        drawText(screen, palette[muted[c] ? panel : textBright], x, 79, "CHANNEL");
+        for (int r = 0; r < RowsPerPattern; ++r)
+            drawCell(screen, patternValid ? cellAt(c, pattern, r) : emptyCell, x, rowTextY(r));
+    }
+}
