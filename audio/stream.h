@@ -1,6 +1,7 @@
 #pragma once
 // The real-time output stream. The only part of the program that knows the
 // audio library; everything else goes through the sequencer.
+#include <cstdint>
 #include <string>
 
 // Opens and starts the stream for a driver value ("dsound" = the platform's
@@ -10,3 +11,9 @@
 bool startAudio(const std::string& driver, unsigned bufferFrames);
 // Stops and closes the stream, if one is open.
 void stopAudio();
+
+// What the running stream looks like (for the tests and soak runs).
+uint64_t streamBlocks();      // blocks the library has asked for since start-up
+uint64_t streamUnderflows();  // blocks the library flagged as late (output underflow)
+std::string streamBackend();  // "pulse", "alsa", "jack", ...; "" without a stream
+unsigned streamBlockFrames(); // frames per block as granted by the library; 0 without a stream

@@ -1,0 +1,345 @@
+// The real-time output stream: one mono stream of doubles at 44100 frames per
+// second, filled block by block by the sequencer on the library's thread.
+//
+//   1. State shared with the library's threads
+//   2. The callbacks: audio blocks, error reports
+//   3. Choosing the back end
+//   4. The watchdog: a stream that goes quiet without an error
+//   5. startAudio / stopAudio and the read-outs
+#include "audio/stream.h"
+
+#include <RtAudio.h>
+#include <dlfcn.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "audio/sequencer.h"
+#include "song/relaxed.h"
+
+// ---------------------------------------------------------------------------
+// 1. State shared with the library's threads
+
+static RtAudio* audio = nullptr;  // owned from a successful startAudio to stopAudio
+static std::string backendName;   // main thread only
+static unsigned grantedFrames = 0;
+
+static Relaxed<uint64_t> blocks{0};      // written by the audio thread alone
+static Relaxed<uint64_t> underflows{0};  // written by the audio thread alone
+static Relaxed<bool> started{false};     // from here on a stream error means the sound stopped
+static Relaxed<bool> closing{false};     // stopAudio runs: errors while closing are not news
+static Relaxed<bool> stopReported{false};
+static Relaxed<bool> failing{false};     // the back end lost its device: end the stream from its own thread
+
+// A failure reported through the error callback while opening or starting;
+// the callback may run on the library's thread, hence the lock (never taken
+// on the per-block path).
+static std::mutex openErrorLock;
+static std::string openError;
+
+// ---------------------------------------------------------------------------
+// 2. The callbacks
+
+static int audioCallback(void* out, void*, unsigned int nFrames, double, RtAudioStreamStatus status, void*) {
+    if (failing) return 2;  // abort: the library parks its thread instead of spinning on a dead device
+    if (status & RTAUDIO_OUTPUT_UNDERFLOW) underflows.store(underflows.load() + 1);
+    fillBlock(static_cast<double*>(out), nFrames);
+    blocks.store(blocks.load() + 1);
+    return 0;  // keep streaming
+}
+
+// Library messages can span lines; ours is always one.
+static std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    while (!text.empty() && text.front() == ' ') text.erase(text.begin());
+    return text;
+}
+
+static void reportStopped(const std::string& text) {
+    // Exports must no longer wait for a callback that will not come.
+    streamActive = false;
+    if (!stopReported.value.exchange(true)) {
+        std::fprintf(stderr, "audio: sound stopped: %s\n", oneLine(text).c_str());
+        std::fflush(stderr);
+    }
+}
+
+// Installed with the stream: the library then reports through here instead of
+// throwing or printing.
+static void streamError(RtAudioError::Type type, const std::string& text) {
+    if (closing) return;
+    bool warning = type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING;
+    if (!started) {
+        if (warning) return;  // probing chatter
+        std::lock_guard<std::mutex> hold(openErrorLock);
+        if (openError.empty()) openError = oneLine(text);
+        return;
+    }
+    if (!warning) {
+        failing = true;  // the library aborts the stream itself; make sure it stays ended
+        reportStopped(text);
+        return;
+    }
+    // A running stream hears of a lost server or device only as a "write
+    // error" warning, once per block, while the library's thread spins on the
+    // dead connection. An underrun is the one warning a healthy stream gives.
+    if (text.find("underrun") != std::string::npos) return;
+    failing = true;
+    reportStopped(text);
+}
+
+// The sound library's own diagnostics ("cannot find card '0'", ...) would
+// bury the one line we print; the handler is looked up at run time so that
+// this file needs neither its headers nor a link of its own.
+extern "C" {
+typedef void (*AlsaErrorHandler)(const char*, int, const char*, int, const char*, ...);
+static void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
+}
+static void quietAlsa() {
+    using SetHandler = int (*)(AlsaErrorHandler);
+    void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler");
+    if (symbol) reinterpret_cast<SetHandler>(symbol)(alsaQuiet);
+}
+
+// ---------------------------------------------------------------------------
+// 3. Choosing the back end
+
+struct NamedBackend {
+    const char* word;  // the value in conf/audio/driver.conf
+    RtAudio::Api api;
+};
+static const NamedBackend namedBackends[] = {
+    {"pulse", RtAudio::LINUX_PULSE},
+    {"alsa", RtAudio::LINUX_ALSA},
+    {"jack", RtAudio::UNIX_JACK},
+};
+
+static bool compiledIn(RtAudio::Api api) {
+    std::vector<RtAudio::Api> apis;
+    RtAudio::getCompiledApi(apis);
+    for (RtAudio::Api a : apis)
+        if (a == api) return true;
+    return false;
+}
+
+// A library object for the back end, quiet, or null when it has no output.
+static RtAudio* openBackend(RtAudio::Api api, std::string& why) {
+    RtAudio* candidate = new RtAudio(api);
+    candidate->showWarnings(false);
+    try {
+        if (candidate->getDeviceCount() == 0) {
+            why = "no output device found";
+        } else {
+            RtAudio::DeviceInfo info = candidate->getDeviceInfo(candidate->getDefaultOutputDevice());
+            if (info.outputChannels > 0) return candidate;
+            why = "the default device has no output channels";
+        }
+    } catch (RtAudioError& e) {
+        why = oneLine(e.getMessage());
+    }
+    delete candidate;
+    return nullptr;
+}
+
+// "dsound": the first compiled back end, in the library's own order of
+// preference, whose default device can play.
+static RtAudio* defaultBackend(std::string& why) {
+    std::vector<RtAudio::Api> apis;
+    RtAudio::getCompiledApi(apis);
+    std::string tried;
+    for (RtAudio::Api api : apis) {
+        if (api == RtAudio::RTAUDIO_DUMMY) continue;  // a back end that never plays
+        std::string ignored;
+        if (RtAudio* found = openBackend(api, ignored)) return found;
+        tried += (tried.empty() ? "" : ", ") + RtAudio::getApiName(api);
+    }
+    why = "no output device found on any back end (" + (tried.empty() ? std::string("none compiled in") : tried) + ")";
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// 4. The watchdog
+//
+// Some back ends end the stream without telling the error callback (the JACK
+// server shutting down closes the stream from the library's own thread). A
+// live stream asks for a block at least every 8192 / 44100 s, so a count that
+// stands still for seconds means the sound has stopped.
+
+static std::thread watchdog;
+static std::mutex watchLock;
+static std::condition_variable watchWake;
+static bool watchQuit = false;  // guarded by watchLock
+constexpr auto StallLimit = std::chrono::seconds(3);
+
+static void watchStream() {
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> hold(watchLock);
+    uint64_t lastCount = blocks;
+    Clock::time_point lastChange = Clock::now();
+    bool stalled = false;
+    while (!watchWake.wait_for(hold, std::chrono::milliseconds(250), [] { return watchQuit; })) {
+        uint64_t count = blocks;
+        Clock::time_point now = Clock::now();
+        if (count != lastCount) {
+            lastCount = count;
+            lastChange = now;
+            if (stalled && !failing) streamActive = true;  // it came back after all
+            stalled = false;
+        } else if (!stalled && !failing && now - lastChange > StallLimit) {
+            stalled = true;
+            reportStopped("the audio library stopped asking for sound");
+        }
+    }
+}
+
+static void startWatchdog() {
+    {
+        std::lock_guard<std::mutex> hold(watchLock);
+        watchQuit = false;
+    }
+    try {
+        watchdog = std::thread(watchStream);
+    } catch (std::exception&) {
+        // No thread: the stream still plays, only a silent stop goes unnoticed.
+    }
+}
+
+static void stopWatchdog() {
+    {
+        std::lock_guard<std::mutex> hold(watchLock);
+        watchQuit = true;
+    }
+    watchWake.notify_all();
+    if (watchdog.joinable()) watchdog.join();
+}
+
+// ---------------------------------------------------------------------------
+// 5. startAudio / stopAudio
+
+static bool giveUp(const std::string& name, const std::string& why) {
+    std::fprintf(stderr, "audio: %s: %s; running without sound\n", name.c_str(), why.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+// Closes and frees a stream that failed half-way; reports nothing.
+static void discard(RtAudio* failed) {
+    closing = true;
+    try {
+        if (failed->isStreamOpen()) failed->closeStream();
+    } catch (...) {
+    }
+    delete failed;
+    closing = false;
+}
+
+bool startAudio(const std::string& driver, unsigned bufferFrames) {
+    if (audio) return true;  // one stream per run
+    if (driver == "none") return false;
+
+    quietAlsa();
+    std::string name = driver;
+    std::string why;
+    RtAudio* chosen = nullptr;
+    try {
+        if (driver == "dsound") {
+            chosen = defaultBackend(why);
+            if (chosen) name = RtAudio::getApiName(chosen->getCurrentApi());
+        } else {
+            const NamedBackend* named = nullptr;
+            for (const NamedBackend& b : namedBackends)
+                if (driver == b.word) named = &b;
+            if (!named)
+                return giveUp(driver, "unknown driver (use dsound, pulse, alsa, jack or none)");
+            if (!compiledIn(named->api)) return giveUp(driver, "not built into the audio library");
+            chosen = openBackend(named->api, why);
+        }
+    } catch (RtAudioError& e) {
+        why = oneLine(e.getMessage());
+    } catch (std::exception& e) {
+        why = oneLine(e.what());
+    }
+    if (!chosen) return giveUp(name, why.empty() ? "no output device found" : why);
+
+    // Outside the range the configuration allows the library would either
+    // refuse or pick something unplayable.
+    if (bufferFrames < 16 || bufferFrames > 8192) bufferFrames = 512;
+
+    {
+        std::lock_guard<std::mutex> hold(openErrorLock);
+        openError.clear();
+    }
+    started = false;
+    stopReported = false;
+    failing = false;
+    try {
+        RtAudio::StreamParameters out;
+        out.deviceId = chosen->getDefaultOutputDevice();
+        out.nChannels = 1;  // mono
+        out.firstChannel = 0;
+        unsigned frames = bufferFrames;  // the library may round it
+        chosen->openStream(&out, nullptr, RTAUDIO_FLOAT64, SampleRate, &frames, &audioCallback,
+                           nullptr, nullptr, &streamError);
+        chosen->startStream();
+        // With an error callback installed the library reports a failed
+        // start through it instead of throwing.
+        std::string failed;
+        {
+            std::lock_guard<std::mutex> hold(openErrorLock);
+            failed = openError;
+        }
+        if (!failed.empty() || !chosen->isStreamRunning()) {
+            discard(chosen);
+            return giveUp(name, failed.empty() ? "the stream did not start" : failed);
+        }
+        grantedFrames = frames;
+    } catch (RtAudioError& e) {
+        discard(chosen);
+        return giveUp(name, oneLine(e.getMessage()));
+    } catch (std::exception& e) {
+        discard(chosen);
+        return giveUp(name, oneLine(e.what()));
+    }
+    audio = chosen;
+    backendName = name;
+    started = true;
+    streamActive = true;
+    startWatchdog();
+    return true;
+}
+
+void stopAudio() {
+    if (!audio) return;
+    stopWatchdog();
+    closing = true;
+    try {
+        // Stop at once without playing out queued blocks; a stop after the
+        // abort is only needed if the abort left it running.
+        if (audio->isStreamRunning()) audio->abortStream();
+        if (audio->isStreamRunning()) audio->stopStream();
+    } catch (...) {
+    }
+    streamActive = false;
+    try {
+        if (audio->isStreamOpen()) audio->closeStream();
+    } catch (...) {
+    }
+    delete audio;
+    audio = nullptr;
+    backendName.clear();
+    grantedFrames = 0;
+    started = false;
+    closing = false;
+}
+
+uint64_t streamBlocks() { return blocks; }
+uint64_t streamUnderflows() { return underflows; }
+std::string streamBackend() { return backendName; }
+unsigned streamBlockFrames() { return grantedFrames; }
