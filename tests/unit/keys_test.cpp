@@ -1,0 +1,579 @@
+// The keyboard commands, driven through heldKey as the main loop leaves it.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "app/keys.h"
+#include "app/main_loop.h"
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/palette.h"
+
+namespace {
+
+// Fresh song and editor, nothing held, the loop running.
+struct Keys : ::testing::Test {
+    void SetUp() override {
+        initSong();
+        running = true;
+        keyHeld = true;
+        repeatCount = 0;
+        for (Instrument* v : instruments) {
+            v->note = -1;
+            v->time = 1234;
+            v->freq = 0.0f;
+        }
+    }
+};
+
+void press(int symbol, int modifiers = 0, uint8_t scanCode = 0) {
+    heldKey = KeyRecord{};
+    heldKey.symbol = symbol;
+    heldKey.modifiers = modifiers;
+    heldKey.scanCode = scanCode;
+    dispatchKey();
+}
+
+// Scan codes of a few keys (PC set 1).
+constexpr uint8_t ScanZ = 0x2C, ScanS = 0x1F, ScanQ = 0x10, ScanI = 0x17, ScanA = 0x1E, ScanSlash = 0x35;
+
+Cell& cursor() { return cellAt(cursorChannel, currentPattern, currentRow); }
+
+// A scratch folder as working directory for the file commands.
+struct InTempDir {
+    char path[64] = "/tmp/vorna-keys-XXXXXX";
+    char old[4096];
+    InTempDir() {
+        EXPECT_NE(getcwd(old, sizeof old), nullptr);
+        EXPECT_NE(mkdtemp(path), nullptr);
+        EXPECT_EQ(chdir(path), 0);
+    }
+    ~InTempDir() {
+        EXPECT_EQ(chdir(old), 0);
+        std::string cmd = std::string("rm -rf ") + path;
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+};
+
+bool fileExists(const char* name) {
+    struct stat st;
+    return stat(name, &st) == 0;
+}
+
+}  // namespace
+
+TEST_F(Keys, NoteKeyTableFormsTwoPianoRows) {
+    // Z is C (3) and the lower row climbs by semitones to / (19); Q is the C an octave up (15) and ] is 34.
+    const uint8_t lower[] = {0x2C, 0x1F, 0x2D, 0x20, 0x2E, 0x2F, 0x22, 0x30, 0x23, 0x31, 0x24, 0x32,
+                             0x33, 0x26, 0x34, 0x27, 0x35};
+    const uint8_t upper[] = {0x10, 0x03, 0x11, 0x04, 0x12, 0x13, 0x06, 0x14, 0x07, 0x15,
+                             0x08, 0x16, 0x17, 0x0A, 0x18, 0x0B, 0x19, 0x1A, 0x0D, 0x1B};
+    for (int i = 0; i < 17; ++i) EXPECT_EQ(noteKeyOffset(lower[i]), 3 + i) << "lower key " << i;
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(noteKeyOffset(upper[i]), 15 + i) << "upper key " << i;
+    int notes = 0;
+    for (int s = 0; s < 256; ++s) notes += noteKeyOffset(uint8_t(s)) != 0;
+    EXPECT_EQ(notes, 37);
+    EXPECT_EQ(noteKeyOffset(ScanA), 0);
+    EXPECT_EQ(noteKeyOffset(54), 0);
+}
+
+TEST_F(Keys, CursorMovesWrapOnSingleStepsAndClampOnPages) {
+    // Up on row 0 goes to 63, Down on 63 to 0; Page Up on 10 gives 0, Page Down on 50 gives 63.
+    press(SDLK_UP);
+    EXPECT_EQ(currentRow, 63);
+    press(SDLK_DOWN);
+    EXPECT_EQ(currentRow, 0);
+    currentRow = 10;
+    press(SDLK_PAGEUP);
+    EXPECT_EQ(currentRow, 0);
+    currentRow = 20;
+    press(SDLK_PAGEUP);
+    EXPECT_EQ(currentRow, 4);
+    currentRow = 50;
+    press(SDLK_PAGEDOWN);
+    EXPECT_EQ(currentRow, 63);
+    currentRow = 5;
+    press(SDLK_PAGEDOWN);
+    EXPECT_EQ(currentRow, 21);
+}
+
+TEST_F(Keys, RightAndLeftCrossChannelsAtTheEdgesOfTheSubColumns) {
+    // Right from channel 7 sub-column 5 goes to channel 0 sub-column 0; Left from channel 0 sub-column 0 to channel 7 sub-column 5.
+    cursorChannel = 7;
+    cursorColumn = 5;
+    press(SDLK_RIGHT);
+    EXPECT_EQ(cursorChannel, 0);
+    EXPECT_EQ(cursorColumn, 0);
+    press(SDLK_LEFT);
+    EXPECT_EQ(cursorChannel, 7);
+    EXPECT_EQ(cursorColumn, 5);
+    cursorChannel = 3;
+    cursorColumn = 2;
+    press(SDLK_RIGHT);
+    EXPECT_EQ(cursorChannel, 3);
+    EXPECT_EQ(cursorColumn, 3);
+}
+
+TEST_F(Keys, OrderListLeftRightOnlyCycleTheSubColumn) {
+    // In the order list Left and Right cycle the sub-column 0..5 and never change channel or slot.
+    cursorChannel = -1;
+    cursorColumn = 5;
+    press(SDLK_RIGHT);
+    EXPECT_EQ(cursorColumn, 0);
+    EXPECT_EQ(cursorChannel, -1);
+    press(SDLK_LEFT);
+    EXPECT_EQ(cursorColumn, 5);
+    EXPECT_EQ(cursorChannel, -1);
+    EXPECT_EQ(orderPos, 0);
+}
+
+TEST_F(Keys, OrderListMovesSelectTheSlotsPatternButNotOnAnEmptySlot) {
+    // Up/Down/PageUp/PageDown move orderPos (wrapping or clamping) and show the slot's pattern; an empty slot keeps currentPattern.
+    song.orders[1] = 7;
+    song.orders[17] = 12;
+    song.orders[63] = 9;
+    cursorChannel = -1;
+    press(SDLK_DOWN);
+    EXPECT_EQ(orderPos, 1);
+    EXPECT_EQ(currentPattern, 7);
+    press(SDLK_DOWN);  // slot 2 is empty
+    EXPECT_EQ(orderPos, 2);
+    EXPECT_EQ(currentPattern, 7);
+    orderPos = 1;
+    press(SDLK_PAGEDOWN);
+    EXPECT_EQ(orderPos, 17);
+    EXPECT_EQ(currentPattern, 12);
+    press(SDLK_PAGEUP);
+    EXPECT_EQ(orderPos, 1);
+    EXPECT_EQ(currentPattern, 7);
+    orderPos = 0;
+    press(SDLK_UP);
+    EXPECT_EQ(orderPos, 63);
+    EXPECT_EQ(currentPattern, 9);
+    orderPos = 60;
+    press(SDLK_PAGEDOWN);
+    EXPECT_EQ(orderPos, 63);
+}
+
+TEST_F(Keys, TabStepsChannelsAndCtrlTabRoundTripsThroughTheOrderList) {
+    // Tab goes to the next channel (Shift: previous) at sub-column 0; Ctrl+Tab goes to the order list and back to the channel left.
+    cursorChannel = 7;
+    cursorColumn = 4;
+    press(SDLK_TAB);
+    EXPECT_EQ(cursorChannel, 0);
+    EXPECT_EQ(cursorColumn, 0);
+    press(SDLK_TAB, KMOD_LSHIFT);
+    EXPECT_EQ(cursorChannel, 7);
+    press(SDLK_TAB, KMOD_RSHIFT);
+    EXPECT_EQ(cursorChannel, 6);
+    press(SDLK_TAB, KMOD_LCTRL);
+    EXPECT_EQ(cursorChannel, -1);
+    EXPECT_EQ(lastChannel, 6);
+    press(SDLK_TAB);  // plain Tab does nothing in the order list
+    EXPECT_EQ(cursorChannel, -1);
+    press(SDLK_TAB, KMOD_RCTRL);
+    EXPECT_EQ(cursorChannel, 6);
+}
+
+TEST_F(Keys, NoteEntryWritesThePreviewedNoteAndAdvances) {
+    // Z at octave 3 enters note 39 and starts it on the channel's voice at once: note 39, time 0, float freq of 27.5*2^(39/12).
+    cursorChannel = 2;
+    currentRow = 5;
+    press(SDLK_z, 0, ScanZ);
+    EXPECT_EQ(cellAt(2, 0, 5).note, 39);
+    EXPECT_EQ(currentRow, 6);
+    const Instrument& v = *instruments[2];
+    EXPECT_EQ(v.note, 39);
+    EXPECT_EQ(v.time, 0);
+    EXPECT_EQ(v.freq, float(27.5 * std::pow(2.0, 39 / 12.0)));
+    EXPECT_EQ(instruments[0]->note, -1);  // other voices untouched
+    EXPECT_TRUE(songModified);
+    press(SDLK_s, 0, ScanS);
+    EXPECT_EQ(cellAt(2, 0, 6).note, 40);
+    octave = 0;
+    press(SDLK_q, 0, ScanQ);
+    EXPECT_EQ(cellAt(2, 0, 7).note, 15);
+}
+
+TEST_F(Keys, NotesAtOrAbove195AndNonNoteKeysAreRefused) {
+    // At octave 15 only offsets 3..14 are accepted (183..194); Q (195) and non-note keys write, preview and advance nothing.
+    octave = 15;
+    press(SDLK_q, 0, ScanQ);
+    EXPECT_EQ(cursor().note, 0);
+    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(instruments[0]->note, -1);
+    EXPECT_EQ(instruments[0]->time, 1234);
+    press(SDLK_i, 0, ScanI);
+    press(SDLK_SLASH, 0, ScanSlash);
+    press(SDLK_a, 0, ScanA);
+    press(SDLK_F1, 0, 0x3B);
+    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(cursor().note, 0);
+    EXPECT_FALSE(songModified);
+    press(SDLK_z, 0, ScanZ);
+    EXPECT_EQ(cellAt(0, 0, 0).note, 183);
+    currentRow = 0;
+    press(SDLK_m, 0, 0x32);  // offset 14
+    EXPECT_EQ(cellAt(0, 0, 0).note, 194);
+}
+
+TEST_F(Keys, TypingWhilePlayingLandsOnThePlayedRowWithoutMoving) {
+    // While playing an accepted edit does not move the cursor.
+    playing = true;
+    currentRow = 12;
+    press(SDLK_z, 0, ScanZ);
+    EXPECT_EQ(cellAt(0, 0, 12).note, 39);
+    EXPECT_EQ(currentRow, 12);
+    press(SDLK_DELETE);
+    EXPECT_EQ(cellAt(0, 0, 12).note, 0);
+    EXPECT_EQ(currentRow, 12);
+    playing = false;
+}
+
+TEST_F(Keys, VolumeIsTypedAsTwoDigitsOfLevelPlus16) {
+    // Digit 4 then 9 stores 80 (shown 40); 7 in the first sub-column is refused and the cursor stays.
+    cursorColumn = 1;
+    press(SDLK_7);
+    EXPECT_EQ(cursor().volume, 0);
+    EXPECT_EQ(currentRow, 0);
+    press(SDLK_4);
+    EXPECT_EQ(cellAt(0, 0, 0).volume, 80);
+    EXPECT_EQ(currentRow, 1);
+    currentRow = 0;
+    cursorColumn = 2;
+    press(SDLK_9);
+    EXPECT_EQ(cellAt(0, 0, 0).volume, 80);  // 89 is above 80
+    EXPECT_EQ(currentRow, 1);
+
+    // 2 then 5 gives level 0x25: 16 + 37 = 53; the second digit on an empty volume counts from 0.
+    currentRow = 3;
+    cursorColumn = 1;
+    press(SDLK_2);
+    EXPECT_EQ(cellAt(0, 0, 3).volume, 48);
+    currentRow = 3;
+    cursorColumn = 2;
+    press(SDLK_5);
+    EXPECT_EQ(cellAt(0, 0, 3).volume, 53);
+    currentRow = 4;
+    press(SDLK_5);
+    EXPECT_EQ(cellAt(0, 0, 4).volume, 21);
+    currentRow = 4;
+    press(SDLK_KP5);  // keypad keys are not digits
+    press(SDLK_a);
+    EXPECT_EQ(cellAt(0, 0, 4).volume, 21);
+    EXPECT_EQ(currentRow, 4);
+}
+
+TEST_F(Keys, EffectColumnsTakeHexDigits) {
+    // Sub-column 3 takes 1..F into effect (0 refused); 4 and 5 take 0..F into the high and low nibble of effectParam.
+    cursorColumn = 3;
+    press(SDLK_0);
+    EXPECT_EQ(cursor().effect, 0);
+    EXPECT_EQ(currentRow, 0);
+    press(SDLK_c);
+    EXPECT_EQ(cellAt(0, 0, 0).effect, 12);
+    EXPECT_EQ(currentRow, 1);
+    press(SDLK_7);
+    EXPECT_EQ(cellAt(0, 0, 1).effect, 7);
+    press(SDLK_g);  // not a hex digit
+    EXPECT_EQ(currentRow, 2);
+    EXPECT_EQ(cellAt(0, 0, 2).effect, 0);
+
+    currentRow = 0;
+    cursorColumn = 4;
+    press(SDLK_f);
+    EXPECT_EQ(cellAt(0, 0, 0).effectParam, 0xF0);
+    currentRow = 0;
+    cursorColumn = 5;
+    press(SDLK_3);
+    EXPECT_EQ(cellAt(0, 0, 0).effectParam, 0xF3);
+    currentRow = 0;
+    cursorColumn = 4;
+    press(SDLK_0);
+    EXPECT_EQ(cellAt(0, 0, 0).effectParam, 0x03);
+    EXPECT_EQ(currentRow, 1);
+    press(SDLK_z, 0, ScanZ);  // no note entry outside sub-column 0
+    EXPECT_EQ(cellAt(0, 0, 1).note, 0);
+    EXPECT_EQ(currentRow, 1);
+}
+
+TEST_F(Keys, DeleteClearsTheFieldUnderTheCursorOrWithShiftTheWholeCell) {
+    // Delete clears the field of the sub-column and advances; Shift+Delete empties the whole cell and advances.
+    auto fill = [](Cell& c) { c.note = 40; c.volume = 50; c.effect = 3; c.effectParam = 0x44; };
+    for (int col = 0; col < 6; ++col) {
+        initSong();
+        fill(cellAt(0, 0, 0));
+        cursorColumn = col;
+        press(SDLK_DELETE);
+        const Cell& c = cellAt(0, 0, 0);
+        EXPECT_EQ(c.note, col == 0 ? 0 : 40) << col;
+        EXPECT_EQ(c.volume, col == 1 || col == 2 ? 0 : 50) << col;
+        EXPECT_EQ(c.effect, col == 3 ? 0 : 3) << col;
+        EXPECT_EQ(c.effectParam, col >= 4 ? 0 : 0x44) << col;
+        EXPECT_EQ(currentRow, 1);
+        EXPECT_TRUE(songModified);
+    }
+    initSong();
+    fill(cellAt(0, 0, 0));
+    cursorColumn = 2;
+    press(SDLK_DELETE, KMOD_LSHIFT);
+    const Cell& c = cellAt(0, 0, 0);
+    EXPECT_EQ(c.note + c.volume + c.effect + c.effectParam, 0);
+    EXPECT_EQ(currentRow, 1);
+}
+
+TEST_F(Keys, DeleteInTheOrderListEmptiesTheSlotAndAdvancesKeepingThePattern) {
+    // Delete in the order list writes 255 at orderPos, moves the order cursor down, currentPattern unchanged.
+    song.orders[0] = 5;
+    currentPattern = 5;
+    cursorChannel = -1;
+    press(SDLK_DELETE);
+    EXPECT_EQ(song.orders[0], OrderEmpty);
+    EXPECT_EQ(orderPos, 1);
+    EXPECT_EQ(currentPattern, 5);
+    EXPECT_TRUE(songModified);
+    orderPos = 63;
+    press(SDLK_DELETE);
+    EXPECT_EQ(orderPos, 0);
+}
+
+TEST_F(Keys, OrderSlotsAreTypedAsTwoDigitsAndReselect) {
+    // First digit 0..3 and second 0..9 build the pattern number; 255 counts as 0; the slot typed on is shown.
+    cursorChannel = -1;
+    orderPos = 4;
+    cursorColumn = 0;
+    press(SDLK_2);
+    EXPECT_EQ(song.orders[4], 0x20);
+    EXPECT_EQ(orderPos, 5);
+    EXPECT_EQ(currentPattern, 0x20);
+    orderPos = 4;
+    cursorColumn = 1;
+    press(SDLK_9);
+    EXPECT_EQ(song.orders[4], 0x29);
+    EXPECT_EQ(currentPattern, 0x29);
+    cursorColumn = 3;  // odd: second digit
+    press(SDLK_7);     // on the empty slot 5
+    EXPECT_EQ(song.orders[5], 7);
+    EXPECT_EQ(orderPos, 6);
+    cursorColumn = 2;  // even: first digit, 4 is refused
+    press(SDLK_4);
+    EXPECT_EQ(song.orders[6], OrderEmpty);
+    EXPECT_EQ(orderPos, 6);
+    EXPECT_EQ(currentPattern, 7);  // slot 6 is empty: the pattern stays
+}
+
+TEST_F(Keys, NonDigitInTheOrderListOnlyReselectsTheSlotsPattern) {
+    // A letter or F1 reaching the order-list typing rule changes nothing but shows the pattern of the slot under the cursor.
+    song.orders[3] = 11;
+    cursorChannel = -1;
+    orderPos = 3;
+    currentPattern = 2;
+    press(SDLK_x, 0, 0x2D);
+    EXPECT_EQ(currentPattern, 11);
+    EXPECT_EQ(orderPos, 3);
+    EXPECT_EQ(song.orders[3], 11);
+    currentPattern = 2;
+    press(SDLK_F1);
+    EXPECT_EQ(currentPattern, 11);
+    EXPECT_FALSE(songModified);
+    // Typing while playing edits the slot and stays on it.
+    playing = true;
+    cursorColumn = 1;
+    press(SDLK_4);
+    EXPECT_EQ(song.orders[3], 4);
+    EXPECT_EQ(orderPos, 3);
+    EXPECT_EQ(currentPattern, 4);
+    playing = false;
+}
+
+TEST_F(Keys, ReturnPlaysFromRowZeroAndShiftReturnFromTheCursorRow) {
+    // Return resets row, tick and tickFrame and starts; Shift+Return keeps the row; a second press stops and keeps the position.
+    currentRow = 20;
+    tick = 2;
+    tickFrame = 500;
+    press(SDLK_RETURN);
+    EXPECT_TRUE(playing);
+    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(tick, 0);
+    EXPECT_EQ(tickFrame, 0);
+    currentRow = 9;
+    press(SDLK_SPACE);
+    EXPECT_FALSE(playing);
+    EXPECT_EQ(currentRow, 9);
+    tickFrame = 300;
+    press(SDLK_RETURN, KMOD_RSHIFT);
+    EXPECT_TRUE(playing);
+    EXPECT_EQ(currentRow, 9);
+    EXPECT_EQ(tickFrame, 0);
+    cursorChannel = -1;
+    press(SDLK_RETURN);
+    EXPECT_FALSE(playing);
+}
+
+TEST_F(Keys, PauseFlipsTheMuteOfTheCursorChannelOnly) {
+    // Pause mutes and unmutes the cursor channel; in the order list it does nothing.
+    cursorChannel = 4;
+    press(SDLK_PAUSE);
+    EXPECT_TRUE(muted[4]);
+    EXPECT_FALSE(muted[3]);
+    cursorChannel = -1;
+    press(SDLK_PAUSE);
+    EXPECT_TRUE(muted[4]);
+    cursorChannel = 4;
+    press(SDLK_PAUSE);
+    EXPECT_FALSE(muted[4]);
+}
+
+TEST_F(Keys, SpeedAndOctaveAreClamped) {
+    // Speed stays within 1..15 and octave within 0..15, in either focus.
+    for (int i = 0; i < 20; ++i) press(SDLK_F4);
+    EXPECT_EQ(song.speed, 15);
+    EXPECT_TRUE(songModified);
+    cursorChannel = -1;
+    for (int i = 0; i < 20; ++i) press(SDLK_F3);
+    EXPECT_EQ(song.speed, 1);
+    for (int i = 0; i < 20; ++i) press(SDLK_F6);
+    EXPECT_EQ(octave, 15);
+    for (int i = 0; i < 20; ++i) press(SDLK_F5);
+    EXPECT_EQ(octave, 0);
+    songModified = false;
+    press(SDLK_F3);  // already 1: nothing changes
+    EXPECT_FALSE(songModified);
+}
+
+TEST_F(Keys, CopyOneChannelAndPasteIntoAnother) {
+    // Copy on channel 2, move to channel 5, paste: channel 5 of currentPattern gets channel 2 of the copied pattern row by row.
+    for (int r = 0; r < 64; ++r) {
+        cellAt(2, 3, r).note = r + 1;
+        cellAt(2, 3, r).effectParam = r;
+        cellAt(1, 3, r).note = 99;
+    }
+    currentPattern = 3;
+    cursorChannel = 2;
+    press(SDLK_F7);
+    EXPECT_EQ(copyPattern, 3);
+    EXPECT_EQ(copyChannel, 2);
+    currentPattern = 8;
+    cursorChannel = 5;
+    press(SDLK_F8);
+    for (int r = 0; r < 64; ++r) {
+        EXPECT_EQ(cellAt(5, 8, r).note, r + 1);
+        EXPECT_EQ(cellAt(5, 8, r).effectParam, r);
+        EXPECT_EQ(cellAt(1, 8, r).note, 0);  // other channels untouched
+    }
+    EXPECT_EQ(currentRow, 0);  // paste does not advance
+    EXPECT_TRUE(songModified);
+}
+
+TEST_F(Keys, PasteBeforeAnyCopyCopiesPatternZeroOfAllChannels) {
+    // The clipboard starts as pattern 0, all channels.
+    for (int c = 0; c < 8; ++c) cellAt(c, 0, 10).volume = 20 + c;
+    currentPattern = 6;
+    press(SDLK_F8);
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(cellAt(c, 6, 10).volume, 20 + c);
+}
+
+TEST_F(Keys, CopyInTheOrderListTakesAllChannels) {
+    // F7 with the order list focused records all channels (-1).
+    cellAt(7, 1, 0).note = 50;
+    currentPattern = 1;
+    cursorChannel = -1;
+    press(SDLK_F7);
+    EXPECT_EQ(copyChannel, -1);
+    currentPattern = 2;
+    press(SDLK_F8);
+    EXPECT_EQ(cellAt(7, 2, 0).note, 50);
+}
+
+TEST_F(Keys, OneChannelClipboardPastesNothingIntoTheOrderList) {
+    // With a single-channel clipboard and the order list focused there is no destination: nothing changes.
+    cellAt(2, 0, 0).note = 30;
+    cursorChannel = 2;
+    press(SDLK_F7);
+    currentPattern = 1;
+    cursorChannel = -1;
+    press(SDLK_F8);
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(cellAt(c, 1, 0).note, 0);
+    EXPECT_FALSE(songModified);
+}
+
+TEST_F(Keys, PastingAPatternOntoItselfChangesNothing) {
+    // Same source and destination: the song is not marked changed.
+    cellAt(0, 0, 0).note = 30;
+    press(SDLK_F8);
+    EXPECT_EQ(cellAt(0, 0, 0).note, 30);
+    EXPECT_FALSE(songModified);
+}
+
+TEST_F(Keys, ScrollLockPicksARandomThemeWithin30To149) {
+    // Each theme component is rand() % 120 + 30, and the palette follows at once.
+    std::srand(12345);
+    bool changed = false;
+    for (int i = 0; i < 200; ++i) {
+        press(SDLK_SCROLLOCK);
+        for (int v : {song.themeRed, song.themeGreen, song.themeBlue}) {
+            EXPECT_GE(v, 30);
+            EXPECT_LE(v, 149);
+        }
+        EXPECT_EQ(palette[background], packColour(song.themeRed, song.themeGreen, song.themeBlue));
+        changed |= song.themeRed != song.themeGreen;
+    }
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(songModified);
+    // The three draws go to red, green and blue in that order.
+    std::srand(99);
+    const int r = std::rand() % 120 + 30, g = std::rand() % 120 + 30, b = std::rand() % 120 + 30;
+    std::srand(99);
+    press(SDLK_SCROLLOCK);
+    EXPECT_EQ(song.themeRed, r);
+    EXPECT_EQ(song.themeGreen, g);
+    EXPECT_EQ(song.themeBlue, b);
+}
+
+TEST_F(Keys, F12ClearsRunningInEitherFocus) {
+    // The quit key ends the main loop.
+    press(SDLK_F12);
+    EXPECT_FALSE(running);
+    running = true;
+    cursorChannel = -1;
+    press(SDLK_F12);
+    EXPECT_FALSE(running);
+}
+
+TEST_F(Keys, UnboundKeysOutsideTheNoteColumnChangeNothing) {
+    // F1, F2 and Escape are no commands: in channel focus they only reach the typing rule.
+    cursorColumn = 0;
+    press(SDLK_F1, 0, 0x3B);
+    press(SDLK_F2, 0, 0x3C);
+    press(SDLK_ESCAPE, 0, 0x01);
+    EXPECT_EQ(currentRow, 0);
+    EXPECT_FALSE(songModified);
+    EXPECT_TRUE(running);
+}
+
+TEST_F(Keys, ExportWithNoSongLoadedWritesDotWav) {
+    // F9 exports to songName + ".wav", so ".wav" when no song was loaded.
+    InTempDir dir;
+    press(SDLK_F9);
+    EXPECT_TRUE(fileExists(".wav"));
+}
+
+TEST_F(Keys, SaveOfALoadedSongGoesToItsNameWithoutAsking) {
+    // With songName set, F11 saves under it and shows no prompt; the save clears songModified.
+    InTempDir dir;
+    songName = "tune";
+    cellAt(0, 0, 0).note = 39;
+    songModified = true;
+    press(SDLK_F11);
+    EXPECT_TRUE(fileExists("tune.vorna"));
+    EXPECT_FALSE(songModified);
+    EXPECT_TRUE(keyHeld);  // no prompt ran, so the held key was left alone
+}

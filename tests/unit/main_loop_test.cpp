@@ -1,0 +1,274 @@
+// The main loop's ticks, auto-repeat, catch-up and pacing on a fake clock,
+// the scan code translation, and the autosave at quit.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/main_loop.h"
+#include "app/scancode.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/frame.h"
+#include "ui/status.h"
+
+namespace {
+
+// The fake world: a clock, an event queue, and records of what the loop did.
+uint32_t fakeNow;
+std::deque<SDL_Event> queue;
+int ticksRun;                 // counted by the test around runTick
+std::vector<int> actedAt;     // tick numbers at which dispatch ran
+std::vector<int> actedSymbol; // heldKey.symbol at each dispatch
+std::vector<int> echoed;
+std::vector<uint32_t> slept;
+int frames;
+uint32_t drawCost;            // ms each frame's drawing takes
+uint32_t actCost;             // ms each dispatch takes (a blocking command)
+
+uint32_t now() { return fakeNow; }
+int poll(SDL_Event* e) {
+    if (queue.empty()) return 0;
+    *e = queue.front();
+    queue.pop_front();
+    return 1;
+}
+void act() {
+    actedAt.push_back(ticksRun);
+    actedSymbol.push_back(heldKey.symbol);
+    fakeNow += actCost;
+}
+void draw() {
+    ++frames;
+    fakeNow += drawCost;
+}
+void sleepFor(uint32_t ms) {
+    slept.push_back(ms);
+    fakeNow += ms;
+}
+void echo(int scanCode) { echoed.push_back(scanCode); }
+
+SDL_Event keyEvent(uint8_t type, int symbol, uint8_t xKeycode = 0) {
+    SDL_Event e{};
+    e.type = type;
+    e.key.type = type;
+    e.key.keysym.sym = SDLKey(symbol);
+    e.key.keysym.scancode = xKeycode;
+    return e;
+}
+void down(int symbol, uint8_t xKeycode = 0) { queue.push_back(keyEvent(SDL_KEYDOWN, symbol, xKeycode)); }
+void up(int symbol) { queue.push_back(keyEvent(SDL_KEYUP, symbol)); }
+
+struct Loop : ::testing::Test {
+    void SetUp() override {
+        initSong();
+        fakeNow = 1000;
+        queue.clear();
+        ticksRun = 0;
+        actedAt.clear();
+        actedSymbol.clear();
+        echoed.clear();
+        slept.clear();
+        frames = 0;
+        drawCost = 0;
+        actCost = 0;
+        statusTimer = 0;
+        fadeCounter = 0;
+        heldKey = KeyRecord{};
+        loopIo = LoopIo{now, poll, act, draw, sleepFor, echo};
+        startLoop();
+    }
+    void TearDown() override { loopIo = sdlLoopIo; }
+    void tick() {
+        runTick();
+        ++ticksRun;
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) tick();
+    }
+};
+
+}  // namespace
+
+TEST_F(Loop, KeyPressedAndReleasedInOneTickIsNotActedOn) {
+    // Both events polled in the same tick: the key is no longer held when the tick acts.
+    down(SDLK_a, 38);
+    up(SDLK_a);
+    ticks(50);
+    EXPECT_TRUE(actedAt.empty());
+    EXPECT_FALSE(keyHeld);
+    EXPECT_EQ(echoed, std::vector<int>{30});  // the key-down is still echoed
+}
+
+TEST_F(Loop, OnlyTheLaterOfTwoKeyDownsInOneTickActs) {
+    // A newer key-down replaces the held key before the tick acts.
+    down(SDLK_F3);
+    down(SDLK_F4);
+    tick();
+    ASSERT_EQ(actedSymbol.size(), 1u);
+    EXPECT_EQ(actedSymbol[0], SDLK_F4);
+}
+
+TEST_F(Loop, HeldKeyActsAtOnceThenAfter440msThenEvery40ms) {
+    // Auto-repeat: ticks 0, 44, 48, 52 ... after the key-down, until the key is released.
+    down(SDLK_RETURN, 36);
+    ticks(61);
+    EXPECT_EQ(actedAt, (std::vector<int>{0, 44, 48, 52, 56, 60}));
+    up(SDLK_RETURN);
+    ticks(100);
+    EXPECT_EQ(actedAt.size(), 6u);
+}
+
+TEST_F(Loop, ReleasingAKeyOtherThanTheLastPressedKeepsTheRepeat) {
+    // Only the release of the held key stops the repeat; a new key-down restarts the count.
+    down(SDLK_a);
+    tick();           // tick 0: a acts
+    down(SDLK_b);
+    tick();           // tick 1: b acts, count restarts
+    up(SDLK_a);
+    ticks(50);        // ticks 2..51
+    EXPECT_EQ(actedAt, (std::vector<int>{0, 1, 45, 49}));
+    EXPECT_EQ(actedSymbol.back(), SDLK_b);
+    EXPECT_TRUE(keyHeld);
+    up(SDLK_b);
+    ticks(20);
+    EXPECT_EQ(actedAt.size(), 4u);
+}
+
+TEST_F(Loop, EachTickLowersTheStatusTimerAndAdvancesTheFade) {
+    // statusTimer drops by one per tick down to 0; fadeCounter grows by 2 without limit; tickMark by 10.
+    statusTimer = 3;
+    const uint32_t mark = tickMark;
+    ticks(200);
+    EXPECT_EQ(statusTimer, 0);
+    EXPECT_EQ(fadeCounter, 400);
+    EXPECT_EQ(tickMark, mark + 2000);
+}
+
+TEST_F(Loop, TicksRunOnlyWhenMoreThan10msAreDue) {
+    // A frame starting exactly 10 ms after the last tick runs none; 11 ms runs one.
+    EXPECT_EQ(runDueTicks(tickMark + 10), 0);
+    EXPECT_EQ(runDueTicks(tickMark + 11), 1);
+    // The unsigned difference also works across the clock's wrap.
+    tickMark = 0xFFFFFFF0u;
+    EXPECT_EQ(runDueTicks(20), 3);
+}
+
+TEST_F(Loop, ABlockingCommandIsMadeUpByBackToBackTicks) {
+    // After a 2-second command the next frame first runs about 200 ticks: statusTimer and fadeCounter advance by that many.
+    actCost = 2000;
+    statusTimer = 500;
+    fakeNow += 11;
+    down(SDLK_F9);
+    runFrame();  // one tick, whose dispatch blocks for 2 s
+    EXPECT_EQ(actedAt.size(), 1u);
+    EXPECT_EQ(slept.size(), 0u);  // a slow frame is not delayed
+    up(SDLK_F9);
+    const int before = fadeCounter;
+    const int timer = statusTimer;
+    const uint32_t frameStart = fakeNow;
+    const int ran = runDueTicks(frameStart);
+    EXPECT_GE(ran, 199);
+    EXPECT_LE(ran, 201);
+    EXPECT_EQ(fadeCounter - before, 2 * ran);
+    EXPECT_EQ(timer - statusTimer, ran);
+    EXPECT_EQ(actedAt.size(), 1u);  // released during the block: no repeat
+}
+
+TEST_F(Loop, AFiftyMillisecondFrameIsFollowedByFiveTicks) {
+    // Steady frames whose drawing takes 50 ms run five ticks each.
+    drawCost = 50;
+    fakeNow += 16;
+    runFrame();
+    const uint32_t start = fakeNow;
+    EXPECT_EQ(runDueTicks(start), 5);
+    EXPECT_EQ(slept.size(), 0u);
+}
+
+TEST_F(Loop, FramesArePacedTo16ms) {
+    // A frame that took 3 ms sleeps the remaining 13; one that took 20 ms does not sleep.
+    drawCost = 3;
+    runFrame();
+    EXPECT_EQ(slept, std::vector<uint32_t>{13});
+    drawCost = 20;
+    runFrame();
+    EXPECT_EQ(slept.size(), 1u);
+    EXPECT_EQ(frames, 2);
+}
+
+TEST_F(Loop, QuitEventEndsTheLoopAfterTheCurrentFrame) {
+    // SDL_QUIT clears running; the remaining due ticks still run and the frame is still drawn.
+    SDL_Event q{};
+    q.type = SDL_QUIT;
+    queue.push_back(q);
+    fakeNow += 35;  // three ticks due
+    runMainLoop();
+    EXPECT_FALSE(running);
+    EXPECT_EQ(frames, 1);
+    EXPECT_EQ(fadeCounter, 6);
+}
+
+TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {
+    // The X keycode of Z (52) becomes scan code 44 in heldKey and on the echo line.
+    SDL_Event e = keyEvent(SDL_KEYDOWN, SDLK_z, 52);
+    e.key.keysym.mod = KMOD_LSHIFT;
+    e.key.keysym.unicode = 'Z';
+    handleEvent(e);
+    EXPECT_EQ(heldKey.scanCode, 44);
+    EXPECT_EQ(heldKey.symbol, SDLK_z);
+    EXPECT_EQ(heldKey.modifiers, KMOD_LSHIFT);
+    EXPECT_EQ(heldKey.unicode, 'Z');
+    EXPECT_TRUE(keyHeld);
+    EXPECT_EQ(echoed, std::vector<int>{44});
+}
+
+TEST(ScanCode, MainBlockKeycodesAreSetOneCodesPlusEight) {
+    // X keycodes 9..96 map to set-1 codes 1..88; extended keys to their set-1 code; others to 0.
+    EXPECT_EQ(setOneScanCode(9), 0x01);    // Escape
+    EXPECT_EQ(setOneScanCode(24), 0x10);   // Q
+    EXPECT_EQ(setOneScanCode(52), 0x2C);   // Z
+    EXPECT_EQ(setOneScanCode(61), 0x35);   // /
+    EXPECT_EQ(setOneScanCode(65), 0x39);   // space
+    EXPECT_EQ(setOneScanCode(96), 0x58);   // F12
+    EXPECT_EQ(setOneScanCode(111), 0x48);  // Up
+    EXPECT_EQ(setOneScanCode(119), 0x53);  // Delete
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(setOneScanCode(uint8_t(k)), 0) << k;
+    EXPECT_EQ(setOneScanCode(97), 0);
+    EXPECT_EQ(setOneScanCode(255), 0);
+}
+
+TEST(Autosave, ChangedSongIsWrittenToAUTOSAVEAndUnchangedIsNot) {
+    // At quit a song changed since its last load or save goes to AUTOSAVE.vorna, loadable by the name AUTOSAVE.
+    char dir[] = "/tmp/vorna-autosave-XXXXXX";
+    char old[4096];
+    ASSERT_NE(getcwd(old, sizeof old), nullptr);
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chdir(dir), 0);
+    struct stat st;
+
+    initSong();
+    EXPECT_FALSE(autosaveIfModified());
+    EXPECT_NE(stat("AUTOSAVE.vorna", &st), 0);
+
+    cellAt(3, 0, 7).note = 51;
+    song.speed = 6;
+    songModified = true;
+    EXPECT_TRUE(autosaveIfModified());
+    EXPECT_EQ(stat("AUTOSAVE.vorna", &st), 0);
+    EXPECT_FALSE(songModified);
+
+    initSong();
+    EXPECT_TRUE(loadSong("AUTOSAVE"));
+    EXPECT_EQ(cellAt(3, 0, 7).note, 51);
+    EXPECT_EQ(song.speed, 6);
+
+    EXPECT_EQ(chdir(old), 0);
+    std::string rm = std::string("rm -rf ") + dir;
+    EXPECT_EQ(std::system(rm.c_str()), 0);
+}
