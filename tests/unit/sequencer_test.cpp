@@ -1,0 +1,278 @@
+// The sequencer: row triggers, gains, the mix, row timing and the order list.
+#include <gtest/gtest.h>
+
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/song.h"
+
+namespace {
+
+void freshState() {
+    initSong();
+    for (Instrument* v : instruments) {
+        v->note = -1;
+        v->time = 0;
+        v->freq = 0.0f;
+        v->state = 0.0f;
+    }
+    tick = 0;
+    tickFrame = 0;
+    exporting = false;
+    exportSeen = false;
+    outputLevel = 0.0;
+}
+
+// A sounding voice whose filter memory is so far out that every sample clamps to sign.
+void saturate(int channel, int note, float sign) {
+    noteOn(*instruments[channel], note);
+    instruments[channel]->state = sign * 1e6f;
+}
+
+// Drum notes need pitch class 3 to use their memory; the others take any note.
+int loudNote(int channel) { return channel >= 6 ? 39 : 40; }
+
+// Frames until currentRow leaves its value, with playback running.
+int framesInRow() {
+    int start = currentRow, frames = 0;
+    while (currentRow == start && frames < 1000000) {
+        mixFrame();
+        ++frames;
+    }
+    return frames;
+}
+
+}  // namespace
+
+TEST(Sequencer, NeverTriggeredVoiceYieldsZeroAndKeepsTimeAtZero) {
+    // A voice whose note is -1 is not evaluated: the channel gives 0 and its time stays 0.
+    freshState();
+    for (int f = 0; f < 100; ++f)
+        for (int c = 0; c < ChannelCount; ++c) ASSERT_EQ(renderChannel(c), 0.0);
+    for (Instrument* v : instruments) EXPECT_EQ(v->time, 0);
+}
+
+TEST(Sequencer, RowTriggerStartsNotesAndSetsGainFromNoteAndVolume) {
+    // At tick 0 frame 0 of a row: a note starts the voice with gain 0.75; a volume v > 9 then sets (v-16)/64.
+    freshState();
+    playing = true;
+    cellAt(0, 0, 0).note = 40;
+    cellAt(1, 0, 0).note = 41;
+    cellAt(1, 0, 0).volume = 48;
+    cellAt(2, 0, 0).volume = 80;
+    cellAt(3, 0, 0).volume = 10;
+    cellAt(4, 0, 0).volume = 9;
+    mixFrame();
+    EXPECT_EQ(instruments[0]->note, 40);
+    EXPECT_EQ(instruments[0]->time, 1);
+    EXPECT_EQ(song.channels[0].gain, 0.75f);
+    EXPECT_EQ(instruments[1]->note, 41);
+    EXPECT_EQ(song.channels[1].gain, 0.5f);
+    EXPECT_EQ(instruments[2]->note, -1);  // a volume alone starts nothing
+    EXPECT_EQ(song.channels[2].gain, 1.0f);
+    EXPECT_EQ(song.channels[3].gain, -0.09375f);  // 10..15: a small negative gain
+    EXPECT_EQ(song.channels[4].gain, 1.0f);       // 9 and below are no volume
+    // Only the row's first frame triggers.
+    for (int f = 1; f < 500; ++f) mixFrame();
+    EXPECT_EQ(instruments[0]->time, 500);
+}
+
+TEST(Sequencer, VolumeWithoutNoteChangesGainOfTheSoundingNote) {
+    // A volume-only cell rescales the note already sounding; an empty cell changes nothing; 16 silences.
+    freshState();
+    song.speed = 1;
+    playing = true;
+    cellAt(3, 0, 0).note = 40;
+    cellAt(3, 0, 2).volume = 48;
+    cellAt(3, 0, 3).volume = 16;
+    saturate(3, 40, 1);
+    for (int f = 0; f < 1000; ++f) mixFrame();  // row 0
+    instruments[3]->state = 1e6f;
+    for (int f = 0; f < 1000; ++f) mixFrame();  // row 1: empty, keeps 0.75
+    EXPECT_EQ(song.channels[3].gain, 0.75f);
+    EXPECT_EQ(instruments[3]->time, 2000);
+    ASSERT_EQ(currentRow, 2);  // first frame of row 2: its volume applies now
+    instruments[3]->state = 1e6f;
+    EXPECT_EQ(renderChannel(3), 0.5);
+    EXPECT_EQ(instruments[3]->time, 2001);  // not restarted
+    currentRow = 3;
+    EXPECT_EQ(renderChannel(3), 0.0);
+}
+
+TEST(Sequencer, ClampGainAndScopeRing) {
+    // Voice output is clamped to [-1, 1], multiplied by the gain, and written to the scope ring after the gain.
+    freshState();
+    saturate(5, 40, -1);
+    song.channels[5].gain = 0.25f;
+    ScopeBuffer& scope = song.channels[5].scope;
+    scope.writeIndex = 78;
+    EXPECT_EQ(renderChannel(5), -0.25);
+    EXPECT_EQ(scope.samples[78], -0.25f);
+    EXPECT_EQ(renderChannel(5), -0.25);
+    EXPECT_EQ(scope.samples[79], -0.25f);
+    EXPECT_EQ(scope.writeIndex, 0);  // wraps after 80
+}
+
+TEST(Sequencer, PreviewSoundsAtTheChannelsCurrentGain) {
+    // A note started outside playback sounds at the gain left by the last trigger, 1.0 before any.
+    freshState();
+    saturate(0, 40, 1);
+    EXPECT_EQ(renderChannel(0), 1.0);
+    song.channels[0].gain = 0.5f;
+    EXPECT_EQ(renderChannel(0), 0.5);
+}
+
+TEST(Sequencer, MixIsTheMeanOfEightWithMutedChannelsLeftOut) {
+    // Output = sum of unmuted channels / 8: all eight at full scale give +-1, one gives +-0.125.
+    freshState();
+    for (int c = 0; c < ChannelCount; ++c) saturate(c, loudNote(c), 1);
+    EXPECT_EQ(mixFrame(), 1.0);
+    for (int c = 0; c < ChannelCount; ++c) saturate(c, loudNote(c), -1);
+    EXPECT_EQ(mixFrame(), -1.0);
+
+    freshState();
+    saturate(2, 40, -1);
+    EXPECT_EQ(mixFrame(), -0.125);
+    // Muted: still rendered (time advances, scope written), but out of the mix and the level.
+    muted[2] = true;
+    double level = outputLevel;
+    EXPECT_EQ(mixFrame(), 0.0);
+    EXPECT_EQ(instruments[2]->time, 2);
+    EXPECT_EQ(song.channels[2].scope.samples[1], -1.0f);
+    EXPECT_DOUBLE_EQ(outputLevel, level * 0.999);
+    muted[2] = false;
+    EXPECT_EQ(mixFrame(), -0.125);
+}
+
+TEST(Sequencer, OutputLevelIsSmoothedMeanAbsoluteValue) {
+    // level = (sum of |v| / 8) * 0.001 + level * 0.999.
+    freshState();
+    outputLevel = 0.5;
+    saturate(1, 40, -1);
+    saturate(3, 40, 1);
+    mixFrame();
+    EXPECT_DOUBLE_EQ(outputLevel, 0.25 * 0.001 + 0.5 * 0.999);
+}
+
+TEST(Sequencer, RowLastsSpeedTicksOfThousandFrames) {
+    // Speed 1: 1000 frames a row; 15: 15000; a damaged 0 counts as one tick, 255 as 255 ticks.
+    freshState();
+    playing = true;
+    for (int speed : {1, 3, 15, 0, 255}) {
+        song.speed = speed;
+        framesInRow();  // align to a row start
+        EXPECT_EQ(framesInRow(), 1000 * std::max(speed, 1)) << "speed " << speed;
+    }
+    playing = false;
+    int row = currentRow;
+    for (int f = 0; f < 2000; ++f) mixFrame();
+    EXPECT_EQ(currentRow, row);  // stopped: no advance
+}
+
+TEST(Sequencer, LoweringSpeedBelowTickEndsRowAtNextTick) {
+    // Speed lowered below the current tick: the row ends when the next tick begins, never stalls.
+    freshState();
+    playing = true;
+    song.speed = 8;
+    for (int f = 0; f < 5 * 1000 + 300; ++f) mixFrame();
+    ASSERT_EQ(tick, 5);
+    song.speed = 2;
+    EXPECT_EQ(framesInRow(), 700);
+    EXPECT_EQ(tick, 0);
+    EXPECT_EQ(tickFrame, 0);
+}
+
+TEST(Sequencer, OrderListWrapsAtEmptySlotAndAfterSlot63) {
+    // After row 63: next slot; an empty next slot or the end of the list returns to slot 0.
+    freshState();
+    playing = true;
+    song.speed = 1;
+    song.orders[0] = 5;
+    song.orders[1] = 7;
+    currentPattern = 5;
+    for (int i = 0; i < 64 * 1000; ++i) advancePlayPosition();
+    EXPECT_EQ(orderPos, 1);
+    EXPECT_EQ(currentPattern, 7);
+    for (int i = 0; i < 64 * 1000; ++i) advancePlayPosition();
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(currentPattern, 5);
+    EXPECT_EQ(currentRow, 0);
+
+    for (int s = 0; s < OrderSlots; ++s) song.orders[s] = 63 - s;
+    orderPos = 63;
+    currentPattern = 0;
+    currentRow = 63;
+    for (int i = 0; i < 1000; ++i) advancePlayPosition();
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(currentPattern, 63);
+}
+
+TEST(Sequencer, ShownPatternPlaysFirstThenTheSlotAfterOrderPos) {
+    // Starting with a pattern other than orders[orderPos] plays it, then continues at orderPos + 1.
+    freshState();
+    playing = true;
+    song.speed = 1;
+    song.orders[1] = 1;
+    song.orders[2] = 2;
+    currentPattern = 2;
+    for (int i = 0; i < 64 * 1000; ++i) advancePlayPosition();
+    EXPECT_EQ(orderPos, 1);
+    EXPECT_EQ(currentPattern, 1);
+}
+
+TEST(Sequencer, DamagedPatternNumbersPlayAsEmptyPatterns) {
+    // Slot 0 empty (wrap selects 255) or slots naming 64..254: nothing is read outside the 4096 cells, nothing triggers.
+    freshState();
+    playing = true;
+    song.speed = 1;
+    song.orders[0] = OrderEmpty;
+    currentRow = 63;
+    tickFrame = 999;
+    advancePlayPosition();
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(currentPattern, OrderEmpty);
+    for (int c = 0; c < ChannelCount; ++c) cellAt(c, 0, 0).note = 40;  // would be read by a wrapped index
+    for (int p : {255, 64, 128, 254, -1}) {
+        currentPattern = p;
+        currentRow = 0;
+        tick = 0;
+        tickFrame = 0;
+        for (int f = 0; f < 3000; ++f) mixFrame();
+        for (Instrument* v : instruments) ASSERT_EQ(v->note, -1) << "pattern " << p;
+    }
+    // Rows keep advancing through an empty pattern.
+    EXPECT_EQ(currentRow, 3);
+}
+
+TEST(Sequencer, BlockIsSilentAndTouchesNothingWhileExporting) {
+    // While exporting, fillBlock writes n zeros for any n (0, odd, even), marks exportSeen, advances nothing.
+    freshState();
+    playing = true;
+    saturate(0, 40, 1);
+    tickFrame = 17;
+    outputLevel = 0.3;
+    exporting = true;
+    double block[513];
+    for (unsigned n : {0u, 1u, 7u, 512u, 513u}) {
+        for (double& x : block) x = 9.0;
+        exportSeen = false;
+        fillBlock(block, n);
+        for (unsigned i = 0; i < n; ++i) ASSERT_EQ(block[i], 0.0);
+        if (n < 513) {
+            EXPECT_EQ(block[n], 9.0);  // nothing past the block
+        }
+        EXPECT_TRUE(exportSeen);
+    }
+    EXPECT_EQ(tickFrame, 17);
+    EXPECT_EQ(instruments[0]->time, 0);
+    EXPECT_EQ(outputLevel, 0.3);
+    EXPECT_EQ(song.channels[0].scope.writeIndex, 0);
+
+    // Not exporting: one mixed frame per sample, the position moves n frames.
+    exporting = false;
+    exportSeen = false;
+    fillBlock(block, 100);
+    EXPECT_EQ(block[0], 0.125);
+    EXPECT_EQ(block[99], 0.125);
+    EXPECT_EQ(tickFrame, 117);
+    EXPECT_FALSE(exportSeen);
+}
