@@ -1,0 +1,167 @@
+#!/bin/bash
+# The headless renderer from the outside: exit codes, messages, output files.
+# Song files are written byte by byte here, never by our own saver.
+# Arguments: BUILD_DIR SOURCE_DIR
+set -u
+BUILD=$(cd "$1" && pwd)
+RENDER="$BUILD/vorna-render"
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK" || exit 1
+
+failures=0
+passes=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { passes=$((passes + 1)); }
+
+# Runs the renderer; leaves the exit code in $code, output in out.txt / err.txt.
+run() {
+    "$RENDER" "$@" > out.txt 2> err.txt
+    code=$?
+}
+expect_code() {  # expected description
+    if [ "$code" = "$1" ]; then pass; else fail "$2: exit $code, wanted $1 (stderr: $(head -c 300 err.txt))"; fi
+}
+expect_err() {  # pattern description
+    if grep -q -- "$1" err.txt; then pass; else fail "$2: stderr lacks '$1': $(head -c 300 err.txt)"; fi
+}
+le32() {  # a number as four little-endian bytes
+    printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 24 & 255)))"
+}
+header() { printf 'VORNADEV\x00\x00\x00\x02'; }
+
+# The song as created at start-up: header, L = 25, then its 25 packed bytes.
+fresh_packed() { printf '\x01\x3c\x46\x50\x03\x00\x01\x3e\xff\x01\xff\xff\x00\x01\xff\xff\x00\x01\xff\xff\x00\x01\xff\xff\x00'; }
+{ header; le32 25; fresh_packed; } > fresh.vorna
+# One note 3 at volume 80 on channel 0, pattern 0, row 0 (47 bytes).
+{ header; le32 31; printf '\x01\x3c\x46\x50\x03\x00\x01\x3e\xff\x03\x01\x8f\xfe\x00\x50\x01\xff\xff\x00\x01\xff\xff\x00\x01\xff\xff\x00\x01\xef\xfe\x00'; } > note.vorna
+# Note 5 (the noise drum) on channel 6, row 0: 98304 zeros up to its note
+# plane, the note, then the 32767 zeros left of the image.
+{ header; le32 26; printf '\x01\x3c\x46\x50\x03\x00\x01\x3e\xff\x01\xff\xff\x00\x01\xff\xff\x00\x01\xff\xff\x00\x05\x01\xff\xfe\x00'; } > drum.vorna
+
+[ "$(stat -c %s fresh.vorna)" = 41 ] || fail "hand-made fresh song is not 41 bytes"
+
+# -- help, version, usage errors -------------------------------------------
+# --help describes the command line on standard output and succeeds.
+run --help
+expect_code 0 "--help"
+grep -q 'usage: vorna-render SONG' out.txt && grep -q -- '--seed' out.txt && pass || fail "--help text: $(head -c 200 out.txt)"
+
+# --version prints the program name and version.
+run --version
+expect_code 0 "--version"
+[ "$(cat out.txt)" = "vorna-render pre8" ] && pass || fail "--version printed '$(cat out.txt)'"
+
+# A wrong command line exits 2 with a message and renders nothing.
+for args in "" "--bogus fresh.vorna" "fresh.vorna -o" "fresh.vorna --seed" "fresh.vorna --seed abc" \
+            "fresh.vorna --seed -1" "fresh.vorna --seed 4294967296" "fresh.vorna --seed 12x" \
+            "fresh.vorna note.vorna" "--quiet=1 fresh.vorna" "fresh.vorna -o="; do
+    # shellcheck disable=SC2086
+    run $args
+    expect_code 2 "usage error '$args'"
+    [ -s err.txt ] && pass || fail "usage error '$args' printed nothing"
+    [ -s out.txt ] && fail "usage error '$args' wrote to standard output" || pass
+done
+[ -e fresh.wav ] && fail "a usage error rendered a file" || pass
+
+# -- files that cannot be read or are refused -------------------------------
+# A missing song exits 1 naming the file; no WAV appears.
+run missing.vorna
+expect_code 1 "missing song"
+expect_err 'missing.vorna' "missing song"
+[ -e missing.wav ] && fail "missing song produced a WAV" || pass
+
+# A folder in place of the song is not readable.
+mkdir folder.vorna
+run folder.vorna
+expect_code 1 "song is a folder"
+expect_err 'folder.vorna' "song is a folder"
+
+# Files the editor's loader refuses are refused here too, with exit 1.
+{ printf 'VORNADEV\x00\x00\x00\x03'; le32 25; fresh_packed; } > version3.vorna
+: > empty.vorna
+head -c 30 fresh.vorna > cut.vorna
+{ header; le32 26; fresh_packed; } > longword.vorna                          # length word says one more
+{ header; le32 9; printf '\x01\x3c\x46\x50\x03\x00\x01\x3e\xff'; } > short.vorna  # unpacks to 68 bytes
+{ header; le32 26; fresh_packed; printf '\x00'; } > toolong.vorna              # unpacks to one byte too many
+for bad in version3 empty cut longword short toolong; do
+    run "$bad.vorna"
+    expect_code 1 "damaged song $bad"
+    expect_err "$bad.vorna" "damaged song $bad"
+    [ -e "$bad.wav" ] && fail "damaged song $bad produced a WAV" || pass
+done
+
+# Random bytes behind a valid header and length word never crash the renderer.
+for i in $(seq 1 25); do
+    n=$((RANDOM % 400 + 1))
+    { header; le32 $n; head -c $n /dev/urandom; } > random.vorna
+    run random.vorna -o random.wav --quiet
+    [ "$code" -le 1 ] && pass || fail "random song $i: exit $code"
+done
+
+# -- rendering ---------------------------------------------------------------
+# The fresh song: one pattern at speed 3 is 192000 frames, D = 384000, the
+# size field says 384036, every sample is silence; default name: .wav for .vorna.
+run fresh.vorna
+expect_code 0 "fresh song"
+if [ -f fresh.wav ]; then
+    [ "$(stat -c %s fresh.wav)" = 384044 ] && pass || fail "fresh.wav is $(stat -c %s fresh.wav) bytes"
+    cmp -s <(head -c 8 fresh.wav) <(printf 'RIFF'; le32 384036) && pass || fail "fresh.wav RIFF size field"
+    cmp -s <(head -c 44 fresh.wav | tail -c 8) <(printf 'data'; le32 384000) && pass || fail "fresh.wav data size field"
+    cmp -s <(tail -c +45 fresh.wav) <(head -c 384000 /dev/zero) && pass || fail "fresh.wav is not silent"
+else
+    fail "fresh.vorna rendered no fresh.wav"
+fi
+# The summary names the frames; standard error stays empty when it is no terminal.
+grep -q '192000 frames' out.txt && pass || fail "summary: $(cat out.txt)"
+[ -s err.txt ] && fail "non-terminal standard error got output: $(head -c 200 err.txt)" || pass
+
+# On a terminal a progress bar runs on standard error up to 100%.
+if command -v script > /dev/null; then
+    script -qc "'$RENDER' fresh.vorna -o tty.wav" /dev/null > tty.txt 2>&1
+    grep -q '100.0%' tty.txt && pass || fail "no progress bar on a terminal: $(head -c 200 tty.txt)"
+fi
+
+# A name without ".vorna" is completed, -o picks the output, --quiet says nothing.
+run fresh -o named.wav --quiet
+expect_code 0 "name without extension"
+[ -s out.txt ] && fail "--quiet printed: $(cat out.txt)" || pass
+cmp -s named.wav fresh.wav && pass || fail "fresh -o named.wav differs from fresh.wav"
+
+# A song in another folder writes its WAV beside it.
+mkdir -p sub
+cp note.vorna sub/note.vorna
+run sub/note.vorna --quiet
+expect_code 0 "song in a folder"
+[ -f sub/note.wav ] && pass || fail "sub/note.vorna did not write sub/note.wav"
+
+# A note at full volume is heard in the file.
+run note.vorna --quiet
+expect_code 0 "one-note song"
+if cmp -s <(tail -c +45 note.wav) <(head -c 384000 /dev/zero); then fail "note.wav is silent"; else pass; fi
+
+# The same song twice gives the same file; the seed changes the noise drum.
+run drum.vorna -o drum1.wav --quiet
+expect_code 0 "drum song"
+run drum.vorna -o drum2.wav --quiet
+cmp -s drum1.wav drum2.wav && pass || fail "two renders with the default seed differ"
+if cmp -s <(tail -c +45 drum1.wav) <(head -c 384000 /dev/zero); then fail "drum song is silent"; else pass; fi
+run drum.vorna -o drum7.wav --seed=7 --quiet
+expect_code 0 "drum song, seed 7"
+run drum.vorna -o drum7b.wav --seed 7 --quiet
+cmp -s drum7.wav drum7b.wav && pass || fail "two renders with seed 7 differ"
+cmp -s drum1.wav drum7.wav && fail "seed 7 renders the same noise as the default seed" || pass
+
+# -- output that cannot be written -----------------------------------------
+# A missing folder: exit 1, named in the message.
+run fresh.vorna -o nowhere/out.wav
+expect_code 1 "output in a missing folder"
+expect_err 'nowhere/out.wav' "output in a missing folder"
+# A folder in the way of the output leaves it as it was.
+mkdir taken.wav
+run fresh.vorna -o taken.wav
+expect_code 1 "output is a folder"
+[ -d taken.wav ] && [ -z "$(ls -A taken.wav)" ] && pass || fail "folder in the way was changed"
+
+echo "render_cli: $passes passed, $failures failed"
+[ "$failures" = 0 ]
