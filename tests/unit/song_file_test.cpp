@@ -1,0 +1,366 @@
+// Song files: exact bytes on disk, round trips, all-or-nothing loads, safe saves.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "song/codec.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/status.h"
+
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<std::string> folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+Bytes header() { return {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2}; }
+
+// The file a fresh song saves to: header, L = 25, then the 25 packed bytes.
+Bytes freshFile() {
+    Bytes f = header();
+    f.insert(f.end(), {0x19, 0, 0, 0, 0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E, 0xFF});
+    for (int i = 0; i < 4; ++i) f.insert(f.end(), {0x01, 0xFF, 0xFF, 0x00});
+    return f;
+}
+
+// Every saved field, kept apart from the codec so round trips are judged field by field.
+struct PlainSong {
+    int theme[3], speed, orders[OrderSlots];
+    int cells[ChannelCount][CellsPerChannel][4];
+    bool operator==(const PlainSong& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
+};
+
+void capture(PlainSong& p) {
+    std::memset(&p, 0, sizeof p);
+    p.theme[0] = song.themeRed, p.theme[1] = song.themeGreen, p.theme[2] = song.themeBlue;
+    p.speed = song.speed;
+    for (int i = 0; i < OrderSlots; ++i) p.orders[i] = song.orders[i];
+    for (int c = 0; c < ChannelCount; ++c)
+        for (int i = 0; i < CellsPerChannel; ++i) {
+            const Cell& cell = song.channels[c].cells[i];
+            p.cells[c][i][0] = cell.note, p.cells[c][i][1] = cell.volume;
+            p.cells[c][i][2] = cell.effect, p.cells[c][i][3] = cell.effectParam;
+        }
+}
+
+// Any byte in any field, including values no command can enter.
+void randomSong(std::mt19937& rng) {
+    song.themeRed = rng() & 0xFF, song.themeGreen = rng() & 0xFF, song.themeBlue = rng() & 0xFF;
+    song.speed = rng() & 0xFF;
+    for (auto& o : song.orders) o = rng() % 3 == 0 ? OrderEmpty : int(rng() & 0xFF);
+    for (auto& ch : song.channels)
+        for (Cell& cell : ch.cells) {
+            bool busy = rng() % 4 == 0;  // mostly empty, like real songs
+            cell.note = busy ? rng() & 0xFF : 0;
+            cell.volume = busy ? rng() & 0xFF : 0;
+            cell.effect = busy ? rng() & 0xFF : 0;
+            cell.effectParam = busy ? rng() & 0xFF : 0;
+        }
+}
+
+// Everything a load may touch, to prove a refused load touched none of it.
+struct Snapshot {
+    PlainSong doc;
+    std::string name;
+    uint32_t background;
+    int fade, order, pattern, row;
+    bool modified;
+};
+
+std::unique_ptr<Snapshot> snapshot() {
+    auto s = std::make_unique<Snapshot>();
+    capture(s->doc);
+    s->name = songName;
+    s->background = palette[background];
+    s->fade = fadeCounter, s->order = orderPos, s->pattern = currentPattern, s->row = currentRow;
+    s->modified = songModified;
+    return s;
+}
+
+class SongFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
+        char pattern[] = "/tmp/vorna-songfile-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        initSong();
+        setPalette(60, 70, 80);
+        fadeCounter = 0;
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(oldCwd), 0);
+        std::string cmd = "rm -rf '" + dir + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    // Loads `file` (or nothing, when null) under the name "x" into a changed
+    // song and expects the refusal message with nothing else changed.
+    void expectRefused(const char* label, const Bytes* file) {
+        SCOPED_TRACE(label);
+        std::mt19937 rng(7);
+        randomSong(rng);
+        songName = "earlier";
+        orderPos = 9, currentPattern = 40, currentRow = 12, fadeCounter = 120, songModified = true;
+        unlink("x.vorna");
+        if (file) writeFile("x.vorna", *file);
+        auto before = snapshot();
+        EXPECT_FALSE(loadSong("x"));
+        EXPECT_EQ(statusText, "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+        auto after = snapshot();
+        EXPECT_TRUE(after->doc == before->doc);
+        EXPECT_EQ(after->name, "earlier");
+        EXPECT_EQ(after->background, before->background);
+        EXPECT_EQ(after->fade, 120);
+        EXPECT_EQ(after->order, 9);
+        EXPECT_EQ(after->pattern, 40);
+        EXPECT_EQ(after->row, 12);
+        EXPECT_TRUE(after->modified);
+    }
+
+    char oldCwd[4096];
+    std::string dir;
+};
+
+}  // namespace
+
+TEST_F(SongFile, FreshSongSavesThe41ByteFile) {
+    // The song as created at start-up saves as header, L = 25 and the 25 packed bytes.
+    EXPECT_TRUE(saveSong("a"));
+    EXPECT_EQ(readFile("a.vorna"), freshFile());
+    EXPECT_EQ(statusText, "FILE \"A\" SUCCESSFULLY SAVED");
+}
+
+TEST_F(SongFile, OneCellSongSavesThe47ByteFile) {
+    // Channel 0, pattern 0, row 0 with note 3 and volume 80 saves as the listed 47 bytes.
+    cellAt(0, 0, 0).note = 3;
+    cellAt(0, 0, 0).volume = 80;
+    EXPECT_TRUE(saveSong("one"));
+    Bytes expected = header();
+    expected.insert(expected.end(), {0x1F, 0, 0, 0, 0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E, 0xFF,
+                                     0x03, 0x01, 0x8F, 0xFE, 0x00, 0x50, 0x01, 0xFF, 0xFF, 0x00, 0x01, 0xFF, 0xFF,
+                                     0x00, 0x01, 0xFF, 0xFF, 0x00, 0x01, 0xEF, 0xFE, 0x00});
+    EXPECT_EQ(readFile("one.vorna"), expected);
+}
+
+TEST_F(SongFile, CellBytesLieAtTheirPlaneOffsets) {
+    // The byte of channel c, field f, pattern p, row r is at 68 + 16384c + 4096f + 64p + r.
+    cellAt(5, 10, 7).effect = 0xAB;
+    cellAt(7, 63, 63).effectParam = 0x1CD;  // only the low eight bits are kept
+    song.orders[63] = 17;
+    EXPECT_TRUE(saveSong("layout"));
+    Bytes file = readFile("layout.vorna");
+    ASSERT_GT(file.size(), 16u);
+    Bytes image(SongImageSize);
+    ASSERT_EQ(unpackRle(file.data() + 16, image.data(), uint32_t(file.size() - 16), SongImageSize),
+              int64_t(SongImageSize));
+    EXPECT_EQ(image[68 + 16384 * 5 + 4096 * 2 + 64 * 10 + 7], 0xAB);
+    EXPECT_EQ(image[68 + 16384 * 7 + 4096 * 3 + 64 * 63 + 63], 0xCD);
+    EXPECT_EQ(image[4 + 63], 17);
+    EXPECT_EQ(std::count_if(image.begin() + 68, image.end(), [](uint8_t b) { return b != 0; }), 2);
+}
+
+TEST_F(SongFile, SaveAppendsTheExtensionToTheTypedName) {
+    // The name typed as "b.vorna" writes "b.vorna.vorna"; the message keeps the typed name.
+    EXPECT_TRUE(saveSong("b.vorna"));
+    EXPECT_EQ(readFile("b.vorna.vorna"), freshFile());
+    EXPECT_EQ(statusText, "FILE \"B.VORNA\" SUCCESSFULLY SAVED");
+    // A save clears the modified mark but never names the song.
+    songModified = true;
+    EXPECT_TRUE(saveSong("c"));
+    EXPECT_FALSE(songModified);
+    EXPECT_EQ(songName, "");
+}
+
+TEST_F(SongFile, SaveThenLoadGivesBackEverySavedField) {
+    // Every field of every cell, the orders, speed and theme come back exactly, whatever their values.
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 4; ++trial) {
+        randomSong(rng);
+        auto saved = std::make_unique<PlainSong>();
+        capture(*saved);
+        ASSERT_TRUE(saveSong("round"));
+        initSong();
+        ASSERT_TRUE(loadSong("round"));
+        auto loaded = std::make_unique<PlainSong>();
+        capture(*loaded);
+        EXPECT_TRUE(*loaded == *saved) << "trial " << trial;
+    }
+}
+
+TEST_F(SongFile, LoadSetsThemeOrderAndNameButLeavesPlaybackAndCursor) {
+    // A load rebuilds the palette, ends the fade, resets the order slot, shows slot 0's pattern and
+    // names the song; row, play state, octave, mutes, cursor and gains stay as they were.
+    song.themeRed = 10, song.themeGreen = 20, song.themeBlue = 30;
+    song.orders[0] = 12;
+    ASSERT_TRUE(saveSong("Tune"));
+    initSong();
+    currentRow = 17, playing = true, octave = 5, muted[3] = true;
+    cursorChannel = 2, cursorColumn = 4, song.channels[1].gain = 0.5f;
+    orderPos = 9, currentPattern = 5, songModified = true, fadeCounter = 3;
+
+    EXPECT_TRUE(loadSong("Tune"));
+    EXPECT_EQ(statusText, "FILE \"TUNE\" SUCCESSFULLY LOADED");
+    EXPECT_EQ(songName, "Tune");
+    EXPECT_EQ(palette[background], packColour(10, 20, 30));
+    EXPECT_EQ(fadeCounter, 300);
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(currentPattern, 12);
+    EXPECT_FALSE(songModified);
+    EXPECT_EQ(currentRow, 17);
+    EXPECT_TRUE(playing);
+    EXPECT_EQ(octave, 5);
+    EXPECT_TRUE(muted[3]);
+    EXPECT_EQ(cursorChannel, 2);
+    EXPECT_EQ(cursorColumn, 4);
+    EXPECT_EQ(song.channels[1].gain, 0.5f);
+}
+
+TEST_F(SongFile, EmptyOrDamagedFirstSlotKeepsTheCurrentPattern) {
+    // An empty slot 0, or one naming no pattern, is loaded as is but leaves currentPattern alone.
+    for (int first : {OrderEmpty, 64, 200}) {
+        SCOPED_TRACE(first);
+        initSong();
+        song.orders[0] = first;
+        ASSERT_TRUE(saveSong("slot"));
+        initSong();
+        currentPattern = 33, orderPos = 5;
+        EXPECT_TRUE(loadSong("slot"));
+        EXPECT_EQ(song.orders[0], first);
+        EXPECT_EQ(currentPattern, 33);
+        EXPECT_EQ(orderPos, 0);
+    }
+}
+
+TEST_F(SongFile, MissingUnreadableOrHeaderlessFilesAreRefused) {
+    // A missing file, a folder, or a file whose first twelve bytes are not the header is refused whole.
+    expectRefused("missing", nullptr);
+    Bytes empty;
+    expectRefused("empty", &empty);
+    Bytes eleven = header();
+    eleven.resize(11);
+    expectRefused("eleven bytes", &eleven);
+    Bytes twelve = header();
+    expectRefused("header only", &twelve);
+    Bytes signature = freshFile();
+    signature[7] = 'W';
+    expectRefused("other signature", &signature);
+    Bytes version = freshFile();
+    version[11] = 3;
+    expectRefused("version 3", &version);
+    unlink("x.vorna");
+    ASSERT_EQ(mkdir("x.vorna", 0755), 0);
+    expectRefused("folder", nullptr);
+    rmdir("x.vorna");
+}
+
+TEST_F(SongFile, FilesWhoseLengthWordDisagreesAreRefused) {
+    // The file must end right after the L packed bytes; longer or shorter is refused.
+    Bytes big = freshFile();
+    big[12] = 26;
+    expectRefused("length word too big", &big);
+    Bytes small = freshFile();
+    small[12] = 24;
+    expectRefused("length word too small", &small);
+    Bytes trailing = freshFile();
+    trailing.push_back(0x00);  // a complete stream, then a byte the length word does not count
+    expectRefused("bytes after the packed image", &trailing);
+    Bytes huge = header();
+    huge.insert(huge.end(), {0x20, 0xA1, 0x07, 0x00});  // L = 500000, all of it present
+    huge.resize(16 + 500000, 0x00);
+    expectRefused("larger than any song", &huge);
+}
+
+TEST_F(SongFile, StreamsThatDoNotUnpackToOneImageAreRefused) {
+    // A token cut off, or a stream standing for fewer or more than 131140 bytes, is refused.
+    Bytes cut = freshFile();
+    cut.pop_back();
+    cut[12] = 24;
+    expectRefused("truncated token", &cut);
+    Bytes shortImage = freshFile();
+    shortImage.resize(shortImage.size() - 4);
+    shortImage[12] = 21;
+    expectRefused("unpacks short", &shortImage);
+    Bytes longImage = freshFile();
+    longImage.push_back(0x00);
+    longImage[12] = 26;
+    expectRefused("unpacks long", &longImage);
+    // The unchanged file still loads, so the refusals above came from the damage alone.
+    writeFile("x.vorna", freshFile());
+    EXPECT_TRUE(loadSong("x"));
+}
+
+TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
+    // A save that cannot complete says so and leaves whatever was there; no stray files remain.
+    cellAt(2, 0, 0).note = 40;
+    ASSERT_TRUE(saveSong("keep"));
+    const Bytes old = readFile("keep.vorna");
+    cellAt(2, 0, 0).note = 41;
+    songModified = true;
+
+    // The target's name belongs to a folder.
+    ASSERT_EQ(mkdir("dir.vorna", 0755), 0);
+    EXPECT_FALSE(saveSong("dir"));
+    EXPECT_EQ(statusText, "FILE \"DIR\" COULDN'T BE SAVED");
+    struct stat st;
+    ASSERT_EQ(stat("dir.vorna", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+    // The folder of the target does not exist.
+    EXPECT_FALSE(saveSong("nowhere/song"));
+    EXPECT_EQ(statusText, "FILE \"NOWHERE/SONG\" COULDN'T BE SAVED");
+
+    // The disk refuses the bytes part way (a file size limit stops even root).
+    rlimit oldLimit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = oldLimit;
+    tiny.rlim_cur = 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    bool saved = saveSong("keep");
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(statusText, "FILE \"KEEP\" COULDN'T BE SAVED");
+    EXPECT_EQ(readFile("keep.vorna"), old);
+
+    EXPECT_TRUE(songModified);
+    auto entries = folderEntries(".");
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"dir.vorna", "keep.vorna"}));
+}
