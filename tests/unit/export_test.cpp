@@ -1,0 +1,295 @@
+// WAV export: length and header, what is heard, where the order cursor ends,
+// bounded memory, and failures that leave existing files alone.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "audio/export.h"
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/song.h"
+#include "ui/status.h"
+
+// Allocation watch for the bounded-memory test: the largest single block and
+// the bytes requested while `watching` is set.
+static std::atomic<bool> watching{false};
+static std::atomic<size_t> largestBlock{0}, bytesRequested{0};
+
+static void* watchedAlloc(size_t n) {
+    if (watching) {
+        bytesRequested += n;
+        size_t seen = largestBlock;
+        while (n > seen && !largestBlock.compare_exchange_weak(seen, n)) {
+        }
+    }
+    void* p = std::malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+void* operator new(size_t n) { return watchedAlloc(n); }
+void* operator new[](size_t n) { return watchedAlloc(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Each test works in its own scratch folder.
+class Export : public ::testing::Test {
+protected:
+    std::string dir, oldDir;
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldDir = cwd;
+        char tmpl[] = "/tmp/vorna-export-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        initSong();
+        for (Instrument* v : instruments) {
+            v->note = -1;
+            v->time = 0;
+            v->state = 0.0f;
+        }
+        tick = 0;
+        tickFrame = 0;
+        exporting = false;
+        streamActive = false;
+        exportProgress = nullptr;
+        statusText.clear();
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(oldDir.c_str()), 0);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
+std::vector<uint8_t> readAll(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+int16_t sampleAt(const std::vector<uint8_t>& b, size_t frame) { return int16_t(le16(b, 44 + 2 * frame)); }
+std::string text(const std::vector<uint8_t>& b, size_t at, size_t n) {
+    return std::string(b.begin() + at, b.begin() + at + n);
+}
+size_t filesIn(const std::string& dir) {
+    std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq ";
+    for (size_t n = 0; n < 10; ++n)
+        if (std::system((cmd + std::to_string(n)).c_str()) == 0) return n;
+    return 10;
+}
+
+}  // namespace
+
+TEST_F(Export, OnePatternAtSpeed3Gives192000FramesAndTheCanonicalHeader) {
+    // One pattern then the end marker at speed 3: 192000 frames, data size 384000, RIFF size 384036, PCM mono 16-bit 44100.
+    playing = true;
+    orderPos = 0;
+    currentRow = 17;
+    ASSERT_TRUE(exportWav("song.wav"));
+    std::vector<uint8_t> b = readAll("song.wav");
+    ASSERT_EQ(b.size(), 44u + 384000u);
+    EXPECT_EQ(text(b, 0, 4), "RIFF");
+    EXPECT_EQ(le32(b, 4), 384036u);
+    EXPECT_EQ(text(b, 8, 8), "WAVEfmt ");
+    EXPECT_EQ(le32(b, 16), 16u);
+    EXPECT_EQ(le16(b, 20), 1);
+    EXPECT_EQ(le16(b, 22), 1);
+    EXPECT_EQ(le32(b, 24), 44100u);
+    EXPECT_EQ(le32(b, 28), 88200u);
+    EXPECT_EQ(le16(b, 32), 2);
+    EXPECT_EQ(le16(b, 34), 16);
+    EXPECT_EQ(text(b, 36, 4), "data");
+    EXPECT_EQ(le32(b, 40), 384000u);
+    EXPECT_EQ(statusText, "SUCCESSFULLY EXPORTED");
+    // Stopped at pattern 0 row 0; the order cursor on the end marker.
+    EXPECT_FALSE(playing);
+    EXPECT_FALSE(exporting);
+    EXPECT_EQ(currentPattern, 0);
+    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(tick, 0);
+    EXPECT_EQ(tickFrame, 0);
+    EXPECT_EQ(orderPos, 1);
+}
+
+TEST_F(Export, MutedChannelsAreHeardAtGainOverEight) {
+    // Mute flags are ignored; a full-scale voice at trigger gain 0.75 gives trunc(0.75/8 * 32767.5) = 3071.
+    song.orders[0] = 2;
+    song.orders[1] = 2;
+    song.speed = 1;
+    cellAt(3, 2, 0).note = 40;
+    muted[3] = true;
+    ASSERT_TRUE(exportWav("m.wav"));
+    std::vector<uint8_t> b = readAll("m.wav");
+    ASSERT_EQ(b.size(), 44u + 2u * 128000u);
+    int peak = 0;
+    for (size_t f = 0; f < 128000; ++f) peak = std::max(peak, std::abs(int(sampleAt(b, f))));
+    EXPECT_EQ(peak, 3071);
+    EXPECT_EQ(orderPos, 2);
+}
+
+TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
+    // All eight channels at +-1 with volume 80 give +-32767; a damaged volume above 80 is clipped, not wrapped.
+    for (int c = 0; c < ChannelCount; ++c) {
+        cellAt(c, 0, 0).note = c >= 6 ? 39 : 40;  // drums: the tone drum uses its memory
+        cellAt(c, 0, 0).volume = c == 0 ? 255 : 80;
+        instruments[c]->state = c % 2 ? -1e6f : 1e6f;  // carried into the note, so it clamps at once
+    }
+    ASSERT_TRUE(exportWav("a.wav"));
+    // 0: +3.73, 1: -1, 2: +1, ... 7: -1 -> mean (3.73 - 1) / 8 * 32767.5 = 11174.
+    EXPECT_EQ(sampleAt(readAll("a.wav"), 0), int16_t((239.0 / 64 - 1) / 8 * 32767.5));
+
+    for (int c = 0; c < ChannelCount; ++c) {
+        cellAt(c, 0, 0).volume = c < 4 ? 255 : 80;
+        instruments[c]->state = 1e6f;
+    }
+    ASSERT_TRUE(exportWav("b.wav"));
+    EXPECT_EQ(sampleAt(readAll("b.wav"), 0), 32767);
+    for (int c = 0; c < ChannelCount; ++c) {
+        cellAt(c, 0, 0).volume = 80;
+        instruments[c]->state = -1e6f;
+    }
+    ASSERT_TRUE(exportWav("c.wav"));
+    EXPECT_EQ(sampleAt(readAll("c.wav"), 0), -32767);
+}
+
+TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
+    // Slot 0 empty: no pattern to render, a valid file with 0 data bytes; the cursor stays on slot 0.
+    song.orders[0] = OrderEmpty;
+    ASSERT_TRUE(exportWav("e.wav"));
+    std::vector<uint8_t> b = readAll("e.wav");
+    ASSERT_EQ(b.size(), 44u);
+    EXPECT_EQ(le32(b, 4), 36u);
+    EXPECT_EQ(le32(b, 40), 0u);
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(currentPattern, 0);
+}
+
+TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
+    // 64 slots, no end marker: the export stops after slot 63 and leaves the cursor on slot 0;
+    // a render of minutes never holds the song in memory; progress ends at done == total.
+    for (int s = 0; s < OrderSlots; ++s) song.orders[s] = s % 3 == 0 ? 70 + s : s;  // 64..254 play as empty
+    song.speed = 2;
+    const uint64_t frames = 64ull * 64 * 2 * 1000;  // 8192000 frames, over three minutes
+    EXPECT_EQ(exportFrameCount(), frames);
+    static uint64_t lastDone, lastTotal, calls;
+    lastDone = lastTotal = calls = 0;
+    exportProgress = [](uint64_t done, uint64_t total) {
+        EXPECT_GE(done, lastDone);
+        lastDone = done;
+        lastTotal = total;
+        ++calls;
+    };
+    largestBlock = 0;
+    bytesRequested = 0;
+    watching = true;
+    bool ok = exportWav("long.wav");
+    watching = false;
+    ASSERT_TRUE(ok);
+    std::ifstream in("long.wav", std::ios::binary | std::ios::ate);
+    EXPECT_EQ(uint64_t(in.tellg()), 44 + 2 * frames);
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(lastDone, frames);
+    EXPECT_EQ(lastTotal, frames);
+    EXPECT_GT(calls, 100u);
+    EXPECT_LT(largestBlock.load(), size_t(1) << 20);
+    EXPECT_LT(bytesRequested.load(), size_t(4) << 20);
+}
+
+TEST_F(Export, FrameCountFollowsSpeedWithZeroAsOneTick) {
+    // Frames = slots before the end marker x 64 x max(speed, 1) x 1000.
+    song.orders[1] = 1;
+    song.orders[2] = 1;
+    for (int speed : {0, 1, 15, 255}) {
+        song.speed = speed;
+        EXPECT_EQ(exportFrameCount(), 3ull * 64 * std::max(speed, 1) * 1000);
+    }
+    song.orders[0] = OrderEmpty;
+    EXPECT_EQ(exportFrameCount(), 0u);
+}
+
+TEST_F(Export, FailuresReportAndLeaveExistingFilesAlone) {
+    // A folder as target, a missing folder, or a failed write: "COULDN'T EXPORT", the old file intact, playback state restored.
+    ASSERT_EQ(std::system("mkdir taken && echo keep > taken/inside"), 0);
+    playing = true;
+    EXPECT_FALSE(exportWav("taken"));
+    EXPECT_EQ(statusText, "COULDN'T EXPORT \"TAKEN\"");
+    EXPECT_EQ(readAll("taken/inside").size(), 5u);
+    EXPECT_FALSE(exporting);
+    EXPECT_FALSE(playing);
+
+    statusText.clear();
+    EXPECT_FALSE(exportWav("missing/x.wav"));
+    EXPECT_EQ(statusText, "COULDN'T EXPORT \"MISSING/X.WAV\"");
+
+    // A file-size limit below the song's size makes a write fail part way.
+    { std::ofstream("song.wav") << "old contents"; }
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool ok = exportWav("song.wav");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(statusText, "COULDN'T EXPORT \"SONG.WAV\"");
+    std::vector<uint8_t> b = readAll("song.wav");
+    EXPECT_EQ(std::string(b.begin(), b.end()), "old contents");
+    EXPECT_EQ(currentPattern, 0);
+    EXPECT_EQ(currentRow, 0);
+    EXPECT_FALSE(exporting);
+    EXPECT_EQ(filesIn("."), 2u);  // no temporary file left behind: only taken/ and song.wav
+}
+
+TEST_F(Export, WaitsForTheCallbackToSeeTheExportAndGivesUpOnAStalledOne) {
+    // With a live stream the render starts only after a silent block was delivered; a stream that
+    // never calls back delays the export by the timeout, never hangs it. Without a stream there is no wait.
+    song.speed = 1;
+    std::atomic<bool> run{true};
+    std::atomic<int> blocks{0};
+    streamActive = true;
+    std::thread callback([&] {
+        double buf[64];
+        while (run) {
+            fillBlock(buf, 64);
+            ++blocks;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    while (blocks == 0) std::this_thread::yield();
+    EXPECT_TRUE(exportWav("live.wav"));
+    EXPECT_TRUE(exportSeen);
+    run = false;
+    callback.join();
+
+    using Clock = std::chrono::steady_clock;
+    auto start = Clock::now();
+    EXPECT_TRUE(exportWav("stalled.wav"));
+    double waited = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_GE(waited, 0.45);
+    EXPECT_LT(waited, 30.0);
+
+    streamActive = false;
+    start = Clock::now();
+    EXPECT_TRUE(exportWav("none.wav"));
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), waited);
+    streamActive = false;
+}
