@@ -1,0 +1,469 @@
+// The screen sections and the frame, drawn onto offscreen 640x480 surfaces and
+// checked at the positions and colours of the screen layout.
+#include <gtest/gtest.h>
+
+#include <SDL/SDL.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "audio/sequencer.h"
+#include "song/song.h"
+#include "ui/draw.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/panels.h"
+#include "ui/status.h"
+
+namespace {
+
+uint32_t rgb(int r, int g, int b) { return 0xFF000000u | r << 16 | g << 8 | b; }
+
+// The default theme's entries, as listed for base colour (60, 70, 80).
+const uint32_t Back = rgb(60, 70, 80), Bright = rgb(240, 245, 252), Dim = rgb(180, 186, 194),
+               Panel = rgb(84, 93, 102), Lit = rgb(102, 110, 120), Volume = rgb(54, 255, 57),
+               Effect = rgb(255, 61, 240), Param = rgb(204, 255, 80), Frame = rgb(132, 151, 171),
+               Beat = rgb(216, 255, 255), Cursor = rgb(132, 140, 148);
+
+// Glyph rows from the font table, 0x10 = leftmost pixel.
+using Rows = std::vector<int>;
+const Rows Dot{0, 0, 0, 0, 4}, Zero{0x1F, 0x11, 0x15, 0x11, 0x1F}, One{0x02, 0x06, 0x0A, 0x02, 0x02},
+    Three{0x1F, 0x01, 0x0F, 0x01, 0x1F}, Four{0x11, 0x11, 0x1F, 0x01, 0x01}, Seven{0x1F, 0x01, 0x01, 0x01, 0x01},
+    A{0x1F, 0x11, 0x1F, 0x11, 0x11}, B{0x1E, 0x11, 0x1E, 0x11, 0x1E}, C{0x1F, 0x10, 0x10, 0x10, 0x1F},
+    F{0x1F, 0x10, 0x1E, 0x10, 0x10}, N{0x11, 0x19, 0x15, 0x13, 0x11}, P{0x1F, 0x11, 0x1F, 0x10, 0x10},
+    Hash{0x0A, 0x1F, 0x0A, 0x1F, 0x0A}, Dash{0, 0, 0x0E, 0, 0}, Question{0x1F, 0x01, 0x07, 0x00, 0x04},
+    Block{0x1F, 0x1F, 0x1F, 0x1F, 0x1F}, O{0x1F, 0x11, 0x11, 0x11, 0x1F};
+
+class Sections : public ::testing::Test {
+protected:
+    SDL_Surface* s = nullptr;
+    void SetUp() override {
+        initSong();
+        buildTextTables();
+        setPalette(60, 70, 80);
+        statusText.clear();
+        statusTimer = 0;
+        fadeCounter = 300;
+        outputLevel = 0.0;
+        s = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
+        fillRect(s, 0, 0, 640, 480, Back);
+    }
+    void TearDown() override { SDL_FreeSurface(s); }
+    uint32_t at(int x, int y) const {
+        uint32_t v;
+        std::memcpy(&v, static_cast<uint8_t*>(s->pixels) + y * s->pitch + 4 * x, 4);
+        return v;
+    }
+    Rows rows(int x, int y, uint32_t colour) const {
+        Rows out;
+        for (int j = 0; j < 5; ++j) {
+            int row = 0;
+            for (int i = 0; i < 5; ++i)
+                if (at(x + i, y + j) == colour) row |= 0x10 >> i;
+            out.push_back(row);
+        }
+        return out;
+    }
+    // How many pixels of the area x0..x1, y0..y1 have the colour.
+    int count(int x0, int y0, int x1, int y1, uint32_t colour) const {
+        int n = 0;
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x) n += at(x, y) == colour;
+        return n;
+    }
+    static void setCell(int c, int p, int r, int note, int volume, int effect, int param) {
+        Cell& cell = cellAt(c, p, r);
+        cell.note = note;
+        cell.volume = volume;
+        cell.effect = effect;
+        cell.effectParam = param;
+    }
+};
+
+}  // namespace
+
+TEST_F(Sections, PatternCursorBoxSitsUnderTheCursorColumn) {
+    // The cursor box of channel 7, column 5 spans x 513..519 on the current row, just left of the separator at 520.
+    cursorChannel = 7;
+    cursorColumn = 5;
+    drawPatternView(s);
+    EXPECT_EQ(count(513, 86, 519, 92, Cursor), 7 * 7 - 1);  // all but the dot of the parameter digit
+    EXPECT_EQ(at(516, 91), Param);
+    EXPECT_EQ(at(512, 89), Panel);  // the row bar continues left of the box
+    EXPECT_EQ(at(520, 89), Frame);
+    EXPECT_EQ(at(513, 93), Back);
+
+    // Column 0 covers the three note characters, x 121..139.
+    fillRect(s, 0, 0, 640, 480, Back);
+    cursorChannel = 0;
+    cursorColumn = 0;
+    drawPatternView(s);
+    EXPECT_EQ(at(121, 86), Cursor);
+    EXPECT_EQ(at(139, 92), Cursor);
+    EXPECT_EQ(at(140, 86), Panel);
+    EXPECT_EQ(at(171, 78), Panel);  // channel 1's header band
+    EXPECT_EQ(at(121, 78), Lit);    // channel 0's header band, under the cursor
+}
+
+TEST_F(Sections, PatternRowBarWithoutCursorWhileTheOrderListHasFocus) {
+    // With the order list focused the bar still marks the current row (row 63: y 464..470), no box, no lit header.
+    cursorChannel = -1;
+    currentRow = 63;
+    drawPatternView(s);
+    EXPECT_EQ(at(121, 464), Panel);
+    EXPECT_EQ(at(121, 470), Panel);
+    EXPECT_EQ(at(121, 463), Back);
+    EXPECT_EQ(at(121, 471), Frame);
+    EXPECT_EQ(count(107, 0, 533, 479, Cursor), 0);
+    EXPECT_EQ(count(106, 78, 534, 84, Lit), 0);
+}
+
+TEST_F(Sections, RowNumbersOnBothSidesWithBeatRowsBrighter) {
+    // Row numbers 00, 04 .. 3C are drawn in beatColour, the others in textDim, at x 108 and again at x 522.
+    drawPatternView(s);
+    for (int x : {108, 522}) {
+        EXPECT_EQ(rows(x, 87, Beat), Zero);  // row 00
+        EXPECT_EQ(rows(x + 6, 93, Dim), One);  // row 01
+        EXPECT_EQ(rows(x + 6, 87 + 6 * 4, Beat), Four);
+        EXPECT_EQ(rows(x, 87 + 6 * 0x3C, Beat), Three);
+        EXPECT_EQ(rows(x + 6, 87 + 6 * 0x3C, Beat), C);
+        EXPECT_EQ(rows(x + 6, 87 + 6 * 0x3F, Dim), F);
+    }
+    EXPECT_EQ(at(107, 200), Panel);
+    EXPECT_EQ(at(533, 200), Panel);
+    EXPECT_EQ(at(106, 77), Frame);
+    EXPECT_EQ(at(120, 300), Frame);
+    EXPECT_EQ(at(534, 471), Frame);
+    EXPECT_EQ(at(300, 85), Frame);
+}
+
+TEST_F(Sections, ChannelHeadersAndMutedChannels) {
+    // "CHANNEL" is drawn in textBright; a muted channel's header is drawn in panel, so it vanishes in its own band.
+    cursorChannel = 0;
+    muted[0] = true;
+    muted[2] = true;
+    drawPatternView(s);
+    EXPECT_EQ(rows(172, 79, Bright), C);           // channel 1
+    EXPECT_EQ(rows(172 + 6, 79, Bright), (Rows{0x11, 0x11, 0x1F, 0x11, 0x11}));  // H
+    EXPECT_EQ(count(221, 78, 269, 84, Panel), 49 * 7);  // channel 2: muted, plain band
+    EXPECT_EQ(rows(122, 79, Panel), C);             // channel 0: muted, shows faintly on the lit band
+    EXPECT_EQ(at(121, 78), Lit);
+}
+
+TEST_F(Sections, CellFieldsShowAsNoteVolumeEffectAndParameter) {
+    // Note 49 + volume 80 reads A#3 40 . ..; a set effect shows its parameter even at 0; volume 16 shows 00.
+    setCell(0, 0, 0, 49, 80, 0, 0);
+    setCell(0, 0, 1, 0, 0, 3, 0);
+    setCell(0, 0, 2, 0, 0, 0, 7);
+    setCell(0, 0, 3, 194, 16, 15, 255);
+    drawPatternView(s);
+    const int x = 122;
+    auto y = [](int r) { return 87 + 6 * r; };
+    EXPECT_EQ(rows(x, y(0), Bright), A);
+    EXPECT_EQ(rows(x + 6, y(0), Bright), Hash);
+    EXPECT_EQ(rows(x + 12, y(0), Bright), Three);
+    EXPECT_EQ(rows(x + 18, y(0), Volume), Four);
+    EXPECT_EQ(rows(x + 24, y(0), Volume), Zero);
+    EXPECT_EQ(rows(x + 30, y(0), Effect), Dot);
+    EXPECT_EQ(rows(x + 36, y(0), Param), Dot);
+    EXPECT_EQ(rows(x + 42, y(0), Param), Dot);
+
+    EXPECT_EQ(rows(x, y(1), Bright), Dot);
+    EXPECT_EQ(rows(x + 18, y(1), Volume), Dot);
+    EXPECT_EQ(rows(x + 30, y(1), Effect), Three);
+    EXPECT_EQ(rows(x + 36, y(1), Param), Zero);
+    EXPECT_EQ(rows(x + 42, y(1), Param), Zero);
+
+    EXPECT_EQ(rows(x + 30, y(2), Effect), Dot);
+    EXPECT_EQ(rows(x + 36, y(2), Param), Zero);
+    EXPECT_EQ(rows(x + 42, y(2), Param), Seven);
+
+    EXPECT_EQ(rows(x, y(3), Bright), B);  // B-F
+    EXPECT_EQ(rows(x + 6, y(3), Bright), Dash);
+    EXPECT_EQ(rows(x + 12, y(3), Bright), F);
+    EXPECT_EQ(rows(x + 18, y(3), Volume), Zero);
+    EXPECT_EQ(rows(x + 24, y(3), Volume), Zero);
+    EXPECT_EQ(rows(x + 30, y(3), Effect), F);
+    EXPECT_EQ(rows(x + 36, y(3), Param), F);
+
+    // The cell texts are drawn over the cursor box and the bar: their colours stay between the strokes.
+    EXPECT_EQ(at(x + 1, y(0) + 1), Cursor);
+    EXPECT_EQ(at(x + 19, y(0)), Panel);
+}
+
+TEST_F(Sections, DamagedCellValuesShowQuestionMarksAndAnEmptySlotPatternShowsNoCells) {
+    // Values a file can carry but no table covers show "?" marks; pattern 255 (empty order slot) shows empty cells.
+    setCell(1, 0, 0, 300, 12, 20, 300);
+    setCell(1, 0, 1, 250, 300, 1, -5);
+    drawPatternView(s);
+    const int x = 172;
+    EXPECT_EQ(rows(x, 87, Bright), Question);
+    EXPECT_EQ(rows(x + 12, 87, Bright), Question);
+    EXPECT_EQ(rows(x + 18, 87, Volume), Question);
+    EXPECT_EQ(rows(x + 24, 87, Volume), Question);
+    EXPECT_EQ(rows(x + 30, 87, Effect), Question);
+    EXPECT_EQ(rows(x + 42, 87, Param), Question);
+    EXPECT_EQ(rows(x + 12, 93, Bright), One);  // note 250 reads through the table: G#1
+    EXPECT_EQ(rows(x + 18, 93, Volume), Question);
+    EXPECT_EQ(rows(x + 36, 93, Param), Question);
+
+    fillRect(s, 0, 0, 640, 480, Back);
+    setCell(0, 0, 0, 49, 80, 3, 4);
+    currentPattern = 255;
+    drawPatternView(s);
+    EXPECT_EQ(rows(122, 87, Bright), Dot);
+    EXPECT_EQ(rows(122 + 18, 87, Volume), Dot);
+    EXPECT_EQ(rows(122 + 42, 87, Param), Dot);
+}
+
+TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {
+    // Slots show two hex digits or ".."; with focus, orderPos 5 and column 1 the box covers x 546..552, y 116..122.
+    song.orders[5] = 63;
+    cursorChannel = -1;
+    orderPos = 5;
+    cursorColumn = 1;
+    drawOrderList(s);
+    EXPECT_EQ(rows(541, 87, Bright), Zero);
+    EXPECT_EQ(rows(547, 87, Bright), Zero);
+    EXPECT_EQ(rows(541, 93, Bright), Dot);
+    EXPECT_EQ(rows(547, 87 + 6 * 63, Bright), Dot);
+    EXPECT_EQ(rows(541, 117, Bright), Three);
+    EXPECT_EQ(rows(547, 117, Bright), F);
+    EXPECT_EQ(count(546, 116, 552, 122, Cursor), 49 - 12);  // all but the 12 pixels of the F
+    EXPECT_EQ(at(545, 116), Panel);                         // bar under the first digit
+    EXPECT_EQ(at(540, 78), Lit);
+    EXPECT_EQ(at(635, 84), Lit);
+    EXPECT_EQ(rows(541, 79, Bright), O);
+    EXPECT_EQ(at(636, 77), Frame);
+    EXPECT_EQ(at(636, 85), Frame);
+    EXPECT_EQ(at(636, 86), Back);
+    EXPECT_EQ(at(553, 86), Frame);
+    EXPECT_EQ(at(553, 471), Frame);
+    EXPECT_EQ(at(554, 471), Back);
+
+    // Focus on a channel: bar still there, no box, title band plain panel.
+    fillRect(s, 0, 0, 640, 480, Back);
+    cursorChannel = 2;
+    drawOrderList(s);
+    EXPECT_EQ(count(540, 116, 552, 122, Cursor), 0);
+    EXPECT_EQ(at(546, 116), Panel);
+    EXPECT_EQ(at(540, 78), Panel);
+}
+
+TEST_F(Sections, ParametersShowSpeedAndOctaveInHexAtX95) {
+    // Speed 15 shows F at x 95 and octave 10 shows A; BPM always shows N/A; frame and band in place.
+    song.speed = 15;
+    octave = 10;
+    drawParameters(s);
+    EXPECT_EQ(rows(95, 97, Beat), F);
+    EXPECT_EQ(rows(95, 105, Beat), A);
+    EXPECT_EQ(rows(83, 89, Beat), N);
+    EXPECT_EQ(rows(5, 79, Bright), P);
+    EXPECT_EQ(rows(5, 89, Bright), F);
+    EXPECT_EQ(at(4, 78), Panel);
+    EXPECT_EQ(at(100, 84), Panel);
+    EXPECT_EQ(at(3, 77), Frame);
+    EXPECT_EQ(at(101, 112), Frame);
+    EXPECT_EQ(at(50, 113), Frame);
+    EXPECT_EQ(at(102, 100), Back);
+    EXPECT_EQ(count(89, 97, 94, 101, Beat), 0);  // one digit only
+
+    // A file's speed of 16 keeps both digits, inside the frame.
+    fillRect(s, 0, 0, 640, 480, Back);
+    song.speed = 16;
+    octave = 0;
+    drawParameters(s);
+    EXPECT_EQ(rows(89, 97, Beat), One);
+    EXPECT_EQ(rows(95, 97, Beat), Zero);
+    EXPECT_EQ(rows(95, 105, Beat), Zero);
+    EXPECT_EQ(at(101, 97), Frame);
+}
+
+TEST_F(Sections, MenuLegendEightPixelsApart) {
+    // The MENU panel lists the keys 8 pixels apart from y 130; F7..F9 lead with a space.
+    drawMenu(s);
+    EXPECT_EQ(rows(5, 120, Bright), (Rows{0x11, 0x1B, 0x15, 0x11, 0x11}));  // M
+    EXPECT_EQ(rows(5, 130, Bright), P);
+    EXPECT_EQ(rows(5, 138, Bright), (Rows{0, 0, 0, 0, 0}));
+    EXPECT_EQ(rows(11, 138, Bright), F);
+    EXPECT_EQ(rows(17, 138, Bright), Seven);
+    EXPECT_EQ(rows(5, 178, Bright), F);
+    EXPECT_EQ(rows(11, 178, Bright), One);
+    EXPECT_EQ(at(4, 119), Panel);
+    EXPECT_EQ(at(3, 118), Frame);
+    EXPECT_EQ(at(101, 185), Frame);
+    EXPECT_EQ(at(60, 186), Frame);
+    EXPECT_EQ(at(60, 187), Back);
+}
+
+TEST_F(Sections, MessageLineFadesFromTextBrightToBackground) {
+    // The message colour is textBright + floor((background - textBright) * d / 256), alpha byte 0; timer 0 draws nothing.
+    statusText = "&";
+    statusTimer = 500;
+    drawStatus(s);
+    EXPECT_EQ(rows(7, 7, 0x00F0F5FCu), Block);
+
+    statusTimer = 250;  // halfway: (240 - 90, 245 - 88, 252 - 86)
+    drawStatus(s);
+    EXPECT_EQ(rows(7, 7, 0x00969DA6u), Block);
+
+    statusTimer = 1;  // d = 255; rounding toward minus infinity lands on the background itself
+    drawStatus(s);
+    EXPECT_EQ(rows(7, 7, 0x003C4650u), Block);
+
+    fillRect(s, 0, 0, 640, 480, Back);
+    statusTimer = 0;
+    drawStatus(s);
+    EXPECT_EQ(count(0, 0, 639, 19, Back), 640 * 20);
+}
+
+TEST_F(Sections, ScopesShowOldestSampleFirstAndLightTheCursorChannel) {
+    // Column j shows sample (writeIndex + j) mod 80 as a line from y 45 to trunc(s * 25 + 45); channel 3 lit: x 240..319.
+    cursorChannel = 3;
+    ScopeBuffer& scope = song.channels[1].scope;
+    scope.writeIndex = 10;
+    scope.samples[10] = 1.0f;    // x 80: down to y 70
+    scope.samples[11] = 0.5f;    // x 81: 57.5 -> 57
+    scope.samples[12] = -0.02f;  // x 82: 44.5 -> 44
+    scope.samples[9] = -1.0f;    // x 159, the newest: up to y 20
+    scope.samples[13] = 3.0f;    // x 83: past the box, clipped only by the screen
+    scope.samples[14] = std::nanf("");
+    drawScopes(s);
+
+    EXPECT_EQ(count(80, 45, 80, 70, Dim), 26);
+    EXPECT_EQ(at(80, 71), Back);
+    EXPECT_EQ(count(81, 45, 81, 57, Dim), 13);
+    EXPECT_EQ(at(81, 58), Panel);
+    EXPECT_EQ(at(82, 44), Dim);
+    EXPECT_EQ(at(82, 43), Panel);
+    EXPECT_EQ(count(159, 20, 159, 45, Dim), 26);
+    EXPECT_EQ(at(83, 120), Dim);
+    EXPECT_EQ(at(83, 121), Back);
+    EXPECT_EQ(at(84, 45), Dim);
+
+    // Silent channels: one pixel per column on y 45.
+    for (int x = 0; x < 639; ++x)
+        if (x < 80 || x >= 160) {
+            EXPECT_EQ(at(x, 45), Dim) << x;
+            EXPECT_NE(at(x, 44), Dim) << x;
+        }
+    EXPECT_EQ(at(639, 45), Frame);  // the closing line is drawn last
+    EXPECT_EQ(at(241, 21), Lit);
+    EXPECT_EQ(at(319, 69), Lit);
+    EXPECT_EQ(at(239, 21), Panel);
+    EXPECT_EQ(at(320, 21), Frame);
+    EXPECT_EQ(count(0, 20, 639, 70, Lit), 79 * 48);  // inside the box lines, minus the trace row y 45
+    EXPECT_EQ(count(0, 20, 639, 20, Frame), 639);  // (159, 20) is the newest sample's trace end
+
+    // The order list focused: no scope lit.
+    fillRect(s, 0, 0, 640, 480, Back);
+    cursorChannel = -1;
+    drawScopes(s);
+    EXPECT_EQ(count(0, 20, 639, 70, Lit), 0);
+}
+
+TEST_F(Sections, LevelMeterBarGrowsUpFromTheBottom) {
+    // The bar fills from y trunc(472 - 380 v) with height trunc(380 v); silence shows no bar, level 1 fills 380 rows.
+    drawLevelMeter(s);
+    EXPECT_EQ(count(559, 91, 635, 470, Panel), 77 * 380);
+    EXPECT_EQ(count(558, 90, 636, 471, Dim), 0);
+    EXPECT_EQ(at(558, 300), Frame);
+    EXPECT_EQ(at(636, 300), Frame);
+    EXPECT_EQ(at(600, 90), Frame);
+    EXPECT_EQ(at(600, 471), Frame);
+
+    outputLevel = 0.5;
+    drawLevelMeter(s);
+    EXPECT_EQ(count(559, 282, 635, 471, Dim), 77 * 190);
+    EXPECT_EQ(at(600, 281), Panel);
+
+    outputLevel = 1.0;
+    drawLevelMeter(s);
+    EXPECT_EQ(count(559, 92, 635, 471, Dim), 77 * 380);
+    EXPECT_EQ(at(600, 91), Panel);
+
+    outputLevel = 3.0;  // beyond the meter: cut at the screen's top
+    drawLevelMeter(s);
+    EXPECT_EQ(at(600, 0), Dim);
+    EXPECT_EQ(at(558, 0), Back);
+
+    fillRect(s, 0, 0, 640, 480, Back);
+    outputLevel = -2.0;
+    drawLevelMeter(s);
+    outputLevel = std::nan("");
+    drawLevelMeter(s);
+    EXPECT_EQ(count(0, 0, 639, 479, Dim), 0);
+}
+
+TEST_F(Sections, StartUpFadeBlendsFromBlackToTheDefaultTheme) {
+    // While fadeCounter < 300 the base colour is trunc(target * t + start * (1 - t)), t = fadeCounter / 300.
+    fadeCounter = 150;
+    fadeStep();
+    EXPECT_EQ(palette[background], rgb(30, 35, 40));
+    fadeCounter = 0;
+    fadeStep();
+    EXPECT_EQ(palette[background], rgb(0, 0, 0));
+    EXPECT_EQ(palette[textBright], rgb(0, 0, 0));
+    fadeCounter = 299;
+    fadeStep();
+    EXPECT_EQ(palette[background], rgb(59, 69, 79));
+    setPalette(1, 2, 3);
+    fadeCounter = 300;  // ended: the palette is left alone
+    fadeStep();
+    EXPECT_EQ(palette[background], rgb(1, 2, 3));
+}
+
+TEST_F(Sections, WholeFrameDrawsEverySectionOverTheBackground) {
+    // A frame fills the background and draws scopes, pattern view, panels, order list, message line and meter.
+    fillRect(s, 0, 0, 640, 480, rgb(1, 2, 3));
+    statusText = "A";
+    statusTimer = 500;
+    outputLevel = 1.0;
+    drawFrame(s);
+    EXPECT_EQ(at(0, 0), Back);
+    EXPECT_EQ(at(639, 479), Back);
+    EXPECT_EQ(rows(7, 7, 0x00F0F5FCu), A);
+    EXPECT_EQ(at(40, 20), Frame);
+    EXPECT_EQ(at(106, 77), Frame);
+    EXPECT_EQ(rows(108, 87, Beat), Zero);
+    EXPECT_EQ(rows(122, 79, Bright), C);
+    EXPECT_EQ(rows(5, 79, Bright), P);
+    EXPECT_EQ(rows(5, 120, Bright), (Rows{0x11, 0x1B, 0x15, 0x11, 0x11}));
+    EXPECT_EQ(rows(541, 79, Bright), O);
+    EXPECT_EQ(at(600, 300), Dim);
+}
+
+TEST_F(Sections, FrameUsesTheSurfacesOwnLayoutAndStaysInsideItsMemory) {
+    // Drawing a frame with extreme values writes nothing past the rows or into the pitch padding,
+    // and a surface with another channel order gets the same colours in its own layout.
+    const int pitch = 4 * 640 + 48, guardRows = 4;
+    std::vector<uint8_t> memory(size_t(pitch) * (480 + guardRows), 0x5A);
+    SDL_Surface* g = SDL_CreateRGBSurfaceFrom(memory.data(), 640, 480, 32, pitch, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+    ASSERT_NE(g, nullptr);
+    statusText = std::string(300, '&');
+    statusTimer = 600;
+    outputLevel = 1e9;
+    song.speed = 255;
+    currentPattern = 255;
+    currentRow = 63;
+    orderPos = 63;
+    cursorChannel = 7;
+    cursorColumn = 5;
+    for (int i = 0; i < ScopeLength; ++i) song.channels[0].scope.samples[i] = (i % 2 ? 1e30f : -1e30f);
+    song.channels[0].scope.writeIndex = -7;
+    drawFrame(g);
+    SDL_FreeSurface(g);
+
+    int touched = 0;
+    for (int y = 0; y < 480 + guardRows; ++y)
+        for (int b = (y < 480 ? 4 * 640 : 0); b < pitch; ++b) touched += memory[size_t(y) * pitch + b] != 0x5A;
+    EXPECT_EQ(touched, 0);
+    // (300, 0): background (60, 70, 80) as 0xAABBGGRR.
+    uint32_t corner;
+    std::memcpy(&corner, memory.data() + 4 * 300, 4);
+    EXPECT_EQ(corner, 0xFF50463Cu);
+    uint32_t frameLine;  // (106, 77): frameColour (132, 151, 171)
+    std::memcpy(&frameLine, memory.data() + size_t(77) * pitch + 4 * 106, 4);
+    EXPECT_EQ(frameLine, 0xFFAB9784u);
+}
