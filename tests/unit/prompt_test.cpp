@@ -1,0 +1,332 @@
+// The filename prompt: typing rules, the greyed screen, the box, the cursor,
+// and the loop's confirm, cancel and close handling.
+#include <gtest/gtest.h>
+
+#include <SDL/SDL.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "song/song.h"
+#include "ui/draw.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/prompt.h"
+#include "ui/status.h"
+
+namespace {
+
+SDL_Event keyDown(SDLKey sym, Uint16 unicode) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = sym;
+    e.key.keysym.unicode = unicode;
+    return e;
+}
+
+SDL_Event typedChar(char c) {
+    SDLKey sym = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' ? SDLKey(c) : SDLK_UNKNOWN;
+    return keyDown(sym, Uint16(static_cast<unsigned char>(c)));
+}
+
+// Feeds every character of `keys` and returns the typed text.
+std::string typeAll(const std::string& keys, std::string typed = "") {
+    bool running = true;
+    for (char c : keys) EXPECT_EQ(promptHandleEvent(typedChar(c), typed, running), PromptAction::Continue);
+    EXPECT_TRUE(running);
+    return typed;
+}
+
+uint32_t rgb(int r, int g, int b) { return 0xFF000000u | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
+
+uint32_t pixel(SDL_Surface* s, int x, int y) {
+    return *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(s->pixels) + y * s->pitch + 4 * x);
+}
+
+uint32_t greyOf(uint32_t p) {
+    uint32_t g = ((p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF)) / 5;
+    return (p & 0xFF000000u) | g << 16 | g << 8 | g;
+}
+
+SDL_Surface* makeScreen() {
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+}
+
+void freshScreenState() {
+    initSong();
+    buildTextTables();
+    setPalette(60, 70, 80);
+    fadeCounter = 300;  // no fade
+    statusText.clear();
+    statusTimer = 0;
+}
+
+bool insideBox(int x, int y) { return x >= 222 && x < 222 + 195 && y >= 231 && y < 231 + 17; }
+
+// A real video mode on SDL's dummy driver: the event queue works without a display.
+struct DummyVideo {
+    SDL_Surface* screen = nullptr;
+    std::string oldDriver;
+    bool hadDriver = false;
+    DummyVideo() {
+        if (const char* d = std::getenv("SDL_VIDEODRIVER")) {
+            hadDriver = true;
+            oldDriver = d;
+        }
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) == 0) screen = SDL_SetVideoMode(640, 480, 32, 0);
+    }
+    ~DummyVideo() {
+        SDL_Quit();
+        if (hadDriver)
+            setenv("SDL_VIDEODRIVER", oldDriver.c_str(), 1);
+        else
+            unsetenv("SDL_VIDEODRIVER");
+    }
+};
+
+void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 0); }
+
+}  // namespace
+
+TEST(PromptTyping, LettersAreUpperCasedAndOtherCharactersDropped) {
+    // Typing s, o, n, g, space and 1 gives SONG1: letters are upper-cased, the space is
+    // dropped; only A-Z, 0-9 and _ are kept.
+    EXPECT_EQ(typeAll("song 1"), "SONG1");
+    EXPECT_EQ(typeAll("My_Tune-2.vorna"), "MY_TUNE2VORNA");
+    EXPECT_EQ(typeAll("/\\:*?\"<>|!@#$%^&()[]{}~`'=+,;"), "");
+}
+
+TEST(PromptTyping, At32CharactersFurtherKeysAreIgnored) {
+    // The text holds at most 32 characters; the 33rd typed character is ignored.
+    std::string full = typeAll(std::string(32, 'a'));
+    EXPECT_EQ(full, std::string(32, 'A'));
+    EXPECT_EQ(typeAll("b", full), full);
+    // After a backspace there is room for one more.
+    bool running = true;
+    promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), full, running);
+    EXPECT_EQ(typeAll("bc", full), std::string(31, 'A') + "B");
+}
+
+TEST(PromptTyping, BackspaceRemovesTheLastCharacterAndNothingWhenEmpty) {
+    // Backspace removes the last character; on an empty text it does nothing.
+    bool running = true;
+    std::string typed = "AB";
+    EXPECT_EQ(promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), typed, running), PromptAction::Continue);
+    EXPECT_EQ(typed, "A");
+    promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), typed, running);
+    EXPECT_EQ(typed, "");
+    EXPECT_EQ(promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), typed, running), PromptAction::Continue);
+    EXPECT_EQ(typed, "");
+    EXPECT_TRUE(running);
+}
+
+TEST(PromptTyping, KeysBeyondSevenBitAsciiAddNothing) {
+    // A key whose Unicode value has bits above 0x7F adds nothing, even when its low
+    // 7 bits would be a letter (0xE9 is e-acute; 0x141 has low bits 'A').
+    bool running = true;
+    std::string typed = "X";
+    for (Uint16 u : {Uint16(0xE9), Uint16(0xC4), Uint16(0x141), Uint16(0x4E2D)})
+        EXPECT_EQ(promptHandleEvent(keyDown(SDLK_WORLD_73, u), typed, running), PromptAction::Continue);
+    EXPECT_EQ(typed, "X");
+    // A key with no character (an arrow) adds nothing either.
+    promptHandleEvent(keyDown(SDLK_LEFT, 0), typed, running);
+    EXPECT_EQ(typed, "X");
+}
+
+TEST(PromptTyping, EnterConfirmsEscapeCancelsCloseStopsTheProgram) {
+    // Enter confirms (even an empty text), Escape cancels, and closing the window
+    // cancels and clears the running flag; other events change nothing.
+    bool running = true;
+    std::string typed;
+    EXPECT_EQ(promptHandleEvent(keyDown(SDLK_RETURN, 13), typed, running), PromptAction::Confirm);
+    typed = "ABC";
+    EXPECT_EQ(promptHandleEvent(keyDown(SDLK_ESCAPE, 27), typed, running), PromptAction::Cancel);
+    EXPECT_TRUE(running);
+    SDL_Event up{};
+    up.type = SDL_KEYUP;
+    up.key.keysym.sym = SDLK_a;
+    up.key.keysym.unicode = 'a';
+    EXPECT_EQ(promptHandleEvent(up, typed, running), PromptAction::Continue);
+    EXPECT_EQ(typed, "ABC");
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    EXPECT_EQ(promptHandleEvent(quit, typed, running), PromptAction::Cancel);
+    EXPECT_FALSE(running);
+}
+
+TEST(PromptFrame, ScreenBehindTheBoxIsGreyed) {
+    // Behind the box every pixel of the panels becomes grey = (r + g + b) / 5 with the
+    // fourth byte kept; the pattern view's frame line at (106, 77), frameColour
+    // (132, 151, 171), becomes (90, 90, 90).
+    freshScreenState();
+    showStatus("SAVED");
+    statusTimer = 250;
+    SDL_Surface* plain = makeScreen();
+    SDL_Surface* prompt = makeScreen();
+    SDL_FillRect(plain, nullptr, palette[background]);
+    drawPanels(plain);
+    drawPromptFrame(prompt, "ENTER FILENAME TO SAVE", "");
+    EXPECT_EQ(pixel(plain, 106, 77), rgb(132, 151, 171));
+    EXPECT_EQ(pixel(prompt, 106, 77), rgb(90, 90, 90));
+    EXPECT_EQ(pixel(prompt, 0, 479), rgb(42, 42, 42));  // background (60, 70, 80)
+    int differing = 0;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) {
+            if (insideBox(x, y)) continue;
+            ASSERT_EQ(pixel(prompt, x, y), greyOf(pixel(plain, x, y))) << x << "," << y;
+            differing += pixel(plain, x, y) != pixel(prompt, x, y);
+        }
+    EXPECT_GT(differing, 300000);
+    SDL_FreeSurface(plain);
+    SDL_FreeSurface(prompt);
+}
+
+TEST(PromptFrame, BoxBandAndFieldGeometry) {
+    // The box: x 222, y 231, 195 x 17 in frameColour; title band x 223, y 232, 193 x 7
+    // in panel; input field x 223, y 240, 193 x 7 in background; none of it greyed.
+    freshScreenState();
+    SDL_Surface* s = makeScreen();
+    drawPromptFrame(s, "", "");
+    const uint32_t frame = palette[frameColour], band = palette[panel], field = palette[background];
+    // Outline corners and the line between band and field.
+    EXPECT_EQ(pixel(s, 222, 231), frame);
+    EXPECT_EQ(pixel(s, 416, 231), frame);
+    EXPECT_EQ(pixel(s, 222, 247), frame);
+    EXPECT_EQ(pixel(s, 416, 247), frame);
+    EXPECT_EQ(pixel(s, 300, 239), frame);
+    // Band and field corners.
+    EXPECT_EQ(pixel(s, 223, 232), band);
+    EXPECT_EQ(pixel(s, 415, 238), band);
+    EXPECT_EQ(pixel(s, 223, 240), field);
+    EXPECT_EQ(pixel(s, 415, 246), field);
+    // Just outside the box the screen is grey.
+    for (auto xy : {std::pair<int, int>{221, 240}, {417, 240}, {300, 230}, {300, 248}}) {
+        uint32_t p = pixel(s, xy.first, xy.second);
+        EXPECT_TRUE((p >> 16 & 0xFF) == (p >> 8 & 0xFF) && (p >> 8 & 0xFF) == (p & 0xFF))
+            << xy.first << "," << xy.second;
+    }
+    SDL_FreeSurface(s);
+}
+
+TEST(PromptFrame, TitleTextAndCursor) {
+    // The title is drawn at (224, 233) and the typed text at (224, 241) in textBright;
+    // while the text is shorter than 32 characters a 5x5 textBright square stands at
+    // x 224 + 6 * length, y 241.
+    freshScreenState();
+    SDL_Surface* s = makeScreen();
+    drawPromptFrame(s, "ENTER FILENAME TO OPEN", "AB");
+    const uint32_t bright = palette[textBright], band = palette[panel], field = palette[background];
+    // E: top row 1F, second row 10.
+    EXPECT_EQ(pixel(s, 224, 233), bright);
+    EXPECT_EQ(pixel(s, 228, 233), bright);
+    EXPECT_EQ(pixel(s, 225, 234), band);
+    EXPECT_EQ(pixel(s, 229, 233), band);  // the space between glyphs
+    // A: rows 1F 11 1F 11 11.
+    EXPECT_EQ(pixel(s, 224, 241), bright);
+    EXPECT_EQ(pixel(s, 228, 242), bright);
+    EXPECT_EQ(pixel(s, 225, 242), field);
+    // Cursor after two characters: x 236..240, y 241..245.
+    for (int y = 241; y <= 245; ++y)
+        for (int x = 236; x <= 240; ++x) EXPECT_EQ(pixel(s, x, y), bright) << x << "," << y;
+    EXPECT_EQ(pixel(s, 235, 243), field);
+    EXPECT_EQ(pixel(s, 241, 243), field);
+    EXPECT_EQ(pixel(s, 238, 246), field);
+    SDL_FreeSurface(s);
+}
+
+TEST(PromptFrame, CursorGoneWhenTheFieldIsFull) {
+    // With 31 characters the cursor stands at x 410; with 32 it is gone, and the 32nd
+    // character ends at x 414, inside the field (x 223 to 415).
+    freshScreenState();
+    SDL_Surface* s = makeScreen();
+    const uint32_t bright = palette[textBright], field = palette[background];
+    drawPromptFrame(s, "", std::string(31, '_'));  // "_" sets only its bottom row
+    EXPECT_EQ(pixel(s, 410, 241), bright);
+    EXPECT_EQ(pixel(s, 414, 241), bright);
+    drawPromptFrame(s, "", std::string(32, '_'));
+    EXPECT_EQ(pixel(s, 410, 241), field);
+    EXPECT_EQ(pixel(s, 414, 244), field);
+    EXPECT_EQ(pixel(s, 410, 245), bright);
+    EXPECT_EQ(pixel(s, 414, 245), bright);
+    EXPECT_EQ(pixel(s, 415, 245), field);
+    EXPECT_EQ(pixel(s, 224, 245), bright);
+    SDL_FreeSurface(s);
+}
+
+TEST(PromptFrame, MessageLineDoesNotFadeWhileOpen) {
+    // While the prompt is open the status timer stands still; the message is drawn
+    // (greyed) at its current timer.
+    freshScreenState();
+    showStatus("FILE SAVED");
+    statusTimer = 123;
+    SDL_Surface* s = makeScreen();
+    drawPromptFrame(s, "ENTER FILENAME TO SAVE", "");
+    drawPromptFrame(s, "ENTER FILENAME TO SAVE", "");
+    EXPECT_EQ(statusTimer, 123);
+    // F of "FILE" at (7, 7): its top row is set, so the pixel differs from the grey background.
+    EXPECT_NE(pixel(s, 7, 7), pixel(s, 7, 13));
+    SDL_FreeSurface(s);
+}
+
+TEST(PromptLoop, TypedNameIsReturnedOnEnter) {
+    // Keys typed into the prompt make the name; Enter returns it, Escape or an empty
+    // Enter returns an empty text, and the running flag stays set.
+    freshScreenState();
+    DummyVideo video;
+    ASSERT_NE(video.screen, nullptr);
+    bool running = true;
+    for (char c : std::string("song 1")) push(typedChar(c));
+    push(keyDown(SDLK_RETURN, 13));
+    EXPECT_EQ(promptFilename(video.screen, "ENTER FILENAME TO SAVE", running), "SONG1");
+    EXPECT_TRUE(running);
+
+    for (char c : std::string("abc")) push(typedChar(c));
+    push(keyDown(SDLK_ESCAPE, 27));
+    EXPECT_EQ(promptFilename(video.screen, "ENTER FILENAME TO OPEN", running), "");
+    push(keyDown(SDLK_RETURN, 13));
+    EXPECT_EQ(promptFilename(video.screen, "ENTER FILENAME TO OPEN", running), "");
+    EXPECT_TRUE(running);
+}
+
+TEST(PromptLoop, ClosingTheWindowCancelsAndStopsTheProgram) {
+    // Closing the window while the prompt is open returns an empty text and clears running.
+    freshScreenState();
+    DummyVideo video;
+    ASSERT_NE(video.screen, nullptr);
+    bool running = true;
+    push(typedChar('x'));
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    push(quit);
+    EXPECT_EQ(promptFilename(video.screen, "ENTER FILENAME TO OPEN", running), "");
+    EXPECT_FALSE(running);
+}
+
+TEST(PromptLoop, WaitingForKeysDoesNotBurnACore) {
+    // The prompt redraws at the main loop's 16 ms frame pace instead of as fast as it
+    // can: over half a second of waiting it sleeps most of the time.
+    freshScreenState();
+    DummyVideo video;
+    ASSERT_NE(video.screen, nullptr);
+    bool running = true;
+    std::thread typist([] {
+        SDL_Delay(500);
+        SDL_Event enter = keyDown(SDLK_RETURN, 13);
+        SDL_PushEvent(&enter);
+    });
+    timespec cpu0, cpu1, wall0, wall1;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+    clock_gettime(CLOCK_MONOTONIC, &wall0);
+    std::string name = promptFilename(video.screen, "ENTER FILENAME TO OPEN", running);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+    clock_gettime(CLOCK_MONOTONIC, &wall1);
+    typist.join();
+    EXPECT_EQ(name, "");
+    double cpu = (cpu1.tv_sec - cpu0.tv_sec) + (cpu1.tv_nsec - cpu0.tv_nsec) * 1e-9;
+    double wall = (wall1.tv_sec - wall0.tv_sec) + (wall1.tv_nsec - wall0.tv_nsec) * 1e-9;
+    EXPECT_GE(wall, 0.45);
+    EXPECT_LT(cpu, 0.8 * wall) << "cpu " << cpu << " s over " << wall << " s";
+}
