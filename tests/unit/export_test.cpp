@@ -185,8 +185,8 @@ TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
     // 64 slots, no end marker: the export stops after slot 63 and leaves the cursor on slot 0;
     // a render of minutes never holds the song in memory; progress ends at done == total.
     for (int s = 0; s < OrderSlots; ++s) song.orders[s] = s % 3 == 0 ? 70 + s : s;  // 64..254 play as empty
-    song.speed = 2;
-    const uint64_t frames = 64ull * 64 * 2 * 1000;  // 8192000 frames, over three minutes
+    song.speed = 1;
+    const uint64_t frames = 64ull * 64 * 1000;  // 4096000 frames, over a minute and a half
     EXPECT_EQ(exportFrameCount(), frames);
     static uint64_t lastDone, lastTotal, calls;
     lastDone = lastTotal = calls = 0;
@@ -207,7 +207,7 @@ TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
     EXPECT_EQ(orderPos, 0);
     EXPECT_EQ(lastDone, frames);
     EXPECT_EQ(lastTotal, frames);
-    EXPECT_GT(calls, 100u);
+    EXPECT_GT(calls, 10u);  // reported along the way, not only at the end
     EXPECT_LT(largestBlock.load(), size_t(1) << 20);
     EXPECT_LT(bytesRequested.load(), size_t(4) << 20);
 }
