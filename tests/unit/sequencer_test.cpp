@@ -1,6 +1,8 @@
 // The sequencer: row triggers, gains, the mix, row timing and the order list.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
@@ -275,4 +277,16 @@ TEST(Sequencer, BlockIsSilentAndTouchesNothingWhileExporting) {
     EXPECT_EQ(block[99], 0.125);
     EXPECT_EQ(tickFrame, 117);
     EXPECT_FALSE(exportSeen);
+}
+
+TEST(Sequencer, VoiceLeftSoundingForHoursNeverOverflowsItsTime) {
+    // time counts samples since the note-on; at the largest index it stays there instead of wrapping negative.
+    freshState();
+    noteOn(*instruments[2], 40);
+    instruments[2]->time = INT32_MAX - 1;
+    renderChannel(2);
+    EXPECT_EQ(instruments[2]->time, INT32_MAX);
+    double v = renderChannel(2);
+    EXPECT_EQ(instruments[2]->time, INT32_MAX);
+    EXPECT_LT(std::fabs(v), 1e-3);  // the envelope is long gone: no burst from a wrapped index
 }
