@@ -94,7 +94,8 @@ bool saveSong(const std::string& name) {
     // Written beside the target and renamed over it only when complete, so a
     // failed save leaves any earlier file as it was.
     SafeFile out;
-    bool ok = safeOpen(out, name + ".vorna");
+    // A NUL would cut the path short and write some other file.
+    bool ok = name.find('\0') == std::string::npos && safeOpen(out, name + ".vorna");
     if (ok) {
         safeWrite(out, file.data(), file.size());
         ok = safeCommit(out);  // refuses, and cleans up, after a failed write
@@ -146,7 +147,8 @@ bool loadSongFromBytes(const std::string& name, const uint8_t* data, std::size_t
 bool loadSong(const std::string& name) {
     std::vector<uint8_t> file(MaxSongFileSize + 1);
     std::size_t size = 0;
-    {
+    // A NUL would cut the path short and read some other file.
+    if (name.find('\0') == std::string::npos) {
         std::ifstream in(name + ".vorna", std::ios::binary);
         if (in) {
             in.read(reinterpret_cast<char*>(file.data()), std::streamsize(file.size()));

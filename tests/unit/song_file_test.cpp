@@ -359,6 +359,10 @@ TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     EXPECT_EQ(statusText, "FILE \"KEEP\" COULDN'T BE SAVED");
     EXPECT_EQ(readFile("keep.vorna"), old);
 
+    // A name with a NUL in it would name some other file.
+    EXPECT_FALSE(saveSong(std::string("keep\0x", 6)));
+    EXPECT_EQ(readFile("keep.vorna"), old);
+
     EXPECT_TRUE(songModified);
     auto entries = folderEntries(".");
     std::sort(entries.begin(), entries.end());

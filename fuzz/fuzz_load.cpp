@@ -1,0 +1,59 @@
+// Loads arbitrary bytes as a song file. A refused file must leave the song,
+// its name and the editor exactly as they were; an accepted one must hold
+// exactly the image its stream unpacks to.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "song/codec.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/frame.h"
+#include "ui/status.h"
+
+// A song that differs from what most inputs would load, set up once.
+static std::vector<uint8_t> baseline;
+
+static bool songChanged = true;  // the last input loaded; the baseline must be put back
+
+static void resetSong() {
+    if (songChanged) applySongImage(baseline.data());
+    songChanged = false;
+    songName = "before";
+    orderPos = 7;
+    currentPattern = 21;
+    fadeCounter = 5;
+    songModified = true;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (baseline.empty()) {
+        initSong();
+        baseline.resize(SongImageSize);
+        for (uint32_t i = 0; i < SongImageSize; ++i) baseline[i] = uint8_t(i * 37 + (i >> 9));
+    }
+    resetSong();
+
+    const bool loaded = loadSongFromBytes("fuzz", data, size);
+
+    std::vector<uint8_t> image(SongImageSize);
+    buildSongImage(image.data());
+    if (!loaded) {
+        if (image != baseline || songName != "before" || orderPos != 7 || currentPattern != 21 ||
+            fadeCounter != 5 || !songModified)
+            std::abort();
+        return 0;
+    }
+    songChanged = true;
+    // Accepted: the song is the unpacked stream, and the editor took the load's settings.
+    if (size < 16) std::abort();
+    std::vector<uint8_t> expected(SongImageSize);
+    if (unpackRle(data + 16, expected.data(), uint32_t(size - 16), SongImageSize) != int64_t(SongImageSize))
+        std::abort();
+    if (image != expected || songName != "fuzz" || orderPos != 0 || fadeCounter != 300 || songModified)
+        std::abort();
+    const int first = expected[4];
+    if (currentPattern != (first < PatternCount ? first : 21)) std::abort();
+    return 0;
+}
