@@ -146,6 +146,7 @@ TEST_F(Export, MutedChannelsAreHeardAtGainOverEight) {
 
 TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
     // All eight channels at +-1 with volume 80 give +-32767; a damaged volume above 80 is clipped, not wrapped.
+    song.speed = 1;
     for (int c = 0; c < ChannelCount; ++c) {
         cellAt(c, 0, 0).note = c >= 6 ? 39 : 40;  // drums: the tone drum uses its memory
         cellAt(c, 0, 0).volume = c == 0 ? 255 : 80;
