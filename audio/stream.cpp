@@ -256,8 +256,14 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
             const NamedBackend* named = nullptr;
             for (const NamedBackend& b : namedBackends)
                 if (driver == b.word) named = &b;
-            if (!named)
-                return giveUp(driver, "unknown driver (use dsound, pulse, alsa, jack or none)");
+            if (!named) {
+                std::fprintf(stderr,
+                             "audio: unknown driver \"%s\" (use dsound, pulse, alsa, jack or none);"
+                             " running without sound\n",
+                             oneLine(driver).c_str());
+                std::fflush(stderr);
+                return false;
+            }
             if (!compiledIn(named->api)) return giveUp(driver, "not built into the audio library");
             chosen = openBackend(named->api, why);
         }
@@ -285,8 +291,19 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
         out.nChannels = 1;  // mono
         out.firstChannel = 0;
         unsigned frames = bufferFrames;  // the library may round it
+        RtAudio::StreamOptions options;
+        options.streamName = "VornaTracker";  // how the sound server lists us
+        // Left to itself the PulseAudio back end buffers about 150 ms whatever
+        // the block size, and a previewed note lags behind its key. Four blocks
+        // keep the block size the latency control it is on the other back ends;
+        // tiny blocks get at least 1024 frames (23 ms), below which the server
+        // runs dry.
+        if (chosen->getCurrentApi() == RtAudio::LINUX_PULSE) {
+            unsigned count = (1024 + bufferFrames - 1) / bufferFrames;
+            options.numberOfBuffers = count < 4 ? 4 : count;
+        }
         chosen->openStream(&out, nullptr, RTAUDIO_FLOAT64, SampleRate, &frames, &audioCallback,
-                           nullptr, nullptr, &streamError);
+                           nullptr, &options, &streamError);
         chosen->startStream();
         // With an error callback installed the library reports a failed
         // start through it instead of throwing.

@@ -1,0 +1,534 @@
+// The live output stream against real sound servers started by the tests: a
+// private PulseAudio daemon with a null sink (its monitor recorded with
+// parec), and a JACK server on its dummy driver. No sound card is needed.
+//
+//   1. Helpers: child processes, waiting, standard error capture
+//   2. Driver words and failures without a server
+//   3. PulseAudio
+//   4. JACK
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "audio/stream.h"
+#include "song/song.h"
+
+extern char** environ;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// 1. Helpers
+
+std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = std::string(path ? path : "") + ":/usr/sbin:/usr/bin:/sbin:/bin";
+    std::stringstream split(dirs);
+    std::string dir;
+    while (std::getline(split, dir, ':')) {
+        if (dir.empty()) continue;
+        std::string full = dir + "/" + name;
+        if (access(full.c_str(), X_OK) == 0) return full;
+    }
+    return "";
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Starts a program with changes to our environment ("KEY=value" sets, "KEY"
+// removes), standard output and error to files. The child dies with us.
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& envChanges,
+            const std::string& outPath, const std::string& errPath) {
+    std::string program = findProgram(args[0]);
+    if (program.empty()) return -1;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        bool replaced = false;
+        for (const std::string& change : envChanges) {
+            std::string key = change.substr(0, change.find('='));
+            if (entry.compare(0, key.size() + 1, key + "=") == 0) replaced = true;
+        }
+        if (!replaced) env.push_back(entry);
+    }
+    for (const std::string& change : envChanges)
+        if (change.find('=') != std::string::npos) env.push_back(change);
+    std::vector<char*> argv, envp;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (in >= 0) dup2(in, 0);
+        if (out >= 0) dup2(out, 1);
+        if (err >= 0) dup2(err, 2);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// SIGTERM, then SIGKILL if it lingers; always reaped.
+void stopChild(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 150; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::string makeTempDir(const char* prefix) {
+    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const char* made = mkdtemp(buffer.data());
+    return made ? made : "";
+}
+
+void removeTree(const std::string& dir) {
+    if (dir.size() > 5 && dir.compare(0, 5, "/tmp/") == 0) {
+        std::string command = "rm -rf '" + dir + "'";
+        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+    }
+}
+
+// Everything written to file descriptor 2 between begin and end.
+class StderrCapture {
+public:
+    void begin() {
+        std::fflush(stderr);
+        std::fflush(stdout);
+        path_ = makeTempDir("vorna-err") + "/err.txt";
+        saved_ = dup(2);
+        int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        close(fd);
+    }
+    std::string end() {
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        std::string text = readFile(path_);
+        removeTree(path_.substr(0, path_.rfind('/')));
+        return text;
+    }
+
+private:
+    std::string path_;
+    int saved_ = -1;
+};
+
+int countLines(const std::string& text) {
+    int lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class EnvOverride {
+public:
+    void set(const std::string& key, const std::string& value) {
+        const char* old = std::getenv(key.c_str());
+        saved_.push_back({key, old ? old : "", old != nullptr});
+        setenv(key.c_str(), value.c_str(), 1);
+    }
+    ~EnvOverride() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->had)
+                setenv(it->key.c_str(), it->value.c_str(), 1);
+            else
+                unsetenv(it->key.c_str());
+        }
+    }
+
+private:
+    struct Saved {
+        std::string key, value;
+        bool had;
+    };
+    std::vector<Saved> saved_;
+};
+
+// ---------------------------------------------------------------------------
+// 2. Driver words and failures without a server
+
+// Only a unique name of our own: another program's JACK server must not be found.
+std::string noJackServer() { return "vorna-absent-" + std::to_string(getpid()); }
+
+TEST(StreamDriver, NoneRunsWithoutSoundAndSaysNothing) {
+    // "none": no stream, no message, and stopping is harmless.
+    initSong();
+    StderrCapture err;
+    err.begin();
+    bool started = startAudio("none", 512);
+    std::string text = err.end();
+    EXPECT_FALSE(started);
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(streamActive.load());
+    EXPECT_EQ(streamBackend(), "");
+    uint64_t before = streamBlocks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(streamBlocks(), before);
+    stopAudio();
+    stopAudio();
+}
+
+TEST(StreamDriver, UnknownWordsGiveOneLineAndNoStream) {
+    // A driver word other than the known ones, even "dsound" in another case or
+    // with a trailing character, opens nothing and is reported in one line.
+    initSong();
+    for (const char* word : {"Dsound", "dsound ", "dsoundx", "DSOUND", "oss", "pulse2", ""}) {
+        StderrCapture err;
+        err.begin();
+        bool started = startAudio(word, 512);
+        std::string text = err.end();
+        EXPECT_FALSE(started) << word;
+        EXPECT_EQ(countLines(text), 1) << "'" << word << "': " << text;
+        EXPECT_EQ(text.compare(0, 7, "audio: "), 0) << text;
+        EXPECT_NE(text.find("running without sound"), std::string::npos) << text;
+        EXPECT_FALSE(streamActive.load());
+        stopAudio();
+    }
+}
+
+TEST(StreamDriver, NoServerMeansOneLineAndTheProgramGoesOn) {
+    // With no sound server reachable, each back end fails with one line naming
+    // it; "dsound" either finds nothing or plays on whatever it found.
+    initSong();
+    std::string dir = makeTempDir("vorna-noserver");
+    EnvOverride env;
+    env.set("PULSE_SERVER", "unix:" + dir + "/no-such-socket");
+    env.set("JACK_DEFAULT_SERVER", noJackServer());
+    env.set("HOME", dir);
+    env.set("XDG_RUNTIME_DIR", dir);
+    for (const char* word : {"pulse", "jack", "dsound"}) {
+        StderrCapture err;
+        err.begin();
+        bool started = startAudio(word, 512);
+        std::string text = err.end();
+        if (started) {
+            // Only a back end that really plays may be chosen (a working ALSA device).
+            EXPECT_STREQ(word, "dsound");
+            EXPECT_TRUE(waitFor([] { return streamBlocks() > 0; }, 5.0));
+            EXPECT_EQ(text, "");
+        } else {
+            EXPECT_EQ(countLines(text), 1) << word << ": " << text;
+            EXPECT_NE(text.find(std::string("audio: ") + word + ": "), std::string::npos) << text;
+            EXPECT_FALSE(streamActive.load());
+        }
+        stopAudio();
+        EXPECT_FALSE(streamActive.load());
+    }
+    removeTree(dir);
+}
+
+// ---------------------------------------------------------------------------
+// 3. PulseAudio
+
+class PulseStream : public ::testing::Test {
+protected:
+    void SetUp() override {
+        initSong();
+        if (findProgram("pulseaudio").empty()) GTEST_SKIP() << "pulseaudio is not installed";
+        dir_ = makeTempDir("vorna-pulse");
+        ASSERT_FALSE(dir_.empty());
+        mkdir((dir_ + "/home").c_str(), 0700);
+        mkdir((dir_ + "/run").c_str(), 0700);
+        socket_ = dir_ + "/native";
+        std::ofstream(dir_ + "/server.pa") << "load-module module-null-sink sink_name=vorna_null\n"
+                                           << "load-module module-native-protocol-unix socket=" << socket_
+                                           << " auth-anonymous=1\n";
+        // The daemon and we keep our files in the scratch folder, never in $HOME.
+        env_.set("HOME", dir_ + "/home");
+        env_.set("XDG_RUNTIME_DIR", dir_ + "/run");
+        env_.set("PULSE_SERVER", "unix:" + socket_);
+        env_.set("JACK_DEFAULT_SERVER", noJackServer());
+        server_ = spawn({"pulseaudio", "--daemonize=no", "--system=false", "--exit-idle-time=-1", "-n",
+                         "--disable-shm=yes", "--use-pid-file=no", "--log-target=stderr", "-F",
+                         dir_ + "/server.pa"},
+                        {"PULSE_SERVER"}, dir_ + "/server.out", dir_ + "/server.log");
+        ASSERT_GT(server_, 0);
+        ASSERT_TRUE(waitFor([this] { return exists(socket_); }, 15.0))
+            << "the sound server did not come up:\n" << readFile(dir_ + "/server.log");
+    }
+    void TearDown() override {
+        stopAudio();
+        playing = false;
+        stopChild(recorder_);
+        stopChild(server_);
+        removeTree(dir_);
+    }
+
+    // Records the null sink's monitor: 16-bit mono samples as the server mixed them.
+    void startRecording() {
+        recording_ = dir_ + "/monitor.raw";
+        recorder_ = spawn({"parec", "-d", "vorna_null.monitor", "--raw", "--format=s16le", "--channels=1",
+                           "--rate=44100", "--latency-msec=20"},
+                          {}, recording_, dir_ + "/parec.log");
+        ASSERT_GT(recorder_, 0) << "parec is not installed";
+    }
+    std::vector<int16_t> stopRecording() {
+        stopChild(recorder_);
+        std::string bytes = readFile(recording_);
+        std::vector<int16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+        return samples;
+    }
+    size_t recordedBytes() const {
+        struct stat info;
+        return stat(recording_.c_str(), &info) == 0 ? size_t(info.st_size) : 0;
+    }
+
+    std::string dir_, socket_, recording_;
+    pid_t server_ = -1, recorder_ = -1;
+    EnvOverride env_;
+};
+
+TEST_F(PulseStream, CallbackRunsAndPlaybackAdvances) {
+    // Once started, the library asks for blocks continuously, at about the
+    // real-time rate; a playing song moves its position from the callback.
+    ASSERT_TRUE(startAudio("pulse", 512));
+    EXPECT_EQ(streamBackend(), "pulse");
+    EXPECT_TRUE(streamActive.load());
+    EXPECT_GT(streamBlockFrames(), 0u);
+    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+
+    // Once the server has settled (its null sink starts slowly), the blocks
+    // delivered over two seconds are near real time, never a spin.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    uint64_t b0 = streamBlocks();
+    auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    double framesPerSecond = double(streamBlocks() - b0) * streamBlockFrames() / seconds;
+    EXPECT_GT(framesPerSecond, 44100 * 0.6);
+    EXPECT_LT(framesPerSecond, 44100 * 1.6);
+
+    song.speed = 1;  // a row every 1000 frames
+    currentRow = 0;
+    tick = 0;
+    tickFrame = 0;
+    playing = true;
+    EXPECT_TRUE(waitFor([] { return currentRow.load() >= 5; }, 5.0)) << "row " << currentRow.load();
+    playing = false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int32_t stoppedAt = currentRow;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(currentRow.load(), stoppedAt);  // stopped: the position stays
+    EXPECT_GT(streamBlocks(), b0);            // while the stream runs on
+}
+
+TEST_F(PulseStream, DefaultDriverPicksTheRunningServer) {
+    // "dsound" takes the first back end with a playable device; with only the
+    // PulseAudio server running that is PulseAudio.
+    StderrCapture err;
+    err.begin();
+    bool started = startAudio("dsound", 512);
+    std::string text = err.end();
+    ASSERT_TRUE(started) << text;
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(streamBackend(), "pulse");
+    EXPECT_TRUE(waitFor([] { return streamBlocks() > 5; }, 10.0));
+}
+
+TEST_F(PulseStream, PreviewedNoteReachesTheServer) {
+    // A note started on voice 0 while stopped is mixed by the callback and
+    // arrives at the sound server; before it, the stream is silence.
+    ASSERT_TRUE(startAudio("pulse", 512));
+    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    startRecording();
+    // A quarter second of recorded silence first.
+    ASSERT_TRUE(waitFor([this] { return recordedBytes() > 44100; }, 10.0)) << readFile(dir_ + "/parec.log");
+    noteOn(*instruments[0], 48);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::vector<int16_t> samples = stopRecording();
+    ASSERT_GT(samples.size(), 44100u);
+
+    int before = 0, peak = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        int a = std::abs(int(samples[i]));
+        if (i < 11025 && a > before) before = a;
+        if (a > peak) peak = a;
+    }
+    EXPECT_EQ(before, 0) << "sound before the note";
+    // One channel at gain 1.0 of eight: up to an eighth of full scale.
+    EXPECT_GT(peak, 300) << "the note did not arrive";
+    EXPECT_LE(peak, 32767 / 8 + 2);
+}
+
+TEST_F(PulseStream, StopEndsTheCallbackAndAllowsARestart) {
+    // After stopAudio no block is asked for; a new stream can be started.
+    ASSERT_TRUE(startAudio("pulse", 256));
+    ASSERT_TRUE(waitFor([] { return streamBlocks() > 5; }, 10.0));
+    stopAudio();
+    EXPECT_FALSE(streamActive.load());
+    EXPECT_EQ(streamBackend(), "");
+    uint64_t after = streamBlocks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(streamBlocks(), after);
+    ASSERT_TRUE(startAudio("pulse", 1024));
+    EXPECT_TRUE(waitFor([after] { return streamBlocks() > after + 5; }, 10.0));
+}
+
+TEST_F(PulseStream, ServerGoingAwayStopsSoundButNotTheProgram) {
+    // The server dies mid-stream: one line "audio: sound stopped: ...", the
+    // stream no longer counts as active (exports do not wait for it), and the
+    // library's thread does not spin on the dead connection.
+    ASSERT_TRUE(startAudio("pulse", 512));
+    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    StderrCapture err;
+    err.begin();
+    stopChild(server_);
+    bool noticed = waitFor([] { return !streamActive.load(); }, 8.0);
+    uint64_t settled = streamBlocks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    uint64_t later = streamBlocks();
+    std::string text = err.end();
+    EXPECT_TRUE(noticed);
+    EXPECT_EQ(countLines(text), 1) << text;
+    EXPECT_EQ(text.compare(0, 21, "audio: sound stopped:"), 0) << text;
+    EXPECT_LT(later - settled, 100u) << "blocks still requested after the server died";
+    stopAudio();  // closing a dead stream is quiet and safe
+    EXPECT_EQ(streamBackend(), "");
+}
+
+// ---------------------------------------------------------------------------
+// 4. JACK
+
+class JackStream : public ::testing::Test {
+protected:
+    void SetUp() override {
+        initSong();
+        if (findProgram("jackd").empty()) GTEST_SKIP() << "jackd is not installed";
+        dir_ = makeTempDir("vorna-jack");
+        ASSERT_FALSE(dir_.empty());
+        name_ = "vorna-test-" + std::to_string(getpid());
+        env_.set("JACK_DEFAULT_SERVER", name_);
+        env_.set("PULSE_SERVER", "unix:" + dir_ + "/no-pulse-here");
+        server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "512"},
+                        {"JACK_NO_AUDIO_RESERVATION=1"}, dir_ + "/jackd.out", dir_ + "/jackd.log");
+        ASSERT_GT(server_, 0);
+        // The server's own client exists once its driver runs.
+        ASSERT_TRUE(waitFor([this] { return exists("/dev/shm/jack_sem.0_" + name_ + "_system"); }, 15.0))
+            << readFile(dir_ + "/jackd.out") << readFile(dir_ + "/jackd.log");
+    }
+    void TearDown() override {
+        stopAudio();
+        playing = false;
+        stopChild(server_);
+        // A server killed with clients attached leaves its semaphores behind.
+        std::string command = "rm -f /dev/shm/jack_sem.0_" + name_ + "_* /dev/shm/jack_" + name_ + "_*";
+        if (!name_.empty() && std::system(command.c_str()) != 0) std::fprintf(stderr, "cleanup failed\n");
+        removeTree(dir_);
+    }
+
+    // The server may need a moment after its driver is up to accept clients.
+    bool startJack() {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            StderrCapture err;
+            err.begin();
+            bool started = startAudio("jack", 256);
+            std::string text = err.end();
+            if (started) return true;
+            lastError_ = text;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        return false;
+    }
+
+    std::string dir_, name_, lastError_;
+    pid_t server_ = -1;
+    EnvOverride env_;
+};
+
+TEST_F(JackStream, CallbackRunsAtTheServersBlockSize) {
+    // The JACK server sets the block size; the callback runs at real-time pace.
+    ASSERT_TRUE(startJack()) << lastError_;
+    EXPECT_EQ(streamBackend(), "jack");
+    EXPECT_EQ(streamBlockFrames(), 512u);
+    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    playing = true;
+    int32_t row = currentRow;
+    EXPECT_TRUE(waitFor([row] { return currentRow.load() != row; }, 5.0));
+    playing = false;
+}
+
+TEST_F(JackStream, DefaultDriverPrefersARunningJackServer) {
+    // JACK comes first in the library's order: with its server up, "dsound" uses it.
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        StderrCapture err;
+        err.begin();
+        started = startAudio("dsound", 512);
+        lastError_ = err.end();
+        if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_TRUE(started) << lastError_;
+    EXPECT_EQ(streamBackend(), "jack");
+}
+
+TEST_F(JackStream, ServerShutdownIsNoticed) {
+    // The JACK server closing the stream on its own is noticed within seconds:
+    // one "audio: sound stopped" line and the stream no longer active.
+    ASSERT_TRUE(startJack()) << lastError_;
+    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    StderrCapture err;
+    err.begin();
+    stopChild(server_);
+    bool noticed = waitFor([] { return !streamActive.load(); }, 10.0);
+    std::string text = err.end();
+    EXPECT_TRUE(noticed);
+    EXPECT_NE(text.find("audio: sound stopped:"), std::string::npos) << text;
+    stopAudio();
+}
+
+}  // namespace
