@@ -172,9 +172,10 @@ TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
 
 TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
     // Slot 0 empty: no pattern to render, a valid file with 0 data bytes; the cursor stays on slot 0.
+    // (Named as before any song is loaded: just ".wav".)
     song.orders[0] = OrderEmpty;
-    ASSERT_TRUE(exportWav("e.wav"));
-    std::vector<uint8_t> b = readAll("e.wav");
+    ASSERT_TRUE(exportWav(".wav"));
+    std::vector<uint8_t> b = readAll(".wav");
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(le32(b, 4), 36u);
     EXPECT_EQ(le32(b, 40), 0u);
