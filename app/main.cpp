@@ -25,6 +25,11 @@ int main(int, char**) {
     // Without a stream the editor runs silent; startAudio says why on stderr.
     startAudio(driver, bufferFrames);
 
+#if defined(__unix__) && !defined(__APPLE__)
+    // Without an X display SDL would fall back to drawing text art in the
+    // terminal; unless the user asks for a driver, only a real window will do.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+#endif
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "vornatracker: cannot start SDL: %s\n", SDL_GetError());
         stopAudio();
