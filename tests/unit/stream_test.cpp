@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -453,14 +454,23 @@ TEST_F(PulseStream, ServerGoingAwayStopsSoundButNotTheProgram) {
 // ---------------------------------------------------------------------------
 // 4. JACK
 
+// JACK keeps a machine-wide table of eight server names and frees the entry
+// of a dead server only for a new server of the same name: the tests use one
+// name, and take turns through a lock file.
+const char* const JackTestServer = "vorna-test";
+
 class JackStream : public ::testing::Test {
 protected:
     void SetUp() override {
         initSong();
         if (findProgram("jackd").empty()) GTEST_SKIP() << "jackd is not installed";
+        lock_ = open("/tmp/vorna-jack-test.lock", O_RDWR | O_CREAT, 0666);
+        ASSERT_GE(lock_, 0);
+        ASSERT_TRUE(waitFor([this] { return flock(lock_, LOCK_EX | LOCK_NB) == 0; }, 120.0))
+            << "another JACK test held the server too long";
         dir_ = makeTempDir("vorna-jack");
         ASSERT_FALSE(dir_.empty());
-        name_ = "vorna-test-" + std::to_string(getpid());
+        name_ = JackTestServer;
         env_.set("JACK_DEFAULT_SERVER", name_);
         env_.set("PULSE_SERVER", "unix:" + dir_ + "/no-pulse-here");
         server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "512"},
@@ -478,6 +488,7 @@ protected:
         std::string command = "rm -f /dev/shm/jack_sem.0_" + name_ + "_* /dev/shm/jack_" + name_ + "_*";
         if (!name_.empty() && std::system(command.c_str()) != 0) std::fprintf(stderr, "cleanup failed\n");
         removeTree(dir_);
+        if (lock_ >= 0) close(lock_);  // lets the next JACK test start its server
     }
 
     // The server may need a moment after its driver is up to accept clients.
@@ -496,6 +507,7 @@ protected:
 
     std::string dir_, name_, lastError_;
     pid_t server_ = -1;
+    int lock_ = -1;
     EnvOverride env_;
 };
 
