@@ -24,7 +24,7 @@ echo none > "$WORK/run/conf/audio/driver.conf"
 echo 0 > "$WORK/run/conf/video/sdl_fullscreen.conf"
 echo 0 > "$WORK/run/conf/video/splashscreen.conf"
 
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -fbdir "$WORK/fb" 3> "$WORK/display" 2> /dev/null &
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset -fbdir "$WORK/fb" 3> "$WORK/display" 2> /dev/null &
 XVFB_PID=$!
 for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -n 1 "$WORK/display")

@@ -51,8 +51,9 @@ set -e
 [ "$(wc -l < "$DIR/err.txt")" -ge 1 ] || fail "no display: nothing said on standard error"
 echo "ok: without a display it exits 1: $(tail -n 1 "$DIR/err.txt")"
 
-# -- a private X server on a free display number
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.err" &
+# -- a private X server on a free display number; no reset when the last
+# client leaves, or a client connecting just then would be refused
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.err" &
 XVFB_PID=$!
 for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.err")"
