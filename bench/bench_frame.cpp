@@ -1,0 +1,73 @@
+// One main-loop frame (fade step, background fill, every section, level meter)
+// on an offscreen 640x480x32 surface. It must fit well inside the 16 ms pacing.
+#include <benchmark/benchmark.h>
+
+#include <SDL/SDL.h>
+
+#include <cmath>
+
+#include "audio/sequencer.h"
+#include "song/song.h"
+#include "ui/draw.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/panels.h"
+#include "ui/status.h"
+
+static SDL_Surface* setUp(bool fullPattern) {
+    initSong();
+    buildTextTables();
+    setPalette(60, 70, 80);
+    fadeCounter = 300;
+    statusText = "FILE \"MY_SONG_01\" SUCCESSFULLY SAVED";
+    statusTimer = 300;
+    outputLevel = 0.4;
+    if (fullPattern)
+        for (int c = 0; c < ChannelCount; ++c) {
+            for (int r = 0; r < RowsPerPattern; ++r) {
+                cellAt(c, 0, r).note = 1 + (r * 7 + c) % 96;
+                cellAt(c, 0, r).volume = 16 + r % 64;
+                cellAt(c, 0, r).effect = 1 + r % 15;
+                cellAt(c, 0, r).effectParam = r * 4;
+            }
+            // A loud sine in every scope: long trace lines.
+            for (int i = 0; i < ScopeLength; ++i) song.channels[c].scope.samples[i] = std::sin(i * 0.3f + c);
+        }
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+}
+
+static void BM_FrameFullPattern(benchmark::State& state) {
+    SDL_Surface* screen = setUp(true);
+    for (auto _ : state) {
+        drawFrame(screen);
+        benchmark::DoNotOptimize(screen->pixels);
+        benchmark::ClobberMemory();
+    }
+    SDL_FreeSurface(screen);
+}
+BENCHMARK(BM_FrameFullPattern)->Unit(benchmark::kMicrosecond);
+
+static void BM_FrameEmptySongDuringFade(benchmark::State& state) {
+    SDL_Surface* screen = setUp(false);
+    fadeCounter = 150;  // the fade step recomputes the palette every frame
+    for (auto _ : state) {
+        drawFrame(screen);
+        benchmark::DoNotOptimize(screen->pixels);
+        benchmark::ClobberMemory();
+    }
+    SDL_FreeSurface(screen);
+}
+BENCHMARK(BM_FrameEmptySongDuringFade)->Unit(benchmark::kMicrosecond);
+
+static void BM_PatternViewOnly(benchmark::State& state) {
+    SDL_Surface* screen = setUp(true);
+    for (auto _ : state) {
+        drawPatternView(screen);
+        benchmark::DoNotOptimize(screen->pixels);
+        benchmark::ClobberMemory();
+    }
+    SDL_FreeSurface(screen);
+}
+BENCHMARK(BM_PatternViewOnly)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
