@@ -84,8 +84,12 @@ static void advance() {
         orderPos = wrap64(orderPos + 1);
 }
 
+// The audio thread moves orderPos too; never index with a stray value.
+static bool validSlot(int slot) { return slot >= 0 && slot < OrderSlots; }
+
 // The pattern of the slot at orderPos becomes the shown one, unless empty.
 static void selectSlot(int slot) {
+    if (!validSlot(slot)) return;
     const int value = song.orders[slot];
     if (value != OrderEmpty && isPattern(value)) currentPattern = value;
 }
@@ -164,6 +168,7 @@ static void deleteInCell() {
     advance();
 }
 static void deleteSlot() {
+    if (!validSlot(orderPos)) return;
     setField(song.orders[orderPos], OrderEmpty);
     advance();
 }
@@ -268,6 +273,7 @@ static void typeIntoCell() {
 // Pattern numbers are typed as two digits, 0..3 then 0..9.
 static void typeIntoSlot() {
     const int slot = orderPos;
+    if (!validSlot(slot)) return;
     Relaxed<int32_t>& entry = song.orders[slot];
     const int d = typedDigit();
     const bool first = cursorColumn % 2 == 0;

@@ -26,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; for f in "$WORK"/*/out.txt "$WORK"/*/err.txt; do [ -f "$f" ] && { echo "-- $f"; tail -n 20 "$f"; }; done; exit 1; }
 # Whole test bounded: a hung step must not hold the suite.
-( trap 'kill $! 2> /dev/null; exit 0' TERM; sleep 90 > /dev/null 2>&1 & wait; echo "FAIL: timed out"; kill -TERM $$ ) &
+( trap 'kill $! 2> /dev/null; exit 0' TERM; sleep 60 > /dev/null 2>&1 & wait; echo "FAIL: timed out"; kill -TERM $$ ) &
 WATCHDOG=$!
 trap 'kill $WATCHDOG 2> /dev/null || true; cleanup' EXIT
 
@@ -166,4 +166,13 @@ kill -TERM $APP_PID
 waitExit
 [ -e "$DIR/AUTOSAVE.vorna" ] && fail "an unchanged song was autosaved"
 echo "ok: an unchanged song is not autosaved"
+# -- run 4: the window closed while the start-up animation plays: a normal end, status 0
+DIR=$(newFolder splash)
+echo 1 > "$DIR/conf/video/splashscreen.conf"
+cp "$SRC/splash.dat" "$DIR/"
+start "$DIR"
+python3 "$SRC/tests/scripts/x11_close.py" "$WIN"
+waitExit
+[ -s "$DIR/out.txt" ] && fail "output after a quit from the splash: $(head -n 3 "$DIR/out.txt")"
+echo "ok: closing the window during the splash ends the program"
 echo "e2e editor: all passed"
