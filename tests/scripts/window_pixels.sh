@@ -10,7 +10,7 @@ TESTS="$BUILD/vorna_tests"
 command -v xvfb-run > /dev/null || { echo "xvfb-run is not installed"; exit 1; }
 
 set +e
-out=$(xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" \
+out=$(xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp -noreset" \
   bash -c 'VORNA_XVFB_DISPLAY="$DISPLAY" exec "$0" --gtest_filter="WindowPixels.*"' "$TESTS" 2>&1)
 status=$?
 set -e

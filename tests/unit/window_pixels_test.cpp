@@ -86,7 +86,13 @@ protected:
         if (!name || !*name) GTEST_SKIP() << "VORNA_XVFB_DISPLAY not set";
         setenv("DISPLAY", name, 1);
         ASSERT_TRUE(xlib.load());
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        // A fresh virtual server may refuse a connection for a moment (while it resets): retry briefly.
+        int init = -1;
+        for (int attempt = 0; attempt < 50 && init != 0; ++attempt) {
+            init = SDL_Init(SDL_INIT_VIDEO);
+            if (init != 0) SDL_Delay(100);
+        }
+        ASSERT_EQ(init, 0) << SDL_GetError();
         screen = SDL_SetVideoMode(640, 480, 32, SDL_SWSURFACE);
         ASSERT_NE(screen, nullptr) << SDL_GetError();
         ASSERT_EQ(screen->format->BitsPerPixel, 32);
