@@ -27,7 +27,7 @@ static Bytes unpack(const Bytes& packed, uint32_t capacity, int64_t* written) {
 
 static Bytes repeat(std::size_t n, uint8_t v) { return Bytes(n, v); }
 
-TEST(Codec, PacksTheListedExamplesByteForByte) {
+TEST(Codec, PacksRunsAndLiteralsByteForByte) {
     // Runs of four or more become a token behind the least frequent byte; shorter runs stay literal.
     EXPECT_EQ(pack({'a', 'b', 'c'}), (Bytes{0x00, 0x61, 0x62, 0x63}));
     EXPECT_EQ(pack(repeat(4, 0x61)), (Bytes{0x00, 0x00, 0x03, 0x61}));
@@ -50,7 +50,7 @@ TEST(Codec, AllByteValuesOnceEscapeTheSmallestValue) {
     EXPECT_EQ(got, expected);
 }
 
-TEST(Codec, SongImagesPackToTheListedStreams) {
+TEST(Codec, SongImagesPackToTheirKnownStreams) {
     // A fresh song's image packs to 25 bytes; 131140 zero bytes to 20.
     Bytes fresh(131140, 0);
     fresh[0] = 0x3C, fresh[1] = 0x46, fresh[2] = 0x50, fresh[3] = 0x03;

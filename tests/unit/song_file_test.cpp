@@ -134,7 +134,7 @@ TEST_F(SongFile, FreshSongSavesThe41ByteFile) {
 }
 
 TEST_F(SongFile, OneCellSongSavesThe47ByteFile) {
-    // Channel 0, pattern 0, row 0 with note 3 and volume 80 saves as the listed 47 bytes.
+    // Channel 0, pattern 0, row 0 with note 3 and volume 80 saves as a 47-byte file with L = 31.
     cellAt(0, 0, 0).note = 3;
     cellAt(0, 0, 0).volume = 80;
     EXPECT_TRUE(saveSong("one"));
