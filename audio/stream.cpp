@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -245,13 +246,15 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     if (driver == "none") return false;
 
     quietAlsa();
-    std::string name = driver;
+    std::string name = driver;  // for messages
+    std::string backend;        // the library's word for the back end in use
     std::string why;
     RtAudio* chosen = nullptr;
     try {
         if (driver == "dsound") {
             chosen = defaultBackend(why);
-            if (chosen) name = RtAudio::getApiName(chosen->getCurrentApi());
+            if (chosen) backend = RtAudio::getApiName(chosen->getCurrentApi());
+            if (chosen) name = "dsound (" + backend + ")";
         } else {
             const NamedBackend* named = nullptr;
             for (const NamedBackend& b : namedBackends)
@@ -266,6 +269,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
             }
             if (!compiledIn(named->api)) return giveUp(driver, "not built into the audio library");
             chosen = openBackend(named->api, why);
+            backend = driver;
         }
     } catch (RtAudioError& e) {
         why = oneLine(e.getMessage());
@@ -282,6 +286,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
         std::lock_guard<std::mutex> hold(openErrorLock);
         openError.clear();
     }
+    closing = false;
     started = false;
     stopReported = false;
     failing = false;
@@ -325,35 +330,90 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
         return giveUp(name, oneLine(e.what()));
     }
     audio = chosen;
-    backendName = name;
+    backendName = backend;
     started = true;
     streamActive = true;
     startWatchdog();
     return true;
 }
 
-void stopAudio() {
-    if (!audio) return;
-    stopWatchdog();
-    closing = true;
+// Stops, closes and frees a stream; runs on a thread of its own.
+static void closeAndFree(RtAudio* object) {
     try {
         // Stop at once without playing out queued blocks; a stop after the
         // abort is only needed if the abort left it running.
-        if (audio->isStreamRunning()) audio->abortStream();
-        if (audio->isStreamRunning()) audio->stopStream();
+        if (object->isStreamRunning()) object->abortStream();
+        if (object->isStreamRunning()) object->stopStream();
     } catch (...) {
     }
-    streamActive = false;
     try {
-        if (audio->isStreamOpen()) audio->closeStream();
+        if (object->isStreamOpen()) object->closeStream();
     } catch (...) {
     }
-    delete audio;
+    delete object;
+}
+
+void stopAudio() {
+    if (!audio) return;
+    stopWatchdog();
+    closing = true;  // stays set: a close still running later must not report
+    streamActive = false;
+    RtAudio* object = audio;
+    const bool died = stopReported;
+    const bool jack = object->getCurrentApi() == RtAudio::UNIX_JACK;
     audio = nullptr;
     backendName.clear();
     grantedFrames = 0;
     started = false;
-    closing = false;
+
+    // A JACK server that shut down makes the library close the stream from a
+    // thread of its own, which can hang inside the JACK client library; any
+    // further close would wait on it. The object is freed once that thread
+    // has closed the stream, and left to it if it never does.
+    if (died && jack) {
+        for (int i = 0; i < 150; ++i) {
+            if (!object->isStreamOpen()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it return
+                delete object;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return;
+    }
+
+    // A sound server that stopped answering can block a close for ever; the
+    // program must still be able to quit. The close gets a few seconds.
+    struct Closing {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto state = std::make_shared<Closing>();
+    std::thread closer;
+    try {
+        closer = std::thread([object, state] {
+            closeAndFree(object);
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->finished = true;
+            state->done.notify_all();
+        });
+    } catch (std::exception&) {
+        closeAndFree(object);  // no thread to spare: close here, unguarded
+        return;
+    }
+    bool finished;
+    {
+        std::unique_lock<std::mutex> hold(state->lock);
+        finished = state->done.wait_for(hold, std::chrono::seconds(3), [&] { return state->finished; });
+    }
+    if (finished) {
+        closer.join();
+    } else {
+        closer.detach();
+        std::fprintf(stderr, "audio: the sound library did not close the stream in time; left open\n");
+        std::fflush(stderr);
+    }
 }
 
 uint64_t streamBlocks() { return blocks; }
