@@ -509,6 +509,8 @@ protected:
         ASSERT_FALSE(dir_.empty());
         env_.set("JACK_DEFAULT_SERVER", name_);
         env_.set("PULSE_SERVER", "unix:" + dir_ + "/no-pulse-here");
+        env_.set("HOME", dir_);  // sound client libraries leave files in $HOME
+        env_.set("XDG_RUNTIME_DIR", dir_);
         server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "512"},
                         {"JACK_NO_AUDIO_RESERVATION=1"}, dir_ + "/jackd.out", dir_ + "/jackd.log");
         ASSERT_GT(server_, 0);
