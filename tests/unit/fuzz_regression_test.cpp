@@ -1,0 +1,206 @@
+// Every input the fuzzers kept (fuzz/corpus/<target>/) and every input that
+// once broke something (fuzz/crashes/<target>/) is replayed here, so the
+// sanitizer builds see them on every run. Each input is judged against a
+// decoder written from the token table alone: a well-formed song file is
+// loaded exactly and saves back to the same song; a damaged one is refused
+// with the load-failure message and changes nothing.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "song/codec.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/frame.h"
+#include "ui/status.h"
+
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Regular files of one folder; none when it does not exist.
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> paths;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') paths.push_back(folder + "/" + e->d_name);
+        closedir(d);
+    }
+    return paths;
+}
+
+std::vector<std::string> inputsOf(const std::string& target) {
+    const std::string root = std::string(VORNA_SOURCE_DIR) + "/fuzz/";
+    std::vector<std::string> all = filesIn(root + "corpus/" + target);
+    for (const std::string& p : filesIn(root + "crashes/" + target)) all.push_back(p);
+    return all;
+}
+
+// The stream decoded token by token: E then literals, (E, k<3) = k+1 escapes,
+// (E, k, v) = k+1 copies of v, (E, 128+h, l, v) = h*256+l+1 copies of v.
+// false when a token is cut off by the end of the stream.
+bool referenceUnpack(const uint8_t* p, size_t n, Bytes& out) {
+    out.clear();
+    if (n == 0) return true;
+    const uint8_t e = p[0];
+    size_t i = 1;
+    while (i < n) {
+        const uint8_t c = p[i++];
+        if (c != e) {
+            out.push_back(c);
+            continue;
+        }
+        if (i >= n) return false;
+        size_t k = p[i++];
+        if (k <= 2) {
+            out.insert(out.end(), k + 1, e);
+            continue;
+        }
+        if (k >= 128) {
+            if (i >= n) return false;
+            k = (k - 128) * 256 + p[i++];
+        }
+        if (i >= n) return false;
+        out.insert(out.end(), k + 1, p[i++]);
+        if (out.size() > 4 * size_t(SongImageSize)) return false;  // far past any use; stop growing
+    }
+    return true;
+}
+
+const uint8_t Header[12] = {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2};
+
+// What a file should load as, decided without the loader: the header, a
+// length word equal to the rest of the file, and a stream of exactly one image.
+bool wellFormedSong(const Bytes& f, Bytes& image) {
+    if (f.size() < 16 || std::memcmp(f.data(), Header, 12) != 0) return false;
+    const uint32_t length = uint32_t(f[12]) | uint32_t(f[13]) << 8 | uint32_t(f[14]) << 16 | uint32_t(f[15]) << 24;
+    if (f.size() - 16 != length) return false;
+    return referenceUnpack(f.data() + 16, length, image) && image.size() == SongImageSize;
+}
+
+Bytes currentImage() {
+    Bytes image(SongImageSize);
+    buildSongImage(image.data());
+    return image;
+}
+
+// A song unlike anything the inputs hold, so a partial load would show.
+void distinctSong() {
+    initSong();
+    Bytes image(SongImageSize);
+    for (uint32_t i = 0; i < SongImageSize; ++i) image[i] = uint8_t(i * 131 + (i >> 10));
+    applySongImage(image.data());
+    songName = "before";
+    orderPos = 9;
+    currentPattern = 33;
+}
+
+struct FuzzRegression : ::testing::Test {
+    std::string dir, oldDir;
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldDir = cwd;
+        char tmpl[] = "/tmp/vorna-fuzzreg-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(oldDir.c_str()), 0);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
+}  // namespace
+
+// A damaged song file is refused with the load-failure message and leaves the
+// song, its name and the position untouched; a well-formed one loads exactly
+// the image its stream holds and round-trips through a save.
+TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
+    std::vector<std::string> inputs = inputsOf("fuzz_load");
+    // The unpacker's inputs make good damaged song files too.
+    for (const std::string& p : inputsOf("fuzz_unpack")) inputs.push_back(p);
+    ASSERT_FALSE(inputs.empty()) << "no kept fuzz inputs found";
+    int accepted = 0, refused = 0;
+    for (const std::string& path : inputs) {
+        SCOPED_TRACE(path);
+        const Bytes file = readFile(path);
+        Bytes expected;
+        const bool good = wellFormedSong(file, expected);
+
+        distinctSong();
+        const Bytes before = currentImage();
+        const bool loaded = loadSongFromBytes("in", file.data(), file.size());
+        ASSERT_EQ(loaded, good);
+        if (!good) {
+            ++refused;
+            EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+            EXPECT_TRUE(currentImage() == before);
+            EXPECT_EQ(songName, "before");
+            EXPECT_EQ(orderPos, 9);
+            EXPECT_EQ(currentPattern, 33);
+            continue;
+        }
+        ++accepted;
+        EXPECT_EQ(statusText, "FILE \"IN\" SUCCESSFULLY LOADED");
+        ASSERT_TRUE(currentImage() == expected);
+        // Saved and loaded again through the disk, nothing changes.
+        ASSERT_TRUE(saveSong("again"));
+        distinctSong();
+        ASSERT_TRUE(loadSong("again"));
+        EXPECT_TRUE(currentImage() == expected);
+    }
+    // Both kinds must be among the kept inputs, or half the test is idle.
+    EXPECT_GT(accepted, 0);
+    EXPECT_GT(refused, 0);
+}
+
+// The unpacker writes exactly what the tokens say into a buffer of any size,
+// or refuses a cut-off token or an overflowing stream; packing any data
+// returns it unchanged.
+TEST_F(FuzzRegression, KeptStreamsUnpackAsTheTokensSayOrAreRefused) {
+    const std::vector<std::string> inputs = inputsOf("fuzz_unpack");
+    ASSERT_FALSE(inputs.empty()) << "no kept fuzz inputs found";
+    for (const std::string& path : inputs) {
+        SCOPED_TRACE(path);
+        const Bytes file = readFile(path);
+        if (file.size() < 2) continue;
+        // As the fuzzer reads them: two bytes of capacity, then the stream.
+        const uint32_t capacity = uint32_t(file[0]) << 8 | file[1];
+        const uint8_t* stream = file.data() + 2;
+        const uint32_t length = uint32_t(file.size() - 2);
+
+        Bytes expected;
+        const bool whole = referenceUnpack(stream, length, expected);
+        Bytes out(capacity);  // exact size: the sanitizers see any overrun
+        const int64_t written = unpackRle(stream, out.data(), length, capacity);
+        if (!whole || expected.size() > capacity) {
+            EXPECT_EQ(written, -1);
+        } else {
+            ASSERT_EQ(written, int64_t(expected.size()));
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+        }
+
+        if (length == 0) continue;
+        Bytes packed(packedBound(length));
+        const uint32_t n = packRle(stream, packed.data(), length);
+        ASSERT_LE(n, packedBound(length));
+        Bytes back;
+        ASSERT_TRUE(referenceUnpack(packed.data(), n, back));
+        EXPECT_TRUE(back == Bytes(stream, stream + length));
+    }
+}

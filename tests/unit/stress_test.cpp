@@ -1,0 +1,290 @@
+// The editor and the audio callback share the song without a lock: a thread
+// standing in for the callback fills blocks while the main thread edits,
+// plays, loads, saves, exports and draws. Run under ThreadSanitizer this
+// proves every shared word is an atomic one; in every build it checks that
+// the results stay whole. VORNA_STRESS_SECONDS sets the length (default 3).
+#include <gtest/gtest.h>
+
+#include <SDL/SDL.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/keys.h"
+#include "app/main_loop.h"
+#include "audio/export.h"
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/bytes.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/status.h"
+
+namespace {
+
+double stressSeconds() {
+    const char* s = std::getenv("VORNA_STRESS_SECONDS");
+    const double v = s ? std::atof(s) : 0.0;
+    return v > 0.0 ? v : 3.0;
+}
+
+std::vector<uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void press(int symbol, uint8_t scanCode = 0, int modifiers = 0) {
+    heldKey = KeyRecord{};
+    heldKey.symbol = symbol;
+    heldKey.scanCode = scanCode;
+    heldKey.modifiers = modifiers;
+    dispatchKey();
+}
+
+// Stands in for the audio library's callback thread: one 512-frame block
+// after another, a short pause between them, as long as `run` is set.
+struct FakeCallback {
+    std::atomic<bool> run{true};
+    std::atomic<long> blocks{0};
+    std::atomic<bool> sane{true};  // every sample a finite value inside [-1, 1]
+    std::thread thread;
+
+    void start() {
+        streamActive = true;
+        thread = std::thread([this] {
+            double buf[512];
+            while (run.load()) {
+                fillBlock(buf, 512);
+                for (double v : buf)
+                    if (!(v >= -1.0 && v <= 1.0)) sane = false;
+                blocks.fetch_add(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+    }
+    void stop() {
+        run = false;
+        thread.join();
+        streamActive = false;
+    }
+};
+
+struct Stress : ::testing::Test {
+    std::string dir, oldDir;
+    SDL_Surface* surface = nullptr;
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldDir = cwd;
+        char tmpl[] = "/tmp/vorna-stress-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        initSong();
+        setPalette(60, 70, 80);
+        fadeCounter = 300;
+        for (Instrument* v : instruments) {
+            v->note = -1;
+            v->time = 0;
+            v->state = 0.0f;
+        }
+        tick = 0;
+        tickFrame = 0;
+        exporting = false;
+        exportSeen = false;
+        streamActive = false;
+        exportProgress = nullptr;
+        running = true;
+        surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+        ASSERT_NE(surface, nullptr);
+    }
+    void TearDown() override {
+        SDL_FreeSurface(surface);
+        streamActive = false;
+        exporting = false;
+        playing = false;
+        ASSERT_EQ(chdir(oldDir.c_str()), 0);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
+// Two small songs on disk: one pattern then the end marker at speed 1, so an
+// export after loading either is 64000 frames; "long" plays four slots.
+void writeSongs() {
+    initSong();
+    song.speed = 1;
+    for (int r = 0; r < RowsPerPattern; r += 4) {
+        cellAt(r % ChannelCount, 0, r).note = 40 + r;
+        cellAt(r % ChannelCount, 0, r).volume = 60;
+    }
+    ASSERT_TRUE(saveSong("short"));
+    song.speed = 4;
+    for (int i = 0; i < 4; ++i) song.orders[i] = i;
+    for (int c = 0; c < ChannelCount; ++c)
+        for (int p = 1; p < 4; ++p) cellAt(c, p, (c * 7 + p) % 64).note = 30 + c + p;
+    ASSERT_TRUE(saveSong("long"));
+    initSong();
+}
+
+}  // namespace
+
+// Editing, playing, loading, saving, exporting and drawing while the callback
+// renders never tear a value, never leave the tables, and every export and
+// save still succeeds with a whole file.
+TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
+    writeSongs();
+    setPalette(60, 70, 80);
+    std::mt19937 rng(12345);
+    FakeCallback cb;
+    cb.start();
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+    int exports = 0, saves = 0, loads = 0, draws = 0, keys = 0;
+    bool allExportsWhole = true, allSavesOk = true, allLoadsOk = true;
+    const uint8_t noteScanCodes[] = {0x2C, 0x1F, 0x2D, 0x10, 0x11, 0x17, 0x34};
+    while (std::chrono::steady_clock::now() < end) {
+        const unsigned action = rng() % 100;
+        if (action < 35) {
+            // Type a note, a volume digit or an effect at a random cell.
+            cursorChannel = int(rng() % ChannelCount);
+            cursorColumn = int(rng() % 6);
+            octave = int(rng() % 8);
+            if (cursorColumn == 0)
+                press(SDLK_z, noteScanCodes[rng() % sizeof noteScanCodes]);
+            else
+                press(SDLK_0 + int(rng() % 10));
+        } else if (action < 55) {
+            static const int moves[] = {SDLK_UP, SDLK_DOWN, SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_LEFT, SDLK_RIGHT, SDLK_TAB};
+            press(moves[rng() % 7]);
+        } else if (action < 62) {
+            press(rng() % 2 ? SDLK_F3 : SDLK_F4);
+        } else if (action < 67) {
+            cursorChannel = int(rng() % ChannelCount);
+            press(SDLK_PAUSE);
+        } else if (action < 73) {
+            press(SDLK_SPACE, 0, rng() % 2 ? KMOD_LSHIFT : 0);
+        } else if (action < 78) {
+            // The order list: type a pattern digit or clear the slot.
+            cursorChannel = -1;
+            cursorColumn = int(rng() % 2);
+            press(rng() % 3 ? SDLK_0 + int(rng() % 4) : SDLK_DELETE);
+            press(rng() % 2 ? SDLK_UP : SDLK_DOWN);
+            cursorChannel = 0;
+        } else if (action < 81) {
+            press(SDLK_F7);
+            press(SDLK_F8);
+        } else if (action < 88) {
+            drawFrame(surface);
+            ++draws;
+            continue;
+        } else if (action < 92) {
+            allSavesOk = saveSong("edited") && allSavesOk;
+            ++saves;
+            continue;
+        } else if (action < 97) {
+            allLoadsOk = loadSong(rng() % 2 ? "long" : "edited") && allLoadsOk;
+            ++loads;
+            continue;
+        } else {
+            // Exports are the one place both threads hand the voices over.
+            allLoadsOk = loadSong("short") && allLoadsOk;
+            const std::string name = "take" + std::to_string(exports % 3) + ".wav";
+            const bool ok = exportWav(name);
+            const std::vector<uint8_t> wav = readAll(name);
+            allExportsWhole = allExportsWhole && ok && wav.size() == 44 + 2 * 64000u &&
+                              getLe32(wav.data() + 40) == 2 * 64000u && getLe32(wav.data() + 4) == 36 + 2 * 64000u;
+            ++exports;
+            continue;
+        }
+        ++keys;
+        // Whatever the callback moved, the position stays a real one.
+        ASSERT_GE(currentRow, 0);
+        ASSERT_LT(currentRow, RowsPerPattern);
+        ASSERT_GE(orderPos, 0);
+        ASSERT_LT(orderPos, OrderSlots);
+    }
+    // One export at the end in any case: the handoff is what the test is about.
+    ASSERT_TRUE(loadSong("short"));
+    EXPECT_TRUE(exportWav("last.wav"));
+    EXPECT_EQ(readAll("last.wav").size(), 44 + 2 * 64000u);
+    EXPECT_EQ(statusText, "SUCCESSFULLY EXPORTED");
+    // The callback goes back to playing after the export.
+    const long before = cb.blocks.load();
+    while (cb.blocks.load() < before + 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    cb.stop();
+
+    EXPECT_TRUE(cb.sane.load());
+    EXPECT_GT(cb.blocks.load(), 10);
+    EXPECT_GT(keys, 0);
+    EXPECT_GT(draws, 0);
+    EXPECT_TRUE(allExportsWhole);
+    EXPECT_TRUE(allSavesOk);
+    EXPECT_TRUE(allLoadsOk);
+    EXPECT_EQ(exporting.load(), false);
+    for (int c = 0; c < ChannelCount; ++c) {
+        const int32_t w = song.channels[c].scope.writeIndex;
+        EXPECT_TRUE(w >= 0 && w < ScopeLength) << "channel " << c;
+    }
+}
+
+// While an export renders, the callback outputs silence and touches nothing:
+// blocks filled during the export are all zero, and the export's own frames
+// come out the same as with no callback at all once the voices start alike.
+TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
+    writeSongs();
+    ASSERT_TRUE(loadSong("short"));
+    for (Instrument* v : instruments) {
+        v->note = -1;
+        v->time = 0;
+        v->state = 0.0f;
+    }
+    for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
+    seedNoise(7);
+    ASSERT_TRUE(exportWav("alone.wav"));
+    const std::vector<uint8_t> alone = readAll("alone.wav");
+
+    // Same start again, now with the callback running and the song stopped.
+    ASSERT_TRUE(loadSong("short"));
+    for (Instrument* v : instruments) {
+        v->note = -1;
+        v->time = 0;
+        v->state = 0.0f;
+    }
+    for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
+    seedNoise(7);
+    std::atomic<bool> run{true};
+    std::atomic<bool> loudDuringExport{false};
+    streamActive = true;
+    std::thread callback([&] {
+        double buf[512];
+        while (run.load()) {
+            // Set before and after the block: the block saw it set too.
+            const bool before = exporting;
+            fillBlock(buf, 512);
+            if (before && exporting)
+                for (double v : buf)
+                    if (v != 0.0) loudDuringExport = true;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    ASSERT_TRUE(exportWav("shared.wav"));
+    run = false;
+    callback.join();
+    streamActive = false;
+
+    EXPECT_FALSE(loudDuringExport.load());
+    // Every voice was silent when both exports began, so the callback had
+    // nothing to change before it handed over: the files are equal.
+    EXPECT_EQ(readAll("shared.wav"), alone);
+}
