@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "alloc_watch.h"
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
@@ -26,6 +27,7 @@ static std::atomic<bool> watching{false};
 static std::atomic<size_t> largestBlock{0}, bytesRequested{0};
 
 static void* watchedAlloc(size_t n) {
+    if (countAllocations) ++allocationsCounted;
     if (watching) {
         bytesRequested += n;
         size_t seen = largestBlock;

@@ -1,0 +1,93 @@
+// The audio callback's worst blocks: many 512-frame blocks of a busy song
+// while it plays, each timed on its own, reported as p50 / p99 / p99.9 in
+// microseconds. A block plays for 512 / 44100 s = 11.6 ms; the callback must
+// stay far below that even in its slowest blocks (target: p99.9 <= 0.58 ms).
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/song.h"
+
+// All eight channels sound at once: a note every second row on every channel
+// (the drum channels alternate the tone and the noise drum), volumes between,
+// two patterns looping at speed 3.
+static void busySong() {
+    initSong();
+    seedNoise(1);
+    song.orders[1] = 1;
+    song.speed = 3;
+    for (int p = 0; p < 2; ++p)
+        for (int r = 0; r < RowsPerPattern; ++r)
+            for (int c = 0; c < ChannelCount; ++c) {
+                Cell& cell = cellAt(c, p, r);
+                if (r % 2 == 0) {
+                    const int drum = (r / 2 + c) % 2 ? 3 : 5;
+                    cell.note = c >= 6 ? 12 * (2 + c - 6) + drum : 24 + (r * 5 + c * 7) % 48;
+                } else {
+                    cell.volume = 16 + (r * 3 + c) % 65;
+                }
+            }
+    tick = 0;
+    tickFrame = 0;
+    exporting = false;
+    playing = true;
+}
+
+static double percentile(std::vector<double>& sorted, double q) {
+    if (sorted.empty()) return 0.0;
+    size_t i = size_t(q * double(sorted.size() - 1) + 0.5);
+    return sorted[std::min(i, sorted.size() - 1)];
+}
+
+static double threadMicros() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) * 1e-3;
+}
+
+// Every iteration is one callback block, timed by itself twice: wall time
+// (what the device waits for, including any preemption by other processes)
+// and the thread's own CPU time (the callback's cost alone, which is what
+// matters on a machine where the audio thread is not crowded out).
+static void BM_CallbackBlock512(benchmark::State& state) {
+    busySong();
+    double block[512];
+    std::vector<double> wall, cpu;
+    wall.reserve(size_t(state.max_iterations));
+    cpu.reserve(size_t(state.max_iterations));
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const double c0 = threadMicros();
+        const auto t0 = Clock::now();
+        fillBlock(block, 512);
+        const auto t1 = Clock::now();
+        const double c1 = threadMicros();
+        benchmark::DoNotOptimize(block[0]);
+        const double us = std::chrono::duration<double, std::micro>(t1 - t0).count();
+        state.SetIterationTime(us * 1e-6);
+        wall.push_back(us);
+        cpu.push_back(c1 - c0);
+    }
+    playing = false;
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    state.counters["wall_p50_us"] = percentile(wall, 0.50);
+    state.counters["wall_p99_us"] = percentile(wall, 0.99);
+    state.counters["wall_p999_us"] = percentile(wall, 0.999);
+    state.counters["cpu_p50_us"] = percentile(cpu, 0.50);
+    state.counters["cpu_p99_us"] = percentile(cpu, 0.99);
+    state.counters["cpu_p999_us"] = percentile(cpu, 0.999);
+    // The share of the block's 11.6 ms that the p99.9 block takes, in percent.
+    const double blockMicros = 512.0 / SampleRate * 1e6;
+    state.counters["cpu_p999_pct"] = percentile(cpu, 0.999) / blockMicros * 100.0;
+    state.counters["wall_p999_pct"] = percentile(wall, 0.999) / blockMicros * 100.0;
+}
+// 20000 blocks = 232 s of song: every row of the loop many times over.
+BENCHMARK(BM_CallbackBlock512)->UseManualTime()->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
