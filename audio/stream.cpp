@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -356,6 +357,14 @@ static void closeAndFree(RtAudio* object) {
 void stopAudio() {
     if (!audio) return;
     stopWatchdog();
+    // Soak runs read how the stream fared from the editor's last words.
+    const char* stats = std::getenv("VORNA_AUDIO_STATS");
+    if (stats && std::string(stats) == "1") {
+        std::fprintf(stderr, "audio: %llu blocks, %llu underflows (%s, %u frames per block)\n",
+                     static_cast<unsigned long long>(blocks.load()),
+                     static_cast<unsigned long long>(underflows.load()), backendName.c_str(), grantedFrames);
+        std::fflush(stderr);
+    }
     closing = true;  // stays set: a close still running later must not report
     streamActive = false;
     RtAudio* object = audio;
@@ -405,7 +414,10 @@ void stopAudio() {
     bool finished;
     {
         std::unique_lock<std::mutex> hold(state->lock);
-        finished = state->done.wait_for(hold, std::chrono::seconds(3), [&] { return state->finished; });
+        // Once the sound has stopped the server is gone or frozen: a close
+        // that has not come back within a second will not come back.
+        const auto limit = died ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(3000);
+        finished = state->done.wait_for(hold, limit, [&] { return state->finished; });
     }
     if (finished) {
         closer.join();
