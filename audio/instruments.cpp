@@ -12,6 +12,7 @@
 #include "audio/instruments.h"
 
 #include <cmath>
+#include <cstring>
 
 // ---- 1. constants and building blocks ---------------------------------------
 
@@ -28,10 +29,23 @@ static constexpr double Inv15 = double(1.0f / 15.0f);     // 0.06666667014360428
 
 static double frac(double x) { return x - std::trunc(x); }
 
-// +1 when the phase of rate r at time T lies strictly above the threshold.
-static double pulse(double T, double r, double threshold) {
-    double p = frac((T / (R / r) + Pi) * InvPi);
+// +1 when the phase at time T of the rate whose divisor R / r is `period`
+// lies strictly above the threshold.
+static double pulseOver(double T, double period, double threshold) {
+    double p = frac((T / period + Pi) * InvPi);
     return p > threshold ? 1.0 : -1.0;
+}
+
+// Whether the divisors must be worked out again for pitch f. Compared bit for
+// bit: +0 and -0 give divisors of opposite sign, and a NaN pitch still hits.
+template <int N>
+static bool stale(RatePeriods<N>& p, float f) {
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    if (p.valid && p.freqBits == bits) return false;
+    p.freqBits = bits;
+    p.valid = true;
+    return true;
 }
 
 // One-pole low-pass; returns the new memory as the voice sees it (float32).
@@ -51,19 +65,28 @@ static double hyperbolic(double T, double c) {
 // Detuned pulse stack over a frequency-modulated sine.
 double Ins0_0::nextSample(int32_t n) {
     double T = double(n) + 1.0;
-    double f = double(freq.load());
-    float w = float(0.5 * (1.0 + 0.9 * std::sin(T / (R / (f * C00001)))));
-    double W = double(w);
-    double u = std::trunc(T + 300.0 * std::sin(T / (R / (f * 0.5))));
-    double S = 0.3 * std::sin(u / (R / f));
-    float sum = 0.0f;
-    for (double k = 0.5; k <= 8.0; k *= 2.0) {
-        for (int i = -1; i <= 1; ++i) {
-            double r = (1.0 + C001 * i) * f * k * 0.5;
-            double v = pulse(T, r, W);
-            sum = float((0.7 * v + double(sum)) + S);  // the running sum is float32
-        }
+    const float pitch = freq.load();
+    double f = double(pitch);
+    // d[0..2]: the sine rates; d[3..17]: the fifteen pulses' R / r, r = (1 + 0.01 i) f k / 2.
+    double* d = periods.period;
+    if (stale(periods, pitch)) {
+        d[0] = R / (f * C00001);
+        d[1] = R / (f * 0.5);
+        d[2] = R / f;
+        int j = 3;
+        for (double k = 0.5; k <= 8.0; k *= 2.0)
+            for (int i = -1; i <= 1; ++i) d[j++] = R / ((1.0 + C001 * i) * f * k * 0.5);
     }
+    float w = float(0.5 * (1.0 + 0.9 * std::sin(T / d[0])));
+    double W = double(w);
+    double u = std::trunc(T + 300.0 * std::sin(T / d[1]));
+    double S = 0.3 * std::sin(u / d[2]);
+    // The fifteen pulses do not depend on each other: all first, then the
+    // float32 running sum in the same order as ever.
+    double v[15];
+    for (int j = 0; j < 15; ++j) v[j] = pulseOver(T, d[3 + j], W);
+    float sum = 0.0f;
+    for (int j = 0; j < 15; ++j) sum = float((0.7 * v[j] + double(sum)) + S);  // the running sum is float32
     double s = lowPass(*this, double(sum) * Inv15);
     return 4.0 * s * hyperbolic(T, 0.0001);
 }
@@ -89,10 +112,17 @@ double Ins0_1::nextSample(int32_t n) {
 // Sine read through two stages of decaying time warp.
 double Ins0_2::nextSample(int32_t n) {
     double T = double(n) + 1.0;
-    double f = double(freq.load());
-    double u1 = std::trunc(T + 100.0 * std::sin(T / (R / (8.0 * f))) / (1.0 + 0.002 * T));
-    double u2 = std::trunc(T + 100.0 * std::sin(u1 / (R / (4.0 * f))) / (1.0 + 0.001 * T));
-    double raw = std::sin(u2 / (R / f));
+    const float pitch = freq.load();
+    double f = double(pitch);
+    double* d = periods.period;
+    if (stale(periods, pitch)) {
+        d[0] = R / (8.0 * f);
+        d[1] = R / (4.0 * f);
+        d[2] = R / f;
+    }
+    double u1 = std::trunc(T + 100.0 * std::sin(T / d[0]) / (1.0 + 0.002 * T));
+    double u2 = std::trunc(T + 100.0 * std::sin(u1 / d[1]) / (1.0 + 0.001 * T));
+    double raw = std::sin(u2 / d[2]);
     double s = lowPass(*this, raw);
     return 2.0 * s * hyperbolic(T, 0.0005);
 }
@@ -100,9 +130,17 @@ double Ins0_2::nextSample(int32_t n) {
 // Five octave-stacked squares, overdriven: the caller's clamp shapes it.
 double Ins0_3::nextSample(int32_t n) {
     double T = double(n) + 1.0;
-    double f = double(freq.load());
+    const float pitch = freq.load();
+    double f = double(pitch);
+    double* d = periods.period;  // R / (f k), k = 0.5, 1, 2, 4, 8
+    if (stale(periods, pitch)) {
+        int j = 0;
+        for (double k = 0.5; k <= 8.0; k *= 2.0) d[j++] = R / (f * k);
+    }
+    double v[5];
+    for (int j = 0; j < 5; ++j) v[j] = pulseOver(T, d[j], 0.5);
     float sum = 0.0f;
-    for (double k = 0.5; k <= 8.0; k *= 2.0) sum = float(double(sum) + 2.0 * pulse(T, f * k, 0.5));
+    for (int j = 0; j < 5; ++j) sum = float(double(sum) + 2.0 * v[j]);
     double s = lowPass(*this, double(sum));
     return 0.5 * s * hyperbolic(T, 0.0005);
 }

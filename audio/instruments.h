@@ -13,14 +13,38 @@ public:
     virtual double nextSample(int32_t n) = 0;
 };
 
-class Ins0_0 : public Instrument { public: double nextSample(int32_t n) override; };
+// The divisors R / r of a voice's fixed rates, kept by the rendering thread
+// and recomputed only when the pitch's bits change: the same doubles, once per note.
+template <int N>
+struct RatePeriods {
+    uint32_t freqBits = 0;
+    bool valid = false;
+    double period[N] = {};
+};
+
+class Ins0_0 : public Instrument {
+public:
+    double nextSample(int32_t n) override;
+private:
+    RatePeriods<18> periods;
+};
 class Ins0_1 : public Instrument {
 public:
     Relaxed<int32_t> arpStep{0};
     double nextSample(int32_t n) override;
 };
-class Ins0_2 : public Instrument { public: double nextSample(int32_t n) override; };
-class Ins0_3 : public Instrument { public: double nextSample(int32_t n) override; };
+class Ins0_2 : public Instrument {
+public:
+    double nextSample(int32_t n) override;
+private:
+    RatePeriods<3> periods;
+};
+class Ins0_3 : public Instrument {
+public:
+    double nextSample(int32_t n) override;
+private:
+    RatePeriods<5> periods;
+};
 class Ins_Drum : public Instrument { public: double nextSample(int32_t n) override; };
 
 extern Instrument* const instruments[8];  // audio/instruments.cpp: voice i plays channel i
