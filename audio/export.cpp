@@ -4,14 +4,14 @@
 //
 // Sections:
 //   1. the 44-byte header
-//   2. the export's own position advance (no looping)
-//   3. exportWav
+//   2. exportWav (the rendering itself is the block renderer's, fast_render.cpp)
 #include "audio/export.h"
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
+#include "audio/fast_render.h"
 #include "audio/sequencer.h"
 #include "song/bytes.h"
 #include "song/safe_file.h"
@@ -24,7 +24,6 @@ ExportProgress exportProgress = nullptr;
 
 static constexpr int WavHeaderSize = 44;
 static constexpr uint32_t BlockFrames = 65536;      // samples buffered per write (128 KiB)
-static constexpr uint64_t ProgressEvery = 44100;    // about one report per second of song
 
 void buildWavHeader(uint8_t* h, uint32_t dataBytes) {
     const uint8_t riff[4] = {'R', 'I', 'F', 'F'};
@@ -53,42 +52,7 @@ uint64_t exportFrameCount() {
     return slots * RowsPerPattern * ticksPerRow * FramesPerTick;
 }
 
-// ---- 2. advance -----------------------------------------------------------------
-
-// Like the live advance, but the end of the order list ends the export.
-// Returns false after the song's last frame.
-static bool advanceExport() {
-    int32_t frame = tickFrame + 1;
-    if (frame < FramesPerTick) {
-        tickFrame = frame;
-        return true;
-    }
-    tickFrame = 0;
-    int32_t t = tick + 1;
-    if (t < song.speed) {
-        tick = t;
-        return true;
-    }
-    tick = 0;
-    int32_t row = currentRow + 1;
-    if (row < RowsPerPattern) {
-        currentRow = row;
-        return true;
-    }
-    currentRow = 0;
-    int32_t slot = orderPos + 1;
-    if (slot >= OrderSlots) {
-        // All 64 slots played: no end marker to stand on, slot 0 is the valid choice.
-        orderPos = 0;
-        currentPattern = song.orders[0].load();
-        return false;
-    }
-    orderPos = slot;
-    currentPattern = song.orders[slot].load();
-    return song.orders[slot] != OrderEmpty;
-}
-
-// ---- 3. exportWav ---------------------------------------------------------------
+// ---- 2. exportWav ---------------------------------------------------------------
 
 // Waits (bounded) until the audio callback has seen `exporting`, so no voice
 // is ever rendered by two threads at once.
@@ -99,12 +63,23 @@ static void waitForCallback() {
         std::this_thread::sleep_for(milliseconds(1));
 }
 
-static int16_t toSample(float sum) {
-    double s = double(sum / ChannelCount) * 32767.5;
-    // Only volumes above 80 from a damaged file can pass full scale: clip, don't wrap.
-    if (s > 32767.0) s = 32767.0;
-    if (s < -32767.0) s = -32767.0;
-    return int16_t(s);  // truncates toward zero
+// Collects rendered samples as little-endian bytes and writes them in large pieces.
+struct WavSink {
+    SafeFile* file;
+    std::vector<uint8_t> block;
+    size_t filled = 0;  // frames waiting in block
+};
+
+static bool writeSamples(const int16_t* samples, int count, void* context) {
+    WavSink& sink = *static_cast<WavSink*>(context);
+    for (int i = 0; i < count; ++i) {
+        putLe16(sink.block.data() + 2 * sink.filled, uint16_t(samples[i]));
+        if (++sink.filled == BlockFrames) {
+            if (!safeWrite(*sink.file, sink.block.data(), sink.block.size())) return false;
+            sink.filled = 0;
+        }
+    }
+    return true;
 }
 
 bool exportWav(const std::string& fileName) {
@@ -126,27 +101,12 @@ bool exportWav(const std::string& fileName) {
     if (ok) ok = safeWrite(file, header, sizeof header);
 
     uint64_t done = 0;
-    // Slot 0 empty: nothing to render, the file gets an empty data chunk.
-    bool more = song.orders[0] != OrderEmpty;
-    if (ok && more) {
-        std::vector<uint8_t> block(size_t(BlockFrames) * 2);
-        uint32_t filled = 0;
-        while (more) {
-            float sum = 0.0f;
-            for (int c = 0; c < ChannelCount; ++c) sum = float(double(sum) + renderChannel(c));
-            putLe16(block.data() + 2 * filled, uint16_t(toSample(sum)));
-            ++done;
-            if (++filled == BlockFrames) {
-                if (!safeWrite(file, block.data(), block.size())) break;
-                filled = 0;
-            }
-            more = advanceExport();
-            if (exportProgress && done % ProgressEvery == 0) exportProgress(done, total);
-        }
-        if (!file.failed) safeWrite(file, block.data(), size_t(filled) * 2);
-        ok = !file.failed;
+    if (ok) {
+        WavSink sink{&file, std::vector<uint8_t>(size_t(BlockFrames) * 2)};
+        done = renderSong(writeSamples, &sink);  // resets and restores the play state, clears `exporting`
+        if (!file.failed) safeWrite(file, sink.block.data(), sink.filled * 2);
+        ok = !file.failed && done == total;
     }
-
     playing = false;
     currentPattern = 0;
     currentRow = 0;

@@ -1,0 +1,46 @@
+#pragma once
+// The export's block renderer: each channel renders a whole run of frames
+// between two row triggers at once, with the sample loops vectorised, and
+// the eight channels of a block are shared out over two threads. Produces
+// what renderChannel gives frame by frame (only the sine's last bits and
+// the drums' noise may differ) and leaves voices, gains and scopes as it
+// would.
+#include <cstdint>
+
+// Vector bodies for one instruction set; `lanes` samples per step.
+struct RenderKernels {
+    // Filter input of Ins0_0 / Ins0_1 (constant pitch) / Ins0_2 / Ins0_3 for samples n0 .. n0+len-1.
+    void (*pulseStack)(double f, int64_t n0, int len, double* in);
+    void (*arpeggio)(double f, int64_t n0, int len, double* in);
+    void (*warp)(double f, int64_t n0, int len, double* in);
+    void (*squares)(double f, int64_t n0, int len, double* in);
+    // out = clamp(scale x state x 1 / (1 + decay T)) x gain.
+    void (*finish)(double scale, double decay, int64_t n0, int len, const double* state, double gain,
+                   double* out);
+    // The tone drum's h + 20 b.
+    void (*toneDrum)(double f, int64_t n0, int len, double* a);
+    // float32 sum over channels 0..7 in order, then the 16-bit sample.
+    void (*mix)(const double* const* channels, int frames, int16_t* out);
+    int lanes;
+};
+
+extern const RenderKernels scalarKernels;  // audio/fast_kernels_scalar.cpp: the plain C library sine
+extern const RenderKernels avx2Kernels;    // audio/fast_kernels_avx2.cpp
+extern const RenderKernels avx512Kernels;  // audio/fast_kernels_avx512.cpp
+
+// The widest set this processor runs, unless vector kernels are switched off.
+const RenderKernels& chosenKernels();
+extern bool renderUseVectors;  // audio/fast_render.cpp: false = scalar kernels (tests, old processors)
+extern int renderThreads;      // audio/fast_render.cpp: 1 or 2 (default: 2 when the machine has two cores)
+
+// Longest run one channel renders at once; buffers hold this plus a vector's slack.
+constexpr int RunFrames = 2048;
+constexpr int RunSlack = 16;
+
+// Receives the samples of the export in order; false stops the render.
+using SampleSink = bool (*)(const int16_t* samples, int count, void* context);
+
+// Renders the song from order slot 0 to the end marker, with the export's
+// play state reset and restore, handing each block to sink and reporting to
+// exportProgress from this thread. Returns the frames delivered.
+uint64_t renderSong(SampleSink sink, void* context);
