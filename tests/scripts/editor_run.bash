@@ -153,7 +153,9 @@ EOF
   waitUntil 150 test -S "$dir/native" || fail "PulseAudio did not come up"
 }
 
-# startJack PERIOD: a JACK server on its dummy driver at 44100 Hz. JACK keeps a
+# startJack PERIOD [realtime]: a JACK server on its dummy driver at 44100 Hz,
+# its threads (and its clients' audio threads) real-time scheduled when asked
+# and allowed, as a user's JACK set-up would be. JACK keeps a
 # machine-wide table of server names and reclaims a dead server's entry only
 # for a new server of the same name, so the scripts share one name, taken in
 # turn through a lock file.
@@ -166,7 +168,9 @@ startJack() {
   rm -f /dev/shm/jack_sem.0_"$JACK_NAME"_* /dev/shm/jack_"$JACK_NAME"_* 2> /dev/null || true
   export HOME=$dir XDG_RUNTIME_DIR=$dir JACK_DEFAULT_SERVER=$JACK_NAME
   export PULSE_SERVER=unix:$dir/no-pulse-here
-  JACK_NO_AUDIO_RESERVATION=1 jackd -n "$JACK_NAME" --no-realtime -d dummy -r 44100 -p "$1" \
+  JACK_SCHEDULING=--no-realtime
+  [ "${2:-}" = realtime ] && chrt -f 10 true 2> /dev/null && JACK_SCHEDULING=--realtime
+  JACK_NO_AUDIO_RESERVATION=1 jackd -n "$JACK_NAME" $JACK_SCHEDULING -d dummy -r 44100 -p "$1" \
       > "$WORK/jackd.log" 2>&1 &
   JACK_PID=$!
   # The server's own client exists once its driver runs.
