@@ -1,7 +1,8 @@
 #!/bin/bash
 # Everything `make test` runs: the normal build with every test, the unit tests
-# again under AddressSanitizer + UndefinedBehaviorSanitizer, and each fuzz
-# target for a bounded time. Any failure or sanitizer report fails the run.
+# again under AddressSanitizer + UndefinedBehaviorSanitizer (with the renderer
+# they call), the stress test under ThreadSanitizer, and each fuzz target for
+# a bounded time. Any failure or sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
@@ -15,10 +16,16 @@ echo "== tests"
 
 echo "== unit tests under ASan + UBSan"
 cmake -S . -B build-asan -DVORNA_SANITIZE=ON -DVORNA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
-cmake --build build-asan -j"$JOBS" --target vorna_tests
+cmake --build build-asan -j"$JOBS" --target vorna_tests vorna-render
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ./vorna_tests --gtest_brief=1)
+
+echo "== editor and callback sharing the song, under ThreadSanitizer"
+cmake -S . -B build-tsan -DVORNA_TSAN=ON -DVORNA_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build-tsan -j"$JOBS" --target vorna_tests
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 VORNA_STRESS_SECONDS=${STRESS_SECONDS:-15} \
+    ./vorna_tests --gtest_filter='Stress*' --gtest_brief=1)
 
 echo "== fuzz targets, ${FUZZ_SECONDS}s each"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DVORNA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null

@@ -1,0 +1,318 @@
+// Songs from damaged files: any byte in any field (order slots 64..254, an
+// empty slot 0, speed 0 or 255, volumes 10..15 and 81..255, effects above 15,
+// notes 195..255) is loaded as it is, and playing, drawing, editing,
+// exporting and the command-line renderer all stay inside their tables. The
+// sanitizer build is what catches a stray read; the checks here pin what each
+// part makes of such values.
+#include <gtest/gtest.h>
+
+#include <SDL/SDL.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/keys.h"
+#include "app/main_loop.h"
+#include "audio/export.h"
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/bytes.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "ui/draw.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/status.h"
+
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Image offsets of the file format: theme and speed, orders, then per channel
+// four 4096-byte planes (note, volume, effect, parameter).
+constexpr uint32_t SpeedAt = 3;
+constexpr uint32_t OrdersAt = 4;
+uint32_t cellByte(int channel, int field, int pattern, int row) {
+    return 68 + 16384 * channel + 4096 * field + 64 * pattern + row;
+}
+
+// Pattern 0 holds every out-of-range value on some channel; the order list
+// plays it, then three patterns that do not exist, then loops.
+Bytes damagedImage(uint8_t speed) {
+    Bytes image(SongImageSize, 0);
+    image[0] = 200;
+    image[1] = 0;
+    image[2] = 255;
+    image[SpeedAt] = speed;
+    for (int i = 0; i < OrderSlots; ++i) image[OrdersAt + i] = OrderEmpty;
+    image[OrdersAt + 0] = 0;
+    image[OrdersAt + 1] = 200;
+    image[OrdersAt + 2] = 64;
+    image[OrdersAt + 3] = 254;
+    for (int c = 0; c < ChannelCount; ++c)
+        for (int r = 0; r < RowsPerPattern; ++r) {
+            const int k = c * RowsPerPattern + r;  // 0..511 over the pattern
+            image[cellByte(c, 0, 0, r)] = uint8_t(r % 2 ? 195 + k % 61 : 1 + k % 194);  // notes 195..255 between real ones
+            image[cellByte(c, 1, 0, r)] = uint8_t(r % 3 == 0 ? 10 + k % 6 : 81 + k % 175);  // volumes 10..15, 81..255
+            image[cellByte(c, 2, 0, r)] = uint8_t(16 + k % 240);  // effects 16..255
+            image[cellByte(c, 3, 0, r)] = uint8_t(k * 7);
+        }
+    return image;
+}
+
+struct Damaged : ::testing::Test {
+    std::string dir, oldDir;
+    SDL_Surface* surface = nullptr;
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldDir = cwd;
+        char tmpl[] = "/tmp/vorna-damaged-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        initSong();
+        buildTextTables();
+        setPalette(60, 70, 80);
+        fadeCounter = 300;
+        for (Instrument* v : instruments) {
+            v->note = -1;
+            v->time = 0;
+            v->state = 0.0f;
+        }
+        tick = 0;
+        tickFrame = 0;
+        outputLevel = 0.0;
+        exporting = false;
+        streamActive = false;
+        exportProgress = nullptr;
+        surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+        ASSERT_NE(surface, nullptr);
+    }
+    void TearDown() override {
+        SDL_FreeSurface(surface);
+        playing = false;
+        ASSERT_EQ(chdir(oldDir.c_str()), 0);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    // Writes the image as a song file through the saver and loads it back.
+    void loadImage(const Bytes& image, const std::string& name) {
+        applySongImage(image.data());
+        ASSERT_TRUE(saveSong(name));
+        initSong();
+        ASSERT_TRUE(loadSong(name));
+    }
+};
+
+Bytes currentImage() {
+    Bytes image(SongImageSize);
+    buildSongImage(image.data());
+    return image;
+}
+
+}  // namespace
+
+// A damaged song is loaded as it is: every byte comes back unchanged.
+TEST_F(Damaged, OutOfRangeValuesLoadUnchanged) {
+    for (uint8_t speed : {0, 255}) {
+        const Bytes image = damagedImage(speed);
+        loadImage(image, "damaged");
+        EXPECT_TRUE(currentImage() == image);
+        EXPECT_EQ(song.speed, speed);
+    }
+    // Slot 0 empty: the load keeps the pattern shown, the order cursor goes to 0.
+    Bytes image = damagedImage(3);
+    image[OrdersAt] = OrderEmpty;
+    applySongImage(image.data());
+    ASSERT_TRUE(saveSong("emptyfirst"));
+    initSong();
+    currentPattern = 12;
+    orderPos = 30;
+    ASSERT_TRUE(loadSong("emptyfirst"));
+    EXPECT_EQ(currentPattern, 12);
+    EXPECT_EQ(orderPos, 0);
+}
+
+// Playing a damaged song stays finite and bounded, walks through the order
+// list's non-patterns as empty patterns and comes back to slot 0; speed 0
+// still moves one row per tick.
+TEST_F(Damaged, PlayingDamagedSongStaysInsideTheTables) {
+    loadImage(damagedImage(0), "damaged");
+    playing = true;
+    currentRow = 0;
+    bool sawPatterns[256] = {};
+    bool finite = true;
+    double largest = 0.0;
+    std::vector<double> block(512);
+    // Four slots of 64 rows at one tick per row, and some more: a whole loop.
+    const int blocks = (4 * 64 * 1000) / 512 + 200;
+    for (int b = 0; b < blocks; ++b) {
+        fillBlock(block.data(), unsigned(block.size()));
+        for (double v : block) {
+            if (!std::isfinite(v)) finite = false;
+            largest = std::fmax(largest, std::fabs(v));
+        }
+        const int p = currentPattern;
+        ASSERT_TRUE(p >= 0 && p <= 255) << p;
+        sawPatterns[p] = true;
+        ASSERT_TRUE(currentRow >= 0 && currentRow < RowsPerPattern);
+        ASSERT_TRUE(orderPos >= 0 && orderPos < 4);
+        ASSERT_TRUE(tick == 0);  // speed 0: every tick ends its row
+    }
+    EXPECT_TRUE(finite);
+    // A volume of 255 is a gain of (255 - 16) / 64 on a voice clamped to 1.
+    EXPECT_LE(largest, 239.0 / 64.0);
+    EXPECT_GT(largest, 0.0);
+    EXPECT_TRUE(sawPatterns[0] && sawPatterns[200] && sawPatterns[64] && sawPatterns[254]);
+    EXPECT_TRUE(std::isfinite(outputLevel.load()));
+    // A pattern beyond the song triggers nothing: all voices keep their notes.
+    currentPattern = 255;
+    currentRow = 0;
+    tick = 0;
+    tickFrame = 0;
+    int32_t notes[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c) notes[c] = instruments[c]->note;
+    fillBlock(block.data(), 1);
+    for (int c = 0; c < ChannelCount; ++c) EXPECT_EQ(instruments[c]->note, notes[c]);
+}
+
+// With slot 0 empty the end of a pattern wraps to pattern 255, which plays
+// as an empty pattern; speed 255 holds a row for 255 ticks.
+TEST_F(Damaged, EmptyFirstSlotAndTopSpeedKeepPlaying) {
+    Bytes image = damagedImage(255);
+    image[OrdersAt] = OrderEmpty;
+    loadImage(image, "damaged");
+    // The last frame of slot 3; slot 4 is the end marker.
+    orderPos = 3;
+    currentPattern = 254;
+    currentRow = 63;
+    tick = 254;
+    tickFrame = 999;
+    playing = true;
+    double out = 1.0;
+    fillBlock(&out, 1);
+    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(currentPattern, 255);
+    EXPECT_EQ(currentRow, 0);
+    std::vector<double> block(2000);
+    fillBlock(block.data(), 2000);
+    EXPECT_EQ(currentRow, 0);  // two ticks of 255
+    EXPECT_EQ(tick, 2);
+    for (double v : block) ASSERT_TRUE(std::isfinite(v));
+}
+
+// Drawing a damaged song stays inside the text tables; a pattern number
+// beyond the song shows exactly as an empty pattern does.
+TEST_F(Damaged, DrawingDamagedSongShowsNonPatternsAsEmpty) {
+    loadImage(damagedImage(255), "damaged");
+    // Extreme levels and scope values a damaged volume can produce.
+    outputLevel = 5.0;
+    for (int c = 0; c < ChannelCount; ++c)
+        for (int i = 0; i < ScopeLength; ++i) song.channels[c].scope.samples[i] = (i % 2 ? 3.7f : -3.7f);
+    currentPattern = 0;
+    drawFrame(surface);
+    for (int p : {64, 200, 254, 255, -1}) {
+        SCOPED_TRACE(p);
+        currentPattern = p;
+        drawFrame(surface);
+        const std::vector<uint8_t> shown(static_cast<uint8_t*>(surface->pixels),
+                                         static_cast<uint8_t*>(surface->pixels) + surface->pitch * 480);
+        currentPattern = 5;  // a real pattern left empty by the damaged image
+        drawFrame(surface);
+        EXPECT_EQ(std::memcmp(shown.data(), surface->pixels, shown.size()), 0);
+    }
+}
+
+// Editing keys on damaged values bring them back into the editor's ranges.
+TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
+    loadImage(damagedImage(255), "damaged");
+    heldKey = KeyRecord{};
+    heldKey.symbol = SDLK_F3;
+    dispatchKey();
+    EXPECT_EQ(song.speed, 15);  // from 255, one step down is clamped to 15
+
+    currentPattern = 0;
+    currentRow = 1;
+    cursorChannel = 0;
+    cursorColumn = 1;  // volume, high digit
+    ASSERT_GT(cellAt(0, 0, 1).volume, 80);
+    heldKey.symbol = SDLK_4;
+    dispatchKey();
+    EXPECT_LE(cellAt(0, 0, 1).volume, 80);
+    EXPECT_GE(cellAt(0, 0, 1).volume, 16);
+
+    // A damaged slot typed over becomes a real pattern number.
+    cursorChannel = -1;
+    orderPos = 1;
+    cursorColumn = 0;
+    heldKey.symbol = SDLK_3;
+    dispatchKey();
+    EXPECT_LT(song.orders[1], PatternCount);
+
+    // Slots holding non-patterns are never selected as the shown pattern.
+    currentPattern = 7;
+    orderPos = 1;
+    heldKey.symbol = SDLK_DOWN;
+    dispatchKey();
+    EXPECT_EQ(orderPos, 2);
+    EXPECT_EQ(currentPattern, 7);
+}
+
+// Exporting a damaged song: speed 0 counts as one tick per row, non-patterns
+// render as silence, and the file's sizes match its length; speed 255 would
+// make a long file whose length still fits the header's 32-bit sizes.
+TEST_F(Damaged, ExportOfDamagedSongHasConsistentSizes) {
+    loadImage(damagedImage(0), "damaged");
+    EXPECT_EQ(exportFrameCount(), 4u * 64 * 1000);
+    ASSERT_TRUE(exportWav("damaged.wav"));
+    const Bytes wav = readFile("damaged.wav");
+    ASSERT_EQ(wav.size(), 44u + 2 * 4 * 64 * 1000);
+    EXPECT_EQ(getLe32(wav.data() + 4), wav.size() - 8);
+    EXPECT_EQ(getLe32(wav.data() + 40), wav.size() - 44);
+    EXPECT_EQ(orderPos, 4);  // the end marker's slot
+    EXPECT_EQ(currentPattern, 0);
+
+    // All 64 slots used at speed 255: the longest song a file can describe.
+    for (int i = 0; i < OrderSlots; ++i) song.orders[i] = 64 + i;
+    song.speed = 255;
+    const uint64_t frames = exportFrameCount();
+    EXPECT_EQ(frames, 64ull * 64 * 255 * 1000);
+    EXPECT_LT(36 + 2 * frames, 1ull << 32);
+
+    // Slot 0 empty: no pattern to render, a file with an empty data chunk.
+    song.orders[0] = OrderEmpty;
+    EXPECT_EQ(exportFrameCount(), 0u);
+    ASSERT_TRUE(exportWav("none.wav"));
+    const Bytes none = readFile("none.wav");
+    ASSERT_EQ(none.size(), 44u);
+    EXPECT_EQ(getLe32(none.data() + 40), 0u);
+}
+
+// The command-line renderer takes a damaged song like the editor does.
+TEST_F(Damaged, RendererWritesDamagedSong) {
+    const std::string renderer = std::string(VORNA_BINARY_DIR) + "/vorna-render";
+    if (access(renderer.c_str(), X_OK) != 0) GTEST_SKIP() << "vorna-render not built in this tree";
+    Bytes image = damagedImage(0);
+    image[OrdersAt + 1] = OrderEmpty;  // one slot of pattern 0: 64000 frames
+    applySongImage(image.data());
+    ASSERT_TRUE(saveSong("damaged"));
+    const std::string command = "'" + renderer + "' damaged.vorna -o out.wav --quiet";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const Bytes wav = readFile("out.wav");
+    ASSERT_EQ(wav.size(), 44u + 2 * 64000);
+    EXPECT_EQ(getLe32(wav.data() + 40), 2u * 64000);
+}
