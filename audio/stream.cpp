@@ -64,6 +64,15 @@ static std::string oneLine(std::string text) {
     return text;
 }
 
+// A settings file can hold any bytes: quote it as plain text, and not at length.
+static std::string printable(const std::string& text) {
+    constexpr size_t limit = 40;
+    std::string shown;
+    for (unsigned char c : text.substr(0, limit)) shown += (c >= 0x20 && c < 0x7f) ? char(c) : '?';
+    if (text.size() > limit) shown += "...";
+    return shown;
+}
+
 static void reportStopped(const std::string& text) {
     // Exports must no longer wait for a callback that will not come.
     streamActive = false;
@@ -264,7 +273,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
                 std::fprintf(stderr,
                              "audio: unknown driver \"%s\" (use dsound, pulse, alsa, jack or none);"
                              " running without sound\n",
-                             oneLine(driver).c_str());
+                             printable(driver).c_str());
                 std::fflush(stderr);
                 return false;
             }

@@ -36,7 +36,7 @@ cleanup() {
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null || true
   # A killed JACK server leaves its shared memory and semaphores behind.
   [ -n "$JACK_NAME" ] && rm -f /dev/shm/jack_sem.0_"$JACK_NAME"_* /dev/shm/jack_"$JACK_NAME"_* 2> /dev/null || true
-  rm -rf "$WORK"
+  [ -n "${KEEP_WORK:-}" ] && echo "kept $WORK" || rm -rf "$WORK"
 }
 trap cleanup EXIT
 
