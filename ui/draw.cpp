@@ -6,11 +6,15 @@
 
 #include <SDL/SDL.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // ---------------------------------------------------------------- font
 
@@ -154,11 +158,40 @@ static inline void putPixel(SDL_Surface* s, int x, int y, uint32_t pixel) {
     std::memcpy(static_cast<uint8_t*>(s->pixels) + size_t(y) * s->pitch + 4 * size_t(x), &pixel, 4);
 }
 
-// Draws with an already mapped pixel value; every pixel is clipped by itself.
-static void glyphMapped(SDL_Surface* s, int code, int x, int y, uint32_t pixel) {
-    const uint8_t* g = glyphPixels(code);
-    if (!g) return;  // no glyph: nothing drawn
+// n copies of a pixel, four to a store where the processor has 16-byte stores.
+static inline void fillSpan(uint8_t* p, size_t n, uint32_t pixel) {
+#ifdef __SSE2__
+    const __m128i four = _mm_set1_epi32(int(pixel));
+    for (; n >= 4; n -= 4, p += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), four);
+#endif
+    for (; n > 0; --n, p += 4) std::memcpy(p, &pixel, 4);
+}
+
+// A glyph wholly inside the surface: straight from the row masks, no per-pixel
+// bounds test, blank rows skipped.
+static inline void glyphInside(SDL_Surface* s, const uint8_t* rows, int x, int y, uint32_t pixel) {
+    uint8_t* line = static_cast<uint8_t*>(s->pixels) + size_t(y) * s->pitch + 4 * size_t(x);
+    for (int j = 0; j < GlyphSize; ++j, line += s->pitch) {
+        const unsigned m = rows[j];
+        if (!m) continue;
+        if (m & 0x10) std::memcpy(line, &pixel, 4);
+        if (m & 0x08) std::memcpy(line + 4, &pixel, 4);
+        if (m & 0x04) std::memcpy(line + 8, &pixel, 4);
+        if (m & 0x02) std::memcpy(line + 12, &pixel, 4);
+        if (m & 0x01) std::memcpy(line + 16, &pixel, 4);
+    }
+}
+
+// Draws with an already mapped pixel value; a glyph crossing an edge is
+// clipped pixel by pixel.
+static inline void glyphMapped(SDL_Surface* s, int code, int x, int y, uint32_t pixel) {
+    if (code < FirstGlyph || code >= FirstGlyph + GlyphCount) return;  // no glyph: nothing drawn
     const int w = s->w, h = s->h;
+    if (x >= 0 && y >= 0 && x <= w - GlyphSize && y <= h - GlyphSize) {
+        glyphInside(s, fontRows[code - FirstGlyph], x, y, pixel);
+        return;
+    }
+    const uint8_t* g = glyphPixels(code);
     for (int j = 0; j < GlyphSize; ++j) {
         const int py = y + j;
         if (py < 0 || py >= h) continue;
@@ -191,9 +224,31 @@ void drawText(SDL_Surface* surface, uint32_t argb, int x, int y, const std::stri
 
 // ---------------------------------------------------------------- lines
 
+// Axis-aligned lines are every pixel between the end points (what the
+// stepping below gives for them), written as one clipped run.
+static void verticalRun(SDL_Surface* s, int x, int ya, int yb, uint32_t pixel) {
+    if (ya > yb) std::swap(ya, yb);
+    if (x < 0 || x >= s->w) return;
+    if (ya < 0) ya = 0;
+    if (yb >= s->h) yb = s->h - 1;
+    uint8_t* p = static_cast<uint8_t*>(s->pixels) + size_t(ya) * s->pitch + 4 * size_t(x);
+    for (int y = ya; y <= yb; ++y, p += s->pitch) std::memcpy(p, &pixel, 4);
+}
+
+static void horizontalRun(SDL_Surface* s, int xa, int xb, int y, uint32_t pixel) {
+    if (xa > xb) std::swap(xa, xb);
+    if (y < 0 || y >= s->h) return;
+    if (xa < 0) xa = 0;
+    if (xb >= s->w) xb = s->w - 1;
+    if (xa > xb) return;
+    fillSpan(static_cast<uint8_t*>(s->pixels) + size_t(y) * s->pitch + 4 * size_t(xa), size_t(xb - xa + 1), pixel);
+}
+
 void drawLine(SDL_Surface* surface, int x0, int y0, int x1, int y1, uint32_t argb) {
     if (!drawable(surface)) return;
     const uint32_t pixel = mapColour(surface->format, argb);
+    if (x0 == x1) return verticalRun(surface, x0, y0, y1, pixel);
+    if (y0 == y1) return horizontalRun(surface, x0, x1, y0, pixel);
     const bool steep = std::abs(y1 - y0) > std::abs(x1 - x0);
     if (steep) {
         std::swap(x0, y0);
@@ -223,6 +278,32 @@ void drawLine(SDL_Surface* surface, int x0, int y0, int x1, int y1, uint32_t arg
 
 // ---------------------------------------------------------------- fills
 
+// SDL's own fill stores one pixel at a time; a 32-bit surface that needs no
+// lock is filled here a row at a time instead, inside the same clip rectangle.
+static void fillClipped(SDL_Surface* s, long x0, long y0, long x1, long y1, uint32_t pixel) {
+    const SDL_Rect& c = s->clip_rect;
+    if (x0 < c.x) x0 = c.x;
+    if (y0 < c.y) y0 = c.y;
+    if (x1 > long(c.x) + c.w) x1 = long(c.x) + c.w;
+    if (y1 > long(c.y) + c.h) y1 = long(c.y) + c.h;
+    if (x0 >= x1 || y0 >= y1) return;
+    uint8_t* row = static_cast<uint8_t*>(s->pixels) + size_t(y0) * s->pitch + 4 * size_t(x0);
+    const size_t n = size_t(x1 - x0);
+    for (long y = y0; y < y1; ++y, row += s->pitch) fillSpan(row, n, pixel);
+}
+
+static bool ownFill(const SDL_Surface* s) { return drawable(s) && !SDL_MUSTLOCK(s); }
+
+void fillSurface(SDL_Surface* surface, uint32_t argb) {
+    if (!surface || !surface->format) return;
+    const uint32_t pixel = mapColour(surface->format, argb);
+    if (!ownFill(surface)) {
+        SDL_FillRect(surface, nullptr, pixel);
+        return;
+    }
+    fillClipped(surface, 0, 0, surface->w, surface->h, pixel);
+}
+
 void fillRect(SDL_Surface* surface, int x, int y, int w, int h, uint32_t argb) {
     if (!surface || !surface->format || w <= 0 || h <= 0) return;
     // Clip in int first: SDL's rectangle holds 16-bit fields.
@@ -232,6 +313,7 @@ void fillRect(SDL_Surface* surface, int x, int y, int w, int h, uint32_t argb) {
     if (x1 > surface->w) x1 = surface->w;
     if (y1 > surface->h) y1 = surface->h;
     if (x0 >= x1 || y0 >= y1) return;
+    if (ownFill(surface)) return fillClipped(surface, x0, y0, x1, y1, mapColour(surface->format, argb));
     SDL_Rect r;
     r.x = Sint16(x0);
     r.y = Sint16(y0);

@@ -48,3 +48,6 @@ void drawLine(SDL_Surface* surface, int x0, int y0, int x1, int y1, uint32_t arg
 // SDL_FillRect for int coordinates: clipped to the surface first, so negative
 // or huge sizes never wrap into SDL's 16-bit rectangle fields.
 void fillRect(SDL_Surface* surface, int x, int y, int w, int h, uint32_t argb);
+
+// SDL_FillRect(surface, NULL, colour): the surface's clip rectangle.
+void fillSurface(SDL_Surface* surface, uint32_t argb);

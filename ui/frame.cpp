@@ -35,7 +35,7 @@ void drawPanels(SDL_Surface* screen) {
 
 void drawFrame(SDL_Surface* screen) {
     fadeStep();
-    SDL_FillRect(screen, nullptr, mapColour(screen->format, palette[background]));
+    fillSurface(screen, palette[background]);
     // A hardware surface must be locked while its pixels are written directly.
     const bool lock = SDL_MUSTLOCK(screen);
     if (lock && SDL_LockSurface(screen) < 0) return;
