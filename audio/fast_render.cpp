@@ -11,7 +11,7 @@
 // Sections:
 //   1. kernel choice, voice kinds
 //   2. one channel's run
-//   3. the two-thread crew
+//   3. the block plan and the two threads
 //   4. renderSong
 #include "audio/fast_render.h"
 
@@ -59,15 +59,14 @@ static constexpr double C01 = double(1.0f - 0.9f);
 
 // ---- 2. one channel's run -------------------------------------------------------
 
+// Per-thread buffers: filter inputs and states of the channels waiting for
+// the joint filter pass, and one pair for a channel rendered on its own.
 struct Scratch {
-    std::vector<double> in, state;
-    Scratch() : in(RunFrames + RunSlack), state(RunFrames + RunSlack) {}
-};
-
-struct ChannelJob {
-    Kind kind = Kind::Unknown;
-    double* out = nullptr;    // RunFrames + RunSlack values
-    uint32_t noiseSeed = 0;   // drawn on the main thread for the noise drum's run
+    std::vector<double> in[ChannelCount], state[ChannelCount];
+    std::vector<double> ownIn, ownState;
+    Scratch() : ownIn(RunFrames + RunSlack), ownState(RunFrames + RunSlack) {
+        for (int c = 0; c < ChannelCount; ++c) in[c].resize(RunFrames + RunSlack), state[c].resize(RunFrames + RunSlack);
+    }
 };
 
 // Exactly renderChannel's sample step, for what the kernels do not cover
@@ -87,19 +86,13 @@ static void perSampleRun(Instrument& voice, double gain, int frames, double* out
     }
 }
 
-// The filter: state = float32(0.9 state + 0.1 input), each new state kept.
-static float lowPassRun(float s, const double* in, int len, double* state) {
-    for (int i = 0; i < len; ++i) {
-        s = float(C09 * double(s) + C01 * in[i]);
-        state[i] = double(s);
-    }
-    return s;
+static bool isFiltered(Kind kind) {
+    return kind == Kind::PulseStack || kind == Kind::Arpeggio || kind == Kind::Warp || kind == Kind::Squares;
 }
 
-static void filteredRun(const RenderKernels& k, Kind kind, Instrument& voice, double gain, int frames,
-                        Scratch& sc, double* out) {
+// The filter input of a run, for the four filtered voices.
+static void filterInput(const RenderKernels& k, Kind kind, Instrument& voice, int frames, double* in) {
     const int64_t n0 = voice.time;
-    double scale = 0.5, decay = 0.0005;
     if (kind == Kind::Arpeggio) {
         // The pitch steps at n + 1 = 1000, 2000, ...: sub-runs of constant pitch.
         Ins0_1& arp = static_cast<Ins0_1&>(voice);
@@ -115,31 +108,67 @@ static void filteredRun(const RenderKernels& k, Kind kind, Instrument& voice, do
             }
             int64_t nextStep = (n + 1) / 1000 * 1000 + 999;  // next n with (n + 1) % 1000 == 0
             int len = int(std::min<int64_t>(frames - i, nextStep - n));
-            k.arpeggio(double(arp.freq.load()), n, len, sc.in.data() + i);
+            k.arpeggio(double(arp.freq.load()), n, len, in + i);
             i += len;
         }
-        scale = 1.5;
-    } else {
-        double f = double(voice.freq.load());
-        if (kind == Kind::PulseStack) {
-            k.pulseStack(f, n0, frames, sc.in.data());
-            scale = 4.0;
-            decay = 0.0001;
-        } else if (kind == Kind::Warp) {
-            k.warp(f, n0, frames, sc.in.data());
-            scale = 2.0;
-        } else {
-            k.squares(f, n0, frames, sc.in.data());
-        }
+        return;
     }
-    voice.state = lowPassRun(voice.state.load(), sc.in.data(), frames, sc.state.data());
-    k.finish(scale, decay, n0, frames, sc.state.data(), gain, out);
-    voice.time = int32_t(n0 + frames);
+    const double f = double(voice.freq.load());
+    if (kind == Kind::PulseStack)
+        k.pulseStack(f, n0, frames, in);
+    else if (kind == Kind::Warp)
+        k.warp(f, n0, frames, in);
+    else
+        k.squares(f, n0, frames, in);
+}
+
+// Output scale and envelope constant of the filtered voices.
+static void filterShape(Kind kind, double& scale, double& decay) {
+    scale = kind == Kind::PulseStack ? 4.0 : kind == Kind::Arpeggio ? 1.5 : kind == Kind::Warp ? 2.0 : 0.5;
+    decay = kind == Kind::PulseStack ? 0.0001 : 0.0005;
+}
+
+// A channel whose filter waits for the joint pass.
+struct Pending {
+    int channel;
+    int64_t n0;
+    const double* in;
+    double* state;
+    float s;
+};
+
+// The filter: state = float32(0.9 state + 0.1 input), each new state kept.
+// The recurrence is one long dependency chain per voice; N voices side by
+// side let the processor overlap N chains.
+template <int N>
+static void lowPassChains(Pending* p, int len) {
+    float s[N];
+    for (int j = 0; j < N; ++j) s[j] = p[j].s;
+    for (int i = 0; i < len; ++i)
+        for (int j = 0; j < N; ++j) {
+            s[j] = float(C09 * double(s[j]) + C01 * p[j].in[i]);
+            p[j].state[i] = double(s[j]);
+        }
+    for (int j = 0; j < N; ++j) p[j].s = s[j];
+}
+
+static void lowPassAll(Pending* p, int count, int len) {
+    while (count > 0) {
+        int n = count >= 4 ? 4 : count;
+        if (n == 4) lowPassChains<4>(p, len);
+        if (n == 3) lowPassChains<3>(p, len);
+        if (n == 2) lowPassChains<2>(p, len);
+        if (n == 1) lowPassChains<1>(p, len);
+        p += n;
+        count -= n;
+    }
 }
 
 // Drum envelope: rises over 1000 samples, silent from T = 10000 on.
 static double drumEnvelope(double T) {
-    return std::fmin(0.001 * T, 1.0) * std::fmax(1.0 - 0.0001 * T, 0.0);
+    double attack = 0.001 * T;  // fmin / fmax of values that are never NaN
+    double decay = 1.0 - 0.0001 * T;
+    return (attack < 1.0 ? attack : 1.0) * (decay > 0.0 ? decay : 0.0);
 }
 
 // The drum memory converges within a few dozen samples, so a silent stretch
@@ -158,14 +187,15 @@ static void drumRun(const RenderKernels& k, Instrument& voice, double gain, int 
     if (m == 3) {
         const double f = double(voice.freq.load());
         // Vector sines for the audible head and the settling tail (aligned down to a lane).
-        k.toneDrum(f, n0, audible, sc.in.data());
+        double* a = sc.ownIn.data();
+        k.toneDrum(f, n0, audible, a);
         int tail = settleFrom - settleFrom % k.lanes;
         if (tail < audible) tail = audible - audible % k.lanes;
-        if (tail < frames) k.toneDrum(f, n0 + tail, frames - tail, sc.in.data() + tail);
+        if (tail < frames) k.toneDrum(f, n0 + tail, frames - tail, a + tail);
         float s = voice.state.load();
         for (int i = 0; i < frames; ++i) {
             if (i >= audible && i < settleFrom) continue;
-            double c = (sc.in[i] + double(s)) * 0.5;
+            double c = (a[i] + double(s)) * 0.5;
             s = float(c);
             if (i < audible) {
                 double v = c * drumEnvelope(double(n0 + i) + 1.0);
@@ -193,22 +223,42 @@ static void drumRun(const RenderKernels& k, Instrument& voice, double gain, int 
     voice.time = int32_t(n0 + frames);
 }
 
+// Envelope, clamp and gain after the filter; the voice's new state and time.
+static void finishFiltered(const RenderKernels& k, Kind kind, const Pending& p, double gain, int frames,
+                           double* out) {
+    double scale, decay;
+    filterShape(kind, scale, decay);
+    k.finish(scale, decay, p.n0, frames, p.state, gain, out);
+    Instrument& voice = *instruments[p.channel];
+    voice.state = p.s;
+    voice.time = int32_t(p.n0 + frames);
+}
+
+static void keepScope(Channel& ch, const double* out, int frames);
+
 // One channel, `frames` frames after its row trigger (if any) was applied.
-static void channelRun(const RenderKernels& k, int c, const ChannelJob& job, int frames, Scratch& sc) {
+static void channelRun(const RenderKernels& k, int c, Kind kind, double* out, int frames, uint32_t noiseSeed,
+                       Scratch& sc) {
     Channel& ch = song.channels[c];
     Instrument& voice = *instruments[c];
     const double gain = double(ch.gain.load());
-    double* out = job.out;
     if (voice.note <= -1) {
         for (int i = 0; i < frames; ++i) out[i] = 0.0 * gain;
-    } else if (job.kind == Kind::Unknown || int64_t(voice.time) + frames > INT32_MAX) {
+    } else if (kind == Kind::Unknown || int64_t(voice.time) + frames > INT32_MAX) {
         perSampleRun(voice, gain, frames, out);
-    } else if (job.kind == Kind::Drum) {
-        drumRun(k, voice, gain, frames, job.noiseSeed, sc, out);
+    } else if (kind == Kind::Drum) {
+        drumRun(k, voice, gain, frames, noiseSeed, sc, out);
     } else {
-        filteredRun(k, job.kind, voice, gain, frames, sc, out);
+        Pending p{c, voice.time, sc.ownIn.data(), sc.ownState.data(), voice.state};
+        filterInput(k, kind, voice, frames, sc.ownIn.data());
+        lowPassAll(&p, 1, frames);
+        finishFiltered(k, kind, p, gain, frames, out);
     }
-    // Only the last ScopeLength values survive in the ring.
+    keepScope(ch, out, frames);
+}
+
+// Only the last ScopeLength values survive in the ring.
+static void keepScope(Channel& ch, const double* out, int frames) {
     ScopeBuffer& scope = ch.scope;
     int32_t w = scope.writeIndex;
     if (w < 0 || w >= ScopeLength) w = 0;
@@ -217,29 +267,109 @@ static void channelRun(const RenderKernels& k, int c, const ChannelJob& job, int
     scope.writeIndex = int32_t((int64_t(w) + frames) % ScopeLength);
 }
 
-// ---- 3. the crew ---------------------------------------------------------------
+// ---- 3. the block plan and the two threads ----------------------------------------
 
-// Dearest channels first, so the two threads finish close together.
-static const int TaskOrder[ChannelCount] = {0, 4, 2, 6, 7, 3, 5, 1};
+// The export's blocks in order: each lies inside one row, the first of a row triggers it.
+struct Block {
+    int32_t slot, pattern, row;
+    int frames;
+    bool rowStart;
+};
 
-struct Crew {
+struct Plan {
+    int slots = 0;
+    int rowFrames = 0;
+    int blocksPerRow = 1;
+    uint64_t blocks() const { return uint64_t(slots) * RowsPerPattern * uint64_t(blocksPerRow); }
+    Block at(uint64_t k) const {
+        uint64_t rowIndex = k / uint64_t(blocksPerRow);
+        int within = int(k % uint64_t(blocksPerRow));
+        Block b;
+        b.slot = int32_t(rowIndex / RowsPerPattern);
+        b.row = int32_t(rowIndex % RowsPerPattern);
+        b.pattern = song.orders[b.slot].load();
+        b.frames = std::min(RunFrames, rowFrames - within * RunFrames);
+        b.rowStart = within == 0;
+        return b;
+    }
+};
+
+// Blocks rendered ahead of the mix; each holds all eight channels' values.
+static constexpr int RingBlocks = 4;
+static constexpr size_t Stride = RunFrames + RunSlack;
+
+// Channels are independent between mixes (each has its own voice, gain and
+// scope), so each thread renders its own channels and only the mix waits.
+// The worker takes the dearest voices; the main thread also mixes and writes.
+static const int WorkerChannels[] = {0, 1, 2, 6};
+static const int MainShare[] = {3, 4, 5, 7};
+static const int AllChannels[] = {0, 1, 2, 3, 4, 5, 6, 7};
+
+struct Shared {
     const RenderKernels* kernels = nullptr;
-    ChannelJob jobs[ChannelCount];
-    int frames = 0;
-    std::atomic<uint32_t> generation{0};  // a new block is ready
-    std::atomic<uint32_t> workerSeen{0};  // the worker has left the block of this generation
-    std::atomic<int> nextTask{0};
-    std::atomic<int> doneTasks{0};
+    Kind kinds[ChannelCount];
+    Plan plan;
+    double* ring = nullptr;       // RingBlocks x ChannelCount x Stride
+    uint32_t noiseBase = 0;       // drawn once from the program's generator
+    std::atomic<uint64_t> workerDone{0};  // blocks the worker has finished
+    std::atomic<uint64_t> mixed{0};       // blocks the main thread has mixed
     std::atomic<bool> quit{false};
 };
 
-static void runTasks(Crew& crew, Scratch& sc) {
-    for (;;) {
-        int t = crew.nextTask.fetch_add(1, std::memory_order_acq_rel);
-        if (t >= ChannelCount) return;
-        int c = TaskOrder[t];
-        channelRun(*crew.kernels, c, crew.jobs[c], crew.frames, sc);
-        crew.doneTasks.fetch_add(1, std::memory_order_release);
+// The row trigger of renderChannel, for one channel.
+static void triggerChannel(int c, int32_t pattern, int32_t row) {
+    if (pattern < 0 || pattern >= PatternCount) return;  // 64..255 play as an empty pattern
+    Channel& ch = song.channels[c];
+    const Cell& cell = ch.cells[pattern * RowsPerPattern + row];
+    int32_t note = cell.note;
+    int32_t volume = cell.volume;
+    if (note > 0) {
+        noteOn(*instruments[c], note);
+        ch.gain = 0.75f;
+    }
+    if (volume > 9) ch.gain = float(volume - 16) * 0.015625f;
+}
+
+// A well-stirred seed for the noise drum's run of channel c in block k.
+static uint32_t noiseSeed(uint32_t base, int c, uint64_t k) {
+    uint32_t h = base ^ uint32_t(c) * 0x9E3779B9u ^ uint32_t(k) * 0x85EBCA6Bu ^ uint32_t(k >> 32);
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    h ^= h >> 15;
+    h *= 0x846CA68Bu;
+    h ^= h >> 16;
+    return h;
+}
+
+static double* blockChannel(const Shared& sh, uint64_t k, int c) {
+    return sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
+}
+
+static void renderShare(const Shared& sh, const int* channels, int count, uint64_t k, Scratch& sc) {
+    const Block b = sh.plan.at(k);
+    const RenderKernels& kern = *sh.kernels;
+    Pending pending[ChannelCount];
+    int waiting = 0;
+    for (int i = 0; i < count; ++i) {
+        int c = channels[i];
+        if (b.rowStart) triggerChannel(c, b.pattern, b.row);
+        Instrument& voice = *instruments[c];
+        if (isFiltered(sh.kinds[c]) && voice.note > -1 && int64_t(voice.time) + b.frames <= INT32_MAX) {
+            // Inputs now, the filters of all these channels together below.
+            Pending& p = pending[waiting];
+            p = Pending{c, voice.time, sc.in[waiting].data(), sc.state[waiting].data(), voice.state};
+            filterInput(kern, sh.kinds[c], voice, b.frames, sc.in[waiting].data());
+            ++waiting;
+        } else {
+            channelRun(kern, c, sh.kinds[c], blockChannel(sh, k, c), b.frames, noiseSeed(sh.noiseBase, c, k), sc);
+        }
+    }
+    lowPassAll(pending, waiting, b.frames);
+    for (int i = 0; i < waiting; ++i) {
+        const int c = pending[i].channel;
+        double* out = blockChannel(sh, k, c);
+        finishFiltered(kern, sh.kinds[c], pending[i], double(song.channels[c].gain.load()), b.frames, out);
+        keepScope(song.channels[c], out, b.frames);
     }
 }
 
@@ -247,45 +377,29 @@ static void runTasks(Crew& crew, Scratch& sc) {
 template <class Ready>
 static void waitUntil(Ready ready) {
     for (int spins = 0; !ready(); ++spins) {
-        if (spins < 2000)
+        if (spins < 200)
             __builtin_ia32_pause();
         else
             std::this_thread::yield();
     }
 }
 
-static void workerLoop(Crew* crew) {
+static void workerLoop(Shared* sh) {
     Scratch sc;
-    uint32_t seen = 0;
-    for (;;) {
+    const uint64_t blocks = sh->plan.blocks();
+    for (uint64_t k = 0; k < blocks; ++k) {
+        // Ring space: block k reuses the buffers of block k - RingBlocks, which must be mixed.
         waitUntil([&] {
-            return crew->quit.load(std::memory_order_acquire) ||
-                   crew->generation.load(std::memory_order_acquire) != seen;
+            return sh->quit.load(std::memory_order_acquire) ||
+                   k < sh->mixed.load(std::memory_order_acquire) + RingBlocks;
         });
-        if (crew->generation.load(std::memory_order_acquire) == seen) return;  // quit
-        seen = crew->generation.load(std::memory_order_acquire);
-        runTasks(*crew, sc);
-        crew->workerSeen.store(seen, std::memory_order_release);
+        if (sh->quit.load(std::memory_order_acquire)) return;
+        renderShare(*sh, WorkerChannels, 4, k, sc);
+        sh->workerDone.store(k + 1, std::memory_order_release);
     }
 }
 
 // ---- 4. renderSong ---------------------------------------------------------------
-
-// The row trigger of renderChannel for every channel, in channel order.
-static void triggerRow(int32_t pattern, int32_t row) {
-    if (pattern < 0 || pattern >= PatternCount) return;  // 64..255 play as an empty pattern
-    for (int c = 0; c < ChannelCount; ++c) {
-        Channel& ch = song.channels[c];
-        const Cell& cell = ch.cells[pattern * RowsPerPattern + row];
-        int32_t note = cell.note;
-        int32_t volume = cell.volume;
-        if (note > 0) {
-            noteOn(*instruments[c], note);
-            ch.gain = 0.75f;
-        }
-        if (volume > 9) ch.gain = float(volume - 16) * 0.015625f;
-    }
-}
 
 static constexpr uint64_t ProgressEvery = 44100;  // about one report per second of song
 
@@ -298,94 +412,73 @@ uint64_t renderSong(SampleSink sink, void* context) {
     currentPattern = song.orders[0].load();
     exporting = true;  // rows trigger; the audio callback stays silent
 
-    int slots = 0;
-    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    Shared sh;
+    while (sh.plan.slots < OrderSlots && song.orders[sh.plan.slots] != OrderEmpty) ++sh.plan.slots;
     const int32_t speed = song.speed;
-    const int rowFrames = (speed < 1 ? 1 : speed) * FramesPerTick;
+    sh.plan.rowFrames = (speed < 1 ? 1 : speed) * FramesPerTick;
+    sh.plan.blocksPerRow = (sh.plan.rowFrames + RunFrames - 1) / RunFrames;
+    const uint64_t blocks = sh.plan.blocks();
     const uint64_t total = exportFrameCount();
 
-    Crew crew;
-    crew.kernels = &chosenKernels();
-    std::vector<double> buffers(size_t(ChannelCount) * (RunFrames + RunSlack), 0.0);
-    const double* channelOut[ChannelCount];
-    bool ownVoices = true;  // every channel plays its own voice: runs are independent
+    sh.kernels = &chosenKernels();
+    std::vector<double> ring(size_t(RingBlocks) * ChannelCount * Stride, 0.0);
+    sh.ring = ring.data();
+    bool ownVoices = true;  // every channel plays its own voice: channels are independent
     for (int c = 0; c < ChannelCount; ++c) {
-        crew.jobs[c].kind = kindOf(instruments[c]);
-        crew.jobs[c].out = buffers.data() + size_t(c) * (RunFrames + RunSlack);
-        channelOut[c] = crew.jobs[c].out;
+        sh.kinds[c] = kindOf(instruments[c]);
         if (song.channels[c].instrumentSlot != c) ownVoices = false;
     }
-    if (!ownVoices)  // a damaged slot sharing a voice: one thread, sample by sample
-        for (ChannelJob& job : crew.jobs) job.kind = Kind::Unknown;
+    if (blocks > 0) {
+        uint32_t high = uint32_t(nextNoise());
+        sh.noiseBase = high << 15 | uint32_t(nextNoise());
+    }
 
     std::thread worker;
-    if (renderThreads >= 2 && ownVoices && slots > 0) {
+    if (renderThreads >= 2 && ownVoices && blocks > 0) {
         try {
-            worker = std::thread(workerLoop, &crew);
+            worker = std::thread(workerLoop, &sh);
         } catch (...) {
             // No second thread: the main thread renders every channel.
         }
     }
-    Scratch sc;
-    std::vector<int16_t> samples(RunFrames + RunSlack);
-    uint64_t done = 0;
-    bool stopped = false;
-    uint32_t generation = 0;
+    const int* mainChannels = worker.joinable() ? MainShare : AllChannels;
+    const int mainCount = worker.joinable() ? 4 : ChannelCount;
 
-    for (int slot = 0; slot < slots && !stopped; ++slot) {
-        const int32_t pattern = song.orders[slot];
-        orderPos = slot;
-        currentPattern = pattern;
-        for (int row = 0; row < RowsPerPattern && !stopped; ++row) {
-            currentRow = row;
-            if (ownVoices) {
-                triggerRow(pattern, row);
-            }
-            for (int at = 0; at < rowFrames && !stopped; at += RunFrames) {
-                const int frames = std::min(RunFrames, rowFrames - at);
-                if (!ownVoices) {
-                    // Shared voices: exactly the per-frame order of renderChannel.
-                    std::vector<double>& b = buffers;
-                    for (int i = 0; i < frames; ++i) {
-                        tick = (at + i) / FramesPerTick;
-                        tickFrame = (at + i) % FramesPerTick;
-                        for (int c = 0; c < ChannelCount; ++c)
-                            b[size_t(c) * (RunFrames + RunSlack) + i] = renderChannel(c);
-                    }
-                } else {
-                    for (int c = 0; c < ChannelCount; ++c) {
-                        Instrument& v = *instruments[c];
-                        crew.jobs[c].noiseSeed = 0;
-                        if (crew.jobs[c].kind == Kind::Drum && v.note > -1 && v.note % 12 == 5) {
-                            uint32_t high = uint32_t(nextNoise());
-                            crew.jobs[c].noiseSeed = high << 15 | uint32_t(nextNoise());
-                        }
-                    }
-                    crew.frames = frames;
-                    crew.doneTasks.store(0, std::memory_order_relaxed);
-                    crew.nextTask.store(0, std::memory_order_relaxed);
-                    ++generation;
-                    crew.generation.store(generation, std::memory_order_release);
-                    runTasks(crew, sc);
-                    waitUntil([&] { return crew.doneTasks.load(std::memory_order_acquire) == ChannelCount; });
-                    // The worker must be out of this block before the counters are reset.
-                    if (worker.joinable())
-                        waitUntil([&] { return crew.workerSeen.load(std::memory_order_acquire) == generation; });
-                }
-                crew.kernels->mix(channelOut, frames, samples.data());
-                const uint64_t before = done;
-                done += uint64_t(frames);
-                if (!sink(samples.data(), frames, context)) stopped = true;
-                if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
+    Scratch sc;
+    std::vector<int16_t> samples(Stride);
+    const double* channelOut[ChannelCount];
+    uint64_t done = 0;
+    for (uint64_t k = 0; k < blocks; ++k) {
+        const Block b = sh.plan.at(k);
+        orderPos = b.slot;
+        currentPattern = b.pattern;
+        currentRow = b.row;
+        if (ownVoices) {
+            renderShare(sh, mainChannels, mainCount, k, sc);
+        } else {
+            // A damaged slot makes two channels share a voice: exactly the per-frame order.
+            const int at = int(k % uint64_t(sh.plan.blocksPerRow)) * RunFrames;
+            for (int i = 0; i < b.frames; ++i) {
+                tick = (at + i) / FramesPerTick;
+                tickFrame = (at + i) % FramesPerTick;
+                for (int c = 0; c < ChannelCount; ++c) blockChannel(sh, k, c)[i] = renderChannel(c);
             }
         }
+        if (worker.joinable())
+            waitUntil([&] { return sh.workerDone.load(std::memory_order_acquire) > k; });
+        for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, k, c);
+        sh.kernels->mix(channelOut, b.frames, samples.data());
+        sh.mixed.store(k + 1, std::memory_order_release);
+        const uint64_t before = done;
+        done += uint64_t(b.frames);
+        if (!sink(samples.data(), b.frames, context)) break;
+        if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
     }
-    crew.quit.store(true, std::memory_order_release);
+    sh.quit.store(true, std::memory_order_release);
     if (worker.joinable()) worker.join();
 
     // The end marker's slot, or slot 0 after a full order list (no marker to stand on).
-    orderPos = slots < OrderSlots ? slots : 0;
-    currentPattern = song.orders[orderPos].load();
+    orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
     playing = false;
     currentPattern = 0;
     currentRow = 0;

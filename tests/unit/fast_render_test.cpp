@@ -317,6 +317,15 @@ TEST_F(FastRender, DrumsKeepTheReferenceEnvelope) {
     }
 }
 
+TEST_F(FastRender, DrumsBesideTheOtherVoicesLeaveThemUntouched) {
+    // With all eight channels busy, the six pitched voices end exactly as in the per-frame engine.
+    song.speed = 2;
+    fillSong(2, true, 9);
+    Outcome o = renderBoth();
+    EXPECT_EQ(o.fast.size(), o.reference.size());
+    expectSameVoices(o.after, o.fastAfter, {0, 1, 2, 3, 4, 5});
+}
+
 TEST_F(FastRender, ProgressIsReportedFromTheCallingThreadAtLeastEverySecondOfSong) {
     // exportProgress runs on the thread that renders, never a helper thread, and never falls far behind.
     song.speed = 5;

@@ -1,0 +1,174 @@
+// Offline render speed: the straightforward per-frame engine (renderChannel
+// for each channel of each frame, as the export once ran) against the block
+// renderer, on the same busy eight-channel song, both into memory.
+//
+//   bench_render                               the benchmarks
+//   bench_render --write-largest-song NAME     writes NAME.vorna: 64 slots at
+//       speed 15 (61,440,000 frames, 23 minutes), busy on all eight channels,
+//       for timing `vorna-render NAME` with /usr/bin/time -v
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/export.h"
+#include "audio/fast_render.h"
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/song.h"
+#include "song/song_file.h"
+
+// Notes on half the rows of every channel, volumes on many others; the drum
+// channels mix the tone drum (pitch class 3) and the noise drum (5).
+static void busyPatterns(int patterns) {
+    uint32_t r = 12345;
+    auto next = [&r](uint32_t m) {
+        r = r * 1664525u + 1013904223u;
+        return (r >> 8) % m;
+    };
+    for (int p = 0; p < patterns; ++p)
+        for (int row = 0; row < RowsPerPattern; ++row)
+            for (int c = 0; c < ChannelCount; ++c) {
+                Cell& cell = cellAt(c, p, row);
+                if ((row + c) % 2 == 0)
+                    cell.note = c >= 6 ? int32_t(12 * (1 + next(6)) + (next(2) ? 3 : 5)) : int32_t(20 + next(70));
+                if (next(3) == 0) cell.volume = int32_t(40 + next(41));
+            }
+}
+
+static void silenceVoices() {
+    for (Instrument* v : instruments) v->note = -1, v->time = 0, v->state = 0.0f;
+}
+
+// Two busy patterns at speed 3: 384,000 frames, 8.7 s of song.
+static void benchSong() {
+    initSong();
+    silenceVoices();
+    seedNoise(1);
+    busyPatterns(2);
+    song.orders[0] = 0;
+    song.orders[1] = 1;
+    song.orders[2] = OrderEmpty;
+}
+
+static int16_t toSample(float sum) {
+    double s = double(sum / ChannelCount) * 32767.5;
+    if (s > 32767.0) s = 32767.0;
+    if (s < -32767.0) s = -32767.0;
+    return int16_t(s);
+}
+
+// The per-frame engine: the whole song, every frame through renderChannel.
+static uint64_t renderStraight(std::vector<int16_t>& out) {
+    out.clear();
+    currentRow = 0, tick = 0, tickFrame = 0, orderPos = 0;
+    currentPattern = song.orders[0].load();
+    exporting = true;
+    const int32_t speed = song.speed < 1 ? 1 : song.speed.load();
+    int slots = 0;
+    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    for (int slot = 0; slot < slots; ++slot) {
+        orderPos = slot;
+        currentPattern = song.orders[slot].load();
+        for (int row = 0; row < RowsPerPattern; ++row) {
+            currentRow = row;
+            for (int t = 0; t < speed; ++t) {
+                tick = t;
+                for (int fr = 0; fr < FramesPerTick; ++fr) {
+                    tickFrame = fr;
+                    float sum = 0.0f;
+                    for (int c = 0; c < ChannelCount; ++c) sum = float(double(sum) + renderChannel(c));
+                    out.push_back(toSample(sum));
+                }
+            }
+        }
+    }
+    exporting = false;
+    return out.size();
+}
+
+static bool collect(const int16_t* s, int n, void* ctx) {
+    auto& out = *static_cast<std::vector<int16_t>*>(ctx);
+    out.insert(out.end(), s, s + n);
+    return true;
+}
+
+static uint64_t renderFast(std::vector<int16_t>& out) {
+    out.clear();
+    return renderSong(collect, &out);
+}
+
+static void report(benchmark::State& state, uint64_t framesPerIteration) {
+    double frames = double(framesPerIteration) * double(state.iterations());
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(frames / SampleRate, benchmark::Counter::kIsRate);
+}
+
+static void BM_RenderStraight(benchmark::State& state) {
+    benchSong();
+    std::vector<int16_t> out;
+    out.reserve(exportFrameCount());
+    uint64_t frames = 0;
+    for (auto _ : state) frames = renderStraight(out);
+    report(state, frames);
+}
+BENCHMARK(BM_RenderStraight)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_RenderBlocks(benchmark::State& state) {
+    benchSong();
+    std::vector<int16_t> out;
+    out.reserve(exportFrameCount());
+    uint64_t frames = 0;
+    for (auto _ : state) frames = renderFast(out);
+    report(state, frames);
+}
+BENCHMARK(BM_RenderBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Both engines in each iteration, timed on the wall clock: the speed-up.
+static void BM_RenderSpeedup(benchmark::State& state) {
+    benchSong();
+    std::vector<int16_t> out;
+    out.reserve(exportFrameCount());
+    double straight = 0, blocks = 0;
+    uint64_t frames = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        frames = renderStraight(out);
+        auto t1 = std::chrono::steady_clock::now();
+        renderFast(out);
+        auto t2 = std::chrono::steady_clock::now();
+        straight += std::chrono::duration<double>(t1 - t0).count();
+        blocks += std::chrono::duration<double>(t2 - t1).count();
+    }
+    const double n = double(state.iterations());
+    state.counters["straight_x_realtime"] = double(frames) / SampleRate / (straight / n);
+    state.counters["blocks_x_realtime"] = double(frames) / SampleRate / (blocks / n);
+    state.counters["speedup"] = straight / blocks;
+}
+BENCHMARK(BM_RenderSpeedup)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The largest song the file format allows, busy throughout.
+static int writeLargestSong(const char* name) {
+    initSong();
+    busyPatterns(PatternCount);
+    song.speed = 15;
+    for (int s = 0; s < OrderSlots; ++s) song.orders[s] = s;  // no end marker: all 64 slots play
+    if (!saveSong(name)) {
+        std::fprintf(stderr, "bench_render: cannot write %s.vorna\n", name);
+        return 1;
+    }
+    std::printf("%s.vorna: %llu frames\n", name, static_cast<unsigned long long>(exportFrameCount()));
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--write-largest-song") == 0) return writeLargestSong(argv[2]);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
