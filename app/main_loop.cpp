@@ -19,9 +19,10 @@ SDL_Surface* screen = nullptr;
 
 static uint32_t sdlNow() { return SDL_GetTicks(); }
 
+// An idle editor shows the same frame again and again: it is drawn and
+// sent to the window only when something it shows has changed.
 static void sdlDraw() {
-    drawFrame(screen);
-    SDL_Flip(screen);
+    if (drawFrameIfChanged(screen)) SDL_Flip(screen);
 }
 
 static void sdlSleep(uint32_t ms) { SDL_Delay(ms); }
@@ -65,6 +66,9 @@ void handleEvent(const SDL_Event& event) {
         break;
     case SDL_QUIT:
         running = false;
+        break;
+    case SDL_VIDEOEXPOSE:
+        frameStale = true;  // the window must be painted again
         break;
     default:
         break;

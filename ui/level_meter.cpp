@@ -5,6 +5,17 @@
 #include "ui/palette.h"
 #include "ui/panels.h"
 
+bool levelBar(int& y, int& height) {
+    // The bar grows up from y 471. A level above 1 reaches past the meter and
+    // is cut at the screen's top by the fill; the bound keeps the int conversion defined.
+    double v = outputLevel.load() * 380.0;
+    if (!std::isfinite(v) || v <= 0.0) return false;
+    if (v > 100000.0) v = 100000.0;
+    y = int(472.0 - v);
+    height = int(v);
+    return height > 0;  // a bar under one pixel high fills nothing
+}
+
 void drawLevelMeter(SDL_Surface* screen) {
     drawLine(screen, 558, 90, 558, 471, palette[frameColour]);
     drawLine(screen, 636, 90, 636, 471, palette[frameColour]);
@@ -12,10 +23,6 @@ void drawLevelMeter(SDL_Surface* screen) {
     drawLine(screen, 558, 471, 636, 471, palette[frameColour]);
     fillRect(screen, 559, 91, 77, 380, palette[panel]);
 
-    // The bar grows up from y 471. A level above 1 reaches past the meter and
-    // is cut at the screen's top by the fill; the bound keeps the int conversion defined.
-    double v = outputLevel.load() * 380.0;
-    if (!std::isfinite(v) || v <= 0.0) return;
-    if (v > 100000.0) v = 100000.0;
-    fillRect(screen, 559, int(472.0 - v), 77, int(v), palette[textDim]);
+    int y, height;
+    if (levelBar(y, height)) fillRect(screen, 559, y, 77, height, palette[textDim]);
 }

@@ -86,18 +86,33 @@ void drawPromptFrame(SDL_Surface* screen, const std::string& title, const std::s
 
 std::string promptFilename(SDL_Surface* screen, const std::string& title, bool& running) {
     std::string typed;
+    // The greyed frame is drawn again only when the name or the frame behind changes.
+    FrameSignature shown, now;
+    std::string shownTyped;
+    bool stale = true;
+    // Whatever way the prompt ends, the main loop repaints over its box.
+    struct Repaint {
+        ~Repaint() { frameStale = true; }
+    } repaint;
     for (;;) {
         const Uint32 frameStart = SDL_GetTicks();
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
+            if (event.type == SDL_VIDEOEXPOSE) stale = true;
             switch (promptHandleEvent(event, typed, running)) {
             case PromptAction::Confirm: return typed;
             case PromptAction::Cancel: return std::string();
             case PromptAction::Continue: break;
             }
         }
-        drawPromptFrame(screen, title, typed);
-        SDL_Flip(screen);
+        takeFrameSignature(now);
+        if (stale || typed != shownTyped || !(now == shown)) {
+            drawPromptFrame(screen, title, typed);
+            SDL_Flip(screen);
+            shown = now;
+            shownTyped = typed;
+            stale = false;
+        }
         // Paced like the main loop's frames instead of spinning a whole core.
         const Uint32 elapsed = SDL_GetTicks() - frameStart;
         if (elapsed < 16) SDL_Delay(16 - elapsed);

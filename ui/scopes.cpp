@@ -14,6 +14,17 @@ static int traceY(float s) {
     return int(s * 25.0f + 45.0f);
 }
 
+void scopeTrace(int channel, int ys[ScopeTraceLength]) {
+    const ScopeBuffer& scope = song.channels[channel].scope;
+    // The ring's own numbers are kept by the audio thread; stay inside the array whatever they hold.
+    int length = scope.length;
+    if (length <= 0 || length > ScopeLength) length = ScopeLength;
+    int start = scope.writeIndex.load() % length;
+    if (start < 0) start += length;
+    for (int j = 0; j < ScopeTraceLength; ++j)  // oldest sample first
+        ys[j] = traceY(scope.samples[(start + j) % length].load());
+}
+
 void drawScopes(SDL_Surface* screen) {
     for (int c = 0; c < ChannelCount; ++c) {
         const int x0 = 80 * c;
@@ -22,16 +33,9 @@ void drawScopes(SDL_Surface* screen) {
         drawLine(screen, x0, 70, x0 + 80, 70, palette[frameColour]);
         drawLine(screen, x0, 20, x0, 70, palette[frameColour]);
 
-        const ScopeBuffer& scope = song.channels[c].scope;
-        // The ring's own numbers are kept by the audio thread; stay inside the array whatever they hold.
-        int length = scope.length;
-        if (length <= 0 || length > ScopeLength) length = ScopeLength;
-        int start = scope.writeIndex.load() % length;
-        if (start < 0) start += length;
-        for (int j = 0; j < 80; ++j) {  // oldest sample first
-            const float s = scope.samples[(start + j) % length].load();
-            drawLine(screen, x0 + j, 45, x0 + j, traceY(s), palette[textDim]);
-        }
+        int ys[ScopeTraceLength];
+        scopeTrace(c, ys);
+        for (int j = 0; j < ScopeTraceLength; ++j) drawLine(screen, x0 + j, 45, x0 + j, ys[j], palette[textDim]);
     }
     drawLine(screen, 639, 20, 639, 70, palette[frameColour]);  // closes the last box
 }
