@@ -16,8 +16,16 @@ inline V vsin(V x) { return _ZGVeN8v_sin(x); }
 inline V vfloat(V x) { return _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, x)); }  // masked forms: no "undefined" source lanes
 inline V vload(const double* p) { return _mm512_loadu_pd(p); }
 inline void vstore(double* p, V x) { _mm512_storeu_pd(p, x); }
+// The correctly rounded a / q from y = 1/q: two residual steps, each residual
+// exact in a fused multiply-add (Markstein); a division costs several times more.
+inline V vquotient(V a, double q, double y) {
+    const V vq = _mm512_set1_pd(q), vy = _mm512_set1_pd(y);
+    V q0 = a * vy;
+    V q1 = _mm512_fmadd_pd(_mm512_fnmadd_pd(vq, q0, a), vy, q0);
+    return _mm512_fmadd_pd(_mm512_fnmadd_pd(vq, q1, a), vy, q1);
+}
 #include "audio/fast_kernels.inc"
 }  // namespace
 
 const RenderKernels avx512Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                     finishRun,       toneDrum,      mixFrames, L};
+                                     finishRun,       toneDrum,      divideAll, mixFrames, L};

@@ -15,8 +15,9 @@ inline V vsin(V x) { return std::sin(x); }
 inline V vfloat(V x) { return double(float(x)); }
 inline V vload(const double* p) { return *p; }
 inline void vstore(double* p, V x) { *p = x; }
+inline V vquotient(V a, double q, double) { return a / q; }
 #include "audio/fast_kernels.inc"
 }  // namespace
 
 const RenderKernels scalarKernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                     finishRun,       toneDrum,      mixFrames, L};
+                                     finishRun,       toneDrum,      divideAll, mixFrames, L};

@@ -37,7 +37,7 @@ const RenderKernels& chosenKernels() {
     if (!renderUseVectors) return scalarKernels;
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return avx512Kernels;
-    if (__builtin_cpu_supports("avx2")) return avx2Kernels;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return avx2Kernels;
     return scalarKernels;
 }
 

@@ -19,6 +19,8 @@ struct RenderKernels {
                    double* out);
     // The tone drum's h + 20 b.
     void (*toneDrum)(double f, int64_t n0, int len, double* a);
+    // a[i] / q for i < len (rounded up to whole vectors), as the kernels divide.
+    void (*divide)(const double* a, double q, int len, double* out);
     // float32 sum over channels 0..7 in order, then the 16-bit sample.
     void (*mix)(const double* const* channels, int frames, int16_t* out);
     int lanes;
@@ -35,7 +37,7 @@ extern int renderThreads;      // audio/fast_render.cpp: 1 or 2 (default: 2 when
 
 // Longest run one channel renders at once; buffers hold this plus a vector's slack.
 constexpr int RunFrames = 2048;
-constexpr int RunSlack = 16;
+constexpr int RunSlack = 64;  // four vectors of eight
 
 // Receives the samples of the export in order; false stops the render.
 using SampleSink = bool (*)(const int16_t* samples, int count, void* context);

@@ -127,6 +127,20 @@ static void BM_RenderBlocks(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The block renderer on the calling thread alone: what one core does.
+static void BM_RenderBlocksOneThread(benchmark::State& state) {
+    benchSong();
+    std::vector<int16_t> out;
+    out.reserve(exportFrameCount());
+    uint64_t frames = 0;
+    const int threads = renderThreads;
+    renderThreads = 1;
+    for (auto _ : state) frames = renderFast(out);
+    renderThreads = threads;
+    report(state, frames);
+}
+BENCHMARK(BM_RenderBlocksOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // Both engines in each iteration, timed on the wall clock: the speed-up.
 static void BM_RenderSpeedup(benchmark::State& state) {
     benchSong();

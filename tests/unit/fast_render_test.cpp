@@ -346,3 +346,31 @@ TEST_F(FastRender, ProgressIsReportedFromTheCallingThreadAtLeastEverySecondOfSon
     EXPECT_LE(widestGap, 44100u + RunFrames);
     EXPECT_GT(last + 44100, out.size());
 }
+
+TEST(RenderKernels, QuotientsByAFixedDivisorAreTheDivisionsOwn) {
+    // The vector kernels divide by a run's fixed divisor through its reciprocal and two
+    // corrections; every quotient must equal the correctly rounded division bit for bit.
+    std::vector<const RenderKernels*> sets{&scalarKernels};
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    uint64_t r = 99;
+    auto next = [&r] {
+        r = r * 6364136223846793005ull + 1442695040888963407ull;
+        return r >> 11;  // 53 random bits
+    };
+    const int n = 1024;
+    std::vector<double> a(n + RunSlack), q(n + RunSlack);
+    for (int trial = 0; trial < 3000; ++trial) {
+        // Divisors as the voices make them: 44100 over rates from 1e-4 to 1e9.
+        double rate = std::ldexp(double(next()) / 9007199254740992.0 + 0.5, int(next() % 44) - 14);
+        double divisor = 44100.0 / rate;
+        for (int i = 0; i < n; ++i)  // sample times (whole numbers) and warped, fractional ones
+            a[i] = i % 2 ? double(next() % 2000000000 + 1) : double(next() % 100000000) + double(next()) / 9007199254740992.0;
+        for (const RenderKernels* k : sets) {
+            k->divide(a.data(), divisor, n, q.data());
+            for (int i = 0; i < n; ++i)
+                ASSERT_EQ(q[i], a[i] / divisor) << a[i] << " / " << divisor << ", " << k->lanes << " lanes";
+        }
+    }
+}
