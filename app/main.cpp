@@ -7,6 +7,7 @@
 
 #include "app/config.h"
 #include "app/main_loop.h"
+#include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/stream.h"
 #include "song/song.h"
@@ -46,6 +47,7 @@ int main(int, char**) {
     if (fullscreen) SDL_ShowCursor(SDL_DISABLE);
     SDL_WM_SetCaption("VornaTracker pre8", nullptr);
     SDL_EnableUNICODE(1);  // the filename prompt reads typed characters
+    exportProgress = showExportProgress;  // a long export shows how far it got
 
     running = true;
     if (configSplash() && showSplash(screen) == -1) running = false;  // window closed

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <string>
 
 #include "app/scancode.h"
 #include "song/song.h"
@@ -110,6 +111,20 @@ void runFrame() {
 void runMainLoop() {
     do runFrame();
     while (running);
+}
+
+static bool progressShown = false;
+static uint32_t progressShownAt = 0;
+
+void showExportProgress(uint64_t framesDone, uint64_t framesTotal) {
+    if (framesTotal == 0) return;
+    const uint32_t now = loopIo.now();
+    if (progressShown && now - progressShownAt < ExportProgressEveryMs) return;
+    progressShown = true;
+    progressShownAt = now;
+    const uint64_t percent = (framesDone >= framesTotal ? framesTotal : framesDone) * 100 / framesTotal;
+    showStatus("EXPORTING " + std::to_string(percent) + "%");
+    loopIo.draw();
 }
 
 bool autosaveIfModified() {

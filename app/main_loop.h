@@ -49,6 +49,12 @@ void runFrame();
 // Passes until running is cleared.
 void runMainLoop();
 
+// The export's progress handler: at most every 100 ms (loopIo's clock) the
+// message line says "EXPORTING n%" and one frame is drawn and shown. Events
+// are not polled: keys typed meanwhile wait for the ticks that catch up after.
+constexpr uint32_t ExportProgressEveryMs = 100;
+void showExportProgress(uint64_t framesDone, uint64_t framesTotal);
+
 // When the song changed since it was last loaded or saved, writes it to
 // AUTOSAVE.vorna and says so on standard output. Returns whether it saved.
 bool autosaveIfModified();
