@@ -152,13 +152,36 @@ static void lowPassChains(Pending* p, int len) {
     for (int j = 0; j < N; ++j) p[j].s = s[j];
 }
 
+// The same with a fused multiply-add: 0.9(s) x state is a product of two
+// 24-bit values, exact in a double, so fusing it with the sum rounds once,
+// as the separate sum does; the chain gets one step shorter.
+template <int N>
+__attribute__((target("fma"))) static void lowPassChainsFused(Pending* p, int len) {
+    float s[N];
+    for (int j = 0; j < N; ++j) s[j] = p[j].s;
+    for (int i = 0; i < len; ++i)
+        for (int j = 0; j < N; ++j) {
+            s[j] = float(__builtin_fma(C09, double(s[j]), C01 * p[j].in[i]));
+            p[j].state[i] = double(s[j]);
+        }
+    for (int j = 0; j < N; ++j) p[j].s = s[j];
+}
+
 static void lowPassAll(Pending* p, int count, int len) {
+    static const bool fused = __builtin_cpu_supports("fma");
     while (count > 0) {
         int n = count >= 4 ? 4 : count;
-        if (n == 4) lowPassChains<4>(p, len);
-        if (n == 3) lowPassChains<3>(p, len);
-        if (n == 2) lowPassChains<2>(p, len);
-        if (n == 1) lowPassChains<1>(p, len);
+        if (fused) {
+            if (n == 4) lowPassChainsFused<4>(p, len);
+            if (n == 3) lowPassChainsFused<3>(p, len);
+            if (n == 2) lowPassChainsFused<2>(p, len);
+            if (n == 1) lowPassChainsFused<1>(p, len);
+        } else {
+            if (n == 4) lowPassChains<4>(p, len);
+            if (n == 3) lowPassChains<3>(p, len);
+            if (n == 2) lowPassChains<2>(p, len);
+            if (n == 1) lowPassChains<1>(p, len);
+        }
         p += n;
         count -= n;
     }
