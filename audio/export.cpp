@@ -86,7 +86,10 @@ bool exportWav(const std::string& fileName) {
     playing = false;
     currentRow = 0;
     tick = 0;
-    tickFrame = 0;
+    // Off the first frame of a row until the callback has let go: a frame it
+    // is still rendering must not trigger a row on the voices the export uses.
+    // The render sets the frame to 0 once the callback is silent.
+    tickFrame = 1;
     orderPos = 0;
     currentPattern = song.orders[0].load();
     exportSeen = false;

@@ -106,11 +106,16 @@ double mixFrame() {
 }
 
 void fillBlock(double* out, unsigned frames) {
-    // Read once per block: a block begun before an export is finished normally.
-    if (exporting) {
-        for (unsigned i = 0; i < frames; ++i) out[i] = 0.0;
-        exportSeen = true;
-        return;
+    // Checked before every frame, not once per block: frames rendered after an
+    // export has begun would trigger its first row on the shared voices.
+    for (unsigned i = 0; i < frames; ++i) {
+        if (exporting) {
+            for (; i < frames; ++i) out[i] = 0.0;
+            exportSeen = true;
+            return;
+        }
+        out[i] = mixFrame();
     }
-    for (unsigned i = 0; i < frames; ++i) out[i] = mixFrame();
+    // Seen after the last frame (or in an empty block): this block is done with the voices.
+    if (exporting) exportSeen = true;
 }
