@@ -167,18 +167,40 @@ static inline void fillSpan(uint8_t* p, size_t n, uint32_t pixel) {
     for (; n > 0; --n, p += 4) std::memcpy(p, &pixel, 4);
 }
 
+#ifdef __SSE2__
+// Lane masks for the four left pixels of a glyph row, indexed by the row's bits 0x10..0x02.
+static constexpr std::array<std::array<uint32_t, 4>, 16> laneMasks() {
+    std::array<std::array<uint32_t, 4>, 16> out{};
+    for (int m = 0; m < 16; ++m)
+        for (int i = 0; i < 4; ++i) out[m][i] = (m >> (3 - i)) & 1 ? 0xFFFFFFFFu : 0u;
+    return out;
+}
+alignas(16) static constexpr auto leftLanes = laneMasks();
+#endif
+
 // A glyph wholly inside the surface: straight from the row masks, no per-pixel
-// bounds test, blank rows skipped.
+// bounds test and no branch on the font's bits (set pixels are blended in,
+// clear ones written back unchanged).
 static inline void glyphInside(SDL_Surface* s, const uint8_t* rows, int x, int y, uint32_t pixel) {
     uint8_t* line = static_cast<uint8_t*>(s->pixels) + size_t(y) * s->pitch + 4 * size_t(x);
+#ifdef __SSE2__
+    const __m128i ink = _mm_set1_epi32(int(pixel));
+#endif
     for (int j = 0; j < GlyphSize; ++j, line += s->pitch) {
         const unsigned m = rows[j];
-        if (!m) continue;
-        if (m & 0x10) std::memcpy(line, &pixel, 4);
-        if (m & 0x08) std::memcpy(line + 4, &pixel, 4);
-        if (m & 0x04) std::memcpy(line + 8, &pixel, 4);
-        if (m & 0x02) std::memcpy(line + 12, &pixel, 4);
-        if (m & 0x01) std::memcpy(line + 16, &pixel, 4);
+#ifdef __SSE2__
+        const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(leftLanes[m >> 1].data()));
+        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line),
+                         _mm_or_si128(_mm_and_si128(mask, ink), _mm_andnot_si128(mask, old)));
+#else
+        for (int i = 0; i < 4; ++i)
+            if (m & (0x10u >> i)) std::memcpy(line + 4 * i, &pixel, 4);
+#endif
+        uint32_t last;
+        std::memcpy(&last, line + 16, 4);
+        last = (m & 1) ? pixel : last;
+        std::memcpy(line + 16, &last, 4);
     }
 }
 
