@@ -28,4 +28,4 @@ inline V vquotient(V a, double q, double y) {
 }  // namespace
 
 const RenderKernels avx512Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                     finishRun,       toneDrum,      divideAll, mixFrames, L};
+                                     finishRun,       toneDrum,      drumFinish, divideAll, mixFrames, L};

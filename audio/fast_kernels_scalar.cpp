@@ -20,4 +20,4 @@ inline V vquotient(V a, double q, double) { return a / q; }
 }  // namespace
 
 const RenderKernels scalarKernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                     finishRun,       toneDrum,      divideAll, mixFrames, L};
+                                     finishRun,       toneDrum,      drumFinish, divideAll, mixFrames, L};

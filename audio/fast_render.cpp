@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <thread>
 #include <typeinfo>
 #include <vector>
@@ -187,13 +188,6 @@ static void lowPassAll(Pending* p, int count, int len) {
     }
 }
 
-// Drum envelope: rises over 1000 samples, silent from T = 10000 on.
-static double drumEnvelope(double T) {
-    double attack = 0.001 * T;  // fmin / fmax of values that are never NaN
-    double decay = 1.0 - 0.0001 * T;
-    return (attack < 1.0 ? attack : 1.0) * (decay > 0.0 ? decay : 0.0);
-}
-
 // The drum memory converges within a few dozen samples, so a silent stretch
 // only runs the recurrence over its last samples, to leave a true state.
 static constexpr int DrumSettle = 64;
@@ -202,10 +196,10 @@ static void drumRun(const RenderKernels& k, Instrument& voice, double gain, int 
                     Scratch& sc, double* out) {
     const int64_t n0 = voice.time;
     const int32_t m = voice.note.load() % 12;
-    // Samples before `audible` may sound; the envelope is 0 from T = 10000 (n = 9999) on.
+    // Samples before `audible` may sound: the envelope is 0 from T = 10000 on (that one still computed).
     int audible = int(std::clamp<int64_t>(9999 - n0 + 1, 0, frames));
     int settleFrom = std::max(audible, frames - DrumSettle);
-    for (int i = audible; i < frames; ++i) out[i] = 0.0 * gain;
+    double* raw = sc.ownState.data();  // c of the audible samples
 
     if (m == 3) {
         const double f = double(voice.freq.load());
@@ -220,15 +214,10 @@ static void drumRun(const RenderKernels& k, Instrument& voice, double gain, int 
             if (i >= audible && i < settleFrom) continue;
             double c = (a[i] + double(s)) * 0.5;
             s = float(c);
-            if (i < audible) {
-                double v = c * drumEnvelope(double(n0 + i) + 1.0);
-                if (v > 1.0) v = 1.0;
-                if (v < -1.0) v = -1.0;
-                if (v != v) v = 0.0;
-                out[i] = v * gain;
-            }
+            raw[i] = c;
         }
         voice.state = s;
+        k.drumFinish(n0, audible, raw, gain, out);
     } else if (m == 5) {
         // Uniform 15-bit values from a generator of the same kind, seeded per run.
         uint32_t r = seed;
@@ -237,12 +226,15 @@ static void drumRun(const RenderKernels& k, Instrument& voice, double gain, int 
             if (i >= audible && i != frames - 1) continue;
             r = r * 1103515245u + 12345u;
             c = int32_t((r >> 16) & 0x7FFF) * (1.0 / 32768.0) - 0.5;
-            if (i < audible) out[i] = c * drumEnvelope(double(n0 + i) + 1.0) * gain;
+            raw[i] = c;
         }
         if (frames > 0) voice.state = float(c);
+        k.drumFinish(n0, audible, raw, gain, out);
     } else {
         for (int i = 0; i < audible; ++i) out[i] = 0.0 * gain;
     }
+    // After the finish, which writes whole vectors past `audible`.
+    for (int i = audible; i < frames; ++i) out[i] = 0.0 * gain;
     voice.time = int32_t(n0 + frames);
 }
 
@@ -323,9 +315,9 @@ static constexpr size_t Stride = RunFrames + RunSlack;
 
 // Channels are independent between mixes (each has its own voice, gain and
 // scope), so each thread renders its own channels and only the mix waits.
-// The worker takes the dearest voices; the main thread also mixes and writes.
-static const int WorkerChannels[] = {0, 1, 2, 6};
-static const int MainShare[] = {3, 4, 5, 7};
+// Shares measured on a busy song: the main thread also mixes and writes.
+static const int WorkerChannels[] = {0, 1, 2, 5, 6};
+static const int MainShare[] = {3, 4, 7};
 static const int AllChannels[] = {0, 1, 2, 3, 4, 5, 6, 7};
 
 struct Shared {
@@ -417,7 +409,7 @@ static void workerLoop(Shared* sh) {
                    k < sh->mixed.load(std::memory_order_acquire) + RingBlocks;
         });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderShare(*sh, WorkerChannels, 4, k, sc);
+        renderShare(*sh, WorkerChannels, int(std::size(WorkerChannels)), k, sc);
         sh->workerDone.store(k + 1, std::memory_order_release);
     }
 }
@@ -465,7 +457,7 @@ uint64_t renderSong(SampleSink sink, void* context) {
         }
     }
     const int* mainChannels = worker.joinable() ? MainShare : AllChannels;
-    const int mainCount = worker.joinable() ? 4 : ChannelCount;
+    const int mainCount = worker.joinable() ? int(std::size(MainShare)) : ChannelCount;
 
     Scratch sc;
     std::vector<int16_t> samples(Stride);

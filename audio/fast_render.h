@@ -19,6 +19,8 @@ struct RenderKernels {
                    double* out);
     // The tone drum's h + 20 b.
     void (*toneDrum)(double f, int64_t n0, int len, double* a);
+    // A drum's raw values times its envelope, clamped, times the gain.
+    void (*drumFinish)(int64_t n0, int len, const double* c, double gain, double* out);
     // a[i] / q for i < len (rounded up to whole vectors), as the kernels divide.
     void (*divide)(const double* a, double q, int len, double* out);
     // float32 sum over channels 0..7 in order, then the 16-bit sample.
