@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <iterator>
 #include <thread>
@@ -168,24 +167,37 @@ __attribute__((target("fma"))) static void lowPassChainsFused(Pending* p, int le
     for (int j = 0; j < N; ++j) p[j].s = s[j];
 }
 
+// All waiting chains in one pass: up to eight overlap in the processor.
+template <template <int> class Chains>
+static void lowPassEach(Pending* p, int count, int len) {
+    switch (count) {
+        case 1: Chains<1>::run(p, len); break;
+        case 2: Chains<2>::run(p, len); break;
+        case 3: Chains<3>::run(p, len); break;
+        case 4: Chains<4>::run(p, len); break;
+        case 5: Chains<5>::run(p, len); break;
+        case 6: Chains<6>::run(p, len); break;
+        case 7: Chains<7>::run(p, len); break;
+        case 8: Chains<8>::run(p, len); break;
+        default: break;
+    }
+}
+
+template <int N>
+struct Plain {
+    static void run(Pending* p, int len) { lowPassChains<N>(p, len); }
+};
+template <int N>
+struct Fused {
+    static void run(Pending* p, int len) { lowPassChainsFused<N>(p, len); }
+};
+
 static void lowPassAll(Pending* p, int count, int len) {
     static const bool fused = __builtin_cpu_supports("fma");
-    while (count > 0) {
-        int n = count >= 4 ? 4 : count;
-        if (fused) {
-            if (n == 4) lowPassChainsFused<4>(p, len);
-            if (n == 3) lowPassChainsFused<3>(p, len);
-            if (n == 2) lowPassChainsFused<2>(p, len);
-            if (n == 1) lowPassChainsFused<1>(p, len);
-        } else {
-            if (n == 4) lowPassChains<4>(p, len);
-            if (n == 3) lowPassChains<3>(p, len);
-            if (n == 2) lowPassChains<2>(p, len);
-            if (n == 1) lowPassChains<1>(p, len);
-        }
-        p += n;
-        count -= n;
-    }
+    if (fused)
+        lowPassEach<Fused>(p, count, len);
+    else
+        lowPassEach<Plain>(p, count, len);
 }
 
 // The drum memory converges within a few dozen samples, so a silent stretch
