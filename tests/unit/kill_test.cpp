@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -198,9 +199,12 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
         buildSongImage(image.data());
         ASSERT_TRUE(image == (now == fileA ? imageA : imageB));
     }
-    // The kills did land between renames: both songs were found on disk.
+    // The kills landed both between renames (both songs were found on disk)
+    // and inside saves (each leaves its unfinished temporary file).
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0);
+    EXPECT_GT(strayTemporaries("."), 0);
+    std::printf("save kills: %d old, %d new, %d inside a save\n", sawA, sawB, strayTemporaries("."));
 }
 
 // An export killed at any moment leaves the old WAV file or the complete new
@@ -237,6 +241,8 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
         if (now == newWav) ++sawNew;
     }
     EXPECT_GT(sawNew, 0);
+    EXPECT_GT(strayTemporaries("."), 0);
+    std::printf("export kills: %d new, %d inside an export's write\n", sawNew, strayTemporaries("."));
 }
 
 // ---- failures -----------------------------------------------------------------------
