@@ -25,15 +25,14 @@ JACK_PID=
 JACK_NAME=
 JACK_LOCK_FD=
 WATCHDOG=
-EXTRA_CLEANUP=
 
 cleanup() {
   [ -n "$WATCHDOG" ] && kill "$WATCHDOG" 2> /dev/null || true
-  [ -n "$EXTRA_CLEANUP" ] && $EXTRA_CLEANUP || true
-  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2> /dev/null || true
-  [ -n "$PULSE_PID" ] && kill -KILL "$PULSE_PID" 2> /dev/null || true
-  [ -n "$JACK_PID" ] && kill -KILL "$JACK_PID" 2> /dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null || true
+  # Reaped here, so the shell does not announce each one as killed.
+  { [ -n "$APP_PID" ] && kill -KILL "$APP_PID" && wait "$APP_PID"; } 2> /dev/null || true
+  { [ -n "$PULSE_PID" ] && kill -KILL "$PULSE_PID" && wait "$PULSE_PID"; } 2> /dev/null || true
+  { [ -n "$JACK_PID" ] && kill -KILL "$JACK_PID" && wait "$JACK_PID"; } 2> /dev/null || true
+  { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" && wait "$XVFB_PID"; } 2> /dev/null || true
   # A killed JACK server leaves its shared memory and semaphores behind.
   [ -n "$JACK_NAME" ] && rm -f /dev/shm/jack_sem.0_"$JACK_NAME"_* /dev/shm/jack_"$JACK_NAME"_* 2> /dev/null || true
   [ -n "${KEEP_WORK:-}" ] && echo "kept $WORK" || rm -rf "$WORK"
