@@ -148,6 +148,12 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
         ASSERT_EQ(loaded, good);
         if (!good) {
             ++refused;
+            // Read from disk, the same file is refused the same way.
+            {
+                std::ofstream out("in.vorna", std::ios::binary);
+                out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+            }
+            ASSERT_FALSE(loadSong("in"));
             EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
             EXPECT_TRUE(currentImage() == before);
             EXPECT_EQ(songName, "before");
