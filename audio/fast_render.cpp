@@ -326,10 +326,14 @@ static constexpr int RingBlocks = 4;
 static constexpr size_t Stride = RunFrames + RunSlack;
 
 // Channels are independent between mixes (each has its own voice, gain and
-// scope), so each thread renders its own channels and only the mix waits.
-// Shares measured on a busy song: the main thread also mixes and writes.
+// scope): each thread renders its share of a block, then takes over, one
+// at a time, channels the other thread has not reached yet; only the mix
+// waits for a whole block. Shares measured on a busy song (the main thread
+// also mixes and writes); the channels to take over, cheapest first.
 static const int WorkerChannels[] = {0, 1, 2, 5, 6};
 static const int MainShare[] = {3, 4, 7};
+static const int WorkerTakesOver[] = {7, 3, 4};
+static const int MainTakesOver[] = {5, 1, 6, 2, 0};
 static const int AllChannels[] = {0, 1, 2, 3, 4, 5, 6, 7};
 
 struct Shared {
@@ -338,8 +342,9 @@ struct Shared {
     Plan plan;
     double* ring = nullptr;       // RingBlocks x ChannelCount x Stride
     uint32_t noiseBase = 0;       // drawn once from the program's generator
-    std::atomic<uint64_t> workerDone{0};  // blocks the worker has finished
-    std::atomic<uint64_t> mixed{0};       // blocks the main thread has mixed
+    std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
+    std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
+    std::atomic<uint64_t> mixed{0};                     // blocks the main thread has mixed
     std::atomic<bool> quit{false};
 };
 
@@ -411,6 +416,36 @@ static void waitUntil(Ready ready) {
     }
 }
 
+// Takes channel c's block k for this thread, unless another thread has.
+// A channel's blocks are rendered in order: with `waitForPrevious` the
+// thread waits for block k - 1 (being finished by the other thread), else it
+// takes the block only when k - 1 is already done.
+static bool take(Shared& sh, int c, uint64_t k, bool waitForPrevious) {
+    if (sh.claimed[c].load(std::memory_order_acquire) != k) return false;
+    if (!waitForPrevious && sh.finished[c].load(std::memory_order_acquire) != k) return false;
+    uint64_t expected = k;
+    if (!sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel)) return false;
+    waitUntil([&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
+    return true;
+}
+
+// This thread's part of block k: its share together, then any others still free.
+static void renderBlock(Shared& sh, const int* share, int shareCount, const int* others, int otherCount,
+                        uint64_t k, Scratch& sc) {
+    int mine[ChannelCount];
+    int count = 0;
+    for (int i = 0; i < shareCount; ++i)
+        if (take(sh, share[i], k, true)) mine[count++] = share[i];
+    renderShare(sh, mine, count, k, sc);
+    for (int i = 0; i < count; ++i) sh.finished[mine[i]].store(k + 1, std::memory_order_release);
+    for (int i = 0; i < otherCount; ++i) {
+        const int c = others[i];
+        if (!take(sh, c, k, false)) continue;
+        renderShare(sh, &c, 1, k, sc);
+        sh.finished[c].store(k + 1, std::memory_order_release);
+    }
+}
+
 static void workerLoop(Shared* sh) {
     Scratch sc;
     const uint64_t blocks = sh->plan.blocks();
@@ -421,8 +456,8 @@ static void workerLoop(Shared* sh) {
                    k < sh->mixed.load(std::memory_order_acquire) + RingBlocks;
         });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderShare(*sh, WorkerChannels, int(std::size(WorkerChannels)), k, sc);
-        sh->workerDone.store(k + 1, std::memory_order_release);
+        renderBlock(*sh, WorkerChannels, int(std::size(WorkerChannels)), WorkerTakesOver,
+                    int(std::size(WorkerTakesOver)), k, sc);
     }
 }
 
@@ -468,8 +503,10 @@ uint64_t renderSong(SampleSink sink, void* context) {
             // No second thread: the main thread renders every channel.
         }
     }
-    const int* mainChannels = worker.joinable() ? MainShare : AllChannels;
-    const int mainCount = worker.joinable() ? int(std::size(MainShare)) : ChannelCount;
+    const bool two = worker.joinable();
+    const int* mainChannels = two ? MainShare : AllChannels;
+    const int mainCount = two ? int(std::size(MainShare)) : ChannelCount;
+    const int takeOverCount = two ? int(std::size(MainTakesOver)) : 0;
 
     Scratch sc;
     std::vector<int16_t> samples(Stride);
@@ -481,7 +518,7 @@ uint64_t renderSong(SampleSink sink, void* context) {
         currentPattern = b.pattern;
         currentRow = b.row;
         if (ownVoices) {
-            renderShare(sh, mainChannels, mainCount, k, sc);
+            renderBlock(sh, mainChannels, mainCount, MainTakesOver, takeOverCount, k, sc);
         } else {
             // A damaged slot makes two channels share a voice: exactly the per-frame order.
             const int at = int(k % uint64_t(sh.plan.blocksPerRow)) * RunFrames;
@@ -491,8 +528,9 @@ uint64_t renderSong(SampleSink sink, void* context) {
                 for (int c = 0; c < ChannelCount; ++c) blockChannel(sh, k, c)[i] = renderChannel(c);
             }
         }
-        if (worker.joinable())
-            waitUntil([&] { return sh.workerDone.load(std::memory_order_acquire) > k; });
+        if (two)
+            for (int c = 0; c < ChannelCount; ++c)
+                waitUntil([&] { return sh.finished[c].load(std::memory_order_acquire) > k; });
         for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, k, c);
         sh.kernels->mix(channelOut, b.frames, samples.data());
         sh.mixed.store(k + 1, std::memory_order_release);
