@@ -148,12 +148,26 @@ double secondsOf(const std::function<void()>& f) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Starts loop() in a child, kills it after a random delay, waits for it.
-void killAfter(const std::function<void()>& loop, std::mt19937& rng, double maxSeconds) {
+// Starts loop() in a child, and once its first pass is done (so a loaded
+// machine cannot make every kill land before any work), kills it after a
+// random delay and waits for it.
+void killAfter(const std::function<void(int)>& pass, std::mt19937& rng, double maxSeconds) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     const pid_t pid = fork();
     if (pid == 0) {
-        for (;;) loop();
+        close(ready[0]);
+        pass(0);
+        const char byte = 1;
+        ssize_t unused = write(ready[1], &byte, 1);
+        (void)unused;
+        for (int n = 1;; ++n) pass(n);
     }
+    close(ready[1]);
+    char byte = 0;
+    ssize_t got = read(ready[0], &byte, 1);
+    close(ready[0]);
+    EXPECT_EQ(got, 1);
     std::uniform_real_distribution<double> delay(0.0, maxSeconds);
     std::this_thread::sleep_for(std::chrono::duration<double>(delay(rng)));
     kill(pid, SIGKILL);
@@ -167,6 +181,7 @@ void killAfter(const std::function<void()>& loop, std::mt19937& rng, double maxS
 
 // A save killed at any moment leaves the old song file or the complete new
 // one under the target name, and either loads as the song it was saved from.
+// The child saves the two songs in turn, so every rename replaces the other.
 TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
     const Bytes imageA = noisyImage(1), imageB = noisyImage(2);
     applySongImage(imageA.data());
@@ -182,14 +197,12 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
     int sawA = 0, sawB = 0;
     for (int i = 0; i < 60; ++i) {
         SCOPED_TRACE(i);
-        // The child keeps saving B then A then B...: every rename replaces the other song.
         killAfter(
-            [&] {
-                static int n = 0;
-                applySongImage((n++ % 2 ? imageA : imageB).data());
+            [&](int n) {
+                applySongImage((n % 2 ? imageA : imageB).data());
                 saveSong("target");
             },
-            rng, 1.5 * saveTime + 0.002);
+            rng, 2.5 * saveTime + 0.002);
         const Bytes now = readFile("target.vorna");
         ASSERT_TRUE(now == fileA || now == fileB) << "target holds " << now.size() << " bytes";
         (now == fileA ? sawA : sawB)++;
@@ -223,26 +236,29 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
     ASSERT_NE(oldWav, newWav);
 
     std::mt19937 rng(7);
-    int sawNew = 0;
+    int sawOld = 0, sawNew = 0;
     for (int i = 0; i < 40; ++i) {
         SCOPED_TRACE(i);
+        // The child exports the new song, then the old one, then the new...
         killAfter(
-            [] {
+            [](int n) {
+                shortSong(n % 2 ? 30 : 50);
                 quietVoices();
                 exportWav("target.wav");
             },
-            rng, 1.5 * exportTime + 0.002);
+            rng, 2.5 * exportTime + 0.002);
         const Bytes now = readFile("target.wav");
         ASSERT_GE(now.size(), 44u);
         // A consistent header: RIFF size and data size agree with the length.
         EXPECT_EQ(getLe32(now.data() + 4), now.size() - 8);
         EXPECT_EQ(getLe32(now.data() + 40), now.size() - 44);
         ASSERT_TRUE(now == oldWav || now == newWav) << "target holds " << now.size() << " bytes";
-        if (now == newWav) ++sawNew;
+        (now == newWav ? sawNew : sawOld)++;
     }
     EXPECT_GT(sawNew, 0);
+    EXPECT_GT(sawOld, 0);
     EXPECT_GT(strayTemporaries("."), 0);
-    std::printf("export kills: %d new, %d inside an export's write\n", sawNew, strayTemporaries("."));
+    std::printf("export kills: %d old, %d new, %d inside an export\n", sawOld, sawNew, strayTemporaries("."));
 }
 
 // ---- failures -----------------------------------------------------------------------
