@@ -135,8 +135,11 @@ waitFile() { waitUntil 100 test -f "$1" || fail "$1 was not written"; }
 # it (and only at it) through the environment.
 
 # A PulseAudio daemon with a null sink on a private socket.
+PULSE_STARTS=0
 startPulse() {
-  local dir=$WORK/pulse
+  # A fresh folder each time: a killed server leaves its socket file behind.
+  PULSE_STARTS=$((PULSE_STARTS + 1))
+  local dir=$WORK/pulse$PULSE_STARTS
   mkdir -p "$dir/home" "$dir/run"
   chmod 700 "$dir/home" "$dir/run"
   cat > "$dir/server.pa" << EOF
@@ -149,7 +152,7 @@ EOF
       --disable-shm=yes --use-pid-file=no --log-target=stderr -F "$dir/server.pa" \
       > "$WORK/pulse.out" 2> "$WORK/pulse.log" &
   PULSE_PID=$!
-  waitUntil 150 test -S "$dir/native" || fail "PulseAudio did not come up"
+  waitUntil 150 eval 'pactl info > /dev/null 2>&1' || fail "PulseAudio did not come up"
 }
 
 # startJack PERIOD [realtime]: a JACK server on its dummy driver at 44100 Hz,
