@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -293,13 +294,16 @@ TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
 }
 
 // A folder the user may not write to gives the failure message for a save
-// and an export, and the file already there stays as it was.
+// and an export, and the file already there stays as it was; a file the
+// user may not read is not loaded.
 TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     // Root's folder, open to all for reading only; the child runs as nobody.
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
     ASSERT_EQ(mkdir("locked", 0755), 0);
     ASSERT_TRUE(saveSong("locked/song"));
     const Bytes oldSong = readFile("locked/song.vorna");
+    ASSERT_TRUE(saveSong("locked/private"));
+    ASSERT_EQ(chmod("locked/private.vorna", 0600), 0);
 
     const std::string answer = inChild([] {
         if (setgid(65534) != 0 || setuid(65534) != 0) return std::string("could not drop to nobody");
@@ -310,15 +314,19 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
         shortSong(40);
         out += exportWav("locked/take.wav") ? "|exported" : "|refused";
         out += "|" + statusText;
+        // A song file the user may not read is refused like a damaged one.
+        out += loadSong("locked/private") ? "|loaded" : "|refused";
         return out;
     });
-    EXPECT_EQ(answer, "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"");
+    EXPECT_EQ(answer, "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"|refused");
     EXPECT_EQ(readFile("locked/song.vorna"), oldSong);
-    EXPECT_EQ(entries("locked"), std::vector<std::string>{"song.vorna"});
+    std::vector<std::string> left = entries("locked");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"private.vorna", "song.vorna"}));
 }
 
 // A target name taken by a folder cannot be replaced: failure message, the
-// folder untouched, no temporary file left beside it.
+// folder untouched, no temporary file left beside it; nor can it be loaded.
 TEST_F(Killed, TargetThatIsAFolderGivesFailureMessage) {
     ASSERT_EQ(mkdir("song.vorna", 0755), 0);
     ASSERT_EQ(mkdir("take.wav", 0755), 0);
@@ -329,5 +337,10 @@ TEST_F(Killed, TargetThatIsAFolderGivesFailureMessage) {
     EXPECT_FALSE(exportWav("take.wav"));
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"TAKE.WAV\"");
     EXPECT_EQ(readFile("song.vorna/inside"), Bytes({'k', 'e', 'p', 't'}));
+    // Nor is a folder ever loaded as a song.
+    song.speed = 7;
+    EXPECT_FALSE(loadSong("song"));
+    EXPECT_EQ(statusText, "FILE \"SONG\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+    EXPECT_EQ(song.speed, 7);
     EXPECT_EQ(strayTemporaries("."), 0);
 }
