@@ -124,8 +124,8 @@ Bytes currentImage() {
 
 }  // namespace
 
-// A damaged song is loaded as it is: every byte comes back unchanged.
 TEST_F(Damaged, OutOfRangeValuesLoadUnchanged) {
+    // A damaged song is loaded as it is: every byte comes back unchanged.
     for (uint8_t speed : {0, 255}) {
         const Bytes image = damagedImage(speed);
         loadImage(image, "damaged");
@@ -145,10 +145,10 @@ TEST_F(Damaged, OutOfRangeValuesLoadUnchanged) {
     EXPECT_EQ(orderPos, 0);
 }
 
-// Playing a damaged song stays finite and bounded, walks through the order
-// list's non-patterns as empty patterns and comes back to slot 0; speed 0
-// still moves one row per tick.
 TEST_F(Damaged, PlayingDamagedSongStaysInsideTheTables) {
+    // Playing a damaged song stays finite and bounded, walks through the order
+    // list's non-patterns as empty patterns and comes back to slot 0; speed 0
+    // still moves one row per tick.
     loadImage(damagedImage(0), "damaged");
     playing = true;
     currentRow = 0;
@@ -188,9 +188,9 @@ TEST_F(Damaged, PlayingDamagedSongStaysInsideTheTables) {
     for (int c = 0; c < ChannelCount; ++c) EXPECT_EQ(instruments[c]->note, notes[c]);
 }
 
-// With slot 0 empty the end of a pattern wraps to pattern 255, which plays
-// as an empty pattern; speed 255 holds a row for 255 ticks.
 TEST_F(Damaged, EmptyFirstSlotAndTopSpeedKeepPlaying) {
+    // With slot 0 empty the end of a pattern wraps to pattern 255, which plays
+    // as an empty pattern; speed 255 holds a row for 255 ticks.
     Bytes image = damagedImage(255);
     image[OrdersAt] = OrderEmpty;
     loadImage(image, "damaged");
@@ -213,9 +213,9 @@ TEST_F(Damaged, EmptyFirstSlotAndTopSpeedKeepPlaying) {
     for (double v : block) ASSERT_TRUE(std::isfinite(v));
 }
 
-// Drawing a damaged song stays inside the text tables; a pattern number
-// beyond the song shows exactly as an empty pattern does.
 TEST_F(Damaged, DrawingDamagedSongShowsNonPatternsAsEmpty) {
+    // Drawing a damaged song stays inside the text tables; a pattern number
+    // beyond the song shows exactly as an empty pattern does.
     loadImage(damagedImage(255), "damaged");
     // Extreme levels and scope values a damaged volume can produce.
     outputLevel = 5.0;
@@ -235,8 +235,8 @@ TEST_F(Damaged, DrawingDamagedSongShowsNonPatternsAsEmpty) {
     }
 }
 
-// Editing keys on damaged values bring them back into the editor's ranges.
 TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
+    // Editing keys on damaged values bring them back into the editor's ranges.
     loadImage(damagedImage(255), "damaged");
     heldKey = KeyRecord{};
     heldKey.symbol = SDLK_F3;
@@ -270,10 +270,10 @@ TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
     EXPECT_EQ(currentPattern, 7);
 }
 
-// Exporting a damaged song: speed 0 counts as one tick per row, non-patterns
-// render as silence, and the file's sizes match its length; speed 255 would
-// make a long file whose length still fits the header's 32-bit sizes.
 TEST_F(Damaged, ExportOfDamagedSongHasConsistentSizes) {
+    // Exporting a damaged song: speed 0 counts as one tick per row, non-patterns
+    // render as silence, and the file's sizes match its length; speed 255 would
+    // make a long file whose length still fits the header's 32-bit sizes.
     loadImage(damagedImage(0), "damaged");
     EXPECT_EQ(exportFrameCount(), 4u * 64 * 1000);
     ASSERT_TRUE(exportWav("damaged.wav"));
@@ -300,8 +300,8 @@ TEST_F(Damaged, ExportOfDamagedSongHasConsistentSizes) {
     EXPECT_EQ(getLe32(none.data() + 40), 0u);
 }
 
-// The command-line renderer takes a damaged song like the editor does.
 TEST_F(Damaged, RendererWritesDamagedSong) {
+    // The command-line renderer takes a damaged song like the editor does.
     const std::string renderer = std::string(VORNA_BINARY_DIR) + "/vorna-render";
     if (access(renderer.c_str(), X_OK) != 0) GTEST_SKIP() << "vorna-render not built in this tree";
     Bytes image = damagedImage(0);

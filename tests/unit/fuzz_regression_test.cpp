@@ -127,10 +127,10 @@ struct FuzzRegression : ::testing::Test {
 
 }  // namespace
 
-// A damaged song file is refused with the load-failure message and leaves the
-// song, its name and the position untouched; a well-formed one loads exactly
-// the image its stream holds and round-trips through a save.
 TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
+    // A damaged song file is refused with the load-failure message and leaves the
+    // song, its name and the position untouched; a well-formed one loads exactly
+    // the image its stream holds and round-trips through a save.
     std::vector<std::string> inputs = inputsOf("fuzz_load");
     // The unpacker's inputs make good damaged song files too.
     for (const std::string& p : inputsOf("fuzz_unpack")) inputs.push_back(p);
@@ -175,10 +175,10 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
     EXPECT_GT(refused, 0);
 }
 
-// The unpacker writes exactly what the tokens say into a buffer of any size,
-// or refuses a cut-off token or an overflowing stream; packing any data
-// returns it unchanged.
 TEST_F(FuzzRegression, KeptStreamsUnpackAsTheTokensSayOrAreRefused) {
+    // The unpacker writes exactly what the tokens say into a buffer of any size,
+    // or refuses a cut-off token or an overflowing stream; packing any data
+    // returns it unchanged.
     const std::vector<std::string> inputs = inputsOf("fuzz_unpack");
     ASSERT_FALSE(inputs.empty()) << "no kept fuzz inputs found";
     for (const std::string& path : inputs) {

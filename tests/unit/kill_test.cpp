@@ -180,10 +180,10 @@ void killAfter(const std::function<void(int)>& pass, std::mt19937& rng, double m
 
 // ---- killed -----------------------------------------------------------------------
 
-// A save killed at any moment leaves the old song file or the complete new
-// one under the target name, and either loads as the song it was saved from.
-// The child saves the two songs in turn, so every rename replaces the other.
 TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
+    // A save killed at any moment leaves the old song file or the complete new
+    // one under the target name, and either loads as the song it was saved from.
+    // The child saves the two songs in turn, so every rename replaces the other.
     const Bytes imageA = noisyImage(1), imageB = noisyImage(2);
     applySongImage(imageA.data());
     ASSERT_TRUE(saveSong("a"));
@@ -222,9 +222,9 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
     std::printf("save kills: %d old, %d new, %d inside a save\n", sawA, sawB, strayTemporaries("."));
 }
 
-// An export killed at any moment leaves the old WAV file or the complete new
-// one: its header sizes match its length and its samples are the render's.
 TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
+    // An export killed at any moment leaves the old WAV file or the complete new
+    // one: its header sizes match its length and its samples are the render's.
     shortSong(30);
     quietVoices();
     ASSERT_TRUE(exportWav("target.wav"));
@@ -265,9 +265,9 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
 
 // ---- failures -----------------------------------------------------------------------
 
-// A disk that fills up during a save or an export gives the failure message,
-// keeps the earlier file as it was and leaves no temporary file behind.
 TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
+    // A disk that fills up during a save or an export gives the failure message,
+    // keeps the earlier file as it was and leaves no temporary file behind.
     applySongImage(noisyImage(3).data());
     ASSERT_TRUE(saveSong("song"));
     const Bytes oldSong = readFile("song.vorna");
@@ -293,10 +293,11 @@ TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
     EXPECT_EQ(strayTemporaries("."), 0);
 }
 
-// A folder the user may not write to gives the failure message for a save
-// and an export, and the file already there stays as it was; a file the
-// user may not read is not loaded.
 TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
+    // A folder the user may not write to gives the failure message for a save
+    // and an export, and the file already there stays as it was; a file the
+    // user may not read is not loaded.
+
     // Root's folder, open to all for reading only; the child runs as nobody.
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
     ASSERT_EQ(mkdir("locked", 0755), 0);
@@ -325,9 +326,9 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     EXPECT_EQ(left, (std::vector<std::string>{"private.vorna", "song.vorna"}));
 }
 
-// A target name taken by a folder cannot be replaced: failure message, the
-// folder untouched, no temporary file left beside it; nor can it be loaded.
 TEST_F(Killed, TargetThatIsAFolderGivesFailureMessage) {
+    // A target name taken by a folder cannot be replaced: failure message, the
+    // folder untouched, no temporary file left beside it; nor can it be loaded.
     ASSERT_EQ(mkdir("song.vorna", 0755), 0);
     ASSERT_EQ(mkdir("take.wav", 0755), 0);
     std::ofstream("song.vorna/inside") << "kept";

@@ -139,10 +139,10 @@ void writeSongs() {
 
 }  // namespace
 
-// Editing, playing, loading, saving, exporting and drawing while the callback
-// renders never tear a value, never leave the tables, and every export and
-// save still succeeds with a whole file.
 TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
+    // Editing, playing, loading, saving, exporting and drawing while the callback
+    // renders never tear a value, never leave the tables, and every export and
+    // save still succeeds with a whole file.
     writeSongs();
     setPalette(60, 70, 80);
     std::mt19937 rng(12345);
@@ -238,11 +238,11 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
     }
 }
 
-// While an export renders, the callback outputs silence and touches nothing:
-// blocks filled during the export are all zero, and the export's own frames
-// come out the same as with no callback at all once the voices start alike,
-// even when the export begins in the middle of a block.
 TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
+    // While an export renders, the callback outputs silence and touches nothing:
+    // blocks filled during the export are all zero, and the export's own frames
+    // come out the same as with no callback at all once the voices start alike,
+    // even when the export begins in the middle of a block.
     writeSongs();
     ASSERT_TRUE(loadSong("short"));
     for (Instrument* v : instruments) {
