@@ -18,6 +18,7 @@
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
+#include "ui/prompt.h"
 #include "ui/status.h"
 
 namespace {
@@ -159,4 +160,30 @@ TEST(Redraw, UnchangedFrameIsSkippedUntilSomethingChangesOrAnExposeArrives) {
 
     frameStale = true;  // as the prompt leaves it
     EXPECT_TRUE(drawFrameIfChanged(screenA.s));
+}
+
+TEST(Redraw, MainFrameIsRepaintedAfterThePromptCloses) {
+    // The prompt draws its box over the screen; once it returns, the next main frame is drawn
+    // even though nothing the frame shows has changed.
+    quietEditor();
+    const char* old = std::getenv("SDL_VIDEODRIVER");
+    const std::string saved = old ? old : "";
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0);
+    SDL_Surface* screen = SDL_SetVideoMode(640, 480, 32, 0);
+    ASSERT_NE(screen, nullptr);
+    frameStale = true;
+    EXPECT_TRUE(drawFrameIfChanged(screen));
+    EXPECT_FALSE(drawFrameIfChanged(screen));
+
+    SDL_Event escape{};
+    escape.type = SDL_KEYDOWN;
+    escape.key.keysym.sym = SDLK_ESCAPE;
+    ASSERT_EQ(SDL_PushEvent(&escape), 0);
+    bool running = true;
+    EXPECT_EQ(promptFilename(screen, "ENTER FILENAME TO OPEN", running), "");
+    EXPECT_TRUE(drawFrameIfChanged(screen));
+
+    SDL_Quit();
+    old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
 }
