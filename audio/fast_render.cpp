@@ -143,11 +143,14 @@ struct Pending {
 template <int N>
 static void lowPassChains(Pending* p, int len) {
     float s[N];
-    for (int j = 0; j < N; ++j) s[j] = p[j].s;
+    const double* in[N];
+    double* state[N];
+    for (int j = 0; j < N; ++j) s[j] = p[j].s, in[j] = p[j].in, state[j] = p[j].state;
     for (int i = 0; i < len; ++i)
+#pragma GCC unroll 8
         for (int j = 0; j < N; ++j) {
-            s[j] = float(C09 * double(s[j]) + C01 * p[j].in[i]);
-            p[j].state[i] = double(s[j]);
+            s[j] = float(C09 * double(s[j]) + C01 * in[j][i]);
+            state[j][i] = double(s[j]);
         }
     for (int j = 0; j < N; ++j) p[j].s = s[j];
 }
@@ -158,11 +161,14 @@ static void lowPassChains(Pending* p, int len) {
 template <int N>
 __attribute__((target("fma"))) static void lowPassChainsFused(Pending* p, int len) {
     float s[N];
-    for (int j = 0; j < N; ++j) s[j] = p[j].s;
+    const double* in[N];
+    double* state[N];
+    for (int j = 0; j < N; ++j) s[j] = p[j].s, in[j] = p[j].in, state[j] = p[j].state;
     for (int i = 0; i < len; ++i)
+#pragma GCC unroll 8
         for (int j = 0; j < N; ++j) {
-            s[j] = float(__builtin_fma(C09, double(s[j]), C01 * p[j].in[i]));
-            p[j].state[i] = double(s[j]);
+            s[j] = float(__builtin_fma(C09, double(s[j]), C01 * in[j][i]));
+            state[j][i] = double(s[j]);
         }
     for (int j = 0; j < N; ++j) p[j].s = s[j];
 }
