@@ -70,6 +70,7 @@ echo "soak: jackd during playback: $clientXruns xruns with the editor late, $tim
 # the playing time): 128 frames a block at 44100 frames a second.
 expected=$((elapsed * 44100 / 128))
 [ "$blocks" -ge $((expected * 95 / 100)) ] || fail "$blocks blocks in more than $elapsed s, expected at least $expected"
+echo "$stats" | grep -q '(jack, 128 frames per block)' || fail "not 128-frame blocks on JACK: $stats"
 grep -q '^audio: sound stopped' "$dir/err.txt" && fail "the sound stopped during the soak"
 # Late blocks: the goal is none; a loaded machine may show a few.
 [ $((late * 1000)) -le $((blocks * MAX_LATE)) ] || fail "$late of $blocks blocks were late"
