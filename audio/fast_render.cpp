@@ -28,16 +28,16 @@
 #include "audio/sequencer.h"
 #include "song/song.h"
 
-bool renderUseVectors = true;
+int renderMaxLanes = 8;
 int renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 
 // ---- 1. kernels, voice kinds -----------------------------------------------------
 
 const RenderKernels& chosenKernels() {
-    if (!renderUseVectors) return scalarKernels;
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return avx512Kernels;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return avx2Kernels;
+    if (renderMaxLanes >= 8 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq"))
+        return avx512Kernels;
+    if (renderMaxLanes >= 4 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return avx2Kernels;
     return scalarKernels;
 }
 

@@ -32,9 +32,9 @@ extern const RenderKernels scalarKernels;  // audio/fast_kernels_scalar.cpp: the
 extern const RenderKernels avx2Kernels;    // audio/fast_kernels_avx2.cpp
 extern const RenderKernels avx512Kernels;  // audio/fast_kernels_avx512.cpp
 
-// The widest set this processor runs, unless vector kernels are switched off.
+// The widest set this processor runs, up to renderMaxLanes samples per step.
 const RenderKernels& chosenKernels();
-extern bool renderUseVectors;  // audio/fast_render.cpp: false = scalar kernels (tests, old processors)
+extern int renderMaxLanes;     // audio/fast_render.cpp: 8 (default), 4, or 1 = scalar kernels (tests)
 extern int renderThreads;      // audio/fast_render.cpp: 1 or 2 (default: 2 when the machine has two cores)
 
 // Longest run one channel renders at once; buffers hold this plus a vector's slack.
