@@ -332,14 +332,15 @@ static constexpr int RingBlocks = 4;
 static constexpr size_t Stride = RunFrames + RunSlack;
 
 // Channels are independent between mixes (each has its own voice, gain and
-// scope): each thread renders its share of a block, then takes over, one
-// at a time, channels the other thread has not reached yet; only the mix
-// waits for a whole block. Shares measured on a busy song (the main thread
-// also mixes and writes); the channels to take over, cheapest first.
+// scope): each thread renders its share of a block; the main thread, which
+// must mix the block, then takes over, one at a time, channels the worker
+// has not reached yet. Only the mix waits for a whole block. Shares measured
+// on a busy song (the main thread also mixes and writes). The worker takes
+// nothing over: running ahead, it would take the main thread's channels one
+// by one, each with its filter chain alone, which costs more than it saves.
 static const int WorkerChannels[] = {0, 1, 2, 5, 6};
 static const int MainShare[] = {3, 4, 7};
-static const int WorkerTakesOver[] = {7, 3, 4};
-static const int MainTakesOver[] = {5, 1, 6, 2, 0};
+static const int MainTakesOver[] = {5, 1, 6, 2, 0};  // cheapest first
 static const int AllChannels[] = {0, 1, 2, 3, 4, 5, 6, 7};
 
 struct Shared {
@@ -462,8 +463,7 @@ static void workerLoop(Shared* sh) {
                    k < sh->mixed.load(std::memory_order_acquire) + RingBlocks;
         });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderBlock(*sh, WorkerChannels, int(std::size(WorkerChannels)), WorkerTakesOver,
-                    int(std::size(WorkerTakesOver)), k, sc);
+        renderBlock(*sh, WorkerChannels, int(std::size(WorkerChannels)), nullptr, 0, k, sc);
     }
 }
 
