@@ -333,11 +333,11 @@ static constexpr size_t Stride = RunFrames + RunSlack;
 
 // Channels are independent between mixes (each has its own voice, gain and
 // scope): each thread renders its share of a block; the main thread, which
-// must mix the block, then takes over, one at a time, channels the worker
-// has not reached yet. Only the mix waits for a whole block. Shares measured
-// on a busy song (the main thread also mixes and writes). The worker takes
-// nothing over: running ahead, it would take the main thread's channels one
-// by one, each with its filter chain alone, which costs more than it saves.
+// must mix the block, then takes over the channels the worker has not
+// reached yet (the worker moves on to the next block). Only the mix waits
+// for a whole block. Shares measured on a busy song (the main thread also
+// mixes and writes). The worker takes nothing over: it runs ahead of the
+// mix and would take the main thread's channels before it gets to them.
 static const int WorkerChannels[] = {0, 1, 2, 5, 6};
 static const int MainShare[] = {3, 4, 7};
 static const int MainTakesOver[] = {5, 1, 6, 2, 0};  // cheapest first
@@ -436,7 +436,7 @@ static bool take(Shared& sh, int c, uint64_t k, bool waitForPrevious) {
     return true;
 }
 
-// This thread's part of block k: its share together, then any others still free.
+// This thread's part of block k: its share together, then the others still free.
 static void renderBlock(Shared& sh, const int* share, int shareCount, const int* others, int otherCount,
                         uint64_t k, Scratch& sc) {
     int mine[ChannelCount];
@@ -445,12 +445,12 @@ static void renderBlock(Shared& sh, const int* share, int shareCount, const int*
         if (take(sh, share[i], k, true)) mine[count++] = share[i];
     renderShare(sh, mine, count, k, sc);
     for (int i = 0; i < count; ++i) sh.finished[mine[i]].store(k + 1, std::memory_order_release);
-    for (int i = 0; i < otherCount; ++i) {
-        const int c = others[i];
-        if (!take(sh, c, k, false)) continue;
-        renderShare(sh, &c, 1, k, sc);
-        sh.finished[c].store(k + 1, std::memory_order_release);
-    }
+    // The others still free, together: their filter chains then overlap too.
+    count = 0;
+    for (int i = 0; i < otherCount; ++i)
+        if (take(sh, others[i], k, false)) mine[count++] = others[i];
+    renderShare(sh, mine, count, k, sc);
+    for (int i = 0; i < count; ++i) sh.finished[mine[i]].store(k + 1, std::memory_order_release);
 }
 
 static void workerLoop(Shared* sh) {
