@@ -59,7 +59,8 @@ uint64_t exportFrameCount() {
 static void waitForCallback() {
     using namespace std::chrono;
     auto deadline = steady_clock::now() + milliseconds(500);
-    while (streamActive && !exportSeen && steady_clock::now() < deadline)
+    while (streamActive && !exportSeen.value.load(std::memory_order_acquire) &&
+           steady_clock::now() < deadline)
         std::this_thread::sleep_for(milliseconds(1));
 }
 
@@ -115,7 +116,7 @@ bool exportWav(const std::string& fileName) {
     currentRow = 0;
     tick = 0;
     tickFrame = 0;
-    exporting = false;
+    exporting.value.store(false, std::memory_order_release);  // hands the voices back to the callback
 
     // The RIFF sizes are 32-bit; even 64 slots at speed 255 stay below 2^31 bytes.
     if (ok) {

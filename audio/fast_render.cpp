@@ -555,6 +555,6 @@ uint64_t renderSong(SampleSink sink, void* context) {
     currentRow = 0;
     tick = 0;
     tickFrame = 0;
-    exporting = false;
+    exporting.value.store(false, std::memory_order_release);  // hands the voices back to the callback
     return done;
 }

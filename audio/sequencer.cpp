@@ -105,17 +105,25 @@ double mixFrame() {
     return out;
 }
 
+// The two hand-overs of the voices between the threads: the callback's last
+// writes must be visible to the export once it sees `exportSeen`, and the
+// export's last writes to the callback once it sees `exporting` clear. Each
+// side therefore pairs a release store with an acquire load; every other
+// shared word stands on its own and stays relaxed.
+static bool exportStarted() { return exporting.value.load(std::memory_order_acquire); }
+static void handVoicesToExport() { exportSeen.value.store(true, std::memory_order_release); }
+
 void fillBlock(double* out, unsigned frames) {
     // Checked before every frame, not once per block: frames rendered after an
     // export has begun would trigger its first row on the shared voices.
     for (unsigned i = 0; i < frames; ++i) {
-        if (exporting) {
+        if (exportStarted()) {
             for (; i < frames; ++i) out[i] = 0.0;
-            exportSeen = true;
+            handVoicesToExport();
             return;
         }
         out[i] = mixFrame();
     }
     // Seen after the last frame (or in an empty block): this block is done with the voices.
-    if (exporting) exportSeen = true;
+    if (exportStarted()) handVoicesToExport();
 }
