@@ -84,8 +84,10 @@ void runTick() {
                     (repeatCount > RepeatDelayTicks && repeatCount % RepeatEveryTicks == 0)))
         loopIo.act();
     if (statusTimer >= 1) --statusTimer;
-    fadeCounter += 2;
-    ++repeatCount;
+    // Only its passing 300 matters; stopping far above keeps a months-long run from overflowing.
+    if (fadeCounter < 1000000) fadeCounter += 2;
+    // Counts on while no key is held; wrapping to 48 (same phase of the 4-tick repeat) keeps it defined.
+    if (++repeatCount >= (1 << 30)) repeatCount = 48;
     tickMark += TickMs;
 }
 
