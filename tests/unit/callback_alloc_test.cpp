@@ -9,13 +9,14 @@
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
+#include "test_support.h"
 
 namespace {
 
 // Every channel sounds: notes on even rows (both drum kinds on channels 6, 7),
 // volumes on odd rows, two patterns looping at speed 1.
 void busySong() {
-    initSong();
+    resetEngine();
     seedNoise(7);
     song.orders[1] = 1;
     song.speed = 1;
@@ -28,15 +29,6 @@ void busySong() {
                 else
                     cell.volume = 16 + (r * 3 + c) % 65;
             }
-    for (Instrument* v : instruments) {
-        v->note = -1;
-        v->time = 0;
-        v->state = 0.0f;
-    }
-    tick = 0;
-    tickFrame = 0;
-    exporting = false;
-    exportSeen = false;
 }
 
 size_t allocationsDuring(void (*work)()) {

@@ -7,33 +7,22 @@
 #include <fstream>
 
 #include "app/config.h"
+#include "test_support.h"
 
 namespace {
 
 class Config : public ::testing::Test {
 protected:
+    ScratchDir scratch{"config"};  // each test works in its own folder
     void SetUp() override {
-        ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
-        char pattern[] = "/tmp/vorna-config-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
         ASSERT_EQ(mkdir("conf", 0755), 0);
         ASSERT_EQ(mkdir("conf/audio", 0755), 0);
         ASSERT_EQ(mkdir("conf/video", 0755), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(oldCwd), 0);
-        std::string cmd = "rm -rf '" + dir + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
     static void put(const std::string& key, const std::string& content) {
         std::ofstream out("conf/" + key + ".conf", std::ios::binary | std::ios::trunc);
         out << content;
     }
-
-    char oldCwd[4096];
-    std::string dir;
 };
 
 }  // namespace

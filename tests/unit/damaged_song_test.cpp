@@ -30,6 +30,7 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -73,39 +74,20 @@ Bytes damagedImage(uint8_t speed) {
 }
 
 struct Damaged : ::testing::Test {
-    std::string dir, oldDir;
+    ScratchDir scratch{"damaged"};  // each test works in its own folder
     SDL_Surface* surface = nullptr;
     void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        oldDir = cwd;
-        char tmpl[] = "/tmp/vorna-damaged-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        initSong();
+        resetEngine();
         buildTextTables();
         setPalette(60, 70, 80);
         fadeCounter = 300;
-        for (Instrument* v : instruments) {
-            v->note = -1;
-            v->time = 0;
-            v->state = 0.0f;
-        }
-        tick = 0;
-        tickFrame = 0;
         outputLevel = 0.0;
-        exporting = false;
-        streamActive = false;
-        exportProgress = nullptr;
         surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
         ASSERT_NE(surface, nullptr);
     }
     void TearDown() override {
         SDL_FreeSurface(surface);
         playing = false;
-        ASSERT_EQ(chdir(oldDir.c_str()), 0);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     // Writes the image as a song file through the saver and loads it back.
     void loadImage(const Bytes& image, const std::string& name) {

@@ -20,6 +20,7 @@
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 // Allocation watch for the bounded-memory test: the largest single block and
 // the bytes requested while `watching` is set.
@@ -50,31 +51,10 @@ namespace {
 // Each test works in its own scratch folder.
 class Export : public ::testing::Test {
 protected:
-    std::string dir, oldDir;
+    ScratchDir scratch{"export"};
     void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        oldDir = cwd;
-        char tmpl[] = "/tmp/vorna-export-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        initSong();
-        for (Instrument* v : instruments) {
-            v->note = -1;
-            v->time = 0;
-            v->state = 0.0f;
-        }
-        tick = 0;
-        tickFrame = 0;
-        exporting = false;
-        streamActive = false;
-        exportProgress = nullptr;
+        resetEngine();
         statusText.clear();
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(oldDir.c_str()), 0);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 };
 

@@ -21,6 +21,7 @@
 #include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -109,20 +110,7 @@ void distinctSong() {
 }
 
 struct FuzzRegression : ::testing::Test {
-    std::string dir, oldDir;
-    void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        oldDir = cwd;
-        char tmpl[] = "/tmp/vorna-fuzzreg-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(oldDir.c_str()), 0);
-        std::system(("rm -rf '" + dir + "'").c_str());
-    }
+    ScratchDir scratch{"fuzzreg"};  // each test works in its own folder
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "audio/instruments.h"
+#include "test_support.h"
 
 namespace {
 
@@ -13,15 +14,7 @@ const double S001 = 0.009999999776482582, S00001 = 9.999999747378752e-05;
 const double SPi = 3.1415927410125732, SInvPi = 0.31830987334251404;
 const double S09 = 0.8999999761581421, S01 = 0.10000002384185791, S1of15 = 0.06666667014360428;
 
-void silenceAll() {
-    for (Instrument* v : instruments) {
-        v->note = -1;
-        v->time = 0;
-        v->freq = 0.0f;
-        v->state = 0.0f;
-    }
-    static_cast<Ins0_1*>(instruments[1])->arpStep = 0;
-}
+void silenceAll() { silenceVoices(); }
 
 // What the render step does for a sounding voice: read time, bump it, ask.
 double pull(Instrument& v) {

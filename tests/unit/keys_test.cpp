@@ -16,6 +16,7 @@
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/palette.h"
+#include "test_support.h"
 
 namespace {
 
@@ -48,19 +49,8 @@ constexpr uint8_t ScanZ = 0x2C, ScanS = 0x1F, ScanQ = 0x10, ScanI = 0x17, ScanA 
 Cell& cursor() { return cellAt(cursorChannel, currentPattern, currentRow); }
 
 // A scratch folder as working directory for the file commands.
-struct InTempDir {
-    char path[64] = "/tmp/vorna-keys-XXXXXX";
-    char old[4096];
-    InTempDir() {
-        EXPECT_NE(getcwd(old, sizeof old), nullptr);
-        EXPECT_NE(mkdtemp(path), nullptr);
-        EXPECT_EQ(chdir(path), 0);
-    }
-    ~InTempDir() {
-        EXPECT_EQ(chdir(old), 0);
-        std::string cmd = std::string("rm -rf ") + path;
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-    }
+struct InTempDir : ScratchDir {
+    InTempDir() : ScratchDir("keys") {}
 };
 
 bool fileExists(const char* name) {

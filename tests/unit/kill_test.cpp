@@ -35,6 +35,7 @@
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -101,12 +102,7 @@ Bytes noisyImage(uint32_t seed) {
 
 // Voices, gains and noise as at start-up, so two exports of a song are equal.
 void quietVoices() {
-    for (Instrument* v : instruments) {
-        v->note = -1;
-        v->time = 0;
-        v->state = 0.0f;
-        v->freq = 0.0f;
-    }
+    silenceVoices();
     for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
     seedNoise(1);
 }
@@ -122,24 +118,10 @@ void shortSong(int firstNote) {
 constexpr size_t ShortWavSize = 44 + 2 * 64000;
 
 struct Killed : ::testing::Test {
-    std::string dir, oldDir;
+    ScratchDir scratch{"kill"};  // each test works in its own folder
     void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        oldDir = cwd;
-        char tmpl[] = "/tmp/vorna-kill-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        initSong();
-        streamActive = false;
-        exporting = false;
-        exportProgress = nullptr;
+        resetEngine();
         statusText.clear();
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(oldDir.c_str()), 0);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 };
 
@@ -299,7 +281,7 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     // user may not read is not loaded.
 
     // Root's folder, open to all for reading only; the child runs as nobody.
-    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(scratch.dir.c_str(), 0755), 0);
     ASSERT_EQ(mkdir("locked", 0755), 0);
     ASSERT_TRUE(saveSong("locked/song"));
     const Bytes oldSong = readFile("locked/song.vorna");

@@ -17,6 +17,7 @@
 #include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 namespace {
 
@@ -245,11 +246,7 @@ TEST(ScanCode, MainBlockKeycodesAreSetOneCodesPlusEight) {
 
 TEST(Autosave, ChangedSongIsWrittenToAUTOSAVEAndUnchangedIsNot) {
     // At quit a song changed since its last load or save goes to AUTOSAVE.vorna, loadable by the name AUTOSAVE.
-    char dir[] = "/tmp/vorna-autosave-XXXXXX";
-    char old[4096];
-    ASSERT_NE(getcwd(old, sizeof old), nullptr);
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(chdir(dir), 0);
+    ScratchDir scratch("autosave");
     struct stat st;
 
     initSong();
@@ -267,8 +264,4 @@ TEST(Autosave, ChangedSongIsWrittenToAUTOSAVEAndUnchangedIsNot) {
     EXPECT_TRUE(loadSong("AUTOSAVE"));
     EXPECT_EQ(cellAt(3, 0, 7).note, 51);
     EXPECT_EQ(song.speed, 6);
-
-    EXPECT_EQ(chdir(old), 0);
-    std::string rm = std::string("rm -rf ") + dir;
-    EXPECT_EQ(std::system(rm.c_str()), 0);
 }

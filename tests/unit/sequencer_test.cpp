@@ -6,21 +6,12 @@
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
+#include "test_support.h"
 
 namespace {
 
 void freshState() {
-    initSong();
-    for (Instrument* v : instruments) {
-        v->note = -1;
-        v->time = 0;
-        v->freq = 0.0f;
-        v->state = 0.0f;
-    }
-    tick = 0;
-    tickFrame = 0;
-    exporting = false;
-    exportSeen = false;
+    resetEngine();
     outputLevel = 0.0;
 }
 

@@ -21,6 +21,7 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -80,20 +81,11 @@ void randomSong(std::mt19937& rng) {
 
 class SongFile : public ::testing::Test {
 protected:
+    ScratchDir scratch{"songfile"};  // each test works in its own folder
     void SetUp() override {
-        ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
-        char pattern[] = "/tmp/vorna-songfile-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
         initSong();
         setPalette(60, 70, 80);
         fadeCounter = 0;
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(oldCwd), 0);
-        std::string cmd = "rm -rf '" + dir + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
 
     // Loads `file` (or nothing, when null) under the name "x" into a changed
@@ -120,8 +112,6 @@ protected:
         EXPECT_TRUE(songModified);
     }
 
-    char oldCwd[4096];
-    std::string dir;
 };
 
 }  // namespace

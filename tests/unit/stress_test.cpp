@@ -30,6 +30,7 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/status.h"
+#include "test_support.h"
 
 namespace {
 
@@ -81,30 +82,12 @@ struct FakeCallback {
 };
 
 struct Stress : ::testing::Test {
-    std::string dir, oldDir;
+    ScratchDir scratch{"stress"};  // each test works in its own folder
     SDL_Surface* surface = nullptr;
     void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        oldDir = cwd;
-        char tmpl[] = "/tmp/vorna-stress-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        initSong();
+        resetEngine();
         setPalette(60, 70, 80);
         fadeCounter = 300;
-        for (Instrument* v : instruments) {
-            v->note = -1;
-            v->time = 0;
-            v->state = 0.0f;
-        }
-        tick = 0;
-        tickFrame = 0;
-        exporting = false;
-        exportSeen = false;
-        streamActive = false;
-        exportProgress = nullptr;
         running = true;
         surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
         ASSERT_NE(surface, nullptr);
@@ -114,8 +97,6 @@ struct Stress : ::testing::Test {
         streamActive = false;
         exporting = false;
         playing = false;
-        ASSERT_EQ(chdir(oldDir.c_str()), 0);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 };
 
@@ -245,11 +226,7 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     // even when the export begins in the middle of a block.
     writeSongs();
     ASSERT_TRUE(loadSong("short"));
-    for (Instrument* v : instruments) {
-        v->note = -1;
-        v->time = 0;
-        v->state = 0.0f;
-    }
+    silenceVoices();
     for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
     seedNoise(7);
     ASSERT_TRUE(exportWav("alone.wav"));
@@ -257,11 +234,7 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
 
     // Same start again, now with the callback running and the song stopped.
     ASSERT_TRUE(loadSong("short"));
-    for (Instrument* v : instruments) {
-        v->note = -1;
-        v->time = 0;
-        v->state = 0.0f;
-    }
+    silenceVoices();
     for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
     seedNoise(7);
     std::atomic<bool> run{true};

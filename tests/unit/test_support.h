@@ -1,0 +1,67 @@
+#pragma once
+// Set-up shared by the unit tests: a scratch working folder and the engine
+// state at start-up, so each fixture does not repeat them.
+#include <gtest/gtest.h>
+#include <ftw.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "audio/export.h"
+#include "audio/instruments.h"
+#include "audio/sequencer.h"
+#include "song/song.h"
+
+// A fresh folder under /tmp as the working directory for the object's life;
+// afterwards the old working directory is back and the folder is gone.
+struct ScratchDir {
+    std::string dir, oldDir;
+
+    explicit ScratchDir(const char* tag) { open(tag); }
+    ~ScratchDir() {
+        if (dir.empty()) return;  // mkdtemp failed: nothing to undo
+        EXPECT_EQ(chdir(oldDir.c_str()), 0);
+        // Depth first and without following links, like rm -rf.
+        EXPECT_EQ(nftw(dir.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS), 0) << dir;
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+private:
+    // Apart from the constructor, since gtest's ASSERT needs a void function.
+    void open(const char* tag) {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldDir = cwd;
+        std::string pattern = std::string("/tmp/vorna-") + tag + "-XXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        dir = pattern;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    static int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
+};
+
+// Every voice silent and as at start-up, arpeggio position included.
+inline void silenceVoices() {
+    for (Instrument* v : instruments) {
+        v->note = -1;
+        v->time = 0;
+        v->freq = 0.0f;
+        v->state = 0.0f;
+    }
+    static_cast<Ins0_1*>(instruments[1])->arpStep = 0;
+}
+
+// An empty song, silent voices, the row clock at its start, and no export
+// or live stream in progress: the state a test expects to begin from.
+inline void resetEngine() {
+    initSong();
+    silenceVoices();
+    tick = 0;
+    tickFrame = 0;
+    exporting = false;
+    exportSeen = false;
+    streamActive = false;
+    exportProgress = nullptr;
+}
