@@ -77,8 +77,8 @@ def check_song(args):
     if orders != want_orders:
         fail('orders %r, expected %r' % (orders[:8], want_orders[:8]))
     want = {}
-    for spec in args.cell or []:
-        ch, pat, row, note, vol, eff, par = (int(v, 0) for v in spec.split(','))
+    for wanted in args.cell or []:
+        ch, pat, row, note, vol, eff, par = (int(v, 0) for v in wanted.split(','))
         want[(ch, pat, row)] = (note, vol, eff, par)
     for ch in range(8):
         base = 68 + CHANNEL_BLOCK * ch
