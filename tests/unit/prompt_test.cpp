@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "song/song.h"
+#include "test_support.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
@@ -61,21 +62,6 @@ void freshScreenState() {
 }
 
 bool insideBox(int x, int y) { return x >= 222 && x < 222 + 195 && y >= 231 && y < 231 + 17; }
-
-// A real video mode on SDL's dummy driver: the event queue works without a display.
-struct DummyVideo {
-    SDL_Surface* screen = nullptr;
-    const char* old = std::getenv("SDL_VIDEODRIVER");
-    std::string saved = old ? old : "";
-    DummyVideo() {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) == 0) screen = SDL_SetVideoMode(640, 480, 32, 0);
-    }
-    ~DummyVideo() {
-        SDL_Quit();
-        old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
-    }
-};
 
 void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 0); }
 

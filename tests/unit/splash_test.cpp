@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "song/bytes.h"
+#include "test_support.h"
 #include "ui/splash.h"
 
 namespace {
@@ -75,21 +76,6 @@ struct TempDir {
         path = mkdtemp(name);
     }
     ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-// A real SDL video mode on the dummy driver, so the event queue works without a display.
-struct DummyVideo {
-    SDL_Surface* screen = nullptr;
-    const char* old = std::getenv("SDL_VIDEODRIVER");
-    std::string saved = old ? old : "";
-    DummyVideo() {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) == 0) screen = SDL_SetVideoMode(640, 480, 32, 0);
-    }
-    ~DummyVideo() {
-        SDL_Quit();
-        old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
-    }
 };
 
 // Runs body inside dir, then returns to the former working directory.

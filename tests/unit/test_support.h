@@ -2,10 +2,12 @@
 // Set-up shared by the unit tests: a scratch working folder and the engine
 // state at start-up, so each fixture does not repeat them.
 #include <gtest/gtest.h>
+#include <SDL/SDL.h>
 #include <ftw.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "audio/export.h"
@@ -65,3 +67,18 @@ inline void resetEngine() {
     streamActive = false;
     exportProgress = nullptr;
 }
+
+// A real video mode on SDL's dummy driver: the event queue works without a display.
+struct DummyVideo {
+    SDL_Surface* screen = nullptr;
+    const char* old = std::getenv("SDL_VIDEODRIVER");
+    std::string saved = old ? old : "";
+    DummyVideo() {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) == 0) screen = SDL_SetVideoMode(640, 480, 32, 0);
+    }
+    ~DummyVideo() {
+        SDL_Quit();
+        old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
+    }
+};
