@@ -70,9 +70,11 @@ echo "soak: jackd during playback: $clientXruns xruns with the editor late, $tim
 # Every key-down is one scan-code line: none lost.
 [ "$keysSeen" = "$sent" ] || fail "$sent keys sent, $keysSeen scan-code lines"
 # Real-time pace over the whole run (start-up and quit included, so at least
-# the playing time): 128 frames a block at 44100 frames a second.
+# the playing time): 128 frames a block at 44100 frames a second. The JACK
+# dummy driver's own timer drifts a few per cent on a virtual machine, so 90 %
+# of the blocks is the line; a stalled stream falls far below it.
 expected=$((elapsed * 44100 / 128))
-[ "$blocks" -ge $((expected * 95 / 100)) ] || fail "$blocks blocks in more than $elapsed s, expected at least $expected"
+[ "$blocks" -ge $((expected * 90 / 100)) ] || fail "$blocks blocks in more than $elapsed s, expected at least $expected"
 echo "$stats" | grep -q '(jack, 128 frames per block)' || fail "not 128-frame blocks on JACK: $stats"
 grep -q '^audio: sound stopped' "$dir/err.txt" && fail "the sound stopped during the soak"
 # Late blocks: the goal is none; a loaded machine may show a few.
