@@ -1,8 +1,26 @@
 #pragma once
-// The four one-token configuration files "conf/" + key + ".conf".
+// The one-token configuration files conf/KEY.conf, and where they and the
+// other data files (splash.dat) are found.
 #include <cstdint>
 #include <optional>
 #include <string>
+
+// Where the installed data lives, relative to the folder of the program.
+#ifndef VORNA_SHARE_FROM_BINARY
+#define VORNA_SHARE_FROM_BINARY "../share/vornatracker"
+#endif
+constexpr const char* ShareFromBinary = VORNA_SHARE_FROM_BINARY;
+
+// $XDG_CONFIG_HOME/vornatracker, else ~/.config/vornatracker; "" when neither is known.
+std::string userDataFolder();
+// The share folder beside the running program; "" when it cannot be told.
+std::string shareFolder();
+// A data file named relative to a data folder ("splash.dat", "conf/video/scale.conf"):
+// the first that exists of the working folder, the user's folder and the
+// share folder; the working folder's name when there is none.
+std::string dataFilePath(const std::string& relative);
+// The file of a configuration key: dataFilePath("conf/" + key + ".conf").
+std::string configPath(const std::string& key);
 
 std::string readConfigText(const std::string& key);             // "" when missing or empty
 std::optional<int32_t> readConfigInt(const std::string& key);   // no value when missing or malformed
@@ -13,3 +31,6 @@ std::string configDriver();       // "dsound"
 unsigned configBufferFrames();    // 512; values outside 16..8192 become 512
 bool configFullscreen();          // off
 bool configSplash();              // on
+constexpr int ScaleAuto = 0;      // the largest scale that fits the desktop
+constexpr int MaxScale = 4;
+int configScale();                // 1..MaxScale or ScaleAuto; 1 when missing or not one of those

@@ -1,10 +1,15 @@
 // VornaTracker: start-up, the main loop, shutdown.
+//
+//   1. The command line
+//   2. The video mode
+//   3. main
 #include <SDL.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "app/command_line.h"
 #include "app/config.h"
 #include "app/main_loop.h"
 #include "audio/export.h"
@@ -12,10 +17,75 @@
 #include "audio/stream.h"
 #include "song/song.h"
 #include "ui/draw.h"
+#include "ui/scale_frame.h"
 #include "ui/splash.h"
 
-// Command-line arguments are ignored.
-int main(int, char**) {
+// ---------------------------------------------------------------------------
+// 1. The command line
+
+// Returns the exit status when the command line ends the program (help,
+// version, a mistake), or -1 to start the editor. Standard output belongs to
+// the scan codes, so everything here goes to standard error.
+static int handleCommandLine(const EditorArguments& args) {
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "vornatracker: %s (usage: vornatracker [SONG[.vorna]], see --help)\n",
+                     args.error.c_str());
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(EditorUsage, stderr);
+        return 0;
+    }
+    if (args.version) {
+        std::fprintf(stderr, "vornatracker %s\n", EditorVersion);
+        return 0;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// 2. The video mode
+
+// Whether full screen offers exactly 640x480.
+static bool offers640x480() {
+    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN);
+    if (modes == nullptr) return false;
+    if (modes == reinterpret_cast<SDL_Rect**>(-1)) return true;  // any size at all
+    for (int i = 0; modes[i]; ++i)
+        if (modes[i]->w == FrameWidth && modes[i]->h == FrameHeight) return true;
+    return false;
+}
+
+// Opens the window (or full screen) and sets `screen`, the surface frames are
+// drawn on. A scaled mode that cannot be had falls back to the plain window.
+static bool openVideo(bool fullscreen, int scale) {
+    // Asked before the first mode is set, this is the desktop's own size.
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+    const int desktopWidth = info ? info->current_w : 0, desktopHeight = info ? info->current_h : 0;
+    const Uint32 flags = fullscreen ? SDL_FULLSCREEN : 0;
+    const FrameLayout layout = chooseLayout(scale, MaxScale, fullscreen, desktopWidth, desktopHeight,
+                                            fullscreen && offers640x480());
+    SDL_Surface* window = SDL_SetVideoMode(layout.width, layout.height, 32, flags);
+    if (window) {
+        screen = frameSurfaceFor(window, layout);
+        if (screen) return true;
+    }
+    if (layout.width == FrameWidth && layout.height == FrameHeight) return false;
+    std::fprintf(stderr, "vornatracker: cannot show the frame %dx larger (%s); using 640x480\n", layout.scale,
+                 SDL_GetError());
+    window = SDL_SetVideoMode(FrameWidth, FrameHeight, 32, flags);
+    screen = frameSurfaceFor(window, FrameLayout());
+    return screen != nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// 3. main
+
+int main(int argc, char** argv) {
+    const EditorArguments args = parseEditorArguments(argc, argv);
+    const int early = handleCommandLine(args);
+    if (early >= 0) return early;
+
     buildTextTables();
     std::srand(static_cast<unsigned>(std::time(nullptr)));  // for the random theme key
     seedNoise(static_cast<uint32_t>(std::time(nullptr)));
@@ -37,8 +107,7 @@ int main(int, char**) {
         return 1;
     }
     const bool fullscreen = configFullscreen();
-    screen = SDL_SetVideoMode(640, 480, 32, fullscreen ? SDL_FULLSCREEN : 0);
-    if (!screen) {
+    if (!openVideo(fullscreen, configScale())) {
         std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
         stopAudio();
         SDL_Quit();
@@ -50,7 +119,14 @@ int main(int, char**) {
     exportProgress = showExportProgress;  // a long export shows how far it got
 
     running = true;
-    if (configSplash() && showSplash(screen) == -1) running = false;  // window closed
+    if (configSplash() && showSplash(screen, dataFilePath("splash.dat").c_str()) == -1)
+        running = false;  // window closed
+
+    // The song named on the command line, as the open key would load it; a
+    // failure leaves the empty song and says so on the message line too.
+    if (!args.song.empty() && running && !openNamedSong(songNameFromArgument(args.song)))
+        std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
+                     args.song.c_str());
 
     const bool quitFromSplash = !running;
     startLoop();

@@ -9,6 +9,7 @@
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/frame.h"
+#include "ui/scale_frame.h"
 #include "ui/status.h"
 
 bool running = false;
@@ -23,7 +24,7 @@ static uint32_t sdlNow() { return SDL_GetTicks(); }
 // An idle editor shows the same frame again and again: it is drawn and
 // sent to the window only when something it shows has changed.
 static void sdlDraw() {
-    if (drawFrameIfChanged(screen)) SDL_Flip(screen);
+    if (drawFrameIfChanged(screen)) showScreen(screen);
 }
 
 static void sdlSleep(uint32_t ms) { SDL_Delay(ms); }

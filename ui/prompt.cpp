@@ -8,6 +8,7 @@
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
+#include "ui/scale_frame.h"
 
 // ---- typing ---------------------------------------------------------------
 
@@ -108,7 +109,7 @@ std::string promptFilename(SDL_Surface* screen, const std::string& title, bool& 
         takeFrameSignature(now);
         if (stale || typed != shownTyped || !(now == shown)) {
             drawPromptFrame(screen, title, typed);
-            SDL_Flip(screen);
+            showScreen(screen);
             shown = now;
             shownTyped = typed;
             stale = false;

@@ -9,6 +9,8 @@
 
 #include <cmath>
 
+#include "ui/scale_frame.h"
+
 static const int PictureSide = 300;  // only the top-left 300x300 pixels are used
 
 // ---- loading the picture --------------------------------------------------
@@ -186,15 +188,15 @@ static int runSplash(SDL_Surface* screen, SDL_Surface* picture) {
             return 0;
         }
         drawSplashFrame(screen, picture, c, phase);
-        SDL_Flip(screen);
+        showScreen(screen);
         Uint32 elapsed = SDL_GetTicks() - frameStart;
         if (elapsed < 16) SDL_Delay(16 - elapsed);
     }
 }
 
-int showSplash(SDL_Surface* screen) {
+int showSplash(SDL_Surface* screen, const char* path) {
     // No usable picture: no splash, straight to the editor.
-    SDL_Surface* picture = loadSplashPicture("splash.dat", nullptr);
+    SDL_Surface* picture = loadSplashPicture(path, nullptr);
     if (!picture) return 0;
     int result = runSplash(screen, picture);
     SDL_FreeSurface(picture);

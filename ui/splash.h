@@ -4,9 +4,9 @@
 struct SDL_Surface;
 struct SDL_PixelFormat;
 
-// The start-up splash from "splash.dat". 0: ended or a key was pressed (also
-// when there is no usable picture); -1: the window was closed.
-int showSplash(SDL_Surface* screen);
+// The start-up splash from the picture at `path`. 0: ended or a key was
+// pressed (also when there is no usable picture); -1: the window was closed.
+int showSplash(SDL_Surface* screen, const char* path = "splash.dat");
 
 // The pieces of the splash, usable without a window.
 

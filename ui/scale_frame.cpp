@@ -1,0 +1,129 @@
+// The scale step between the drawn 640x480 frame and the window.
+//
+// Sections: choosing the layout, the frame surface, scaling, showing.
+#include "ui/scale_frame.h"
+
+#include <SDL/SDL.h>
+
+#include <cstring>
+
+SDL_Surface* windowSurface = nullptr;
+FrameLayout frameLayout;
+
+// ---- choosing the layout --------------------------------------------------
+
+FrameLayout chooseLayout(int setting, int maxScale, bool fullscreen, int desktopWidth, int desktopHeight,
+                         bool offers640x480) {
+    const bool known = desktopWidth > 0 && desktopHeight > 0;
+    // A window also needs room for its title bar; full screen has the whole desktop.
+    const int roomHeight = fullscreen ? desktopHeight : desktopHeight - WindowMargin;
+    auto fits = [&](int n) { return FrameWidth * n <= desktopWidth && FrameHeight * n <= roomHeight; };
+
+    FrameLayout layout;
+    int n = setting >= 1 ? (setting < maxScale ? setting : maxScale) : maxScale;
+    if (setting < 1 && !known) n = 1;  // nothing to fit: the plain frame
+    while (n > 1 && known && !fits(n)) --n;
+    layout.scale = n;
+    layout.width = FrameWidth * n;
+    layout.height = FrameHeight * n;
+    // The mode changes to 640x480 only where the display has it; every larger
+    // frame goes on the desktop as it is, centred on black.
+    if (fullscreen && known && !(n == 1 && offers640x480)) {
+        layout.width = desktopWidth;
+        layout.height = desktopHeight;
+        layout.x = (desktopWidth - FrameWidth * n) / 2;
+        layout.y = (desktopHeight - FrameHeight * n) / 2;
+    }
+    return layout;
+}
+
+// ---- the frame surface ----------------------------------------------------
+
+SDL_Surface* frameSurfaceFor(SDL_Surface* window, const FrameLayout& layout) {
+    windowSurface = window;
+    frameLayout = layout;
+    if (!window) return nullptr;
+    SDL_FillRect(window, nullptr, SDL_MapRGB(window->format, 0, 0, 0));  // the border stays black
+    // The plain case draws straight into the window, as without any scaling.
+    if (layout.scale == 1 && layout.x == 0 && layout.y == 0 && window->w == FrameWidth && window->h == FrameHeight)
+        return window;
+    const SDL_PixelFormat* f = window->format;
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, FrameWidth, FrameHeight, 32, f->Rmask, f->Gmask, f->Bmask, 0);
+}
+
+// ---- scaling --------------------------------------------------------------
+
+static inline uint32_t* rowOf(SDL_Surface* s, int y) {
+    return reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(s->pixels) + ptrdiff_t(y) * s->pitch);
+}
+static inline const uint32_t* rowOf(const SDL_Surface* s, int y) {
+    return reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + ptrdiff_t(y) * s->pitch);
+}
+
+// One source row repeated N times across; the count is a constant here, so
+// the inner loop unrolls into plain stores.
+template <int N>
+static void widenRow(const uint32_t* src, int count, uint32_t* out) {
+    for (int x = 0; x < count; ++x) {
+        const uint32_t p = src[x];
+        for (int k = 0; k < N; ++k) out[N * x + k] = p;
+    }
+}
+
+// Window columns [from, to) of the scaled row whose frame column 0 starts at x0.
+static void widenClipped(const uint32_t* src, int scale, int x0, int from, int to, uint32_t* out) {
+    for (int dx = from; dx < to; ++dx) out[dx] = src[(dx - x0) / scale];
+}
+
+void scaleFrame(const SDL_Surface* frame, SDL_Surface* window, int scale, int x, int y) {
+    if (!frame || !window || scale < 1 || frame->format->BytesPerPixel != 4 ||
+        window->format->BytesPerPixel != 4)
+        return;
+    // The window columns and rows the scaled frame covers, clipped to the window.
+    const long right = long(x) + long(frame->w) * scale, bottom = long(y) + long(frame->h) * scale;
+    const int from = x < 0 ? 0 : (x > window->w ? window->w : x);
+    const int to = right > window->w ? window->w : (right < 0 ? 0 : int(right));
+    if (from >= to || y >= window->h || bottom <= 0) return;
+    const bool whole = from == x && to == right;
+    const size_t rowBytes = size_t(to - from) * 4;
+
+    for (int sy = 0; sy < frame->h; ++sy) {
+        const uint32_t* src = rowOf(frame, sy);
+        uint32_t* first = nullptr;  // the first window row made from this frame row
+        for (int k = 0; k < scale; ++k) {
+            const long wy = long(y) + long(sy) * scale + k;
+            if (wy < 0 || wy >= window->h) continue;
+            uint32_t* out = rowOf(window, int(wy));
+            if (first) {
+                std::memcpy(out + from, first + from, rowBytes);  // the other rows of the block
+                continue;
+            }
+            first = out;
+            if (whole && scale == 2)
+                widenRow<2>(src, frame->w, out + x);
+            else if (whole && scale == 3)
+                widenRow<3>(src, frame->w, out + x);
+            else if (whole && scale == 4)
+                widenRow<4>(src, frame->w, out + x);
+            else if (whole && scale == 1)
+                std::memcpy(out + x, src, size_t(frame->w) * 4);
+            else
+                widenClipped(src, scale, x, from, to, out);
+        }
+    }
+}
+
+// ---- showing --------------------------------------------------------------
+
+void showScreen(SDL_Surface* frame) {
+    if (!windowSurface || frame == windowSurface) {
+        SDL_Flip(frame);
+        return;
+    }
+    // A hardware window must be locked while its pixels are written.
+    const bool lock = SDL_MUSTLOCK(windowSurface);
+    if (lock && SDL_LockSurface(windowSurface) < 0) return;
+    scaleFrame(frame, windowSurface, frameLayout.scale, frameLayout.x, frameLayout.y);
+    if (lock) SDL_UnlockSurface(windowSurface);
+    SDL_Flip(windowSurface);
+}
