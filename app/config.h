@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "ui/scale_frame.h"
+
 // Where the installed data lives, relative to the folder of the program.
 #ifndef VORNA_SHARE_FROM_BINARY
 #define VORNA_SHARE_FROM_BINARY "../share/vornatracker"
@@ -31,6 +33,4 @@ std::string configDriver();       // "dsound"
 unsigned configBufferFrames();    // 512; values outside 16..8192 become 512
 bool configFullscreen();          // off
 bool configSplash();              // on
-constexpr int ScaleAuto = 0;      // the largest scale that fits the desktop
-constexpr int MaxScale = 4;
 int configScale();                // 1..MaxScale or ScaleAuto; 1 when missing or not one of those

@@ -1,8 +1,7 @@
 // VornaTracker: start-up, the main loop, shutdown.
 //
 //   1. The command line
-//   2. The video mode
-//   3. main
+//   2. main
 #include <SDL.h>
 
 #include <cstdio>
@@ -44,42 +43,7 @@ static int handleCommandLine(const EditorArguments& args) {
 }
 
 // ---------------------------------------------------------------------------
-// 2. The video mode
-
-// Whether full screen offers exactly 640x480.
-static bool offers640x480() {
-    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN);
-    if (modes == nullptr) return false;
-    if (modes == reinterpret_cast<SDL_Rect**>(-1)) return true;  // any size at all
-    for (int i = 0; modes[i]; ++i)
-        if (modes[i]->w == FrameWidth && modes[i]->h == FrameHeight) return true;
-    return false;
-}
-
-// Opens the window (or full screen) and sets `screen`, the surface frames are
-// drawn on. A scaled mode that cannot be had falls back to the plain window.
-static bool openVideo(bool fullscreen, int scale) {
-    // Asked before the first mode is set, this is the desktop's own size.
-    const SDL_VideoInfo* info = SDL_GetVideoInfo();
-    const int desktopWidth = info ? info->current_w : 0, desktopHeight = info ? info->current_h : 0;
-    const Uint32 flags = fullscreen ? SDL_FULLSCREEN : 0;
-    const FrameLayout layout = chooseLayout(scale, MaxScale, fullscreen, desktopWidth, desktopHeight,
-                                            fullscreen && offers640x480());
-    SDL_Surface* window = SDL_SetVideoMode(layout.width, layout.height, 32, flags);
-    if (window) {
-        screen = frameSurfaceFor(window, layout);
-        if (screen) return true;
-    }
-    if (layout.width == FrameWidth && layout.height == FrameHeight) return false;
-    std::fprintf(stderr, "vornatracker: cannot show the frame %dx larger (%s); using 640x480\n", layout.scale,
-                 SDL_GetError());
-    window = SDL_SetVideoMode(FrameWidth, FrameHeight, 32, flags);
-    screen = frameSurfaceFor(window, FrameLayout());
-    return screen != nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// 3. main
+// 2. main
 
 int main(int argc, char** argv) {
     const EditorArguments args = parseEditorArguments(argc, argv);
@@ -107,7 +71,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const bool fullscreen = configFullscreen();
-    if (!openVideo(fullscreen, configScale())) {
+    bool plain = false;
+    screen = openFrameWindow(fullscreen, configScale(), plain);
+    if (plain)
+        std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
+    if (!screen) {
         std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
         stopAudio();
         SDL_Quit();

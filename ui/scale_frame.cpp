@@ -1,6 +1,6 @@
 // The scale step between the drawn 640x480 frame and the window.
 //
-// Sections: choosing the layout, the frame surface, scaling, showing.
+// Sections: choosing the layout, the frame surface and the window, scaling, showing.
 #include "ui/scale_frame.h"
 
 #include <SDL/SDL.h>
@@ -12,7 +12,7 @@ FrameLayout frameLayout;
 
 // ---- choosing the layout --------------------------------------------------
 
-FrameLayout chooseLayout(int setting, int maxScale, bool fullscreen, int desktopWidth, int desktopHeight,
+FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int desktopHeight,
                          bool offers640x480) {
     const bool known = desktopWidth > 0 && desktopHeight > 0;
     // A window also needs room for its title bar; full screen has the whole desktop.
@@ -20,7 +20,7 @@ FrameLayout chooseLayout(int setting, int maxScale, bool fullscreen, int desktop
     auto fits = [&](int n) { return FrameWidth * n <= desktopWidth && FrameHeight * n <= roomHeight; };
 
     FrameLayout layout;
-    int n = setting >= 1 ? (setting < maxScale ? setting : maxScale) : maxScale;
+    int n = setting >= 1 ? (setting < MaxScale ? setting : MaxScale) : MaxScale;
     if (setting < 1 && !known) n = 1;  // nothing to fit: the plain frame
     while (n > 1 && known && !fits(n)) --n;
     layout.scale = n;
@@ -37,7 +37,7 @@ FrameLayout chooseLayout(int setting, int maxScale, bool fullscreen, int desktop
     return layout;
 }
 
-// ---- the frame surface ----------------------------------------------------
+// ---- the frame surface and the window ----------------------------------------------------
 
 SDL_Surface* frameSurfaceFor(SDL_Surface* window, const FrameLayout& layout) {
     windowSurface = window;
@@ -49,6 +49,30 @@ SDL_Surface* frameSurfaceFor(SDL_Surface* window, const FrameLayout& layout) {
         return window;
     const SDL_PixelFormat* f = window->format;
     return SDL_CreateRGBSurface(SDL_SWSURFACE, FrameWidth, FrameHeight, 32, f->Rmask, f->Gmask, f->Bmask, 0);
+}
+
+// Whether full screen offers exactly 640x480.
+static bool offers640x480() {
+    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN);
+    if (modes == nullptr) return false;
+    if (modes == reinterpret_cast<SDL_Rect**>(-1)) return true;  // any size at all
+    for (int i = 0; modes[i]; ++i)
+        if (modes[i]->w == FrameWidth && modes[i]->h == FrameHeight) return true;
+    return false;
+}
+
+SDL_Surface* openFrameWindow(bool fullscreen, int scale, bool& fellBack) {
+    fellBack = false;
+    // Asked before the first mode is set, this is the desktop's own size.
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+    const int desktopWidth = info ? info->current_w : 0, desktopHeight = info ? info->current_h : 0;
+    const Uint32 flags = fullscreen ? SDL_FULLSCREEN : 0;
+    const FrameLayout layout =
+        chooseLayout(scale, fullscreen, desktopWidth, desktopHeight, fullscreen && offers640x480());
+    SDL_Surface* frame = frameSurfaceFor(SDL_SetVideoMode(layout.width, layout.height, 32, flags), layout);
+    if (frame || (layout.width == FrameWidth && layout.height == FrameHeight)) return frame;
+    fellBack = true;
+    return frameSurfaceFor(SDL_SetVideoMode(FrameWidth, FrameHeight, 32, flags), FrameLayout());
 }
 
 // ---- scaling --------------------------------------------------------------

@@ -8,6 +8,8 @@ struct SDL_Surface;
 
 constexpr int FrameWidth = 640;
 constexpr int FrameHeight = 480;
+constexpr int ScaleAuto = 0;  // scale setting: the largest that fits the desktop
+constexpr int MaxScale = 4;
 // Height a window leaves free for its title bar and the desktop's panels.
 constexpr int WindowMargin = 48;
 
@@ -18,12 +20,12 @@ struct FrameLayout {
     int x = 0, y = 0;                               // top-left of the scaled frame
 };
 
-// The layout for a scale setting (1..maxScale, or 0 = the largest that fits),
+// The layout for a scale setting (1..MaxScale, or ScaleAuto),
 // full screen or not, on a desktop of the given size (0 x 0: not known).
 // A scale that does not fit the desktop is lowered until it does. Full
 // screen at scale 1 keeps the 640x480 mode when the display offers it;
 // otherwise full screen takes the desktop's size, the frame centred.
-FrameLayout chooseLayout(int setting, int maxScale, bool fullscreen, int desktopWidth, int desktopHeight,
+FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int desktopHeight,
                          bool offers640x480);
 
 // The window (video mode) surface; null until a mode is set.
@@ -35,6 +37,13 @@ extern FrameLayout frameLayout;     // ui/scale_frame.cpp: how frames reach wind
 // surface in the window's pixel format (null if it cannot be made). Sets
 // windowSurface and frameLayout and paints the window black.
 SDL_Surface* frameSurfaceFor(SDL_Surface* window, const FrameLayout& layout);
+
+// Sets the video mode for a scale setting (as chooseLayout) and returns the
+// surface frames are drawn on (frameSurfaceFor), or null when no window can
+// be had. A scaled mode that cannot be set falls back to the plain 640x480
+// one and sets `fellBack`. Asks SDL for the desktop's size, so it must run
+// before any other video mode is set.
+SDL_Surface* openFrameWindow(bool fullscreen, int scale, bool& fellBack);
 
 // Copies `frame` into `window` with each pixel as a scale x scale block, its
 // top-left at (x, y), clipped at the window's edges. Both surfaces are 32

@@ -11,17 +11,45 @@
 
 namespace {
 
+// Sets an environment variable for the object's life (null: unset).
+struct EnvSetting {
+    std::string name, saved;
+    bool had;
+    EnvSetting(const char* n, const char* value) : name(n) {
+        const char* old = std::getenv(n);
+        had = old != nullptr;
+        if (had) saved = old;
+        value ? setenv(n, value, 1) : unsetenv(n);
+    }
+    ~EnvSetting() { had ? setenv(name.c_str(), saved.c_str(), 1) : unsetenv(name.c_str()); }
+};
+
 class Config : public ::testing::Test {
 protected:
     ScratchDir scratch{"config"};  // each test works in its own folder
+    // The user's own settings stay out of the tests: both user folders are scratch ones.
+    EnvSetting xdg{"XDG_CONFIG_HOME", (scratch.dir + "/xdg").c_str()};
+    EnvSetting home{"HOME", (scratch.dir + "/home").c_str()};
     void SetUp() override {
         ASSERT_EQ(mkdir("conf", 0755), 0);
         ASSERT_EQ(mkdir("conf/audio", 0755), 0);
         ASSERT_EQ(mkdir("conf/video", 0755), 0);
     }
-    static void put(const std::string& key, const std::string& content) {
-        std::ofstream out("conf/" + key + ".conf", std::ios::binary | std::ios::trunc);
+    static void put(const std::string& key, const std::string& content, const std::string& folder = ".") {
+        std::ofstream out(folder + "/conf/" + key + ".conf", std::ios::binary | std::ios::trunc);
         out << content;
+    }
+    // A data folder with conf/audio and conf/video, made below the scratch folder.
+    std::string dataFolder(const std::string& relative) {
+        std::string path = scratch.dir;
+        for (size_t from = 0, to; from <= relative.size(); from = to + 1) {
+            to = relative.find('/', from);
+            if (to == std::string::npos) to = relative.size();
+            path += "/" + relative.substr(from, to - from);
+            mkdir(path.c_str(), 0755);
+        }
+        for (const char* sub : {"/conf", "/conf/audio", "/conf/video"}) mkdir((path + sub).c_str(), 0755);
+        return path;
     }
 };
 
@@ -144,4 +172,64 @@ TEST_F(Config, EveryReadOpensTheFileAgain) {
     EXPECT_EQ(readConfigText("audio/driver"), "other");
     EXPECT_EQ(readConfigInt("audio/dsound_buffersize"), 1024);
     EXPECT_EQ(readConfigFlag("video/splashscreen"), false);
+}
+
+TEST_F(Config, EachFileIsTakenFromTheWorkingFolderThenTheUserFolderThenNowhere) {
+    // The working folder's conf/ comes first, then $XDG_CONFIG_HOME/vornatracker/conf/, per key.
+    const std::string user = dataFolder("xdg/vornatracker");
+    EXPECT_EQ(userDataFolder(), scratch.dir + "/xdg/vornatracker");
+    put("audio/driver", "jack", user);
+    put("audio/dsound_buffersize", "1024", user);
+    put("audio/dsound_buffersize", "256");
+    EXPECT_EQ(configDriver(), "jack");         // only the user folder has it
+    EXPECT_EQ(configBufferFrames(), 256u);     // the working folder wins
+    EXPECT_EQ(configPath("audio/driver"), user + "/conf/audio/driver.conf");
+    EXPECT_EQ(configPath("audio/dsound_buffersize"), "conf/audio/dsound_buffersize.conf");
+    // Nowhere at all: the working folder's name, which fails to open and gives the default.
+    EXPECT_EQ(configPath("video/splashscreen"), "conf/video/splashscreen.conf");
+    EXPECT_TRUE(configSplash());
+    // A splash picture is looked for the same way.
+    EXPECT_EQ(dataFilePath("splash.dat"), "splash.dat");
+    std::ofstream(user + "/splash.dat") << "picture";
+    EXPECT_EQ(dataFilePath("splash.dat"), user + "/splash.dat");
+    std::ofstream("splash.dat") << "picture";
+    EXPECT_EQ(dataFilePath("splash.dat"), "splash.dat");
+}
+
+TEST_F(Config, WithoutAnAbsoluteXdgConfigHomeTheUserFolderIsUnderHome) {
+    // $XDG_CONFIG_HOME unset, empty or relative means ~/.config/vornatracker.
+    const std::string user = dataFolder("home/.config/vornatracker");
+    put("audio/driver", "alsa", user);
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/xdg"}) {
+        EnvSetting unset("XDG_CONFIG_HOME", value);
+        EXPECT_EQ(userDataFolder(), scratch.dir + "/home/.config/vornatracker");
+        EXPECT_EQ(configDriver(), "alsa");
+    }
+    EnvSetting noXdg("XDG_CONFIG_HOME", nullptr);
+    EnvSetting noHome("HOME", nullptr);
+    EXPECT_EQ(userDataFolder(), "");  // no user folder is known: that place is skipped
+    EXPECT_EQ(configDriver(), "dsound");
+}
+
+TEST_F(Config, AFileInTheWayInAnEarlierFolderHidesTheLaterOnes) {
+    // The first place where the name exists is used even when it is a folder: the default, not the user's file.
+    const std::string user = dataFolder("xdg/vornatracker");
+    put("video/sdl_fullscreen", "1", user);
+    EXPECT_TRUE(configFullscreen());
+    ASSERT_EQ(mkdir("conf/video/sdl_fullscreen.conf", 0755), 0);
+    EXPECT_FALSE(configFullscreen());
+}
+
+TEST_F(Config, ScaleIsOneToFourOrAutoAndAnythingElseIsOne) {
+    // conf/video/scale.conf holds 1..4 or the word auto; missing or invalid gives 1.
+    EXPECT_EQ(configScale(), 1);
+    const std::pair<const char*, int> cases[] = {
+        {"1", 1}, {"2\n", 2}, {"  3 times", 3}, {"4", 4}, {"auto", ScaleAuto}, {"\nauto\n", ScaleAuto},
+        {"0", 1}, {"5", 1},    {"-2", 1},        {"2x", 1}, {"+2", 1},          {"AUTO", 1},
+        {"", 1},  {"automatic", 1}, {"02", 1},
+    };
+    for (auto& [content, expected] : cases) {
+        put("video/scale", content);
+        EXPECT_EQ(configScale(), expected) << content;
+    }
 }

@@ -19,6 +19,7 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/prompt.h"
+#include "ui/scale_frame.h"
 #include "ui/status.h"
 
 namespace {
@@ -186,4 +187,155 @@ TEST(Redraw, MainFrameIsRepaintedAfterThePromptCloses) {
 
     SDL_Quit();
     old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
+}
+
+// ---- the scale step ---------------------------------------------------------
+
+namespace {
+
+// A 32-bit surface over memory of its own, with spare bytes at the end of each
+// row and rows after the last, all holding Guard until something writes them.
+constexpr uint32_t Guard = 0xA5A5A5A5u;
+struct GuardedSurface {
+    int w, h, pitch;
+    static constexpr int SpareRows = 3;
+    std::vector<uint32_t> memory;
+    SDL_Surface* s;
+    GuardedSurface(int width, int height)
+        : w(width), h(height), pitch(4 * width + 12),
+          memory(size_t(pitch / 4) * size_t(height + SpareRows), Guard),
+          s(SDL_CreateRGBSurfaceFrom(memory.data(), width, height, 32, pitch, 0xFF0000, 0xFF00, 0xFF, 0)) {}
+    ~GuardedSurface() { SDL_FreeSurface(s); }
+    uint32_t& at(int x, int y) { return memory[size_t(y) * size_t(pitch / 4) + size_t(x)]; }
+    // Words written outside the surface's own pixels.
+    int spareTouched() const {
+        int n = 0;
+        for (size_t i = 0; i < memory.size(); ++i) {
+            const size_t x = i % size_t(pitch / 4), y = i / size_t(pitch / 4);
+            if ((x >= size_t(w) || y >= size_t(h)) && memory[i] != Guard) ++n;
+        }
+        return n;
+    }
+};
+
+uint32_t framePixel(const SDL_Surface* frame, int x, int y) {
+    return reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(frame->pixels) + y * frame->pitch)[x];
+}
+
+}  // namespace
+
+TEST(ScaleStep, EachFramePixelBecomesAnNxNBlockAndNothingElseIsWritten) {
+    // Scale N shows frame pixel (x, y) on window pixels x0 + N x .. + N - 1, y0 + N y .. + N - 1; the rest stays.
+    quietEditor();
+    cellAt(5, 0, 20).note = 90;
+    showStatus("SCALED");
+    Offscreen frame;
+    drawFrame(frame.s);
+    for (int n = 1; n <= 4; ++n) {
+        const int x0 = 3 * n, y0 = 2 * n + 1;  // away from the corner, so every border is checked
+        GuardedSurface window(640 * n + 7 * n, 480 * n + 5 * n);
+        scaleFrame(frame.s, window.s, n, x0, y0);
+        int wrong = 0, outsideTouched = 0;
+        for (int y = 0; y < window.h; ++y)
+            for (int x = 0; x < window.w; ++x) {
+                const bool inBlock = x >= x0 && x < x0 + 640 * n && y >= y0 && y < y0 + 480 * n;
+                if (inBlock)
+                    wrong += window.at(x, y) != framePixel(frame.s, (x - x0) / n, (y - y0) / n);
+                else
+                    outsideTouched += window.at(x, y) != Guard;
+            }
+        EXPECT_EQ(wrong, 0) << "scale " << n;
+        EXPECT_EQ(outsideTouched, 0) << "scale " << n;
+        EXPECT_EQ(window.spareTouched(), 0) << "scale " << n;
+    }
+}
+
+TEST(ScaleStep, AFramePartlyOffTheWindowIsClippedAtEveryEdge) {
+    // Blocks that fall off the window are cut at its edges; no byte past a row or past the last row is written.
+    GuardedSurface frame(5, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) frame.at(x, y) = 0xFF000000u | uint32_t(y * 16 + x);
+    for (const auto& [x0, y0] : std::vector<std::pair<int, int>>{
+             {-4, -2}, {5, 4}, {-14, 0}, {0, -8}, {7, 5}, {-100, -100}, {100, 1}, {1, 100}}) {
+        GuardedSurface window(8, 6);
+        scaleFrame(frame.s, window.s, 3, x0, y0);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 8; ++x) {
+                const bool inBlock = x >= x0 && x < x0 + 15 && y >= y0 && y < y0 + 9;
+                const uint32_t expected = inBlock ? frame.at((x - x0) / 3, (y - y0) / 3) : Guard;
+                EXPECT_EQ(window.at(x, y), expected) << "at " << x << "," << y << " frame at " << x0 << "," << y0;
+            }
+        EXPECT_EQ(window.spareTouched(), 0) << "frame at " << x0 << "," << y0;
+    }
+}
+
+TEST(ScaleStep, LayoutFitsTheDesktopAndCentresFullScreen) {
+    // The largest scale up to 4 that fits (a window keeps 48 rows for its title bar); full screen centres on the desktop.
+    struct Case {
+        int setting;
+        bool fullscreen;
+        int desktopW, desktopH;
+        bool offers;
+        FrameLayout want;
+    };
+    const Case cases[] = {
+        // Windows: the mode is the scaled frame itself.
+        {1, false, 1920, 1080, false, {640, 480, 1, 0, 0}},
+        {ScaleAuto, false, 1920, 1080, false, {1280, 960, 2, 0, 0}},   // 3 x 480 > 1080
+        {ScaleAuto, false, 2560, 1440, false, {1280, 960, 2, 0, 0}},   // 1440 + 48 > 1440
+        {ScaleAuto, false, 3840, 2160, false, {2560, 1920, 4, 0, 0}},
+        {ScaleAuto, false, 1366, 768, false, {640, 480, 1, 0, 0}},
+        {ScaleAuto, false, 0, 0, false, {640, 480, 1, 0, 0}},          // desktop unknown
+        {4, false, 1920, 1080, false, {1280, 960, 2, 0, 0}},                  // lowered until it fits
+        {3, false, 0, 0, false, {1920, 1440, 3, 0, 0}},                       // nothing to fit against
+        {9, false, 7680, 4320, false, {2560, 1920, 4, 0, 0}},                 // never above 4
+        {2, false, 1280, 1024, false, {1280, 960, 2, 0, 0}},                  // 960 + 48 = 1008
+        // Full screen: 640x480 where offered, else the desktop with the frame centred.
+        {1, true, 1920, 1080, true, {640, 480, 1, 0, 0}},
+        {1, true, 1920, 1080, false, {1920, 1080, 1, 640, 300}},
+        {ScaleAuto, true, 1920, 1080, true, {1920, 1080, 2, 320, 60}},
+        {ScaleAuto, true, 2560, 1440, true, {2560, 1440, 3, 320, 0}},
+        {4, true, 3840, 2160, false, {3840, 2160, 4, 640, 120}},
+        {ScaleAuto, true, 800, 600, true, {640, 480, 1, 0, 0}},
+        {2, true, 0, 0, false, {1280, 960, 2, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const FrameLayout got = chooseLayout(c.setting, c.fullscreen, c.desktopW, c.desktopH, c.offers);
+        const std::string what = "setting " + std::to_string(c.setting) + (c.fullscreen ? " full screen " : " window ") +
+                                 std::to_string(c.desktopW) + "x" + std::to_string(c.desktopH);
+        EXPECT_EQ(got.width, c.want.width) << what;
+        EXPECT_EQ(got.height, c.want.height) << what;
+        EXPECT_EQ(got.scale, c.want.scale) << what;
+        EXPECT_EQ(got.x, c.want.x) << what;
+        EXPECT_EQ(got.y, c.want.y) << what;
+    }
+}
+
+TEST(ScaleStep, OnlyAScaledOrCentredFrameIsDrawnOffTheWindow) {
+    // A plain 640x480 window is drawn on directly, as without scaling; otherwise a 640x480 surface in the window's format.
+    SDL_Surface* plain = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF, 0xFF00, 0xFF0000, 0);
+    EXPECT_EQ(frameSurfaceFor(plain, FrameLayout()), plain);
+    EXPECT_EQ(windowSurface, plain);
+
+    SDL_Surface* big = SDL_CreateRGBSurface(SDL_SWSURFACE, 1280, 960, 32, 0xFF, 0xFF00, 0xFF0000, 0);
+    SDL_FillRect(big, nullptr, 0x123456);
+    FrameLayout twice;
+    twice.width = 1280;
+    twice.height = 960;
+    twice.scale = 2;
+    SDL_Surface* frame = frameSurfaceFor(big, twice);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_NE(frame, big);
+    EXPECT_EQ(frame->w, 640);
+    EXPECT_EQ(frame->h, 480);
+    EXPECT_EQ(frame->format->BitsPerPixel, 32);
+    EXPECT_EQ(frame->format->Rmask, 0xFFu);  // the window's own layout, so scaling is a plain copy
+    EXPECT_EQ(frame->format->Bmask, 0xFF0000u);
+    EXPECT_EQ(framePixel(big, 1279, 959), 0u);  // the window starts black
+    EXPECT_EQ(frameLayout.scale, 2);
+
+    frameSurfaceFor(nullptr, FrameLayout());  // no window is left behind for later tests
+    SDL_FreeSurface(frame);
+    SDL_FreeSurface(big);
+    SDL_FreeSurface(plain);
 }
