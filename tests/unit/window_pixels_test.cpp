@@ -16,6 +16,7 @@
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
+#include "ui/scale_frame.h"
 #include "ui/status.h"
 
 namespace {
@@ -56,19 +57,21 @@ int channel(unsigned long pixel, unsigned long mask) {
 
 // The window's pixels as the X server holds them.
 struct Capture {
+    int width = 640;
     std::vector<Rgb> pixels;
-    Rgb at(int x, int y) const { return pixels[size_t(y) * 640 + x]; }
+    Rgb at(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
 };
 
-bool capture(Xlib& x, Display* d, Window w, Capture& out) {
-    XImage* image = x.getImage(d, w, 0, 0, 640, 480, AllPlanes, ZPixmap);
+bool capture(Xlib& x, Display* d, Window w, Capture& out, int width = 640, int height = 480) {
+    XImage* image = x.getImage(d, w, 0, 0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
     if (!image) return false;
-    out.pixels.resize(640 * 480);
-    for (int yy = 0; yy < 480; ++yy)
-        for (int xx = 0; xx < 640; ++xx) {
+    out.width = width;
+    out.pixels.resize(size_t(width) * size_t(height));
+    for (int yy = 0; yy < height; ++yy)
+        for (int xx = 0; xx < width; ++xx) {
             const unsigned long p = XGetPixel(image, xx, yy);
-            out.pixels[size_t(yy) * 640 + xx] = {channel(p, image->red_mask), channel(p, image->green_mask),
-                                                 channel(p, image->blue_mask)};
+            out.pixels[size_t(yy) * size_t(width) + size_t(xx)] = {
+                channel(p, image->red_mask), channel(p, image->green_mask), channel(p, image->blue_mask)};
         }
     XDestroyImage(image);
     return true;
@@ -76,6 +79,8 @@ bool capture(Xlib& x, Display* d, Window w, Capture& out) {
 
 class WindowPixels : public ::testing::Test {
 protected:
+    virtual void openWindow() { screen = SDL_SetVideoMode(640, 480, 32, SDL_SWSURFACE); }
+
     Xlib xlib;
     Display* display = nullptr;
     SDL_Surface* screen = nullptr;
@@ -93,7 +98,7 @@ protected:
             if (init != 0) SDL_Delay(100);
         }
         ASSERT_EQ(init, 0) << SDL_GetError();
-        screen = SDL_SetVideoMode(640, 480, 32, SDL_SWSURFACE);
+        openWindow();
         ASSERT_NE(screen, nullptr) << SDL_GetError();
         ASSERT_EQ(screen->format->BitsPerPixel, 32);
         SDL_SysWMinfo info;
@@ -112,6 +117,8 @@ protected:
         outputLevel = 0.5;
     }
     void TearDown() override {
+        if (screen && screen != windowSurface && windowSurface) SDL_FreeSurface(screen);  // an offscreen frame
+        frameSurfaceFor(nullptr, FrameLayout());
         if (display) xlib.closeDisplay(display);
         if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_Quit();
         statusTimer = 0;
@@ -129,6 +136,17 @@ protected:
             if (capture(xlib, display, window, c) && c.at(0, 0) == expectAtOrigin) break;
         }
         return c;
+    }
+};
+
+// The window as the editor opens it with scale "auto": on the 1280x1024
+// virtual screen that is twice the frame.
+class ScaledWindowPixels : public WindowPixels {
+protected:
+    void openWindow() override {
+        bool fellBack = true;
+        screen = openFrameWindow(false, ScaleAuto, fellBack);
+        EXPECT_FALSE(fellBack);
     }
 };
 
@@ -160,4 +178,38 @@ TEST_F(WindowPixels, StartUpFadeHalfwayShowsHalfTheTheme) {
     ASSERT_FALSE(c.pixels.empty());
     EXPECT_EQ(c.at(0, 0), (Rgb{30, 35, 40}));
     EXPECT_EQ(c.at(106, 77), (Rgb{66, 75, 85}));
+}
+
+TEST_F(ScaledWindowPixels, ScaledWindowShowsEveryFramePixelAsATwoByTwoBlock) {
+    // With scale auto on a 1280x1024 screen the window is 1280x960 and window pixel (x, y) is frame pixel (x/2, y/2).
+    ASSERT_NE(windowSurface, nullptr);
+    ASSERT_EQ(windowSurface->w, 1280);
+    ASSERT_EQ(windowSurface->h, 960);
+    ASSERT_EQ(frameLayout.scale, 2);
+    ASSERT_NE(screen, windowSurface);  // drawn offscreen at 640x480
+    ASSERT_EQ(screen->w, 640);
+    cellAt(3, 0, 10).note = 60;
+    drawFrame(screen);
+    Capture c;
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        showScreen(screen);
+        SDL_PumpEvents();
+        SDL_Delay(100);
+        if (capture(xlib, display, window, c, 1280, 960) && c.at(1279, 959) == (Rgb{60, 70, 80})) break;
+    }
+    ASSERT_FALSE(c.pixels.empty());
+    const SDL_PixelFormat* f = screen->format;
+    int wrong = 0;
+    for (int y = 0; y < 960; ++y)
+        for (int x = 0; x < 1280; ++x) {
+            const uint32_t p = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(screen->pixels) +
+                                                                 (y / 2) * screen->pitch)[x / 2];
+            const Rgb want{int(p >> f->Rshift & 0xFF), int(p >> f->Gshift & 0xFF), int(p >> f->Bshift & 0xFF)};
+            if (!(c.at(x, y) == want) && ++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << c.at(x, y) << " wanted " << want;
+        }
+    EXPECT_EQ(wrong, 0);
+    // Spot checks against the known layout, doubled: the pattern frame corner and the fresh message's S.
+    EXPECT_EQ(c.at(212, 154), (Rgb{132, 151, 171}));
+    EXPECT_EQ(c.at(213, 155), (Rgb{132, 151, 171}));
+    EXPECT_EQ(c.at(14, 14), (Rgb{240, 245, 252}));
 }
