@@ -1,5 +1,6 @@
 // One main-loop frame (fade step, background fill, every section, level meter)
 // on an offscreen 640x480x32 surface. It must fit well inside the 16 ms pacing.
+// Also the scale step that shows the frame N times larger (target at 2x: 0.5 ms).
 #include <benchmark/benchmark.h>
 
 #include <SDL/SDL.h>
@@ -12,6 +13,7 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
+#include "ui/scale_frame.h"
 #include "ui/status.h"
 
 static SDL_Surface* setUp(bool fullPattern) {
@@ -69,5 +71,23 @@ static void BM_PatternViewOnly(benchmark::State& state) {
     SDL_FreeSurface(screen);
 }
 BENCHMARK(BM_PatternViewOnly)->Unit(benchmark::kMicrosecond);
+
+// The step before the flip of a scaled window: the drawn frame into the
+// window's surface, each pixel an NxN block (argument: N).
+static void BM_ScaleStep(benchmark::State& state) {
+    const int n = int(state.range(0));
+    SDL_Surface* frame = setUp(true);
+    drawFrame(frame);
+    SDL_Surface* window = SDL_CreateRGBSurface(SDL_SWSURFACE, 640 * n, 480 * n, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    for (auto _ : state) {
+        scaleFrame(frame, window, n, 0, 0);
+        benchmark::DoNotOptimize(window->pixels);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * window->pitch * window->h);
+    SDL_FreeSurface(window);
+    SDL_FreeSurface(frame);
+}
+BENCHMARK(BM_ScaleStep)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -6,6 +6,10 @@
 #include <SDL/SDL.h>
 
 #include <cstring>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 SDL_Surface* windowSurface = nullptr;
 FrameLayout frameLayout;
@@ -99,6 +103,27 @@ static void widenClipped(const uint32_t* src, int scale, int x0, int from, int t
     for (int dx = from; dx < to; ++dx) out[dx] = src[(dx - x0) / scale];
 }
 
+// Copies one finished window row into place. The window is written once and
+// read next by the display, never by us: streaming stores skip reading each
+// line into the cache first, which is most of the cost of a large window.
+static void putRow(uint32_t* to, const uint32_t* from, size_t bytes) {
+#if defined(__SSE2__)
+    if ((reinterpret_cast<uintptr_t>(to) & 15) == 0 && (reinterpret_cast<uintptr_t>(from) & 15) == 0 &&
+        bytes % 64 == 0) {
+        auto* d = reinterpret_cast<__m128i*>(to);
+        const auto* s = reinterpret_cast<const __m128i*>(from);
+        for (size_t i = 0; i < bytes / 16; i += 4) {
+            _mm_stream_si128(d + i, _mm_load_si128(s + i));
+            _mm_stream_si128(d + i + 1, _mm_load_si128(s + i + 1));
+            _mm_stream_si128(d + i + 2, _mm_load_si128(s + i + 2));
+            _mm_stream_si128(d + i + 3, _mm_load_si128(s + i + 3));
+        }
+        return;
+    }
+#endif
+    std::memcpy(to, from, bytes);
+}
+
 void scaleFrame(const SDL_Surface* frame, SDL_Surface* window, int scale, int x, int y) {
     if (!frame || !window || scale < 1 || frame->format->BytesPerPixel != 4 ||
         window->format->BytesPerPixel != 4)
@@ -111,30 +136,34 @@ void scaleFrame(const SDL_Surface* frame, SDL_Surface* window, int scale, int x,
     const bool whole = from == x && to == right;
     const size_t rowBytes = size_t(to - from) * 4;
 
+    // Each frame row is widened once into this buffer (it stays in the cache),
+    // laid out like the window row from column `from`, then put on its N rows.
+    std::vector<uint32_t> wide(size_t(to - from) + 4);
+    uint32_t* row = wide.data();
+    while ((reinterpret_cast<uintptr_t>(row) & 15) != (reinterpret_cast<uintptr_t>(rowOf(window, 0) + from) & 15))
+        ++row;  // same alignment as the window row, so whole vectors line up
     for (int sy = 0; sy < frame->h; ++sy) {
+        const long top = long(y) + long(sy) * scale;
+        if (top + scale <= 0 || top >= window->h) continue;
         const uint32_t* src = rowOf(frame, sy);
-        uint32_t* first = nullptr;  // the first window row made from this frame row
+        if (whole && scale == 1)
+            std::memcpy(row, src, size_t(frame->w) * 4);
+        else if (whole && scale == 2)
+            widenRow<2>(src, frame->w, row);
+        else if (whole && scale == 3)
+            widenRow<3>(src, frame->w, row);
+        else if (whole && scale == 4)
+            widenRow<4>(src, frame->w, row);
+        else
+            widenClipped(src, scale, x, from, to, row - from);
         for (int k = 0; k < scale; ++k) {
-            const long wy = long(y) + long(sy) * scale + k;
-            if (wy < 0 || wy >= window->h) continue;
-            uint32_t* out = rowOf(window, int(wy));
-            if (first) {
-                std::memcpy(out + from, first + from, rowBytes);  // the other rows of the block
-                continue;
-            }
-            first = out;
-            if (whole && scale == 2)
-                widenRow<2>(src, frame->w, out + x);
-            else if (whole && scale == 3)
-                widenRow<3>(src, frame->w, out + x);
-            else if (whole && scale == 4)
-                widenRow<4>(src, frame->w, out + x);
-            else if (whole && scale == 1)
-                std::memcpy(out + x, src, size_t(frame->w) * 4);
-            else
-                widenClipped(src, scale, x, from, to, out);
+            const long wy = top + k;
+            if (wy >= 0 && wy < window->h) putRow(rowOf(window, int(wy)) + from, row, rowBytes);
         }
     }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streamed rows are complete before the display reads them
+#endif
 }
 
 // ---- showing --------------------------------------------------------------
