@@ -2,8 +2,8 @@
 # The editor end to end: a real window on a private Xvfb, typed at with real
 # key events (XTEST through xdotool). Notes, volume, effect, moves, speed,
 # octave, order list, copy/paste, save under a typed name, open, export, quit
-# with F12, with the window's close button and with SIGTERM; the files it
-# writes are checked by an independent reader.
+# with F12, with the window's close button and with SIGTERM, a song named on
+# the command line; the files it writes are checked by an independent reader.
 # Usage: e2e_editor.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -38,6 +38,7 @@ newFolder() {
   echo 512 > "$dir/conf/audio/dsound_buffersize.conf"
   echo 0 > "$dir/conf/video/sdl_fullscreen.conf"
   echo 0 > "$dir/conf/video/splashscreen.conf"
+  echo 1 > "$dir/conf/video/scale.conf"
   echo "$dir"
 }
 
@@ -51,6 +52,24 @@ set -e
 [ "$(wc -l < "$DIR/err.txt")" -ge 1 ] || fail "no display: nothing said on standard error"
 echo "ok: without a display it exits 1: $(tail -n 1 "$DIR/err.txt")"
 
+# -- a wrong command line: one line on standard error, nothing on standard output, exit 2
+for args in "--bogus" "-x tune" "one two"; do
+  set +e
+  # shellcheck disable=SC2086
+  (cd "$DIR" && env -u DISPLAY "$BIN" $args > out.txt 2> err.txt)
+  status=$?
+  set -e
+  [ "$status" = 2 ] || fail "command line '$args': exit status $status, expected 2"
+  [ "$(wc -l < "$DIR/err.txt")" = 1 ] || fail "command line '$args': standard error is not one line: $(cat "$DIR/err.txt")"
+  [ -s "$DIR/out.txt" ] && fail "command line '$args' wrote to standard output"
+done
+(cd "$DIR" && env -u DISPLAY "$BIN" --version > out.txt 2> err.txt) || fail "--version failed"
+grep -qx "vornatracker pre8" "$DIR/err.txt" || fail "--version said: $(cat "$DIR/err.txt")"
+[ -s "$DIR/out.txt" ] && fail "--version wrote to standard output"
+(cd "$DIR" && env -u DISPLAY "$BIN" --help > out.txt 2> err.txt) || fail "--help failed"
+grep -q "usage: vornatracker \[SONG" "$DIR/err.txt" || fail "--help said: $(head -n 3 "$DIR/err.txt")"
+echo "ok: a wrong command line exits 2 with one line on standard error; --help and --version"
+
 # -- a private X server on a free display number; no reset when the last
 # client leaves, or a client connecting just then would be refused
 Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.err" &
@@ -59,9 +78,10 @@ for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.err")"
 export DISPLAY=:$(head -n 1 "$WORK/display")
 
-start() {  # start DIR: runs the editor there and waits for its window
+start() {  # start DIR [ARGUMENT...]: runs the editor there and waits for its window
   cd "$1"
-  "$BIN" > out.txt 2> err.txt &
+  shift
+  "$BIN" "$@" > out.txt 2> err.txt &
   APP_PID=$!
   cd - > /dev/null
   WIN=
@@ -175,4 +195,29 @@ python3 "$SRC/tests/scripts/x11_close.py" "$WIN"
 waitExit
 [ -s "$DIR/out.txt" ] && fail "output after a quit from the splash: $(head -n 3 "$DIR/out.txt")"
 echo "ok: closing the window during the splash ends the program"
+
+# -- run 5: a song named on the command line (a path, with its extension) opens
+# at start-up; F11 saves it back to the same file without asking
+DIR=$(newFolder argument)
+mkdir "$DIR/sub"
+cp "$WORK/saved.vorna" "$DIR/sub/Tune.vorna"
+start "$DIR" sub/Tune.vorna
+keys F4 F11                     # speed 4 -> 5, then save
+for _ in $(seq 50); do cmp -s "$DIR/sub/Tune.vorna" "$WORK/saved.vorna" || break; sleep 0.1; done
+cmp -s "$DIR/sub/Tune.vorna" "$WORK/saved.vorna" && fail "F11 did not write sub/Tune.vorna"
+[ -e "$DIR/Tune.vorna" ] || [ -e "$DIR/sub/Tune.vorna.vorna" ] && fail "the song was saved under another name"
+$CHECK song "$DIR/sub/Tune.vorna" "${SONG[@]}" --speed 5 || fail "the song saved back"  # the last --speed counts
+keys F12
+waitExit
+[ -e "$DIR/AUTOSAVE.vorna" ] && fail "a song saved back was autosaved too"
+grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "standard output holds more than scan codes: $(head -n 3 "$DIR/out.txt")"
+echo "ok: a song named on the command line opens, and F11 saves it back"
+
+# -- a missing song on the command line: the editor starts with the empty song and says why on standard error
+DIR=$(newFolder missing)
+start "$DIR" nothing/here.vorna
+grep -q 'nothing/here.vorna' "$DIR/err.txt" || fail "a missing song was not reported: $(cat "$DIR/err.txt")"
+keys F12
+waitExit
+echo "ok: a missing song on the command line leaves the empty song"
 echo "e2e editor: all passed"
