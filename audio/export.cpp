@@ -71,7 +71,7 @@ struct WavSink {
     size_t filled = 0;  // frames waiting in block
 };
 
-static bool writeSamples(const int16_t* samples, int count, void* context) {
+static bool writeSamples(const int16_t* samples, const double* const*, int count, void* context) {
     WavSink& sink = *static_cast<WavSink*>(context);
     for (int i = 0; i < count; ++i) {
         putLe16(sink.block.data() + 2 * sink.filled, uint16_t(samples[i]));

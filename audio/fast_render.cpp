@@ -542,7 +542,7 @@ uint64_t renderSong(SampleSink sink, void* context) {
         sh.mixed.store(k + 1, std::memory_order_release);
         const uint64_t before = done;
         done += uint64_t(b.frames);
-        if (!sink(samples.data(), b.frames, context)) break;
+        if (!sink(samples.data(), channelOut, b.frames, context)) break;
         if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
     }
     sh.quit.store(true, std::memory_order_release);

@@ -41,8 +41,10 @@ extern int renderThreads;      // audio/fast_render.cpp: 1 or 2 (default: 2 when
 constexpr int RunFrames = 2048;
 constexpr int RunSlack = 64;  // four vectors of eight
 
-// Receives the samples of the export in order; false stops the render.
-using SampleSink = bool (*)(const int16_t* samples, int count, void* context);
+// Receives the export in order, a block at a time: mix[i] is the 16-bit sample
+// of frame i and channels[c][i] channel c's value as it enters the mix (after
+// clamp and gain). False stops the render.
+using SampleSink = bool (*)(const int16_t* mix, const double* const* channels, int count, void* context);
 
 // Renders the song from order slot 0 to the end marker, with the export's
 // play state reset and restore, handing each block to sink and reporting to

@@ -90,7 +90,7 @@ static uint64_t renderStraight(std::vector<int16_t>& out) {
     return out.size();
 }
 
-static bool collect(const int16_t* s, int n, void* ctx) {
+static bool collect(const int16_t* s, const double* const*, int n, void* ctx) {
     auto& out = *static_cast<std::vector<int16_t>*>(ctx);
     out.insert(out.end(), s, s + n);
     return true;

@@ -61,7 +61,7 @@ std::vector<int16_t> referenceRender() {
 std::vector<int16_t> fastRender() {
     std::vector<int16_t> out;
     renderSong(
-        [](const int16_t* s, int n, void* ctx) {
+        [](const int16_t* s, const double* const*, int n, void* ctx) {
             static_cast<std::vector<int16_t>*>(ctx)->insert(static_cast<std::vector<int16_t>*>(ctx)->end(), s, s + n);
             return true;
         },
