@@ -1,0 +1,171 @@
+#!/bin/bash
+# Types the demo songs into the real editor, key by key, as a user would:
+# the editor runs in a private Xvfb, xdotool presses the keys, F11 saves
+# under a typed name, and the files are copied to songs/ in lower case.
+# Usage: tools/make_demo_songs.sh [BUILD_DIR] [OUT_DIR]   (defaults: build songs)
+#
+#   1. X server, editor, keys
+#   2. first_steps: drums, bass and a lead; a second pattern by copy and paste
+#   3. eight_voices: every voice, volumes, effects, a longer order list
+set -euo pipefail
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$SRC/build}" && pwd)
+OUT=$(realpath -m "${2:-$SRC/songs}")
+BIN=$BUILD/vornatracker
+[ -x "$BIN" ] || { echo "no $BIN (build first)"; exit 1; }
+for tool in Xvfb xdotool; do command -v $tool > /dev/null || { echo "missing $tool (tools/install-deps.sh)"; exit 1; }; done
+mkdir -p "$OUT"
+
+# ---------------------------------------------------------------------------
+# 1. X server, editor, keys
+
+WORK=$(mktemp -d /tmp/vorna-demo-XXXXXX)
+XVFB_PID=
+APP_PID=
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2> /dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> /dev/null &
+XVFB_PID=$!
+for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+[ -s "$WORK/display" ] || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n 1 "$WORK/display")
+
+# startEditor: a fresh editor in a folder of its own: no sound, no splash, plain window.
+startEditor() {
+  rm -rf "$WORK/run"
+  mkdir -p "$WORK/run/conf/audio" "$WORK/run/conf/video"
+  echo none > "$WORK/run/conf/audio/driver.conf"
+  echo 0 > "$WORK/run/conf/video/sdl_fullscreen.conf"
+  echo 0 > "$WORK/run/conf/video/splashscreen.conf"
+  echo 1 > "$WORK/run/conf/video/scale.conf"
+  (cd "$WORK/run" && exec "$BIN" > out.txt 2> err.txt) &
+  APP_PID=$!
+  local win=
+  for _ in $(seq 100); do
+    win=$(xdotool search --name "VornaTracker pre8" 2> /dev/null | head -n 1) && [ -n "$win" ] && break
+    sleep 0.1
+  done
+  [ -n "$win" ] || { echo "the editor's window did not open"; exit 1; }
+  xdotool windowfocus --sync "$win"
+  sleep 0.3
+}
+
+# k KEY...: each key held 60 ms (several 10 ms ticks, far from the 440 ms repeat).
+k() {
+  for key in "$@"; do xdotool keydown "$key"; sleep 0.06; xdotool keyup "$key"; sleep 0.03; done
+}
+down() { for _ in $(seq "$1"); do k Down; done; }
+top() { k Prior Prior Prior Prior; }  # row 0: each Page Up is 16 rows, stopping at 0
+# every STEP KEY...: types each key (which moves one row down) STEP rows apart.
+every() {
+  local step=$1; shift
+  for key in "$@"; do k "$key"; [ "$step" -gt 1 ] && down $((step - 1)); done
+}
+# save NAME FILE: F11 with the name typed into the prompt; the file goes to OUT.
+save() {
+  k F11
+  sleep 0.2
+  for ((i = 0; i < ${#1}; i++)); do k "${1:i:1}"; done
+  k Return
+  local upper
+  upper=$(echo "$1" | tr a-z A-Z)
+  for _ in $(seq 50); do [ -f "$WORK/run/$upper.vorna" ] && break; sleep 0.1; done
+  [ -f "$WORK/run/$upper.vorna" ] || { echo "the editor did not save $upper.vorna"; exit 1; }
+  k F12
+  wait "$APP_PID" || true
+  APP_PID=
+  cp "$WORK/run/$upper.vorna" "$OUT/$2"
+  echo "written $OUT/$2"
+}
+
+# ---------------------------------------------------------------------------
+# 2. first_steps: speed 3, order list 00 00 01 00 (about 17 seconds)
+#
+# Channel 0 (the detuned pulse lead) plays a tune, channel 2 (the bending
+# sine) a bass line, channel 6 the tone drum (C) and channel 7 the noise drum
+# (D) at half volume. Pattern 01 is a copy of 00 with the arpeggio of
+# channel 1 added.
+
+startEditor
+k F6                                  # octave 4 for the lead
+every 8 z c b c v n b period          # C E G E F A G C on rows 0, 8 .. 56
+top; k Tab Tab F5 F5                  # channel 2, octave 2
+every 16 z n v b                      # C A F G on rows 0, 16, 32, 48
+top; k Tab Tab Tab Tab                # channel 6: tone drum on every beat
+every 16 z z z z
+top; k Tab; down 8                    # channel 7: noise drum between them
+every 16 x x x x
+top; k Right; down 8                  # its volume column: 20 (half) on each hit
+every 16 2 2 2 2
+
+k ctrl+Tab F7                         # order list: copy all channels of pattern 00
+k Down 0 1 0                          # slots 1, 2, 3 = 00 01 00 (the second digit: column 1 is odd)
+k Up Up F8                            # show pattern 01 (slot 2), paste the copy
+k ctrl+Tab Tab Tab                    # back on channel 7, on to channel 1 (octave 2)
+top
+every 16 z v b z                      # the arpeggio: C F G C
+save first first_steps.vorna
+
+# ---------------------------------------------------------------------------
+# 3. eight_voices: speed 4, order list 00 01 00 01 02 (about 29 seconds)
+#
+# Pattern 00 brings in the voices one by one: the lead (0), arpeggio (1),
+# sine (2), the overdriven squares at a quarter volume (3), the second lead
+# (4) and second squares (5) with a falling volume, over both drums (6, 7).
+# Pattern 01 changes the chord; pattern 02 fades one long note out with
+# volumes alone. Effects are typed on channels 0 and 4 (the pattern view
+# shows them; the voices do not use them).
+
+startEditor
+k F4                                  # speed 4
+k z                                   # channel 0: one C on row 0
+top; k Right Right Right a            # effect A on row 0 (each typed key moves a row down) ...
+k Up Right 0 Up Right 8               # ... and parameter 08
+top; k Tab; down 8
+every 16 z z z                        # channel 1: arpeggio C from row 8
+top; k Tab; down 16
+every 16 c c                          # channel 2: E from row 16
+top; k Tab F5; down 24
+every 8 z z z z z                     # channel 3: squares C, octave 2, from row 24
+top; k Right; down 24
+every 8 1 1 1 1 1                     # at volume 10 (a quarter): they are loud
+top; k Tab F6; down 32
+every 8 b b b b                       # channel 4: second lead G from row 32
+top; k Right Right Right; down 32
+every 8 c                             # effect C on row 32
+top; k Tab; down 40
+k z                                   # channel 5: squares C on row 40 ...
+top; k Right; down 40
+k 3 2 1 0                             # ... with volume 30, 20, 10, 00 on rows 40..43
+top; k Tab
+every 8 z x z x z x z x               # channel 6: tone and noise drums taking turns
+top; k Tab; down 4
+every 8 x x x x x x x x               # channel 7: noise on the off-beats
+top; k Right; down 4
+every 8 1 1 1 1 1 1 1 1               # quietly (volume 10)
+
+k ctrl+Tab F7                         # copy all of pattern 00
+k Down 1 0 1 2                        # slots 1..4 = 01 00 01 02
+k Up Up Up Up F8                      # show pattern 01 (slot 1), paste
+k ctrl+Tab                            # back on channel 7
+k Tab Tab Tab                         # channel 2 (the sine): a new chord tone
+top; down 16
+every 16 v v                          # F instead of E
+k Tab Tab                             # channel 4
+top; down 32
+every 8 n n n n                       # A instead of G
+
+k ctrl+Tab Down Down Down             # slot 4: pattern 02 shown (empty)
+k ctrl+Tab Tab Tab Tab Tab            # channel 0 (from 4)
+top
+k z                                   # one long C on row 0 ...
+top; k Right; down 8
+every 8 4 3 3 2 2 1 1                 # ... fading by volume alone, every 8 rows
+top; k Tab Tab Tab Tab Tab Tab
+every 32 z z                          # channel 6: two tone drums
+save eight eight_voices.vorna
