@@ -539,10 +539,12 @@ uint64_t renderSong(SampleSink sink, void* context) {
                 waitUntil([&] { return sh.finished[c].load(std::memory_order_acquire) > k; });
         for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, k, c);
         sh.kernels->mix(channelOut, b.frames, samples.data());
-        sh.mixed.store(k + 1, std::memory_order_release);
         const uint64_t before = done;
         done += uint64_t(b.frames);
-        if (!sink(samples.data(), channelOut, b.frames, context)) break;
+        const bool more = sink(samples.data(), channelOut, b.frames, context);
+        // The sink has read the channels too: only now may the worker reuse their buffers.
+        sh.mixed.store(k + 1, std::memory_order_release);
+        if (!more) break;
         if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
     }
     sh.quit.store(true, std::memory_order_release);
