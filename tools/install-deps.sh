@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, only those missing.
 set -e
 PACKAGES="cmake make g++ pkg-config libsdl1.2-dev librtaudio-dev libgtest-dev libbenchmark-dev
-          clang-14 libclang-rt-14-dev xvfb xdotool x11-utils jackd2 pulseaudio pulseaudio-utils python3"
+          clang-14 libclang-rt-14-dev xvfb xdotool x11-utils jackd2 pulseaudio pulseaudio-utils python3
+          libsndfile1-dev flac vorbis-tools sox"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing="$missing $p"

@@ -1,26 +1,36 @@
-// vorna-render: renders a song file to a WAV file without a window or a sound
-// device, with the editor's own loader and export, so the file is the one the
-// editor's export would write right after start-up.
+// vorna-render: renders song files without a window or a sound device, with
+// the editor's own loader and export renderer, so a 16-bit WAV is the file the
+// editor's export would write right after start-up. Also other formats, one
+// file per channel, standard output, and facts about a song.
 //
 //   1. Usage text and messages
 //   2. Command line
 //   3. Progress bar
-//   4. main
+//   4. One song: facts
+//   5. One song: rendering
+//   6. main: each song in a process of its own
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "audio/export.h"
+#include "audio/fast_render.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
+#include "tools/render_output.h"
 
 // ---------------------------------------------------------------------------
 // 1. Usage text and messages
@@ -29,29 +39,41 @@ static const char* const Version = "pre8";
 static const uint32_t DefaultSeed = 1;  // fixed: the same song renders to the same file every time
 
 static const char* const Usage =
-    "usage: vorna-render SONG[.vorna] [-o OUT.wav] [--seed N] [--quiet]\n"
+    "usage: vorna-render [OPTION]... SONG[.vorna]...\n"
     "\n"
-    "Renders a song to a 16-bit mono 44100 Hz WAV file, exactly as the editor's\n"
-    "export does right after start-up: from order slot 0 to the end of the order\n"
-    "list, mutes ignored, no looping.\n"
+    "Renders songs as the editor's export does right after start-up: from order\n"
+    "slot 0 to the end of the order list, mutes ignored, no looping, 44100 Hz mono.\n"
+    "Each song is written beside it, named after it: SONG.wav (SONG.flac, SONG.ogg).\n"
     "\n"
-    "  SONG           the song file; a name without \".vorna\" gets it appended,\n"
+    "  SONG           a song file; a name without \".vorna\" gets it appended,\n"
     "                 as in the editor's load prompt\n"
-    "  -o, --output OUT.wav\n"
-    "                 where to write (default: SONG with \".wav\" in place of\n"
-    "                 \".vorna\"); an existing file is replaced only once the new\n"
-    "                 one is complete\n"
+    "  -o, --output OUT\n"
+    "                 where to write (one song only); \"-\" is standard output;\n"
+    "                 an existing file is replaced only once the new one is complete\n"
+    "  -f, --format NAME\n"
+    "                 wav (16-bit, the default), wav24, wav32f (32-bit float),\n"
+    "                 flac (16-bit, the same samples as wav) or ogg (Vorbis);\n"
+    "                 without it the output's extension decides (.flac, .ogg/.oga),\n"
+    "                 anything else is the 16-bit WAV\n"
+    "  --stems        one file per channel, each the channel as it enters the mix,\n"
+    "                 scaled as the mix is: SONG.ch1.wav ... SONG.ch8.wav, or the\n"
+    "                 -o name with %c for the channel number (1..8)\n"
+    "  --info         print each song's speed, slots played, length and the\n"
+    "                 channels that play notes; renders nothing\n"
     "  --seed N       start value of the noise drum's generator, 0..4294967295\n"
     "                 (default 1, so a song renders to the same file every time)\n"
     "  -q, --quiet    no progress bar, no summary\n"
     "  -h, --help     this text\n"
     "  --version      the program's version\n"
     "\n"
-    "Exit status: 0 written; 1 the song cannot be read or is refused, or the\n"
-    "output cannot be written; 2 wrong command line.\n";
+    "Several songs are rendered one after another, each as if on its own.\n"
+    "Exit status: 0 all written; 1 a song cannot be read or is refused, or an\n"
+    "output cannot be written (the worst of all the songs); 2 wrong command line,\n"
+    "and then nothing is written.\n";
 
+// One line, then exit 2: nothing has been written yet.
 static int usageError(const std::string& what) {
-    std::fprintf(stderr, "vorna-render: %s\nTry 'vorna-render --help'.\n", what.c_str());
+    std::fprintf(stderr, "vorna-render: %s (see vorna-render --help)\n", what.c_str());
     return 2;
 }
 
@@ -59,8 +81,12 @@ static int usageError(const std::string& what) {
 // 2. Command line
 
 struct Options {
-    std::string song;    // as given
-    std::string output;  // "" = derived from the song
+    std::vector<std::string> songs;  // as given
+    std::string output;              // "" = beside each song
+    Format format = Format::Wav16;
+    bool formatGiven = false;
+    bool stems = false;
+    bool info = false;
     uint32_t seed = DefaultSeed;
     bool quiet = false;
     bool help = false;
@@ -82,14 +108,11 @@ static bool parseSeed(const std::string& text, uint32_t& seed) {
 
 // Fills `options`; returns "" or the reason the command line is wrong.
 static std::string parseArguments(int argc, char** argv, Options& options) {
-    bool songGiven = false;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (songGiven) return "more than one song given (\"" + options.song + "\", \"" + arg + "\")";
-            options.song = arg;
-            songGiven = true;
+            options.songs.push_back(arg);
             continue;
         }
         if (arg == "--") {
@@ -107,7 +130,8 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
                 inlineValue = true;
             }
         }
-        bool wantsValue = arg == "-o" || arg == "--output" || arg == "--seed";
+        const bool wantsValue =
+            arg == "-o" || arg == "--output" || arg == "--seed" || arg == "-f" || arg == "--format";
         if (inlineValue && !wantsValue) return "option " + arg + " takes no value";
         if (wantsValue && !inlineValue) {
             if (i + 1 >= argc) return "option " + arg + " needs a value";
@@ -116,8 +140,16 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
         if (arg == "-o" || arg == "--output") {
             if (value.empty()) return "option " + arg + " needs a file name";
             options.output = value;
+        } else if (arg == "-f" || arg == "--format") {
+            if (!formatByName(value, options.format))
+                return "unknown format \"" + value + "\" (one of " + formatNames() + ")";
+            options.formatGiven = true;
         } else if (arg == "--seed") {
             if (!parseSeed(value, options.seed)) return "bad seed \"" + value + "\" (a whole number 0..4294967295)";
+        } else if (arg == "--stems") {
+            options.stems = true;
+        } else if (arg == "--info") {
+            options.info = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -128,12 +160,37 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
             return "unknown option " + arg;
         }
     }
-    if (!options.help && !options.version && !songGiven) return "no song given";
+    if (options.help || options.version) return "";
+    // Everything is checked here, before the first song: a wrong command line writes nothing.
+    if (options.songs.empty()) return "no song given";
+    if (!options.output.empty() && options.songs.size() > 1)
+        return "-o names the output of one song; several songs are each written beside their song";
+    if (options.stems && options.output == "-") return "--stems writes eight files, not standard output";
+    if (options.stems && !options.output.empty() && options.output.find("%c") == std::string::npos)
+        return "with --stems the output name needs %c for the channel number (such as mix.ch%c.wav)";
+    if (options.info && (!options.output.empty() || options.stems || options.formatGiven))
+        return "--info renders nothing; it takes no -o, --format or --stems";
+    if (!options.formatGiven && !options.output.empty() && options.output != "-")
+        options.format = formatOfName(options.output);
     return "";
 }
 
 static bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every "%c" of a stem name pattern replaced by the channel number 1..8.
+static std::string stemPath(const std::string& pattern, int channel) {
+    std::string path;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern.compare(i, 2, "%c") == 0) {
+            path += std::to_string(channel + 1);
+            ++i;
+        } else {
+            path += pattern[i];
+        }
+    }
+    return path;
 }
 
 // ---------------------------------------------------------------------------
@@ -156,26 +213,138 @@ static void showProgress(uint64_t done, uint64_t total) {
 }
 
 // ---------------------------------------------------------------------------
-// 4. main
+// 4. One song: facts
 
-int main(int argc, char** argv) {
-    Options options;
-    std::string wrong = parseArguments(argc, argv, options);
-    if (!wrong.empty()) return usageError(wrong);
-    if (options.help) {
-        std::fputs(Usage, stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("vorna-render %s\n", Version);
-        return 0;
-    }
+// "m:ss.hh" for a number of frames.
+static std::string clockTime(uint64_t frames) {
+    const uint64_t hundredths = frames * 100 / SampleRate;
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(hundredths / 6000),
+                  static_cast<unsigned long long>(hundredths / 100 % 60),
+                  static_cast<unsigned long long>(hundredths % 100));
+    return text;
+}
 
+static void printInfo(const std::string& path) {
+    int slots = 0;
+    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    std::string patterns, channels;
+    bool plays[ChannelCount] = {};
+    for (int k = 0; k < slots; ++k) {
+        const int pattern = song.orders[k];
+        char hex[8];
+        std::snprintf(hex, sizeof hex, " %02X", pattern & 0xFF);  // as the order list shows it
+        patterns += hex;
+        if (pattern < 0 || pattern >= PatternCount) continue;  // a damaged slot plays nothing
+        for (int c = 0; c < ChannelCount; ++c)
+            for (int r = 0; r < RowsPerPattern; ++r)
+                if (cellAt(c, pattern, r).note > 0) plays[c] = true;
+    }
+    for (int c = 0; c < ChannelCount; ++c)
+        if (plays[c]) channels += " " + std::to_string(c + 1);
+    const uint64_t frames = exportFrameCount();
+    std::printf("%s\n", path.c_str());
+    std::printf("  speed:            %d ticks per row\n", int(song.speed));
+    std::printf("  slots played:     %d%s%s\n", slots, slots ? ":" : "", patterns.c_str());
+    std::printf("  length:           %llu frames, %s\n", static_cast<unsigned long long>(frames),
+                clockTime(frames).c_str());
+    std::printf("  channels playing: %s\n", channels.empty() ? "none" : channels.c_str() + 1);
+}
+
+// ---------------------------------------------------------------------------
+// 5. One song: rendering
+
+// The outputs of one render and the scratch space of its sink.
+struct RenderJob {
+    std::array<Output, ChannelCount> outputs;  // the mix in [0], or one stem per channel
+    int count = 1;
+    std::vector<double> fine;
+    std::vector<int16_t> exact;
+};
+
+static bool toOutputs(const int16_t* mix, const double* const* channels, int count, void* context) {
+    RenderJob& job = *static_cast<RenderJob*>(context);
+    job.fine.resize(size_t(count));
+    job.exact.resize(size_t(count));
+    if (job.count == 1) {
+        for (int i = 0; i < count; ++i) job.fine[size_t(i)] = fineMix(channels, i);
+        return writeOutput(job.outputs[0], mix, job.fine.data(), count);
+    }
+    for (int c = 0; c < ChannelCount; ++c) {
+        for (int i = 0; i < count; ++i) {
+            job.fine[size_t(i)] = fineStem(channels[c][i]);
+            job.exact[size_t(i)] = stemSample(job.fine[size_t(i)]);
+        }
+        if (!writeOutput(job.outputs[size_t(c)], job.exact.data(), job.fine.data(), count)) return false;
+    }
+    return true;
+}
+
+// Renders the loaded song into its outputs; returns the exit status.
+static int renderLoaded(const Options& options, const std::string& name) {
+    const uint64_t frames = exportFrameCount();
+    const std::string extension = extensionOf(options.format);
+    std::vector<std::string> paths;
+    if (options.stems) {
+        const std::string pattern = options.output.empty() ? name + ".ch%c" + extension : options.output;
+        for (int c = 0; c < ChannelCount; ++c) paths.push_back(stemPath(pattern, c));
+    } else {
+        paths.push_back(options.output.empty() ? name + extension : options.output);
+    }
+    const bool toStdout = paths[0] == "-";
+    // Standard output may carry the sound itself; the summary then goes with the messages.
+    std::FILE* summary = toStdout ? stderr : stdout;
+    const bool bar = !options.quiet && isatty(STDERR_FILENO);
+    if (bar) exportProgress = showProgress;
+
+    const auto begin = std::chrono::steady_clock::now();
+    bool written;
+    std::string failedPath = paths[0], why = "missing folder, no permission or disk full";
+    if (!options.stems && options.format == Format::Wav16 && !toStdout) {
+        written = exportWav(paths[0]);  // the editor's own writer, byte for byte
+    } else {
+        RenderJob job;
+        job.count = int(paths.size());
+        for (int i = 0; i < job.count; ++i)
+            if (!openOutput(job.outputs[size_t(i)], paths[size_t(i)], options.format, frames, why)) {
+                std::fprintf(stderr, "vorna-render: cannot write \"%s\" (%s); nothing was changed there\n",
+                             paths[size_t(i)].c_str(), why.c_str());
+                return 1;  // the outputs opened so far are thrown away with the job
+            }
+        const uint64_t done = renderSong(toOutputs, &job);
+        written = done == frames;
+        if (written && exportProgress) exportProgress(done, frames);
+        for (int i = 0; i < job.count && written; ++i)
+            if (!finishOutput(job.outputs[size_t(i)])) {
+                written = false;
+                failedPath = paths[size_t(i)];
+            }
+        for (int i = 0; i < job.count && !written; ++i)
+            if (job.outputs[size_t(i)].failed) failedPath = paths[size_t(i)];
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    if (bar) std::fputc('\n', stderr);
+    if (!written) {
+        std::fprintf(stderr, "vorna-render: cannot write \"%s\" (%s); nothing was changed there\n",
+                     toStdout ? "standard output" : failedPath.c_str(), why.c_str());
+        return 1;
+    }
+    if (!options.quiet) {
+        const double audioSeconds = double(frames) / SampleRate;
+        const std::string what = options.stems ? paths[0] + " ... " + paths.back() : paths[0];
+        std::fprintf(summary, "%s: %llu frames, %.2f s of audio, rendered in %.2f s (%.0fx real time)\n",
+                     toStdout ? "standard output" : what.c_str(), static_cast<unsigned long long>(frames),
+                     audioSeconds, seconds, seconds > 0 ? audioSeconds / seconds : 0.0);
+    }
+    return 0;
+}
+
+// Loads one song and renders it or prints its facts; returns the exit status.
+static int processSong(const Options& options, const std::string& given) {
     // The loader takes the name without its extension, like the editor's prompt.
-    std::string name = options.song;
+    std::string name = given;
     if (endsWith(name, ".vorna")) name.resize(name.size() - 6);
     const std::string path = name + ".vorna";
-    const std::string output = options.output.empty() ? name + ".wav" : options.output;
 
     // Tell a file that cannot be read from one that is refused.
     struct stat info;
@@ -201,27 +370,58 @@ int main(int argc, char** argv) {
                      path.c_str());
         return 1;
     }
+    if (options.info) {
+        printInfo(path);
+        return 0;
+    }
+    return renderLoaded(options, name);
+}
 
-    const bool bar = !options.quiet && isatty(STDERR_FILENO);
-    if (bar) exportProgress = showProgress;
-    const uint64_t frames = exportFrameCount();
-    const auto begin = std::chrono::steady_clock::now();
-    const bool written = exportWav(output);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    if (bar) std::fputc('\n', stderr);
-    if (!written) {
-        std::fprintf(stderr,
-                     "vorna-render: cannot write \"%s\" (missing folder, no permission or disk full);"
-                     " nothing was changed there\n",
-                     output.c_str());
+// ---------------------------------------------------------------------------
+// 6. main
+
+// Each song runs in a child process, so every song starts from a freshly
+// started engine (voices never triggered, as in a call of its own) and one
+// song's failure cannot touch the next.
+static int processInChild(const Options& options, const std::string& song) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = fork();
+    if (child < 0) {
+        std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", song.c_str(),
+                     std::strerror(errno));
         return 1;
     }
-
-    if (!options.quiet) {
-        const double audioSeconds = double(frames) / SampleRate;
-        std::printf("%s: %llu frames, %.2f s of audio, rendered in %.2f s (%.0fx real time)\n",
-                    output.c_str(), static_cast<unsigned long long>(frames), audioSeconds, seconds,
-                    seconds > 0 ? audioSeconds / seconds : 0.0);
+    if (child == 0) {
+        const int status = processSong(options, song);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        _exit(status);
     }
-    return 0;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) return 1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE)
+        std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", song.c_str());
+    else
+        std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", song.c_str());
+    return 1;
+}
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string wrong = parseArguments(argc, argv, options);
+    if (!wrong.empty()) return usageError(wrong);
+    if (options.help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("vorna-render %s\n", Version);
+        return 0;
+    }
+    int worst = 0;
+    for (const std::string& song : options.songs) worst = std::max(worst, processInChild(options, song));
+    return worst;
 }
