@@ -1,9 +1,12 @@
 #!/bin/bash
-# The headless renderer from the outside: exit codes, messages, output files.
-# Song files are written byte by byte here, never by our own saver.
+# The headless renderer from the outside: exit codes, messages, output files,
+# formats read by outside decoders, standard output through real pipes.
+# Song files are written byte by byte here (never by our own saver), or are
+# the demo songs typed into the editor.
 # Arguments: BUILD_DIR SOURCE_DIR
 set -u
 BUILD=$(cd "$1" && pwd)
+SRC=$(cd "$2" && pwd)
 RENDER="$BUILD/vorna-render"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -162,6 +165,101 @@ mkdir taken.wav
 run fresh.vorna -o taken.wav
 expect_code 1 "output is a folder"
 [ -d taken.wav ] && [ -z "$(ls -A taken.wav)" ] && pass || fail "folder in the way was changed"
+
+# -- formats, stems, standard output, facts, several songs ---------------------
+for tool in flac oggdec sox xargs; do
+    command -v $tool > /dev/null || { fail "missing $tool (tools/install-deps.sh installs it)"; }
+done
+cp "$SRC/songs/first_steps.vorna" "$SRC/songs/eight_voices.vorna" .
+# Samples of a WAV file (the bytes after its 44-byte header).
+data() { tail -c +45 "$1"; }
+
+# The default is the 16-bit WAV; the extension picks FLAC and Ogg.
+run first_steps.vorna eight_voices --quiet
+expect_code 0 "two demo songs"
+run first_steps.vorna -o first.flac --quiet
+expect_code 0 "FLAC by extension"
+run first_steps.vorna -o first.ogg --quiet
+expect_code 0 "Ogg by extension"
+# An outside decoder gets exactly the 16-bit samples back from the FLAC file.
+flac -s -d -f -o first_flac.wav first.flac && cmp -s <(data first_flac.wav) <(data first_steps.wav) && pass ||
+    fail "flac -d does not give the 16-bit samples"
+# 4 slots x 64 rows x 3 ticks x 1000 frames, also after Ogg Vorbis.
+oggdec -Q -o first_ogg.wav first.ogg && [ "$(soxi -s first_ogg.wav)" = 768000 ] && pass ||
+    fail "oggdec: $(soxi -s first_ogg.wav 2>&1)"
+run first_steps -f wav24 -o first24.wav --quiet
+expect_code 0 "24-bit WAV"
+[ "$(soxi -b first24.wav 2> /dev/null)" = 24 ] && [ "$(soxi -s first24.wav 2> /dev/null)" = 768000 ] && pass ||
+    fail "sox does not read a 24-bit file of 768000 frames"
+run first_steps --format wav32f --quiet
+expect_code 0 "float WAV beside the song"
+[ "$(soxi -e first_steps.wav 2> /dev/null)" = "Floating Point PCM" ] && [ "$(soxi -b first_steps.wav 2> /dev/null)" = 32 ] && pass || fail "float WAV: $(soxi first_steps.wav 2>&1 | head -c 300)"
+run first_steps.vorna --quiet
+expect_code 0 "16-bit WAV again"
+
+# Standard output through real pipes: the 16-bit WAV is the file byte for byte,
+# FLAC decodes to its samples, Ogg and the 24-bit WAV are read whole.
+"$RENDER" first_steps -o - --quiet | cat > piped.wav
+cmp -s piped.wav first_steps.wav && pass || fail "-o - does not give the 16-bit WAV"
+"$RENDER" first_steps -o - -f flac --quiet | flac -s -d -f -o piped_flac.wav - 2> flac.err &&
+    cmp -s <(data piped_flac.wav) <(data first_steps.wav) && pass || fail "piped FLAC: $(head -c 300 flac.err)"
+"$RENDER" first_steps -o - -f ogg --quiet | oggdec -Q -o piped_ogg.wav - && [ "$(soxi -s piped_ogg.wav)" = 768000 ] &&
+    pass || fail "piped Ogg"
+"$RENDER" first_steps -o - -f wav24 --quiet | sox -t wav - piped24.wav 2> /dev/null &&
+    [ "$(soxi -s piped24.wav)" = 768000 ] && pass || fail "piped 24-bit WAV"
+# With the sound on standard output the summary goes to standard error.
+"$RENDER" first_steps -o - -f flac > /dev/null 2> summary.txt
+grep -q '768000 frames' summary.txt && pass || fail "summary with -o -: $(cat summary.txt)"
+
+# Stems: eight files named after the song, or after a pattern with %c.
+run first_steps --stems --quiet
+expect_code 0 "stems"
+for c in 1 2 3 4 5 6 7 8; do [ "$(soxi -s first_steps.ch$c.wav 2> /dev/null)" = 768000 ] || fail "stem $c"; done && pass
+run first_steps --stems -o 'parts/%c.flac' --quiet
+expect_code 1 "stems into a missing folder"
+[ -e parts ] && fail "stems into a missing folder left something" || pass
+mkdir parts
+run first_steps --stems -o 'parts/%c.flac' --quiet
+expect_code 0 "stems with a pattern"
+[ "$(ls parts | tr '\n' ' ')" = "1.flac 2.flac 3.flac 4.flac 5.flac 6.flac 7.flac 8.flac " ] && pass || fail "stem names: $(ls parts)"
+
+# Facts without rendering: hand-counted from the songs as typed.
+rm -f first_steps.wav
+run --info first_steps eight_voices.vorna
+expect_code 0 "--info"
+[ -e first_steps.wav ] && fail "--info rendered a file" || pass
+grep -q '^  speed: *3 ticks per row$' out.txt && grep -q '^  slots played: *4: 00 00 01 00$' out.txt &&
+    grep -q '^  length: *768000 frames, 0:17.41$' out.txt && grep -q '^  channels playing: *1 2 3 7 8$' out.txt &&
+    pass || fail "--info of first_steps: $(cat out.txt)"
+# eight_voices: speed 4, 5 slots: 5 x 64 x 4 x 1000 frames = 29.02 s.
+grep -q '^  length: *1280000 frames, 0:29.02$' out.txt && grep -q '^  channels playing: *1 2 3 4 5 6 7 8$' out.txt &&
+    pass || fail "--info of eight_voices: $(cat out.txt)"
+
+# Several songs: each as if rendered alone; the exit status is the worst.
+run eight_voices -o alone.wav --quiet
+run first_steps eight_voices --quiet
+cmp -s alone.wav eight_voices.wav && pass || fail "the second song of a call differs from the song rendered alone"
+rm -f first_steps.wav eight_voices.wav
+run first_steps missing eight_voices --quiet
+expect_code 1 "a missing song among others"
+[ -f first_steps.wav ] && [ -f eight_voices.wav ] && pass || fail "the songs around a missing one were not written"
+# The batch of the README: every song in parallel.
+rm -f first_steps.wav eight_voices.wav
+printf '%s\n' first_steps.vorna eight_voices.vorna | xargs -P 2 -n 1 "$RENDER" --quiet && [ -f first_steps.wav ] &&
+    cmp -s alone.wav eight_voices.wav && pass || fail "xargs -P batch"
+
+# Wrong command lines: one line on standard error, exit 2, nothing written.
+rm -f first_steps.wav first_steps.flac out.flac
+for args in "first_steps --format mp3" "first_steps -f" "first_steps --stems -o -" "first_steps --stems -o x.wav" \
+            "first_steps eight_voices -o out.flac" "--info first_steps -o x.wav" "--info --stems first_steps" \
+            "first_steps --stems=1" "first_steps --format"; do
+    # shellcheck disable=SC2086
+    run $args
+    expect_code 2 "usage error '$args'"
+    [ "$(wc -l < err.txt)" = 1 ] && pass || fail "usage error '$args' is not one line: $(cat err.txt)"
+    [ -s out.txt ] && fail "usage error '$args' wrote to standard output" || pass
+done
+ls first_steps.wav first_steps.flac out.flac x.wav 2> /dev/null && fail "a usage error wrote a file" || pass
 
 echo "render_cli: $passes passed, $failures failed"
 [ "$failures" = 0 ]
