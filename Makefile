@@ -1,9 +1,13 @@
 # make run: install what is missing, build, start the editor.
 # make test: install what is missing, build, run every test.
+# make install / make uninstall: into PREFIX (default /usr/local), under
+# DESTDIR when given (a staging folder for packaging).
 BUILD ?= build
 JOBS ?= 2
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test install uninstall clean
 all: build
 
 deps:
@@ -18,6 +22,13 @@ run: build
 
 test: deps
 	JOBS=$(JOBS) bash tools/run-tests.sh
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Removes the files of the last install from this build folder (give the same DESTDIR).
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P tools/uninstall.cmake
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan
