@@ -16,8 +16,7 @@ FrameLayout frameLayout;
 
 // ---- choosing the layout --------------------------------------------------
 
-FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int desktopHeight,
-                         bool offers640x480) {
+FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int desktopHeight) {
     const bool known = desktopWidth > 0 && desktopHeight > 0;
     // A window also needs room for its title bar; full screen has the whole desktop.
     const int roomHeight = fullscreen ? desktopHeight : desktopHeight - WindowMargin;
@@ -30,9 +29,8 @@ FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int des
     layout.scale = n;
     layout.width = FrameWidth * n;
     layout.height = FrameHeight * n;
-    // The mode changes to 640x480 only where the display has it; every larger
-    // frame goes on the desktop as it is, centred on black.
-    if (fullscreen && known && !(n == 1 && offers640x480)) {
+    // A larger frame leaves the display's mode alone.
+    if (fullscreen && known && n > 1) {
         layout.width = desktopWidth;
         layout.height = desktopHeight;
         layout.x = (desktopWidth - FrameWidth * n) / 2;
@@ -55,24 +53,13 @@ SDL_Surface* frameSurfaceFor(SDL_Surface* window, const FrameLayout& layout) {
     return SDL_CreateRGBSurface(SDL_SWSURFACE, FrameWidth, FrameHeight, 32, f->Rmask, f->Gmask, f->Bmask, 0);
 }
 
-// Whether full screen offers exactly 640x480.
-static bool offers640x480() {
-    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN);
-    if (modes == nullptr) return false;
-    if (modes == reinterpret_cast<SDL_Rect**>(-1)) return true;  // any size at all
-    for (int i = 0; modes[i]; ++i)
-        if (modes[i]->w == FrameWidth && modes[i]->h == FrameHeight) return true;
-    return false;
-}
-
 SDL_Surface* openFrameWindow(bool fullscreen, int scale, bool& fellBack) {
     fellBack = false;
     // Asked before the first mode is set, this is the desktop's own size.
     const SDL_VideoInfo* info = SDL_GetVideoInfo();
     const int desktopWidth = info ? info->current_w : 0, desktopHeight = info ? info->current_h : 0;
     const Uint32 flags = fullscreen ? SDL_FULLSCREEN : 0;
-    const FrameLayout layout =
-        chooseLayout(scale, fullscreen, desktopWidth, desktopHeight, fullscreen && offers640x480());
+    const FrameLayout layout = chooseLayout(scale, fullscreen, desktopWidth, desktopHeight);
     SDL_Surface* frame = frameSurfaceFor(SDL_SetVideoMode(layout.width, layout.height, 32, flags), layout);
     if (frame || (layout.width == FrameWidth && layout.height == FrameHeight)) return frame;
     fellBack = true;

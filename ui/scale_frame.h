@@ -23,10 +23,10 @@ struct FrameLayout {
 // The layout for a scale setting (1..MaxScale, or ScaleAuto),
 // full screen or not, on a desktop of the given size (0 x 0: not known).
 // A scale that does not fit the desktop is lowered until it does. Full
-// screen at scale 1 keeps the 640x480 mode when the display offers it;
-// otherwise full screen takes the desktop's size, the frame centred.
-FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int desktopHeight,
-                         bool offers640x480);
+// screen at scale 1 asks for 640x480 as always (SDL takes that mode where
+// the display offers it, else centres the frame on black); a larger frame
+// takes the desktop's own size, centred on black.
+FrameLayout chooseLayout(int setting, bool fullscreen, int desktopWidth, int desktopHeight);
 
 // The window (video mode) surface; null until a mode is set.
 extern SDL_Surface* windowSurface;  // ui/scale_frame.cpp

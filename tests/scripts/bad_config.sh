@@ -1,10 +1,11 @@
 #!/bin/bash
 # Bad configuration end to end: each of the four settings files, and all of
-# them at once, missing, empty, binary garbage, a huge number, a negative
-# number, or a folder in its place. The editor must start every time with the
-# setting's default (sound through the default back end, 512-frame blocks,
-# a window rather than full screen, the start-up animation on), show its
-# window titled "VornaTracker pre8" and quit on F12 with status 0.
+# them at once with the scale setting too, missing, empty, binary garbage, a
+# huge number, a negative number, or a folder in its place. The editor must
+# start every time with the setting's default (sound through the default back
+# end, 512-frame blocks, a 640x480 window rather than full screen, the
+# start-up animation on), show its window titled "VornaTracker pre8" and quit
+# on F12 with status 0.
 # Usage: bad_config.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -63,6 +64,7 @@ check() {
     fullScreenShown || fail "$name: not full screen"
   else
     fullScreenShown && fail "$name: full screen"
+    xwininfo -id "$WIN" | grep -q 'geometry 640x480' || fail "$name: the window is not 640x480: $(xwininfo -id "$WIN" | grep geometry)"
   fi
   keys Down F12                # Down: skips the animation, or moves the cursor
   waitExit 10
@@ -122,9 +124,9 @@ for kind in $KINDS; do
   spoil "$kind" "$dir/conf/video/splashscreen.conf"
   check "splash-$kind" "$dir" 1 0 none
 
-  # All four at once.
+  # All four at once, and the scale.
   dir=$(newFolder "all-$kind" pulse)
-  for key in audio/driver audio/dsound_buffersize video/sdl_fullscreen video/splashscreen; do
+  for key in audio/driver audio/dsound_buffersize video/sdl_fullscreen video/splashscreen video/scale; do
     spoil "$kind" "$dir/conf/$key.conf"
   done
   case $kind in missing | empty | folder) want=stream ;; *) want=silent ;; esac

@@ -74,13 +74,15 @@ newFolder() {
   echo 512 > "$dir/conf/audio/dsound_buffersize.conf"
   echo 0 > "$dir/conf/video/sdl_fullscreen.conf"
   echo 0 > "$dir/conf/video/splashscreen.conf"
+  echo 1 > "$dir/conf/video/scale.conf"
   echo "$dir"
 }
 
-# A private X server on a free display number; no reset when the last client
-# leaves, or a client connecting just then would be refused.
+# startX [WxH]: a private X server (640x480 unless told) on a free display
+# number; no reset when the last client leaves, or a client connecting just
+# then would be refused.
 startX() {
-  Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
   XVFB_PID=$!
   waitUntil 100 test -s "$WORK/display" || fail "Xvfb did not start"
   export DISPLAY=:$(head -n 1 "$WORK/display")
@@ -89,11 +91,13 @@ startX() {
 findWindow() { WIN=$(xdotool search --name "VornaTracker pre8" 2> /dev/null | head -n 1) && [ -n "$WIN" ]; }
 appAlive() { kill -0 "$APP_PID" 2> /dev/null; }
 
-# startApp DIR: runs the editor there (standard output and error to out.txt,
-# err.txt) and waits for its window, then gives it the keyboard.
+# startApp DIR [ARGUMENT...]: runs the editor ($BIN) there (standard output
+# and error to out.txt, err.txt) and waits for its window, then gives it the
+# keyboard.
 startApp() {
   cd "$1"
-  "$BIN" > out.txt 2> err.txt &
+  shift
+  "$BIN" "$@" > out.txt 2> err.txt &
   APP_PID=$!
   cd - > /dev/null
   WIN=

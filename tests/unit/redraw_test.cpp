@@ -270,37 +270,35 @@ TEST(ScaleStep, AFramePartlyOffTheWindowIsClippedAtEveryEdge) {
 }
 
 TEST(ScaleStep, LayoutFitsTheDesktopAndCentresFullScreen) {
-    // The largest scale up to 4 that fits (a window keeps 48 rows for its title bar); full screen centres on the desktop.
+    // The largest scale up to 4 that fits (a window keeps 48 rows for its title bar); a larger full screen centres on the desktop.
     struct Case {
         int setting;
         bool fullscreen;
         int desktopW, desktopH;
-        bool offers;
         FrameLayout want;
     };
     const Case cases[] = {
         // Windows: the mode is the scaled frame itself.
-        {1, false, 1920, 1080, false, {640, 480, 1, 0, 0}},
-        {ScaleAuto, false, 1920, 1080, false, {1280, 960, 2, 0, 0}},   // 3 x 480 > 1080
-        {ScaleAuto, false, 2560, 1440, false, {1280, 960, 2, 0, 0}},   // 1440 + 48 > 1440
-        {ScaleAuto, false, 3840, 2160, false, {2560, 1920, 4, 0, 0}},
-        {ScaleAuto, false, 1366, 768, false, {640, 480, 1, 0, 0}},
-        {ScaleAuto, false, 0, 0, false, {640, 480, 1, 0, 0}},          // desktop unknown
-        {4, false, 1920, 1080, false, {1280, 960, 2, 0, 0}},                  // lowered until it fits
-        {3, false, 0, 0, false, {1920, 1440, 3, 0, 0}},                       // nothing to fit against
-        {9, false, 7680, 4320, false, {2560, 1920, 4, 0, 0}},                 // never above 4
-        {2, false, 1280, 1024, false, {1280, 960, 2, 0, 0}},                  // 960 + 48 = 1008
-        // Full screen: 640x480 where offered, else the desktop with the frame centred.
-        {1, true, 1920, 1080, true, {640, 480, 1, 0, 0}},
-        {1, true, 1920, 1080, false, {1920, 1080, 1, 640, 300}},
-        {ScaleAuto, true, 1920, 1080, true, {1920, 1080, 2, 320, 60}},
-        {ScaleAuto, true, 2560, 1440, true, {2560, 1440, 3, 320, 0}},
-        {4, true, 3840, 2160, false, {3840, 2160, 4, 640, 120}},
-        {ScaleAuto, true, 800, 600, true, {640, 480, 1, 0, 0}},
-        {2, true, 0, 0, false, {1280, 960, 2, 0, 0}},
+        {1, false, 1920, 1080, {640, 480, 1, 0, 0}},
+        {ScaleAuto, false, 1920, 1080, {1280, 960, 2, 0, 0}},   // 3 x 480 > 1080
+        {ScaleAuto, false, 2560, 1440, {1280, 960, 2, 0, 0}},   // 1440 + 48 > 1440
+        {ScaleAuto, false, 3840, 2160, {2560, 1920, 4, 0, 0}},
+        {ScaleAuto, false, 1366, 768, {640, 480, 1, 0, 0}},
+        {ScaleAuto, false, 0, 0, {640, 480, 1, 0, 0}},          // desktop unknown
+        {4, false, 1920, 1080, {1280, 960, 2, 0, 0}},           // lowered until it fits
+        {3, false, 0, 0, {1920, 1440, 3, 0, 0}},                // nothing to fit against
+        {9, false, 7680, 4320, {2560, 1920, 4, 0, 0}},          // never above 4
+        {2, false, 1280, 1024, {1280, 960, 2, 0, 0}},           // 960 + 48 = 1008
+        // Full screen: 640x480 asked for as always, a larger frame centred on the desktop.
+        {1, true, 1920, 1080, {640, 480, 1, 0, 0}},
+        {ScaleAuto, true, 1920, 1080, {1920, 1080, 2, 320, 60}},
+        {ScaleAuto, true, 2560, 1440, {2560, 1440, 3, 320, 0}},
+        {4, true, 3840, 2160, {3840, 2160, 4, 640, 120}},
+        {ScaleAuto, true, 800, 600, {640, 480, 1, 0, 0}},
+        {2, true, 0, 0, {1280, 960, 2, 0, 0}},
     };
     for (const Case& c : cases) {
-        const FrameLayout got = chooseLayout(c.setting, c.fullscreen, c.desktopW, c.desktopH, c.offers);
+        const FrameLayout got = chooseLayout(c.setting, c.fullscreen, c.desktopW, c.desktopH);
         const std::string what = "setting " + std::to_string(c.setting) + (c.fullscreen ? " full screen " : " window ") +
                                  std::to_string(c.desktopW) + "x" + std::to_string(c.desktopH);
         EXPECT_EQ(got.width, c.want.width) << what;
