@@ -125,7 +125,8 @@ void scaleFrame(const SDL_Surface* frame, SDL_Surface* window, int scale, int x,
 
     // Each frame row is widened once into this buffer (it stays in the cache),
     // laid out like the window row from column `from`, then put on its N rows.
-    std::vector<uint32_t> wide(size_t(to - from) + 4);
+    static std::vector<uint32_t> wide;  // kept between frames: the main thread's alone
+    wide.resize(size_t(to - from) + 4);
     uint32_t* row = wide.data();
     while ((reinterpret_cast<uintptr_t>(row) & 15) != (reinterpret_cast<uintptr_t>(rowOf(window, 0) + from) & 15))
         ++row;  // same alignment as the window row, so whole vectors line up
