@@ -7,6 +7,8 @@
 
 #include "app/config.h"
 #include "app/main_loop.h"
+#include "app/recovery.h"
+#include "app/signals.h"
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/stream.h"
@@ -16,6 +18,7 @@
 
 // Command-line arguments are ignored.
 int main(int, char**) {
+    installQuitSignals();  // before the audio thread starts, so it leaves them alone
     buildTextTables();
     std::srand(static_cast<unsigned>(std::time(nullptr)));  // for the random theme key
     seedNoise(static_cast<uint32_t>(std::time(nullptr)));
@@ -53,11 +56,14 @@ int main(int, char**) {
     if (configSplash() && showSplash(screen) == -1) running = false;  // window closed
 
     const bool quitFromSplash = !running;
+    // Unsaved work of an earlier run comes back; from here on changes are copied.
+    startRecovery();
+    if (!quitFromSplash) recoverAtStart();
     startLoop();
     if (!quitFromSplash) runMainLoop();
 
-    // Nothing typed since the last load or save is lost at quit.
-    autosaveIfModified();
+    // However the loop ended, unsaved work stays in its recovery copy.
+    finishRecovery();
 
     stopAudio();
     SDL_Quit();

@@ -19,6 +19,7 @@
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
+#include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
 
@@ -159,6 +160,7 @@ static void showProgress(uint64_t done, uint64_t total) {
 // 4. main
 
 int main(int argc, char** argv) {
+    safeFileSignals();  // an interrupted render leaves no temporary file; a size limit is a failed write
     Options options;
     std::string wrong = parseArguments(argc, argv, options);
     if (!wrong.empty()) return usageError(wrong);
@@ -177,16 +179,18 @@ int main(int argc, char** argv) {
     const std::string path = name + ".vorna";
     const std::string output = options.output.empty() ? name + ".wav" : options.output;
 
-    // Tell a file that cannot be read from one that is refused.
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "vorna-render: cannot read \"%s\": %s\n", path.c_str(), std::strerror(EISDIR));
+    // Tell a file that cannot be read from one that is refused; a FIFO or a
+    // device is refused without being opened in a way that could wait.
+    const int probe = openRegularFile(path);
+    if (probe < 0) {
+        const char* why = errno == EINVAL ? "not a regular file" : std::strerror(errno);
+        std::fprintf(stderr, "vorna-render: cannot read \"%s\": %s\n", path.c_str(), why);
         return 1;
     }
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
-        std::fprintf(stderr, "vorna-render: cannot read \"%s\": %s\n", path.c_str(), std::strerror(errno));
+    close(probe);
+    // However it is spelled (links, "./", another name of the same file).
+    if (sameFile(path, output)) {
+        std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song being rendered\n", output.c_str());
         return 1;
     }
 
@@ -206,14 +210,13 @@ int main(int argc, char** argv) {
     if (bar) exportProgress = showProgress;
     const uint64_t frames = exportFrameCount();
     const auto begin = std::chrono::steady_clock::now();
-    const bool written = exportWav(output);
+    std::string why;
+    const bool written = exportWav(output, &why);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     if (bar) std::fputc('\n', stderr);
     if (!written) {
-        std::fprintf(stderr,
-                     "vorna-render: cannot write \"%s\" (missing folder, no permission or disk full);"
-                     " nothing was changed there\n",
-                     output.c_str());
+        std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n", output.c_str(),
+                     why.c_str());
         return 1;
     }
 

@@ -15,6 +15,7 @@
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
+#include "app/history.h"
 #include "ui/palette.h"
 #include "test_support.h"
 
@@ -24,6 +25,7 @@ namespace {
 struct Keys : ::testing::Test {
     void SetUp() override {
         initSong();
+        resetHistory();
         running = true;
         keyHeld = true;
         repeatCount = 0;
@@ -175,7 +177,7 @@ TEST_F(Keys, NoteEntryWritesThePreviewedNoteAndAdvances) {
     EXPECT_EQ(v.time, 0);
     EXPECT_EQ(v.freq, float(27.5 * std::pow(2.0, 39 / 12.0)));
     EXPECT_EQ(instruments[0]->note, -1);  // other voices untouched
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     press(SDLK_s, 0, ScanS);
     EXPECT_EQ(cellAt(2, 0, 6).note, 40);
     octave = 0;
@@ -197,7 +199,7 @@ TEST_F(Keys, NotesAtOrAbove195AndNonNoteKeysAreRefused) {
     press(SDLK_F1, 0, 0x3B);
     EXPECT_EQ(currentRow, 0);
     EXPECT_EQ(cursor().note, 0);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     press(SDLK_z, 0, ScanZ);
     EXPECT_EQ(cellAt(0, 0, 0).note, 183);
     currentRow = 0;
@@ -299,7 +301,7 @@ TEST_F(Keys, DeleteClearsTheFieldUnderTheCursorOrWithShiftTheWholeCell) {
         EXPECT_EQ(c.effect, col == 3 ? 0 : 3) << col;
         EXPECT_EQ(c.effectParam, col >= 4 ? 0 : 0x44) << col;
         EXPECT_EQ(currentRow, 1);
-        EXPECT_TRUE(songModified);
+        EXPECT_TRUE(songModified());
     }
     initSong();
     fill(cellAt(0, 0, 0));
@@ -319,7 +321,7 @@ TEST_F(Keys, DeleteInTheOrderListEmptiesTheSlotAndAdvancesKeepingThePattern) {
     EXPECT_EQ(song.orders[0], OrderEmpty);
     EXPECT_EQ(orderPos, 1);
     EXPECT_EQ(currentPattern, 5);
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     orderPos = 63;
     press(SDLK_DELETE);
     EXPECT_EQ(orderPos, 0);
@@ -363,7 +365,7 @@ TEST_F(Keys, NonDigitInTheOrderListOnlyReselectsTheSlotsPattern) {
     currentPattern = 2;
     press(SDLK_F1);
     EXPECT_EQ(currentPattern, 11);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     // Typing while playing edits the slot and stays on it.
     playing = true;
     cursorColumn = 1;
@@ -416,7 +418,7 @@ TEST_F(Keys, SpeedAndOctaveAreClamped) {
     // Speed stays within 1..15 and octave within 0..15, in either focus.
     for (int i = 0; i < 20; ++i) press(SDLK_F4);
     EXPECT_EQ(song.speed, 15);
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     cursorChannel = -1;
     for (int i = 0; i < 20; ++i) press(SDLK_F3);
     EXPECT_EQ(song.speed, 1);
@@ -424,9 +426,9 @@ TEST_F(Keys, SpeedAndOctaveAreClamped) {
     EXPECT_EQ(octave, 15);
     for (int i = 0; i < 20; ++i) press(SDLK_F5);
     EXPECT_EQ(octave, 0);
-    songModified = false;
-    press(SDLK_F3);  // already 1: nothing changes
-    EXPECT_FALSE(songModified);
+    const std::size_t steps = historySteps();
+    press(SDLK_F3);  // already 1: nothing changes, so nothing is recorded
+    EXPECT_EQ(historySteps(), steps);
 }
 
 TEST_F(Keys, CopyOneChannelAndPasteIntoAnother) {
@@ -450,7 +452,7 @@ TEST_F(Keys, CopyOneChannelAndPasteIntoAnother) {
         EXPECT_EQ(cellAt(1, 8, r).note, 0);  // other channels untouched
     }
     EXPECT_EQ(currentRow, 0);  // paste does not advance
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
 }
 
 TEST_F(Keys, PasteBeforeAnyCopyCopiesPatternZeroOfAllChannels) {
@@ -476,7 +478,7 @@ TEST_F(Keys, OneChannelClipboardPastesNothingIntoTheOrderList) {
     cursorChannel = -1;
     press(SDLK_F8);
     for (int c = 0; c < 8; ++c) EXPECT_EQ(cellAt(c, 1, 0).note, 0);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
 }
 
 TEST_F(Keys, ScrollLockPicksARandomThemeWithin30To149) {
@@ -493,7 +495,7 @@ TEST_F(Keys, ScrollLockPicksARandomThemeWithin30To149) {
         changed |= song.themeRed != song.themeGreen;
     }
     EXPECT_TRUE(changed);
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     // The three draws go to red, green and blue in that order.
     std::srand(99);
     const int r = std::rand() % 120 + 30, g = std::rand() % 120 + 30, b = std::rand() % 120 + 30;
@@ -522,13 +524,12 @@ TEST_F(Keys, ExportWithNoSongLoadedWritesDotWav) {
 }
 
 TEST_F(Keys, SaveOfALoadedSongGoesToItsNameWithoutAsking) {
-    // With songName set, F11 saves under it and shows no prompt; the save clears songModified.
+    // With songName set, F11 saves under it and shows no prompt; the save makes the song unmodified.
     InTempDir dir;
     songName = "tune";
-    cellAt(0, 0, 0).note = 39;
-    songModified = true;
+    changeSongWord(cellOffset(0, 0, 0, 0), 39);
     press(SDLK_F11);
     EXPECT_TRUE(fileExists("tune.vorna"));
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     EXPECT_TRUE(keyHeld);  // no prompt ran, so the held key was left alone
 }

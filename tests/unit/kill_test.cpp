@@ -35,6 +35,8 @@
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -168,10 +170,10 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
     // The child saves the two songs in turn, so every rename replaces the other.
     const Bytes imageA = noisyImage(1), imageB = noisyImage(2);
     applySongImage(imageA.data());
-    ASSERT_TRUE(saveSong("a"));
+    ASSERT_TRUE(saveSongNamed("a"));
     const Bytes fileA = readFile("a.vorna");
     applySongImage(imageB.data());
-    const double saveTime = secondsOf([] { saveSong("b"); });
+    const double saveTime = secondsOf([] { saveSongNamed("b"); });
     const Bytes fileB = readFile("b.vorna");
     ASSERT_NE(fileA, fileB);
     ASSERT_EQ(std::rename("a.vorna", "target.vorna"), 0);
@@ -184,14 +186,14 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
         killAfter(
             [&](int n) {
                 applySongImage((n % 2 ? imageA : imageB).data());
-                saveSong("target");
+                saveSongNamed("target");
             },
             rng, 4.0 * saveTime + 0.002);
         const Bytes now = readFile("target.vorna");
         ASSERT_TRUE(now == fileA || now == fileB) << "target holds " << now.size() << " bytes";
         (now == fileA ? sawA : sawB)++;
         // And it loads as that song.
-        ASSERT_TRUE(loadSongFromBytes("target", now.data(), now.size()));
+        ASSERT_TRUE(openSongBytes("target", now.data(), now.size()));
         Bytes image(SongImageSize);
         buildSongImage(image.data());
         ASSERT_TRUE(image == (now == fileA ? imageA : imageB));
@@ -209,11 +211,11 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
     // one: its header sizes match its length and its samples are the render's.
     shortSong(30);
     quietVoices();
-    ASSERT_TRUE(exportWav("target.wav"));
+    ASSERT_TRUE(exportWavNamed("target.wav"));
     const Bytes oldWav = readFile("target.wav");
     shortSong(50);
     quietVoices();
-    const double exportTime = secondsOf([] { exportWav("new.wav"); });
+    const double exportTime = secondsOf([] { exportWavNamed("new.wav"); });
     const Bytes newWav = readFile("new.wav");
     ASSERT_EQ(oldWav.size(), ShortWavSize);
     ASSERT_EQ(newWav.size(), ShortWavSize);
@@ -228,7 +230,7 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
             [](int n) {
                 shortSong(n % 2 ? 30 : 50);
                 quietVoices();
-                exportWav("target.wav");
+                exportWavNamed("target.wav");
             },
             rng, 2.5 * exportTime + 0.002);
         const Bytes now = readFile("target.wav");
@@ -251,7 +253,7 @@ TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
     // A disk that fills up during a save or an export gives the failure message,
     // keeps the earlier file as it was and leaves no temporary file behind.
     applySongImage(noisyImage(3).data());
-    ASSERT_TRUE(saveSong("song"));
+    ASSERT_TRUE(saveSongNamed("song"));
     const Bytes oldSong = readFile("song.vorna");
     std::ofstream("take.wav") << "old take";
 
@@ -261,10 +263,10 @@ TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
         rlimit limit{16384, 16384};
         setrlimit(RLIMIT_FSIZE, &limit);
         applySongImage(noisyImage(4).data());
-        std::string out = saveSong("song") ? "saved" : "refused";
+        std::string out = saveSongNamed("song") ? "saved" : "refused";
         out += "|" + statusText;
         shortSong(40);
-        out += exportWav("take.wav") ? "|exported" : "|refused";
+        out += exportWavNamed("take.wav") ? "|exported" : "|refused";
         out += "|" + statusText;
         return out;
     });
@@ -283,22 +285,22 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     // Root's folder, open to all for reading only; the child runs as nobody.
     ASSERT_EQ(chmod(scratch.dir.c_str(), 0755), 0);
     ASSERT_EQ(mkdir("locked", 0755), 0);
-    ASSERT_TRUE(saveSong("locked/song"));
+    ASSERT_TRUE(saveSongNamed("locked/song"));
     const Bytes oldSong = readFile("locked/song.vorna");
-    ASSERT_TRUE(saveSong("locked/private"));
+    ASSERT_TRUE(saveSongNamed("locked/private"));
     ASSERT_EQ(chmod("locked/private.vorna", 0600), 0);
 
     const std::string answer = inChild([] {
         if (setgid(65534) != 0 || setuid(65534) != 0) return std::string("could not drop to nobody");
         if (access("locked", W_OK) == 0) return std::string("folder still writable");
         song.speed = 9;
-        std::string out = saveSong("locked/song") ? "saved" : "refused";
+        std::string out = saveSongNamed("locked/song") ? "saved" : "refused";
         out += "|" + statusText;
         shortSong(40);
-        out += exportWav("locked/take.wav") ? "|exported" : "|refused";
+        out += exportWavNamed("locked/take.wav") ? "|exported" : "|refused";
         out += "|" + statusText;
         // A song file the user may not read is refused like a damaged one.
-        out += loadSong("locked/private") ? "|loaded" : "|refused";
+        out += openSongNamed("locked/private") ? "|loaded" : "|refused";
         return out;
     });
     EXPECT_EQ(answer, "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"|refused");
@@ -314,15 +316,15 @@ TEST_F(Killed, TargetThatIsAFolderGivesFailureMessage) {
     ASSERT_EQ(mkdir("song.vorna", 0755), 0);
     ASSERT_EQ(mkdir("take.wav", 0755), 0);
     std::ofstream("song.vorna/inside") << "kept";
-    EXPECT_FALSE(saveSong("song"));
+    EXPECT_FALSE(saveSongNamed("song"));
     EXPECT_EQ(statusText, "FILE \"SONG\" COULDN'T BE SAVED");
     shortSong(40);
-    EXPECT_FALSE(exportWav("take.wav"));
+    EXPECT_FALSE(exportWavNamed("take.wav"));
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"TAKE.WAV\"");
     EXPECT_EQ(readFile("song.vorna/inside"), Bytes({'k', 'e', 'p', 't'}));
     // Nor is a folder ever loaded as a song.
     song.speed = 7;
-    EXPECT_FALSE(loadSong("song"));
+    EXPECT_FALSE(openSongNamed("song"));
     EXPECT_EQ(statusText, "FILE \"SONG\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
     EXPECT_EQ(song.speed, 7);
     EXPECT_EQ(strayTemporaries("."), 0);
