@@ -7,16 +7,20 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "app/keys.h"
 #include "app/main_loop.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "app/history.h"
 #include "ui/palette.h"
+#include "ui/status.h"
 #include "test_support.h"
 
 namespace {
@@ -532,4 +536,241 @@ TEST_F(Keys, SaveOfALoadedSongGoesToItsNameWithoutAsking) {
     EXPECT_TRUE(fileExists("tune.vorna"));
     EXPECT_FALSE(songModified());
     EXPECT_TRUE(keyHeld);  // no prompt ran, so the held key was left alone
+}
+
+// ---- undo and redo ------------------------------------------------------------
+
+namespace {
+
+std::vector<uint8_t> image() {
+    std::vector<uint8_t> out(SongImageSize);
+    buildSongImage(out.data());
+    return out;
+}
+
+void undo() { press(SDLK_z, KMOD_LCTRL); }
+void redo() { press(SDLK_y, KMOD_RCTRL); }
+
+// One random command of every kind that changes the song, at a random place.
+void randomCommand(std::mt19937& rng) {
+    static const uint8_t noteScans[] = {ScanZ, ScanS, ScanQ, ScanI, ScanSlash};
+    currentPattern = int(rng() % 3);
+    currentRow = int(rng() % 64);
+    cursorChannel = int(rng() % 8);
+    cursorColumn = int(rng() % 6);
+    switch (rng() % 10) {
+    case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;          // note, or a digit in the other columns
+    case 1: press(SDLK_0 + int(rng() % 10)); break;                  // volume or parameter digit
+    case 2: press(SDLK_a + int(rng() % 6)); break;                   // effect or parameter hex digit
+    case 3: press(SDLK_DELETE, rng() % 2 ? KMOD_LSHIFT : 0); break;  // one field or the whole cell
+    case 4:
+        copyPattern = int(rng() % 3);
+        copyChannel = int(rng() % 9) - 1;
+        press(SDLK_F8);
+        break;
+    case 5:
+        cursorChannel = -1;
+        orderPos = int(rng() % 64);
+        press(rng() % 3 ? SDLK_0 + int(rng() % 10) : SDLK_DELETE);
+        break;
+    case 6: press(rng() % 2 ? SDLK_F3 : SDLK_F4); break;
+    case 7: press(SDLK_SCROLLOCK); break;
+    case 8: {
+        // A load of some other song, under a name of its own.
+        std::vector<uint8_t> other(SongImageSize);
+        for (int i = 0; i < 200; ++i) other[ChannelsOffset + rng() % (SongImageSize - ChannelsOffset)] = uint8_t(rng());
+        other[SpeedOffset] = uint8_t(1 + rng() % 15);
+        other[OrdersOffset] = uint8_t(rng() % 3);
+        const std::vector<uint8_t> file = encodeSongFile(other.data());
+        ASSERT_TRUE(openSongBytes("song" + std::to_string(rng() % 100), file.data(), file.size()));
+        break;
+    }
+    default: rng() % 2 ? undo() : redo(); break;
+    }
+}
+
+}  // namespace
+
+TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFinal) {
+    // Random sequences of every undoable command, undos and redos among them: undoing all gives back
+    // every earlier song byte for byte (and name), redoing all gives every later one up to the final.
+    std::srand(5);
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        initSong();
+        resetHistory();
+        std::mt19937 rng(seed);
+        // What the history should hold: the song and name after each kept step.
+        std::vector<std::pair<std::vector<uint8_t>, std::string>> states{{image(), songName}};
+        std::size_t at = 0;
+        for (int i = 0; i < 600; ++i) {
+            const std::size_t before = historyUndoable();
+            randomCommand(rng);
+            const std::size_t after = historyUndoable();
+            if (after == before + 1) {
+                states.resize(at + 1);  // a new step drops the undone ones
+                states.push_back({image(), songName});
+                ++at;
+            } else if (after + 1 == before) {
+                --at;
+            } else {
+                ASSERT_EQ(after, before);
+            }
+            ASSERT_EQ(historyUndoable(), at);
+            ASSERT_TRUE(image() == states[at].first) << "after command " << i;
+        }
+        for (; at < states.size() - 1; ++at) ASSERT_TRUE(redoStep());
+        const std::vector<uint8_t> final = image();
+        for (std::size_t k = states.size() - 1; k > 0; --k) {
+            ASSERT_TRUE(undoStep());
+            ASSERT_TRUE(image() == states[k - 1].first) << "undo to " << k - 1;
+            ASSERT_EQ(songName, states[k - 1].second);
+        }
+        EXPECT_FALSE(undoStep());
+        EXPECT_FALSE(songModified());  // back at the empty song of the start
+        for (std::size_t k = 1; k < states.size(); ++k) ASSERT_TRUE(redoStep());
+        EXPECT_TRUE(image() == final);
+        EXPECT_FALSE(redoStep());
+        EXPECT_GT(states.size(), 100u);
+    }
+}
+
+TEST_F(Keys, CtrlZUndoesCtrlYAndCtrlShiftZRedoInEitherFocusAndTypeNothing) {
+    // Ctrl+Z takes back the last change, Ctrl+Y and Ctrl+Shift+Z bring it back; none of them types a note or a digit.
+    press(SDLK_z, 0, ScanZ);
+    EXPECT_EQ(cellAt(0, 0, 0).note, 39);
+    undo();
+    EXPECT_EQ(cellAt(0, 0, 0).note, 0);
+    EXPECT_EQ(statusText, "UNDONE: NOTE");
+    EXPECT_EQ(currentRow, 0);  // nothing typed by the Z of Ctrl+Z
+    redo();
+    EXPECT_EQ(cellAt(0, 0, 0).note, 39);
+    EXPECT_EQ(statusText, "REDONE: NOTE");
+    undo();
+    press(SDLK_z, KMOD_LCTRL | KMOD_RSHIFT, ScanZ);
+    EXPECT_EQ(cellAt(0, 0, 0).note, 39);
+    // In the order list, over a digit column: no digit is typed either.
+    cursorChannel = -1;
+    cursorColumn = 1;
+    orderPos = 4;
+    press(SDLK_2);
+    EXPECT_EQ(song.orders[4], 2);
+    undo();
+    EXPECT_EQ(song.orders[4], OrderEmpty);
+    EXPECT_EQ(statusText, "UNDONE: ORDER");
+    press(SDLK_y, KMOD_LCTRL);
+    EXPECT_EQ(song.orders[4], 2);
+    undo();
+    undo();
+    undo();
+    EXPECT_EQ(statusText, "NOTHING TO UNDO");
+    for (int i = 0; i < 3; ++i) redo();
+    EXPECT_EQ(statusText, "NOTHING TO REDO");
+}
+
+TEST_F(Keys, UndoAndRedoPutTheCursorWhereTheChangeHappenedButNeverMoveThePlayPosition) {
+    // The pattern, row, channel and sub-column (or the order slot with its focus) of the change come back;
+    // while the song plays only the song changes.
+    currentPattern = 5, currentRow = 20, cursorChannel = 3, cursorColumn = 1;
+    press(SDLK_2);  // volume digit: advances to row 21
+    EXPECT_EQ(cellAt(3, 5, 20).volume, 48);
+    song.orders[9] = 3;
+    cursorChannel = -1, orderPos = 9, cursorColumn = 1;
+    press(SDLK_DELETE);  // order slot 9 emptied, slot 10 next
+    currentPattern = 0, currentRow = 0, cursorChannel = 6, cursorColumn = 4;
+    undo();
+    EXPECT_EQ(cursorChannel, -1);
+    EXPECT_EQ(orderPos, 9);
+    EXPECT_EQ(lastChannel, 6);  // Ctrl+Tab goes back to the channel the user was on
+    undo();
+    EXPECT_EQ(cellAt(3, 5, 20).volume, 0);
+    EXPECT_EQ(currentPattern, 5);
+    EXPECT_EQ(currentRow, 20);
+    EXPECT_EQ(cursorChannel, 3);
+    EXPECT_EQ(cursorColumn, 1);
+
+    currentPattern = 1, currentRow = 40, orderPos = 2, cursorChannel = 0;
+    playing = true;
+    redo();
+    EXPECT_EQ(cellAt(3, 5, 20).volume, 48);
+    EXPECT_EQ(currentPattern, 1);
+    EXPECT_EQ(currentRow, 40);
+    EXPECT_EQ(orderPos, 2);
+    playing = false;
+}
+
+TEST_F(Keys, PasteIsOneStepAndANewChangeDropsTheRedoSteps) {
+    // A whole paste goes back with one undo; a change made after an undo leaves nothing to redo.
+    for (int r = 0; r < 64; ++r)
+        for (int c = 0; c < 8; ++c) cellAt(c, 0, r).note = 1 + r + c;
+    resetHistory();
+    const std::vector<uint8_t> before = image();
+    currentPattern = 7;
+    press(SDLK_F8);
+    EXPECT_EQ(cellAt(7, 7, 63).note, 71);
+    EXPECT_EQ(historyUndoable(), 1u);
+    undo();
+    EXPECT_TRUE(image() == before);
+    EXPECT_EQ(statusText, "UNDONE: PASTE");
+    press(SDLK_F4);  // speed 4: a new change
+    EXPECT_FALSE(redoStep());
+    EXPECT_EQ(cellAt(7, 7, 63).note, 0);
+    EXPECT_EQ(song.speed, 4);
+}
+
+TEST_F(Keys, UndoingTheThemeRepaintsAndUndoingALoadBringsBackSongNameAndTheme) {
+    // The palette follows an undone theme; an undone load restores the song, its name and its theme,
+    // and the saved state counts as unmodified again.
+    press(SDLK_SCROLLOCK);
+    EXPECT_TRUE(songModified());
+    undo();
+    EXPECT_EQ(palette[background], packColour(60, 70, 80));
+    EXPECT_FALSE(songModified());  // back at the song as it started
+
+    songName = "first";
+    press(SDLK_x, 0, 0x2D);  // an unsaved note: D-3 = 41
+    std::vector<uint8_t> other(SongImageSize);
+    other[0] = 100, other[1] = 20, other[2] = 30, other[SpeedOffset] = 7;
+    const std::vector<uint8_t> file = encodeSongFile(other.data());
+    ASSERT_TRUE(openSongBytes("second", file.data(), file.size()));
+    EXPECT_FALSE(songModified());
+    EXPECT_EQ(song.speed, 7);
+    EXPECT_EQ(palette[background], packColour(100, 20, 30));
+    undo();
+    EXPECT_EQ(statusText, "UNDONE: LOAD");
+    EXPECT_EQ(songName, "first");
+    EXPECT_EQ(cellAt(0, 0, 0).note, 41);
+    EXPECT_EQ(song.speed, 3);
+    EXPECT_EQ(palette[background], packColour(60, 70, 80));
+    EXPECT_TRUE(songModified());  // the note was never saved
+    redo();
+    EXPECT_EQ(songName, "second");
+    EXPECT_FALSE(songModified());
+}
+
+TEST_F(Keys, HistoryKeepsTheLast100000StepsAndForgetsTheOldestBeyond32MB) {
+    // 100,000 single edits all stay undoable; whole-song pastes past 32 MB drop the oldest steps first,
+    // and undoing all that is left ends at the song after the oldest dropped step.
+    for (int i = 0; i < 100000; ++i) changeSongWord(cellOffset(i % 8, 1, i / 8 % 64, i / 512 % 4), 1 + i % 200);
+    EXPECT_EQ(historyUndoable(), 100000u);
+    EXPECT_LE(historyBytes(), HistoryBudgetBytes);
+    resetHistory();
+    // Each paste changes all 2048 fields of a pattern: 2048 x 12 bytes of changes.
+    for (int i = 0; i < 1500; ++i) {
+        beginStep(StepKind::Paste);
+        for (int r = 0; r < 64; ++r)
+            for (int c = 0; c < 8; ++c)
+                for (int f = 0; f < 4; ++f) changeSongWord(cellOffset(c, 1, r, f), f == 0 ? 1 + (i + r + c) % 190 : 16 + (i + r) % 60);
+        endStep();
+    }
+    EXPECT_LE(historyBytes(), HistoryBudgetBytes);
+    EXPECT_LT(historyUndoable(), 1500u);
+    EXPECT_GT(historyUndoable(), 1000u);
+    const std::size_t kept = historyUndoable();
+    while (undoStep()) {
+    }
+    // Pattern 1 as the last forgotten step (number 1500 - kept - 1) left it.
+    const int i = int(1500 - kept - 1);
+    EXPECT_EQ(cellAt(3, 1, 10).note, 1 + (i + 10 + 3) % 190);
+    EXPECT_EQ(cellAt(3, 1, 10).volume, 16 + (i + 10) % 60);
 }
