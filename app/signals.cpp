@@ -10,12 +10,15 @@
 
 Relaxed<bool> quitSignalled{false};
 
+// A signal ignored from the start (nohup, a background job) stays ignored.
 static sigset_t quitSet() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaddset(&set, sig);
+    }
     return set;
 }
 

@@ -97,7 +97,12 @@ void safeFileSignals() {
     struct sigaction sa {};
     sa.sa_handler = removeTempsAndDie;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
     signal(SIGXFSZ, SIG_IGN);  // a file-size limit is a failed write, not a dead process
 }
 
