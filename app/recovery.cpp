@@ -233,7 +233,9 @@ struct Writer {
     std::chrono::steady_clock::time_point unsyncedSince, lastSync;
 };
 
-Writer writer;
+// Never destroyed: a process ending by exit() somewhere else (a library's
+// crash handler) must not run into a writer thread still joinable.
+Writer& writer = *new Writer;
 bool started = false;
 std::string session;      // "<pid>-<start time>"
 std::string folder;       // the working folder
