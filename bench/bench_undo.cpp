@@ -74,6 +74,17 @@ static void BM_MemoryOf100000Steps(benchmark::State& state) {
 }
 BENCHMARK(BM_MemoryOf100000Steps)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// What a recovery copy costs the main thread: the song image built from the cells.
+static void BM_SongSnapshot(benchmark::State& state) {
+    initSong();
+    std::vector<uint8_t> image(SongImageSize);
+    for (auto _ : state) {
+        buildSongImage(image.data());
+        benchmark::DoNotOptimize(image.data());
+    }
+}
+BENCHMARK(BM_SongSnapshot)->Unit(benchmark::kMicrosecond);
+
 static double percentile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
