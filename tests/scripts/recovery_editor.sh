@@ -123,6 +123,24 @@ for way in F12 close TERM INT HUP crash; do
   echo "ok: $way kept the unsaved work; the next start opened it"
 done
 
+# A long export ended by SIGTERM: the editor ends normally and its temporary file goes.
+# The song: 64 slots of pattern 0 at speed 15 with a note on every channel (written byte by byte).
+DIR=$(newFolder export-stopped none)
+{ printf 'VORNADEV\x00\x00\x00\x02\x30\x00\x00\x00\x01\x3c\x46\x50\x0f\x01\x3f\x00'
+  for c in 0 1 2 3 4 5 6 7; do printf '\x27\x01\xbf\xfe\x00'; done; } > "$DIR/LONG.vorna"
+startApp "$DIR"
+press F10 l o n g Return
+sleep 0.3
+press F9
+temps() { ls -A "$DIR" | grep -c '^\.vorna-tmp-' || true; }
+waitUntil 100 eval '[ "$(temps)" -gt 0 ]' || fail "export: no temporary file seen"
+kill -TERM "$APP_PID"
+waitExit 10
+[ "$(temps)" = 0 ] || fail "export: the stopped export left its temporary file"
+[ -e "$DIR/LONG.wav" ] && fail "export: a stopped export wrote LONG.wav"
+[ "$(copiesIn "$DIR")" = 0 ] || fail "export: an opened, unchanged song left a copy"
+echo "ok: SIGTERM during an export ended the editor normally and removed the temporary file"
+
 # ---------------------------------------------------------------------------
 # 3. Undo and redo through the window
 

@@ -31,6 +31,7 @@
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "app/file_commands.h"
+#include "app/recovery.h"
 #include "app/history.h"
 #include "test_support.h"
 
@@ -95,6 +96,7 @@ struct Stress : ::testing::Test {
         ASSERT_NE(surface, nullptr);
     }
     void TearDown() override {
+        finishRecovery();  // also when a check ended the test early
         SDL_FreeSurface(surface);
         streamActive = false;
         exporting = false;
@@ -123,21 +125,24 @@ void writeSongs() {
 }  // namespace
 
 TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
-    // Editing, playing, loading, saving, exporting and drawing while the callback
-    // renders never tear a value, never leave the tables, and every export and
-    // save still succeeds with a whole file.
+    // Editing, undoing, playing, loading, saving, exporting and drawing while the
+    // callback renders and recovery copies are written never tear a value, never
+    // leave the tables, and every export and save still succeeds with a whole file.
     writeSongs();
     setPalette(60, 70, 80);
     std::mt19937 rng(12345);
     FakeCallback cb;
     cb.start();
 
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+    const auto begin = std::chrono::steady_clock::now();
+    const auto end = begin + std::chrono::duration<double>(stressSeconds());
+    ASSERT_TRUE(startRecovery());
     int exports = 0, saves = 0, loads = 0, draws = 0, keys = 0;
     bool allExportsWhole = true, allSavesOk = true, allLoadsOk = true;
     const uint8_t noteScanCodes[] = {0x2C, 0x1F, 0x2D, 0x10, 0x11, 0x17, 0x34};
     while (std::chrono::steady_clock::now() < end) {
         const unsigned action = rng() % 100;
+        recoveryTick(uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count()));
         if (action < 35) {
             // Type a note, a volume digit or an effect at a random cell.
             cursorChannel = int(rng() % ChannelCount);
@@ -152,6 +157,8 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             press(moves[rng() % 7]);
         } else if (action < 62) {
             press(rng() % 2 ? SDLK_F3 : SDLK_F4);
+        } else if (action < 65) {
+            press(rng() % 2 ? SDLK_z : SDLK_y, 0, KMOD_LCTRL);  // undo or redo
         } else if (action < 67) {
             cursorChannel = int(rng() % ChannelCount);
             press(SDLK_PAUSE);
