@@ -344,6 +344,7 @@ static void writeCopy(const Job& job, bool sync) {
     if (sync) {
         fsync(writer.places[writer.current].dir);  // the rename itself
         writer.lastSync = now;
+        writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), job.work), writer.unsynced.end());
     } else if (std::find(writer.unsynced.begin(), writer.unsynced.end(), job.work) == writer.unsynced.end()) {
         if (writer.unsynced.empty()) writer.unsyncedSince = now;
         writer.unsynced.push_back(job.work);
@@ -396,7 +397,10 @@ static void writerLoop() {
             else
                 writeCopy(job, syncAll);
         }
-        if (!writer.unsynced.empty() && (syncAll || std::chrono::steady_clock::now() >= deadline)) syncPending();
+        // Due once the oldest copy not yet synced has waited RecoverySyncMs.
+        if (!writer.unsynced.empty() &&
+            (syncAll || std::chrono::steady_clock::now() >= writer.unsyncedSince + std::chrono::milliseconds(RecoverySyncMs)))
+            syncPending();
 
         lock.lock();
         for (Job& job : batch)
@@ -536,6 +540,7 @@ struct Found {
 static void gather(int placeIndex, int dir, std::vector<Found>& found) {
     DIR* d = fdopendir(dup(dir));
     if (!d) return;
+    rewinddir(d);  // the duplicate shares the folder's reading position
     std::vector<Found> here;
     std::vector<std::string> stale;
     while (dirent* e = readdir(d)) {
