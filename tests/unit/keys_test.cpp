@@ -699,25 +699,6 @@ TEST_F(Keys, UndoAndRedoPutTheCursorWhereTheChangeHappenedButNeverMoveThePlayPos
     playing = false;
 }
 
-TEST_F(Keys, PasteIsOneStepAndANewChangeDropsTheRedoSteps) {
-    // A whole paste goes back with one undo; a change made after an undo leaves nothing to redo.
-    for (int r = 0; r < 64; ++r)
-        for (int c = 0; c < 8; ++c) cellAt(c, 0, r).note = 1 + r + c;
-    resetHistory();
-    const std::vector<uint8_t> before = image();
-    currentPattern = 7;
-    press(SDLK_F8);
-    EXPECT_EQ(cellAt(7, 7, 63).note, 71);
-    EXPECT_EQ(historyUndoable(), 1u);
-    undo();
-    EXPECT_TRUE(image() == before);
-    EXPECT_EQ(statusText, "UNDONE: PASTE");
-    press(SDLK_F4);  // speed 4: a new change
-    EXPECT_FALSE(redoStep());
-    EXPECT_EQ(cellAt(7, 7, 63).note, 0);
-    EXPECT_EQ(song.speed, 4);
-}
-
 TEST_F(Keys, UndoingTheThemeRepaintsAndUndoingALoadBringsBackSongNameAndTheme) {
     // The palette follows an undone theme; an undone load restores the song, its name and its theme,
     // and the saved state counts as unmodified again.
