@@ -1,7 +1,5 @@
 #include "app/command_line.h"
 
-#include "song/song_file.h"
-
 const char* const EditorVersion = "pre8";
 
 const char* const EditorUsage =
@@ -53,4 +51,3 @@ std::string songNameFromArgument(const std::string& argument) {
     return argument;
 }
 
-bool openNamedSong(const std::string& name) { return loadSong(name); }

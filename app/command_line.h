@@ -17,7 +17,3 @@ EditorArguments parseEditorArguments(int argc, const char* const* argv);
 // The song name the loader takes for a song given on the command line:
 // the argument without a trailing ".vorna" (a path stays a path).
 std::string songNameFromArgument(const std::string& argument);
-
-// Loads a named song as the open key does once its name is typed: the song,
-// its name (so a save goes back to it) and the message. Returns whether it loaded.
-bool openNamedSong(const std::string& name);

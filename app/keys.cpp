@@ -1,10 +1,10 @@
 // Keyboard commands and pattern editing.
 //
 //   1. note key table
-//   2. small helpers: digits, field writes that mark the song changed, advance, select
+//   2. small helpers: digits, recorded field writes, advance, select
 //   3. channel-focus and order-focus actions
 //   4. typing into a cell or an order slot
-//   5. file commands and the rest
+//   5. undo, redo, theme, quit
 //   6. the command table and dispatchKey
 #include "app/keys.h"
 
@@ -13,14 +13,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "app/main_loop.h"
-#include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/palette.h"
-#include "ui/prompt.h"
+#include "ui/status.h"
 
 // ---- 1. note key table ------------------------------------------------------
 
@@ -57,12 +58,10 @@ static int typedHexDigit() {
     return -1;
 }
 
-// Every edit goes through here so that a changed song is known at quit.
-static void setField(Relaxed<int32_t>& field, int32_t value) {
-    if (field.load() == value) return;
-    field = value;
-    songModified = true;
-}
+// Every edit goes through the history, so it can be undone.
+static void setWord(uint32_t offset, int32_t value) { changeSongWord(offset, value); }
+
+enum Field { NoteField, VolumeField, EffectField, ParamField };
 
 static int wrap64(int v) { return (v + 64) % 64; }
 static int clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
@@ -73,6 +72,7 @@ static bool isPattern(int value) { return value >= 0 && value < PatternCount; }
 
 static bool editableCell() { return cursorChannel >= 0 && cursorChannel < ChannelCount && isPattern(currentPattern); }
 static Cell& cursorCell() { return cellAt(cursorChannel, currentPattern, currentRow); }
+static uint32_t cursorField(Field f) { return cellOffset(cursorChannel, currentPattern, currentRow, f); }
 
 // After a delete or an accepted typed edit; while playing the edit lands in
 // the row being played and the cursor stays.
@@ -151,29 +151,25 @@ static void toggleMute() { muted[cursorChannel] = !muted[cursorChannel]; }
 
 static void deleteInCell() {
     if (!editableCell()) return;
-    Cell& cell = cursorCell();
     if (shiftHeld()) {
-        setField(cell.note, 0);
-        setField(cell.volume, 0);
-        setField(cell.effect, 0);
-        setField(cell.effectParam, 0);
+        for (Field f : {NoteField, VolumeField, EffectField, ParamField}) setWord(cursorField(f), 0);
     } else {
         switch (cursorColumn) {
-        case 0: setField(cell.note, 0); break;
-        case 1: case 2: setField(cell.volume, 0); break;
-        case 3: setField(cell.effect, 0); break;
-        default: setField(cell.effectParam, 0); break;
+        case 0: setWord(cursorField(NoteField), 0); break;
+        case 1: case 2: setWord(cursorField(VolumeField), 0); break;
+        case 3: setWord(cursorField(EffectField), 0); break;
+        default: setWord(cursorField(ParamField), 0); break;
         }
     }
     advance();
 }
 static void deleteSlot() {
     if (!validSlot(orderPos)) return;
-    setField(song.orders[orderPos], OrderEmpty);
+    setWord(orderOffset(orderPos), OrderEmpty);
     advance();
 }
 
-static void setSpeed(int value) { setField(song.speed, clamp(value, 1, 15)); }
+static void setSpeed(int value) { setWord(SpeedOffset, clamp(value, 1, 15)); }
 static void speedDown() { setSpeed(song.speed - 1); }
 static void speedUp() { setSpeed(song.speed + 1); }
 static void octaveDown() { octave = clamp(octave - 1, 0, 15); }
@@ -196,32 +192,29 @@ static void paste() {
     }
     for (int r = 0; r < RowsPerPattern; ++r)
         for (int c = first; c <= last; ++c) {
-            const Cell& src = cellAt(from < 0 ? c : from, copyPattern, r);
-            Cell& dst = cellAt(c, currentPattern, r);
-            setField(dst.note, src.note);
-            setField(dst.volume, src.volume);
-            setField(dst.effect, src.effect);
-            setField(dst.effectParam, src.effectParam);
+            const int source = from < 0 ? c : from;
+            for (int f = NoteField; f <= ParamField; ++f)
+                setWord(cellOffset(c, currentPattern, r, f), readSongWord(cellOffset(source, copyPattern, r, f)));
         }
 }
 
 // ---- 4. typing --------------------------------------------------------------
 
-static void typeNote(Cell& cell) {
+static void typeNote() {
     const int k = noteKeyOffset(heldKey.scanCode);
     const int n = k + 12 * octave;
     if (k < 1 || n > HighestNote) return;
     const int slot = song.channels[cursorChannel].instrumentSlot;
     // The preview sounds at once, playing or not.
     if (slot >= 0 && slot < ChannelCount) noteOn(*instruments[slot], n);
-    setField(cell.note, n);
+    setWord(cursorField(NoteField), n);
     advance();
 }
 
 static void typeVolumeHigh(Cell& cell) {
     const int d = typedDigit();
     if (d < 0 || d > 4) return;
-    setField(cell.volume, clamp(cell.volume % 16 + (d + 1) * 16, 0, VolumeMax));
+    setWord(cursorField(VolumeField), clamp(cell.volume % 16 + (d + 1) * 16, 0, VolumeMax));
     advance();
 }
 
@@ -230,29 +223,29 @@ static void typeVolumeLow(Cell& cell) {
     if (d < 0 || d > 9) return;
     int v = cell.volume / 16 * 16 + d;
     if (v < VolumeBase) v += VolumeBase;  // an empty volume counts as level 0
-    setField(cell.volume, clamp(v, 0, VolumeMax));
+    setWord(cursorField(VolumeField), clamp(v, 0, VolumeMax));
     advance();
 }
 
 // Effect numbers are 1..F (0 means no effect: Delete clears it).
-static void typeEffect(Cell& cell) {
+static void typeEffect() {
     const int h = typedHexDigit();
     if (h < 1) return;
-    setField(cell.effect, h);
+    setWord(cursorField(EffectField), h);
     advance();
 }
 
 static void typeParamHigh(Cell& cell) {
     const int h = typedHexDigit();
     if (h < 0) return;
-    setField(cell.effectParam, (cell.effectParam & 0x0F) + h * 16);
+    setWord(cursorField(ParamField), (cell.effectParam & 0x0F) + h * 16);
     advance();
 }
 
 static void typeParamLow(Cell& cell) {
     const int h = typedHexDigit();
     if (h < 0) return;
-    setField(cell.effectParam, (cell.effectParam & 0xF0) + h);
+    setWord(cursorField(ParamField), (cell.effectParam & 0xF0) + h);
     advance();
 }
 
@@ -260,10 +253,10 @@ static void typeIntoCell() {
     if (!editableCell()) return;
     Cell& cell = cursorCell();
     switch (cursorColumn) {
-    case 0: typeNote(cell); break;
+    case 0: typeNote(); break;
     case 1: typeVolumeHigh(cell); break;
     case 2: typeVolumeLow(cell); break;
-    case 3: typeEffect(cell); break;
+    case 3: typeEffect(); break;
     case 4: typeParamHigh(cell); break;
     case 5: typeParamLow(cell); break;
     default: break;
@@ -274,51 +267,38 @@ static void typeIntoCell() {
 static void typeIntoSlot() {
     const int slot = orderPos;
     if (!validSlot(slot)) return;
-    Relaxed<int32_t>& entry = song.orders[slot];
+    const int32_t entry = song.orders[slot];
     const int d = typedDigit();
     const bool first = cursorColumn % 2 == 0;
     if (first ? (d >= 0 && d <= 3) : (d >= 0 && d <= 9)) {
-        int v = entry == OrderEmpty ? 0 : entry.load();
+        int v = entry == OrderEmpty ? 0 : entry;
         v = first ? v % 16 + d * 16 : v / 16 * 16 + d;
-        setField(entry, v);
+        setWord(orderOffset(slot), v);
         advance();
     }
     // Any key reaching here shows the pattern of the slot it was typed on.
     selectSlot(slot);
 }
 
-// ---- 5. files, theme, quit --------------------------------------------------
+// ---- 5. undo, redo, theme, quit ---------------------------------------------
 
-// The keys typed into the prompt must not act on the editor afterwards.
-static std::string askName(const char* title) {
-    const std::string name = promptFilename(screen, title, running);
-    keyHeld = false;
-    repeatCount = 0;
-    return name;
+static void undoKey() {
+    StepKind kind;
+    showStatus(undoStep(&kind) ? std::string("UNDONE: ") + stepName(kind) : std::string("NOTHING TO UNDO"));
 }
-
-static void openSong() {
-    const std::string name = askName("ENTER FILENAME TO OPEN");
-    if (!name.empty()) loadSong(name);
+static void redoKey() {
+    StepKind kind;
+    showStatus(redoStep(&kind) ? std::string("REDONE: ") + stepName(kind) : std::string("NOTHING TO REDO"));
 }
-
-// Saving does not name the song: an unnamed song is asked for at every save.
-static void saveCurrent() {
-    const std::string name = songName.empty() ? askName("ENTER FILENAME TO SAVE") : songName;
-    if (!name.empty()) saveSong(name);
-}
-
-static void exportCurrent() { exportWav(songName + ".wav"); }
 
 static void randomTheme() {
     // Three calls in this order, each 30..149.
     const int red = std::rand() % 120 + 30;
     const int green = std::rand() % 120 + 30;
     const int blue = std::rand() % 120 + 30;
-    if (song.themeRed != red || song.themeGreen != green || song.themeBlue != blue) songModified = true;
-    song.themeRed = red;
-    song.themeGreen = green;
-    song.themeBlue = blue;
+    setWord(0, red);  // theme bytes 0..2 of the image
+    setWord(1, green);
+    setWord(2, blue);
     setPalette(red, green, blue);
 }
 
@@ -331,43 +311,66 @@ struct Command {
     int symbol;
     void (*inChannel)();  // cursorChannel >= 0
     void (*inOrders)();   // cursorChannel == -1
+    StepKind kind;        // what undo calls the changes it makes
 };
 
 static const Command commands[] = {
-    {SDLK_UP, rowUp, slotUp},
-    {SDLK_DOWN, rowDown, slotDown},
-    {SDLK_PAGEUP, rowPageUp, slotPageUp},
-    {SDLK_PAGEDOWN, rowPageDown, slotPageDown},
-    {SDLK_RIGHT, columnRight, digitRight},
-    {SDLK_LEFT, columnLeft, digitLeft},
-    {SDLK_TAB, tabFromChannel, tabFromOrders},
-    {SDLK_RETURN, playOrStop, playOrStop},
-    {SDLK_SPACE, playOrStop, playOrStop},
-    {SDLK_PAUSE, toggleMute, nothing},
-    {SDLK_DELETE, deleteInCell, deleteSlot},
-    {SDLK_F3, speedDown, speedDown},
-    {SDLK_F4, speedUp, speedUp},
-    {SDLK_F5, octaveDown, octaveDown},
-    {SDLK_F6, octaveUp, octaveUp},
-    {SDLK_F7, copyAt, copyAt},
-    {SDLK_F8, paste, paste},
-    {SDLK_F9, exportCurrent, exportCurrent},
-    {SDLK_F10, openSong, openSong},
-    {SDLK_F11, saveCurrent, saveCurrent},
-    {SDLK_F12, quit, quit},
-    {SDLK_SCROLLOCK, randomTheme, randomTheme},
+    {SDLK_UP, rowUp, slotUp, StepKind::Edit},
+    {SDLK_DOWN, rowDown, slotDown, StepKind::Edit},
+    {SDLK_PAGEUP, rowPageUp, slotPageUp, StepKind::Edit},
+    {SDLK_PAGEDOWN, rowPageDown, slotPageDown, StepKind::Edit},
+    {SDLK_RIGHT, columnRight, digitRight, StepKind::Edit},
+    {SDLK_LEFT, columnLeft, digitLeft, StepKind::Edit},
+    {SDLK_TAB, tabFromChannel, tabFromOrders, StepKind::Edit},
+    {SDLK_RETURN, playOrStop, playOrStop, StepKind::Edit},
+    {SDLK_SPACE, playOrStop, playOrStop, StepKind::Edit},
+    {SDLK_PAUSE, toggleMute, nothing, StepKind::Edit},
+    {SDLK_DELETE, deleteInCell, deleteSlot, StepKind::Delete},
+    {SDLK_F3, speedDown, speedDown, StepKind::Speed},
+    {SDLK_F4, speedUp, speedUp, StepKind::Speed},
+    {SDLK_F5, octaveDown, octaveDown, StepKind::Edit},
+    {SDLK_F6, octaveUp, octaveUp, StepKind::Edit},
+    {SDLK_F7, copyAt, copyAt, StepKind::Edit},
+    {SDLK_F8, paste, paste, StepKind::Paste},
+    {SDLK_F9, exportCommand, exportCommand, StepKind::Edit},
+    {SDLK_F10, openCommand, openCommand, StepKind::Edit},
+    {SDLK_F11, saveCommand, saveCommand, StepKind::Edit},
+    {SDLK_F12, quit, quit, StepKind::Edit},
+    {SDLK_SCROLLOCK, randomTheme, randomTheme, StepKind::Theme},
 };
 
+// What a typed key changes, by focus and sub-column.
+static StepKind typingKind() {
+    if (cursorChannel < 0) return StepKind::Order;
+    static const StepKind byColumn[6] = {StepKind::Note,   StepKind::Volume,    StepKind::Volume,
+                                         StepKind::Effect, StepKind::Parameter, StepKind::Parameter};
+    return byColumn[clamp(cursorColumn, 0, 5)];
+}
+
+// Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo, in either focus.
+static bool undoOrRedo() {
+    if (!ctrlHeld()) return false;
+    if (heldKey.symbol == SDLK_z && !shiftHeld()) undoKey();
+    else if (heldKey.symbol == SDLK_y || heldKey.symbol == SDLK_z) redoKey();
+    else return false;
+    return true;
+}
+
 void dispatchKey() {
+    if (undoOrRedo()) return;
     const bool inOrders = cursorChannel < 0;
     for (const Command& c : commands)
         if (c.symbol == heldKey.symbol) {
+            beginStep(c.kind);
             (inOrders ? c.inOrders : c.inChannel)();
+            endStep();
             return;
         }
     // F1, F2 and every other key type at the cursor.
+    beginStep(typingKind());
     if (inOrders)
         typeIntoSlot();
     else
         typeIntoCell();
+    endStep();
 }

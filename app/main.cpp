@@ -10,7 +10,10 @@
 
 #include "app/command_line.h"
 #include "app/config.h"
+#include "app/file_commands.h"
 #include "app/main_loop.h"
+#include "app/recovery.h"
+#include "app/signals.h"
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/stream.h"
@@ -46,6 +49,7 @@ static int handleCommandLine(const EditorArguments& args) {
 // 2. main
 
 int main(int argc, char** argv) {
+    installQuitSignals();  // before the audio thread starts, so it leaves them alone
     const EditorArguments args = parseEditorArguments(argc, argv);
     const int early = handleCommandLine(args);
     if (early >= 0) return early;
@@ -90,18 +94,23 @@ int main(int argc, char** argv) {
     if (configSplash() && showSplash(screen, dataFilePath("splash.dat").c_str()) == -1)
         running = false;  // window closed
 
-    // The song named on the command line, as the open key would load it; a
-    // failure leaves the empty song and says so on the message line too.
-    if (!args.song.empty() && running && !openNamedSong(songNameFromArgument(args.song)))
-        std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
-                     args.song.c_str());
-
     const bool quitFromSplash = !running;
+    // From here on changes are copied. A song named on the command line opens
+    // as the open key would load it, and unsaved work of an earlier run then
+    // stays for a later start; without one, that work comes back.
+    startRecovery();
+    if (!quitFromSplash) {
+        if (args.song.empty())
+            recoverAtStart();
+        else if (!openSongNamed(songNameFromArgument(args.song)))
+            std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
+                         args.song.c_str());
+    }
     startLoop();
     if (!quitFromSplash) runMainLoop();
 
-    // Nothing typed since the last load or save is lost at quit.
-    autosaveIfModified();
+    // However the loop ended, unsaved work stays in its recovery copy.
+    finishRecovery();
 
     stopAudio();
     SDL_Quit();

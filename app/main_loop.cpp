@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "app/recovery.h"
 #include "app/scancode.h"
+#include "app/signals.h"
 #include "song/song.h"
-#include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
@@ -80,10 +81,12 @@ void handleEvent(const SDL_Event& event) {
 void runTick() {
     SDL_Event event;
     while (loopIo.poll(&event)) handleEvent(event);
+    if (quitSignalled) running = false;  // also when the quit event could not be posted
     // At once, then after 440 ms, then every 40 ms.
     if (keyHeld && (repeatCount == 0 ||
                     (repeatCount > RepeatDelayTicks && repeatCount % RepeatEveryTicks == 0)))
         loopIo.act();
+    recoveryTick(tickMark);
     if (statusTimer >= 1) --statusTimer;
     // Only its passing 300 matters; stopping far above keeps a months-long run from overflowing.
     if (fadeCounter < 1000000) fadeCounter += 2;
@@ -128,16 +131,4 @@ void showExportProgress(uint64_t framesDone, uint64_t framesTotal) {
     const uint64_t percent = (framesDone >= framesTotal ? framesTotal : framesDone) * 100 / framesTotal;
     showStatus("EXPORTING " + std::to_string(percent) + "%");
     loopIo.draw();
-}
-
-bool autosaveIfModified() {
-    if (!songModified) return false;
-    static const char* const name = "AUTOSAVE";
-    if (!saveSong(name)) {
-        std::fprintf(stderr, "could not save the changed song to %s.vorna\n", name);
-        return false;
-    }
-    std::printf("song saved to %s.vorna\n", name);
-    std::fflush(stdout);
-    return true;
 }

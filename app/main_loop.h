@@ -40,7 +40,8 @@ extern const LoopIo sdlLoopIo;  // app/main_loop.cpp: the defaults above
 void startLoop();
 // Handles one polled event (key-down, key-up, quit; others ignored).
 void handleEvent(const SDL_Event& event);
-// One tick: poll all events, auto-repeat, timers, counters, tickMark += 10.
+// One tick: poll all events (and a quit signal), auto-repeat, the recovery
+// copy when due, timers, counters, tickMark += 10.
 void runTick();
 // Runs every tick due at frameStart; returns how many ran.
 int runDueTicks(uint32_t frameStart);
@@ -54,7 +55,3 @@ void runMainLoop();
 // are not polled: keys typed meanwhile wait for the ticks that catch up after.
 constexpr uint32_t ExportProgressEveryMs = 100;
 void showExportProgress(uint64_t framesDone, uint64_t framesTotal);
-
-// When the song changed since it was last loaded or saved, writes it to
-// AUTOSAVE.vorna and says so on standard output. Returns whether it saved.
-bool autosaveIfModified();

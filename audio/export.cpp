@@ -16,9 +16,9 @@
 #include "song/bytes.h"
 #include "song/safe_file.h"
 #include "song/song.h"
-#include "ui/status.h"
 
 ExportProgress exportProgress = nullptr;
+Relaxed<bool> exportStop{false};
 
 // ---- 1. header ------------------------------------------------------------------
 
@@ -73,6 +73,7 @@ struct WavSink {
 
 static bool writeSamples(const int16_t* samples, const double* const*, int count, void* context) {
     WavSink& sink = *static_cast<WavSink*>(context);
+    if (exportStop) return false;  // asked to end: the temporary file is thrown away
     for (int i = 0; i < count; ++i) {
         putLe16(sink.block.data() + 2 * sink.filled, uint16_t(samples[i]));
         if (++sink.filled == BlockFrames) {
@@ -83,7 +84,7 @@ static bool writeSamples(const int16_t* samples, const double* const*, int count
     return true;
 }
 
-bool exportWav(const std::string& fileName) {
+bool exportWav(const std::string& fileName, std::string* why) {
     playing = false;
     currentRow = 0;
     tick = 0;
@@ -127,9 +128,6 @@ bool exportWav(const std::string& fileName) {
         safeAbandon(file);
     }
     if (exportProgress && ok) exportProgress(done, total);
-    if (ok)
-        showStatus("SUCCESSFULLY EXPORTED");
-    else
-        showStatus("COULDN'T EXPORT \"" + fileName + "\"");
+    if (!ok && why) *why = exportStop ? "stopped by a signal" : !file.why.empty() ? file.why : "the render ended early";
     return ok;
 }

@@ -1,11 +1,13 @@
 // Loads arbitrary bytes as a song file. A refused file must leave the song,
 // its name and the editor exactly as they were; an accepted one must hold
-// exactly the image its stream unpacks to.
+// exactly the image its stream unpacks to, and undo must give back the song before.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "song/codec.h"
 #include "song/song.h"
 #include "song/song_file.h"
@@ -24,7 +26,9 @@ static void resetSong() {
     orderPos = 7;
     currentPattern = 21;
     fadeCounter = 5;
-    songModified = true;
+    // An unsaved edit: an accepted load replaces it, a refused one keeps it.
+    resetHistory();
+    changeSongWord(cellOffset(0, 0, 0, 0), baseline[cellOffset(0, 0, 0, 0)] ^ 1);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -35,14 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     resetSong();
 
-    const bool loaded = loadSongFromBytes("fuzz", data, size);
+    const bool loaded = openSongBytes("fuzz", data, size);
 
     std::vector<uint8_t> image(SongImageSize);
     buildSongImage(image.data());
     if (!loaded) {
+        image[cellOffset(0, 0, 0, 0)] ^= 1;
         if (image != baseline || songName != "before" || orderPos != 7 || currentPattern != 21 ||
-            fadeCounter != 5 || !songModified)
+            fadeCounter != 5 || !songModified())
             std::abort();
+        undoStep();  // the baseline again, without rewriting the whole song
         return 0;
     }
     songChanged = true;
@@ -51,9 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> expected(SongImageSize);
     if (unpackRle(data + 16, expected.data(), uint32_t(size - 16), SongImageSize) != int64_t(SongImageSize))
         std::abort();
-    if (image != expected || songName != "fuzz" || orderPos != 0 || fadeCounter != 300 || songModified)
+    if (image != expected || songName != "fuzz" || orderPos != 0 || fadeCounter != 300 || songModified())
         std::abort();
     const int first = expected[4];
     if (currentPattern != (first < PatternCount ? first : 21)) std::abort();
+    // Undo brings back the song and the name as they were, unsaved edit and all.
+    if (!undoStep()) std::abort();
+    buildSongImage(image.data());
+    image[cellOffset(0, 0, 0, 0)] ^= 1;
+    if (image != baseline || songName != "before" || !songModified()) std::abort();
+    undoStep();
+    songChanged = false;
     return 0;
 }

@@ -1,19 +1,27 @@
 #pragma once
 // Files that are either the old version or the complete new one: everything is
 // written to a temporary file beside the target, flushed to disk, and renamed
-// over the target only when every write succeeded.
+// over the target only when every write succeeded. The new file keeps what
+// the old one had: its permission bits, its owner and group where the
+// process may set them, and its place behind a symbolic link. A target that
+// is no plain file, or that the user may not write, is refused untouched.
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 struct SafeFile {
     std::FILE* file = nullptr;
     std::string tempPath;
-    std::string target;
+    std::string target;   // the file replaced: behind any symbolic links
     bool failed = false;  // a write failed; commit will refuse
+    std::string why;      // after a refusal or failure: the reason, in lower-case words
 };
 
-// Creates the temporary file; false (and nothing on disk) when it cannot.
+// Creates the temporary file; false (and nothing on disk) when it cannot, or
+// when the target exists and is a folder, a FIFO, a device or a socket, or
+// is write-protected. Removes temporary files left by dead processes there.
 bool safeOpen(SafeFile& f, const std::string& target);
 // Writes all bytes or marks the file failed.
 bool safeWrite(SafeFile& f, const void* data, std::size_t size);
@@ -24,3 +32,21 @@ bool safeWriteAt(SafeFile& f, long offset, const void* data, std::size_t size);
 bool safeCommit(SafeFile& f);
 // Throws the temporary file away.
 void safeAbandon(SafeFile& f);
+
+// For programs without an event loop: SIGINT, SIGTERM and SIGHUP remove the
+// temporary files still open and end the process as the signal would; a
+// file-size limit makes a write fail instead of killing the process.
+void safeFileSignals();
+
+// The prefix of every temporary file, followed by the process id and a dash.
+extern const char* const SafeTempPrefix;  // song/safe_file.cpp: ".vorna-tmp-"
+
+// Opens path for reading without ever blocking: -1 with errno set unless it
+// is a regular file (a FIFO, a device, a socket or a folder gives EINVAL or
+// EISDIR). The descriptor is blocking again once returned.
+int openRegularFile(const std::string& path);
+// Reads a whole regular file of at most maxSize bytes; false when it is
+// missing, not a regular file, larger, or unreadable.
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
+// Both paths name one existing file (same device and inode, links followed).
+bool sameFile(const std::string& a, const std::string& b);

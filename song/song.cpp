@@ -14,7 +14,6 @@ int copyPattern = 0;
 int copyChannel = -1;
 Relaxed<bool> muted[ChannelCount];
 Relaxed<bool> playing{false};
-bool songModified = false;
 
 void copyCell(Cell& to, const Cell& from) {
     to.note = from.note.load();
@@ -56,5 +55,4 @@ void initSong() {
     copyPattern = 0;
     copyChannel = -1;
     playing = false;
-    songModified = false;
 }

@@ -61,7 +61,6 @@ extern int copyPattern;            // song/song.cpp: clipboard pattern
 extern int copyChannel;            // song/song.cpp: clipboard channel, -1 = all channels
 extern Relaxed<bool> muted[ChannelCount];  // song/song.cpp: left out of the mix (audio thread reads)
 extern Relaxed<bool> playing;              // song/song.cpp: rows trigger and the position advances
-extern bool songModified;          // song/song.cpp: changed since the last load or save
 
 // Sets the document and every editor/transport variable above to its start value.
 void initSong();

@@ -1,43 +1,63 @@
-// Song files: saving and loading the whole document.
+// Song files: the document as bytes and the bytes as files.
 //
-//   image layout      buildSongImage / applySongImage
-//   saving            saveSong
-//   loading           loadSongFromBytes / loadSong
+//   image layout      readSongWord / writeSongWord, buildSongImage / applySongImage
+//   file bytes        encodeSongFile / decodeSongFile
+//   files             readSongFile / writeSongFile, saveSong / loadSong
 #include "song/song_file.h"
 
 #include <cstring>
-#include <fstream>
-#include <vector>
 
 #include "song/bytes.h"
 #include "song/codec.h"
 #include "song/safe_file.h"
 #include "song/song.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
-#include "ui/status.h"
 
 // "VORNADEV" then the format version 2, most significant byte first.
 static const uint8_t SongHeader[12] = {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2};
 constexpr std::size_t HeaderSize = sizeof SongHeader;  // 12
 constexpr std::size_t PreambleSize = HeaderSize + 4;    // header + packed length word
-
-// Image offsets: theme and speed bytes, 64 order bytes, then eight channel
-// blocks of four 4096-byte planes (note, volume, effect, parameter).
-constexpr uint32_t OrdersOffset = 4;
-constexpr uint32_t ChannelsOffset = OrdersOffset + OrderSlots;  // 68
-constexpr uint32_t PlaneSize = CellsPerChannel;                 // 4096
-constexpr uint32_t ChannelBlockSize = 4 * PlaneSize;            // 16384
+static_assert(ChannelsOffset == OrdersOffset + OrderSlots, "orders then channels");
+static_assert(PlaneSize == uint32_t(CellsPerChannel), "one byte per cell in a plane");
 static_assert(ChannelsOffset + ChannelCount * ChannelBlockSize == SongImageSize, "image size");
 
-// The longest packed stream that can still unpack to one image: a long-form
-// token of count 0 spends four bytes on one output byte. A larger file is
-// refused before it is read.
-constexpr std::size_t MaxSongFileSize = PreambleSize + 1 + 4 * std::size_t(SongImageSize);
-
-static const std::string loadFailure = "\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER";
-
 // ---- image layout -----------------------------------------------------------
+
+static Relaxed<int32_t>& cellField(uint32_t offset) {
+    const uint32_t inChannels = offset - ChannelsOffset;
+    Cell& cell = song.channels[inChannels / ChannelBlockSize].cells[inChannels % PlaneSize];
+    switch (inChannels % ChannelBlockSize / PlaneSize) {
+    case 0: return cell.note;
+    case 1: return cell.volume;
+    case 2: return cell.effect;
+    default: return cell.effectParam;
+    }
+}
+
+int32_t readSongWord(uint32_t offset) {
+    switch (offset) {
+    case 0: return song.themeRed;
+    case 1: return song.themeGreen;
+    case 2: return song.themeBlue;
+    case SpeedOffset: return song.speed;
+    default: break;
+    }
+    if (offset < ChannelsOffset) return song.orders[offset - OrdersOffset];
+    return cellField(offset);
+}
+
+void writeSongWord(uint32_t offset, int32_t value) {
+    switch (offset) {
+    case 0: song.themeRed = value; return;
+    case 1: song.themeGreen = value; return;
+    case 2: song.themeBlue = value; return;
+    case SpeedOffset: song.speed = value; return;
+    default: break;
+    }
+    if (offset < ChannelsOffset)
+        song.orders[offset - OrdersOffset] = value;
+    else
+        cellField(offset) = value;
+}
 
 void buildSongImage(uint8_t* image) {
     // Every value keeps its low eight bits; the file has no wider field.
@@ -78,85 +98,60 @@ void applySongImage(const uint8_t* image) {
     }
 }
 
-// ---- saving -----------------------------------------------------------------
+std::string songFileName(const std::string& name) { return name + ".vorna"; }
+
+// ---- file bytes -------------------------------------------------------------
+
+std::vector<uint8_t> encodeSongFile(const uint8_t* image) {
+    std::vector<uint8_t> file(PreambleSize + packedBound(SongImageSize));
+    std::memcpy(file.data(), SongHeader, HeaderSize);
+    const uint32_t packedLength = packRle(image, file.data() + PreambleSize, SongImageSize);
+    putLe32(file.data() + HeaderSize, packedLength);  // L, least significant byte first
+    file.resize(PreambleSize + packedLength);
+    return file;
+}
+
+bool decodeSongFile(const uint8_t* data, std::size_t size, std::vector<uint8_t>& image, std::size_t* songBytes) {
+    if (size < PreambleSize || std::memcmp(data, SongHeader, HeaderSize) != 0) return false;
+    const uint32_t packedLength = getLe32(data + HeaderSize);
+    // A plain song file ends right after the packed image.
+    if (size - PreambleSize < packedLength || (!songBytes && size - PreambleSize != packedLength)) return false;
+    image.resize(SongImageSize);
+    if (unpackRle(data + PreambleSize, image.data(), packedLength, SongImageSize) != int64_t(SongImageSize))
+        return false;
+    if (songBytes) *songBytes = PreambleSize + packedLength;
+    return true;
+}
+
+// ---- files ------------------------------------------------------------------
+
+bool readSongFile(const std::string& path, std::vector<uint8_t>& image) {
+    std::vector<uint8_t> file;
+    // Missing, not a plain file, or longer than any song file can be.
+    if (!readRegularFile(path, MaxSongFileSize, file)) return false;
+    return decodeSongFile(file.data(), file.size(), image);
+}
+
+bool writeSongFile(const std::string& path, const uint8_t* image) {
+    const std::vector<uint8_t> file = encodeSongFile(image);
+    // Written beside the target and renamed over it only when complete, so a
+    // failed save leaves any earlier file as it was.
+    SafeFile out;
+    if (!safeOpen(out, path)) return false;
+    safeWrite(out, file.data(), file.size());
+    return safeCommit(out);  // refuses, and cleans up, after a failed write
+}
 
 bool saveSong(const std::string& name) {
     std::vector<uint8_t> image(SongImageSize);
     buildSongImage(image.data());
-
-    // The whole file in memory: header, length word, packed image.
-    std::vector<uint8_t> file(PreambleSize + packedBound(SongImageSize));
-    std::memcpy(file.data(), SongHeader, HeaderSize);
-    const uint32_t packedLength = packRle(image.data(), file.data() + PreambleSize, SongImageSize);
-    putLe32(file.data() + HeaderSize, packedLength);  // L, least significant byte first
-    file.resize(PreambleSize + packedLength);
-
-    // Written beside the target and renamed over it only when complete, so a
-    // failed save leaves any earlier file as it was.
-    SafeFile out;
-    // A NUL would cut the path short and write some other file.
-    bool ok = name.find('\0') == std::string::npos && safeOpen(out, name + ".vorna");
-    if (ok) {
-        safeWrite(out, file.data(), file.size());
-        ok = safeCommit(out);  // refuses, and cleans up, after a failed write
-    }
-    if (!ok) {
-        showStatus("File \"" + name + "\" COULDN'T BE SAVED");
-        return false;
-    }
-    songModified = false;
-    showStatus("File \"" + name + "\" SUCCESSFULLY SAVED");
-    return true;
-}
-
-// ---- loading ----------------------------------------------------------------
-
-bool loadSongFromBytes(const std::string& name, const uint8_t* data, std::size_t size) {
-    // Every check comes before the first change: a refused file leaves the
-    // song, its name and the editor as they were.
-    bool ok = size >= PreambleSize && std::memcmp(data, SongHeader, HeaderSize) == 0;
-    std::vector<uint8_t> image;
-    if (ok) {
-        const uint32_t packedLength = getLe32(data + HeaderSize);
-        // The file ends right after the packed image.
-        ok = size - PreambleSize == packedLength;
-        if (ok) {
-            image.resize(SongImageSize);
-            ok = unpackRle(data + PreambleSize, image.data(), packedLength, SongImageSize) == int64_t(SongImageSize);
-        }
-    }
-    if (!ok) {
-        showStatus("File \"" + name + loadFailure);
-        return false;
-    }
-
-    applySongImage(image.data());
-    setPalette(song.themeRed, song.themeGreen, song.themeBlue);
-    fadeCounter = 300;  // the start-up fade would paint over the loaded theme
-    orderPos = 0;
-    const int32_t first = song.orders[0];
-    // A damaged first slot stays in the order list but never becomes the
-    // pattern shown and played.
-    if (first >= 0 && first < PatternCount) currentPattern = first;
-    songName = name;
-    songModified = false;
-    showStatus("File \"" + name + "\" SUCCESSFULLY LOADED");
-    return true;
+    return writeSongFile(songFileName(name), image.data());
 }
 
 bool loadSong(const std::string& name) {
-    std::vector<uint8_t> file(MaxSongFileSize + 1);
-    std::size_t size = 0;
-    // A NUL would cut the path short and read some other file.
-    if (name.find('\0') == std::string::npos) {
-        std::ifstream in(name + ".vorna", std::ios::binary);
-        if (in) {
-            in.read(reinterpret_cast<char*>(file.data()), std::streamsize(file.size()));
-            if (!in.bad()) size = std::size_t(in.gcount());
-        }
-    }
-    // Missing, unreadable, or longer than any song file can be: an empty
-    // buffer fails the header check with the usual message.
-    if (size > MaxSongFileSize) size = 0;
-    return loadSongFromBytes(name, file.data(), size);
+    std::vector<uint8_t> image;
+    // Every check comes before the first change: a refused file leaves the song as it was.
+    if (!readSongFile(songFileName(name), image)) return false;
+    applySongImage(image.data());
+    return true;
 }

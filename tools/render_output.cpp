@@ -159,7 +159,7 @@ bool openOutput(Output& out, const std::string& path, Format format, uint64_t fr
     if (!toStdout) {
         out.to = Output::To::File;
         if (!safeOpen(out.file, path)) {
-            why = std::strerror(errno);
+            why = out.file.why.empty() ? std::strerror(errno) : out.file.why;
             return false;
         }
     } else if (format == Format::Flac || format == Format::Ogg || format == Format::Wav16) {

@@ -9,6 +9,7 @@
 //   4. One song: facts
 //   5. One song: rendering
 //   6. main: each song in a process of its own
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,7 @@
 #include "audio/fast_render.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
+#include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "tools/render_output.h"
@@ -291,6 +293,13 @@ static int renderLoaded(const Options& options, const std::string& name) {
     } else {
         paths.push_back(options.output.empty() ? name + extension : options.output);
     }
+    // However it is spelled (links, "./", another name of the same file).
+    for (const std::string& path : paths)
+        if (sameFile(name + ".vorna", path)) {
+            std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song being rendered\n",
+                         path.c_str());
+            return 1;
+        }
     const bool toStdout = paths[0] == "-";
     // Standard output may carry the sound itself; the summary then goes with the messages.
     std::FILE* summary = toStdout ? stderr : stdout;
@@ -301,13 +310,13 @@ static int renderLoaded(const Options& options, const std::string& name) {
     bool written;
     std::string failedPath = paths[0], why = "missing folder, no permission or disk full";
     if (!options.stems && options.format == Format::Wav16 && !toStdout) {
-        written = exportWav(paths[0]);  // the editor's own writer, byte for byte
+        written = exportWav(paths[0], &why);  // the editor's own writer, byte for byte
     } else {
         RenderJob job;
         job.count = int(paths.size());
         for (int i = 0; i < job.count; ++i)
             if (!openOutput(job.outputs[size_t(i)], paths[size_t(i)], options.format, frames, why)) {
-                std::fprintf(stderr, "vorna-render: cannot write \"%s\" (%s); nothing was changed there\n",
+                std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n",
                              paths[size_t(i)].c_str(), why.c_str());
                 return 1;  // the outputs opened so far are thrown away with the job
             }
@@ -325,7 +334,7 @@ static int renderLoaded(const Options& options, const std::string& name) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     if (bar) std::fputc('\n', stderr);
     if (!written) {
-        std::fprintf(stderr, "vorna-render: cannot write \"%s\" (%s); nothing was changed there\n",
+        std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n",
                      toStdout ? "standard output" : failedPath.c_str(), why.c_str());
         return 1;
     }
@@ -346,18 +355,15 @@ static int processSong(const Options& options, const std::string& given) {
     if (endsWith(name, ".vorna")) name.resize(name.size() - 6);
     const std::string path = name + ".vorna";
 
-    // Tell a file that cannot be read from one that is refused.
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "vorna-render: cannot read \"%s\": %s\n", path.c_str(), std::strerror(EISDIR));
+    // Tell a file that cannot be read from one that is refused; a FIFO or a
+    // device is refused without being opened in a way that could wait.
+    const int probe = openRegularFile(path);
+    if (probe < 0) {
+        const char* why = errno == EINVAL ? "not a regular file" : std::strerror(errno);
+        std::fprintf(stderr, "vorna-render: cannot read \"%s\": %s\n", path.c_str(), why);
         return 1;
     }
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
-        std::fprintf(stderr, "vorna-render: cannot read \"%s\": %s\n", path.c_str(), std::strerror(errno));
-        return 1;
-    }
+    close(probe);
 
     // The state of a freshly started editor: song cleared, voices never
     // triggered, every gain 1.0.
@@ -380,20 +386,54 @@ static int processSong(const Options& options, const std::string& given) {
 // ---------------------------------------------------------------------------
 // 6. main
 
-// Each song runs in a child process, so every song starts from a freshly
-// started engine (voices never triggered, as in a call of its own) and one
-// song's failure cannot touch the next.
+// Each song of several runs in a child process, so every song starts from a
+// freshly started engine (voices never triggered, as in a call of its own)
+// and one song's failure cannot touch the next.
+static volatile sig_atomic_t runningChild = 0;
+static volatile sig_atomic_t quitSignal = 0;
+
+// A quit signal goes on to the render under way, which removes its temporary
+// file; the parent ends with the same signal once that render has ended.
+static void passOn(int sig) {
+    quitSignal = sig;
+    if (runningChild > 0) kill(pid_t(runningChild), sig);
+}
+
+static void forwardQuitSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = passOn;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
 static int processInChild(const Options& options, const std::string& song) {
     std::fflush(stdout);
     std::fflush(stderr);
+    // Held back over the fork, so a quit signal always finds the child it must reach.
+    sigset_t quits, before;
+    sigemptyset(&quits);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&quits, sig);
+    sigprocmask(SIG_BLOCK, &quits, &before);
     const pid_t child = fork();
+    if (child != 0) {
+        runningChild = child > 0 ? child : 0;
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
     if (child < 0) {
         std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", song.c_str(),
                      std::strerror(errno));
         return 1;
     }
     if (child == 0) {
-        const int status = processSong(options, song);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a parent killed outright takes its render with it
+        safeFileSignals();
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        const int status = quitSignal ? 1 : processSong(options, song);
         std::fflush(stdout);
         std::fflush(stderr);
         _exit(status);
@@ -401,10 +441,11 @@ static int processInChild(const Options& options, const std::string& song) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return 1;
+    runningChild = 0;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE)
         std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", song.c_str());
-    else
+    else if (!quitSignal)
         std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", song.c_str());
     return 1;
 }
@@ -421,7 +462,20 @@ int main(int argc, char** argv) {
         std::printf("vorna-render %s\n", Version);
         return 0;
     }
+    if (options.songs.size() == 1) {
+        safeFileSignals();  // an interrupted render leaves no temporary file; a size limit is a failed write
+        return processSong(options, options.songs[0]);
+    }
+    forwardQuitSignals();
+    signal(SIGXFSZ, SIG_IGN);
     int worst = 0;
-    for (const std::string& song : options.songs) worst = std::max(worst, processInChild(options, song));
+    for (const std::string& song : options.songs) {
+        if (quitSignal) break;
+        worst = std::max(worst, processInChild(options, song));
+    }
+    if (quitSignal) {
+        signal(quitSignal, SIG_DFL);
+        raise(quitSignal);
+    }
     return worst;
 }

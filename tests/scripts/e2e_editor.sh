@@ -2,8 +2,9 @@
 # The editor end to end: a real window on a private Xvfb, typed at with real
 # key events (XTEST through xdotool). Notes, volume, effect, moves, speed,
 # octave, order list, copy/paste, save under a typed name, open, export, quit
-# with F12, with the window's close button and with SIGTERM, a song named on
-# the command line; the files it writes are checked by an independent reader.
+# with F12, with the window's close button and with SIGTERM (unsaved work
+# kept in a recovery copy), a song named on the command line; the files it
+# writes are checked by an independent reader.
 # Usage: e2e_editor.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -159,13 +160,12 @@ $CHECK wav "$DIR/TUNE1.wav" --frames 768000 || fail "exported WAV"
 
 keys z F12                      # the export left pattern 0 row 0: note 51 on channel 3, then quit
 waitExit
-waitFile "$DIR/AUTOSAVE.vorna"
-$CHECK song "$DIR/AUTOSAVE.vorna" "${SONG[@]}" --cell 3,0,0,51,0,0,0 || fail "autosave"
-grep -qx "song saved to AUTOSAVE.vorna" "$DIR/out.txt" || fail "no autosave line on standard output"
-# One decimal set-1 scan code per key-down: z s x Right = 44 31 45 77.
+[ -e "$DIR/AUTOSAVE.vorna" ] && fail "AUTOSAVE.vorna was written"
+$CHECK recovery "$DIR" --base "$WORK/saved.vorna" --all --name TUNE1 --cell 3,0,0,51,0,0,0 || fail "recovery copy"
+# Only scan codes on standard output, one decimal set-1 code per key-down: z s x Right = 44 31 45 77.
 [ "$(head -n 4 "$DIR/out.txt" | tr '\n' ' ')" = "44 31 45 77 " ] || fail "scan code lines: $(head -n 4 "$DIR/out.txt" | tr '\n' ' ')"
-grep -vqxE '[0-9]+|song saved to AUTOSAVE.vorna' "$DIR/out.txt" && fail "unexpected output: $(grep -vxE '[0-9]+|song saved to AUTOSAVE.vorna' "$DIR/out.txt" | head -n 3)"
-echo "ok: F12 quit wrote the changed song to AUTOSAVE.vorna"
+grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "unexpected output: $(grep -vxE '[0-9]+' "$DIR/out.txt" | head -n 3)"
+echo "ok: F12 quit kept the unsaved song, with its name, in a recovery copy"
 
 # -- run 2: a note, then the window's close button
 DIR=$(newFolder close)
@@ -173,19 +173,18 @@ start "$DIR"
 keys x
 python3 "$SRC/tests/scripts/x11_close.py" "$WIN"
 waitExit
-waitFile "$DIR/AUTOSAVE.vorna"
-$CHECK song "$DIR/AUTOSAVE.vorna" --speed 3 --theme 60,70,80 --cell 0,0,0,41,0,0,0 || fail "autosave after close"
+$CHECK recovery "$DIR" --all --cell 0,0,0,41,0,0,0 || fail "recovery copy after close"
 [ "$(head -n 1 "$DIR/out.txt")" = 45 ] || fail "scan code of x"
-echo "ok: closing the window wrote the changed song to AUTOSAVE.vorna"
+echo "ok: closing the window kept the unsaved song in a recovery copy"
 
-# -- run 3: nothing changed (moves only), ended by SIGTERM: a normal quit, no autosave
+# -- run 3: nothing changed (moves only), ended by SIGTERM: a normal quit, no recovery copy
 DIR=$(newFolder unchanged)
 start "$DIR"
 keys Down Right F5
 kill -TERM $APP_PID
 waitExit
-[ -e "$DIR/AUTOSAVE.vorna" ] && fail "an unchanged song was autosaved"
-echo "ok: an unchanged song is not autosaved"
+ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "an unchanged song left a recovery copy"
+echo "ok: an unchanged song leaves no recovery copy"
 # -- run 4: the window closed while the start-up animation plays: a normal end, status 0
 DIR=$(newFolder splash)
 echo 1 > "$DIR/conf/video/splashscreen.conf"
@@ -209,7 +208,7 @@ cmp -s "$DIR/sub/Tune.vorna" "$WORK/saved.vorna" && fail "F11 did not write sub/
 $CHECK song "$DIR/sub/Tune.vorna" "${SONG[@]}" --speed 5 || fail "the song saved back"  # the last --speed counts
 keys F12
 waitExit
-[ -e "$DIR/AUTOSAVE.vorna" ] && fail "a song saved back was autosaved too"
+ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "a song saved back left a recovery copy"
 grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "standard output holds more than scan codes: $(head -n 3 "$DIR/out.txt")"
 echo "ok: a song named on the command line opens, and F11 saves it back"
 

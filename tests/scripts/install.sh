@@ -70,7 +70,7 @@ waitFile "${SONG%.vorna}.wav"
 rm "${SONG%.vorna}.wav"
 keys F12
 waitExit 10
-[ -e "$HERE/AUTOSAVE.vorna" ] && fail "an unchanged song was autosaved"
+ls "$HERE/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "an unchanged song left a recovery copy"
 grep -vqxE '[0-9]+' "$HERE/out.txt" && fail "standard output holds more than scan codes"
 echo "ok: the installed editor opens the installed demo song with settings from the user and share folders"
 

@@ -261,5 +261,84 @@ for args in "first_steps --format mp3" "first_steps -f" "first_steps --stems -o 
 done
 ls first_steps.wav first_steps.flac out.flac x.wav 2> /dev/null && fail "a usage error wrote a file" || pass
 
+# -- targets that are not replaced, and how a replaced one stays ------------
+# The song itself as output, however it is spelled: refused, the song unchanged.
+cp fresh.vorna self.vorna
+ln -s self.vorna alias.wav
+ln self.vorna hard.wav
+for out in self.vorna ./self.vorna "$WORK/self.vorna" sub/../self.vorna alias.wav hard.wav; do
+    run self.vorna -o "$out" --quiet
+    expect_code 1 "output '$out' is the song"
+    expect_err 'song being rendered' "output '$out' is the song"
+    cmp -s self.vorna fresh.vorna && pass || fail "output '$out' changed the song"
+done
+[ -L alias.wav ] && pass || fail "the link to the song is no longer a link"
+
+# A device, a FIFO or a write-protected file as output: refused at once, left as it was.
+mkfifo out.fifo
+timeout 10 "$RENDER" fresh.vorna -o out.fifo --quiet > out.txt 2> err.txt; code=$?
+expect_code 1 "output is a FIFO"
+expect_err 'not a regular file' "output is a FIFO"
+[ -p out.fifo ] && pass || fail "the FIFO is no longer one"
+timeout 10 "$RENDER" fresh.vorna -o /dev/null --quiet > out.txt 2> err.txt; code=$?
+expect_code 1 "output is a device"
+[ -c /dev/null ] && pass || fail "/dev/null is no longer a device"
+printf 'old' > locked.wav
+chmod 444 locked.wav
+run fresh.vorna -o locked.wav --quiet
+expect_code 1 "write-protected output"
+expect_err 'write-protected' "write-protected output"
+[ "$(cat locked.wav)" = old ] && pass || fail "write-protected output was replaced"
+
+# A FIFO or a device in place of the song: refused at once.
+mkfifo pipe.vorna
+timeout 10 "$RENDER" pipe.vorna --quiet > out.txt 2> err.txt; code=$?
+expect_code 1 "song is a FIFO"
+ln -s /dev/zero zero.vorna
+timeout 10 "$RENDER" zero.vorna --quiet > out.txt 2> err.txt; code=$?
+expect_code 1 "song is a device"
+
+# A replaced output keeps its permission bits; through a link the file it points to is replaced.
+printf 'old' > private.wav
+chmod 600 private.wav
+run fresh.vorna -o private.wav --quiet
+expect_code 0 "0600 output"
+[ "$(stat -c %a private.wav)" = 600 ] && pass || fail "0600 output became $(stat -c %a private.wav)"
+mkdir -p real
+ln -s real/take.wav link.wav
+run fresh.vorna -o link.wav --quiet
+expect_code 0 "output through a link"
+[ -L link.wav ] && cmp -s real/take.wav fresh.wav && pass || fail "the link was replaced, or its file not written"
+
+# A file-size limit is a failed write (exit 1, old file kept), not a killed process.
+printf 'old' > small.wav
+(ulimit -f 10; exec "$RENDER" fresh.vorna -o small.wav --quiet) > out.txt 2> err.txt; code=$?
+expect_code 1 "file-size limit"
+[ "$(cat small.wav)" = old ] && pass || fail "the file-size limit left a changed file"
+
+# A long render (64 slots at speed 15, a note on every channel) ended by a signal removes its
+# temporary file; one killed outright leaves it, and the next render into the folder removes it.
+long_packed() {
+    printf '\x01\x3c\x46\x50\x0f\x01\x3f\x00'           # theme, speed 15, 64 order slots of pattern 0
+    for c in 0 1 2 3 4 5 6 7; do printf '\x27\x01\xbf\xfe\x00'; done  # note 39, then 16383 zeros
+}
+{ header; le32 48; long_packed; } > long.vorna
+temps() { ls -A | grep -c '^\.vorna-tmp-'; }
+for sig in TERM HUP KILL; do
+    "$RENDER" long.vorna -o long.wav --quiet > out.txt 2> err.txt &
+    pid=$!
+    for _ in $(seq 200); do [ "$(temps)" -gt 0 ] && break; sleep 0.05; done
+    [ "$(temps)" -gt 0 ] || fail "SIG$sig: no temporary file seen while rendering"
+    kill -$sig $pid
+    { wait $pid; } 2> /dev/null; code=$?
+    [ "$code" -gt 128 ] && pass || fail "SIG$sig: exit $code, not ended by the signal"
+    [ -e long.wav ] && fail "SIG$sig: an interrupted render wrote long.wav" || pass
+    if [ $sig = KILL ]; then
+        [ "$(temps)" = 1 ] && pass || fail "SIGKILL left $(temps) temporary files"
+        run fresh.vorna -o after.wav --quiet
+    fi
+    [ "$(temps)" = 0 ] && pass || fail "SIG$sig: $(temps) temporary files left"
+done
+
 echo "render_cli: $passes passed, $failures failed"
 [ "$failures" = 0 ]

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -232,4 +233,26 @@ TEST_F(Config, ScaleIsOneToFourOrAutoAndAnythingElseIsOne) {
         put("video/scale", content);
         EXPECT_EQ(configScale(), expected) << content;
     }
+}
+
+TEST_F(Config, StrangeFilesGiveTheDefaultAtOnceAndHugeOnesCostBoundedMemory) {
+    // A FIFO, a device or a socket in place of a setting gives its default without waiting; a token
+    // is read up to 256 bytes, so a link to /dev/zero or a file of endless digits costs nothing.
+    ASSERT_EQ(mkfifo("conf/audio/driver.conf", 0644), 0);  // no writer will ever come
+    ASSERT_EQ(symlink("/dev/zero", "conf/audio/dsound_buffersize.conf"), 0);
+    ASSERT_EQ(symlink("/dev/urandom", "conf/video/splashscreen.conf"), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(configDriver(), "dsound");
+    EXPECT_EQ(configBufferFrames(), 512u);
+    EXPECT_TRUE(configSplash());
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    // 8 MB of digits: no number, and not read to the end.
+    put("video/sdl_fullscreen", "1" + std::string(8 << 20, '0'));
+    EXPECT_FALSE(readConfigFlag("video/sdl_fullscreen").has_value());
+    // Blank lines before the word are still skipped, and a word of 256 letters is kept whole.
+    put("video/sdl_fullscreen", std::string(10000, '\n') + "1 x");
+    EXPECT_EQ(readConfigFlag("video/sdl_fullscreen"), true);
+    unlink("conf/audio/driver.conf");
+    put("audio/driver", std::string(256, 'd') + " next");
+    EXPECT_EQ(readConfigText("audio/driver"), std::string(256, 'd'));
 }

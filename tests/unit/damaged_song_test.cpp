@@ -30,6 +30,8 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -94,7 +96,7 @@ struct Damaged : ::testing::Test {
         applySongImage(image.data());
         ASSERT_TRUE(saveSong(name));
         initSong();
-        ASSERT_TRUE(loadSong(name));
+        ASSERT_TRUE(openSongNamed(name));
     }
 };
 
@@ -122,7 +124,7 @@ TEST_F(Damaged, OutOfRangeValuesLoadUnchanged) {
     initSong();
     currentPattern = 12;
     orderPos = 30;
-    ASSERT_TRUE(loadSong("emptyfirst"));
+    ASSERT_TRUE(openSongNamed("emptyfirst"));
     EXPECT_EQ(currentPattern, 12);
     EXPECT_EQ(orderPos, 0);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_commands.h"
 #include "app/main_loop.h"
 #include "audio/export.h"
 #include "audio/sequencer.h"
@@ -91,7 +92,7 @@ TEST(ExportProgress, ExportShowsRisingProgressThenItsResultWithoutTouchingEvents
     FakeLoop loop;
     clockStep = 40;  // each clock reading is 40 ms after the previous one
     exportProgress = showExportProgress;
-    const bool ok = exportWav("progress.wav");
+    const bool ok = exportWavNamed("progress.wav");
     exportProgress = nullptr;
 
     EXPECT_TRUE(ok);

@@ -23,6 +23,8 @@
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "test_support.h"
 
 // Allocation watch for the bounded-memory test: the largest single block and
@@ -87,7 +89,7 @@ TEST_F(Export, OnePatternAtSpeed3Gives192000FramesAndTheCanonicalHeader) {
     playing = true;
     orderPos = 0;
     currentRow = 17;
-    ASSERT_TRUE(exportWav("song.wav"));
+    ASSERT_TRUE(exportWavNamed("song.wav"));
     std::vector<uint8_t> b = readAll("song.wav");
     ASSERT_EQ(b.size(), 44u + 384000u);
     EXPECT_EQ(text(b, 0, 4), "RIFF");
@@ -120,7 +122,7 @@ TEST_F(Export, MutedChannelsAreHeardAtGainOverEight) {
     song.speed = 1;
     cellAt(3, 2, 0).note = 40;
     muted[3] = true;
-    ASSERT_TRUE(exportWav("m.wav"));
+    ASSERT_TRUE(exportWavNamed("m.wav"));
     std::vector<uint8_t> b = readAll("m.wav");
     ASSERT_EQ(b.size(), 44u + 2u * 128000u);
     int peak = 0;
@@ -137,7 +139,7 @@ TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
         cellAt(c, 0, 0).volume = c == 0 ? 255 : 80;
         instruments[c]->state = c % 2 ? -1e6f : 1e6f;  // carried into the note, so it clamps at once
     }
-    ASSERT_TRUE(exportWav("a.wav"));
+    ASSERT_TRUE(exportWavNamed("a.wav"));
     // 0: +3.73, 1: -1, 2: +1, ... 7: -1 -> mean (3.73 - 1) / 8 * 32767.5 = 11174.
     EXPECT_EQ(sampleAt(readAll("a.wav"), 0), int16_t((239.0 / 64 - 1) / 8 * 32767.5));
 
@@ -145,13 +147,13 @@ TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
         cellAt(c, 0, 0).volume = c < 4 ? 255 : 80;
         instruments[c]->state = 1e6f;
     }
-    ASSERT_TRUE(exportWav("b.wav"));
+    ASSERT_TRUE(exportWavNamed("b.wav"));
     EXPECT_EQ(sampleAt(readAll("b.wav"), 0), 32767);
     for (int c = 0; c < ChannelCount; ++c) {
         cellAt(c, 0, 0).volume = 80;
         instruments[c]->state = -1e6f;
     }
-    ASSERT_TRUE(exportWav("c.wav"));
+    ASSERT_TRUE(exportWavNamed("c.wav"));
     EXPECT_EQ(sampleAt(readAll("c.wav"), 0), -32767);
 }
 
@@ -159,7 +161,7 @@ TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
     // Slot 0 empty: no pattern to render, a valid file with 0 data bytes; the cursor stays on slot 0.
     // (Named as before any song is loaded: just ".wav".)
     song.orders[0] = OrderEmpty;
-    ASSERT_TRUE(exportWav(".wav"));
+    ASSERT_TRUE(exportWavNamed(".wav"));
     std::vector<uint8_t> b = readAll(".wav");
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(le32(b, 4), 36u);
@@ -186,7 +188,7 @@ TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
     largestBlock = 0;
     bytesRequested = 0;
     watching = true;
-    bool ok = exportWav("long.wav");
+    bool ok = exportWavNamed("long.wav");
     watching = false;
     ASSERT_TRUE(ok);
     std::ifstream in("long.wav", std::ios::binary | std::ios::ate);
@@ -215,14 +217,14 @@ TEST_F(Export, FailuresReportAndLeaveExistingFilesAlone) {
     // A folder as target, a missing folder, or a failed write: "COULDN'T EXPORT", the old file intact, playback state restored.
     ASSERT_EQ(std::system("mkdir taken && echo keep > taken/inside"), 0);
     playing = true;
-    EXPECT_FALSE(exportWav("taken"));
+    EXPECT_FALSE(exportWavNamed("taken"));
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"TAKEN\"");
     EXPECT_EQ(readAll("taken/inside").size(), 5u);
     EXPECT_FALSE(exporting);
     EXPECT_FALSE(playing);
 
     statusText.clear();
-    EXPECT_FALSE(exportWav("missing/x.wav"));
+    EXPECT_FALSE(exportWavNamed("missing/x.wav"));
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"MISSING/X.WAV\"");
 
     // A file-size limit below the song's size makes a write fail part way.
@@ -233,7 +235,7 @@ TEST_F(Export, FailuresReportAndLeaveExistingFilesAlone) {
     small.rlim_cur = 100000;
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool ok = exportWav("song.wav");
+    bool ok = exportWavNamed("song.wav");
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(ok);
@@ -262,21 +264,21 @@ TEST_F(Export, WaitsForTheCallbackToSeeTheExportAndGivesUpOnAStalledOne) {
         }
     });
     while (blocks == 0) std::this_thread::yield();
-    EXPECT_TRUE(exportWav("live.wav"));
+    EXPECT_TRUE(exportWavNamed("live.wav"));
     EXPECT_TRUE(exportSeen);
     run = false;
     callback.join();
 
     using Clock = std::chrono::steady_clock;
     auto start = Clock::now();
-    EXPECT_TRUE(exportWav("stalled.wav"));
+    EXPECT_TRUE(exportWavNamed("stalled.wav"));
     double waited = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_GE(waited, 0.45);
     EXPECT_LT(waited, 30.0);
 
     streamActive = false;
     start = Clock::now();
-    EXPECT_TRUE(exportWav("none.wav"));
+    EXPECT_TRUE(exportWavNamed("none.wav"));
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), waited);
     streamActive = false;
 }

@@ -21,6 +21,8 @@
 #include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -132,7 +134,7 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
 
         distinctSong();
         const Bytes before = currentImage();
-        const bool loaded = loadSongFromBytes("in", file.data(), file.size());
+        const bool loaded = openSongBytes("in", file.data(), file.size());
         ASSERT_EQ(loaded, good);
         if (!good) {
             ++refused;
@@ -141,7 +143,7 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
                 std::ofstream out("in.vorna", std::ios::binary);
                 out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
             }
-            ASSERT_FALSE(loadSong("in"));
+            ASSERT_FALSE(openSongNamed("in"));
             EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
             EXPECT_TRUE(currentImage() == before);
             EXPECT_EQ(songName, "before");
@@ -155,7 +157,7 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
         // Saved and loaded again through the disk, nothing changes.
         ASSERT_TRUE(saveSong("again"));
         distinctSong();
-        ASSERT_TRUE(loadSong("again"));
+        ASSERT_TRUE(openSongNamed("again"));
         EXPECT_TRUE(currentImage() == expected);
     }
     // Both kinds must be among the kept inputs, or half the test is idle.

@@ -8,10 +8,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "app/keys.h"
 #include "app/main_loop.h"
 #include "audio/instruments.h"
@@ -28,6 +31,7 @@ namespace {
 struct Keys : ::testing::Test {
     void SetUp() override {
         initSong();
+        resetHistory();
         running = true;
         keyHeld = true;
         repeatCount = 0;
@@ -179,7 +183,7 @@ TEST_F(Keys, NoteEntryWritesThePreviewedNoteAndAdvances) {
     EXPECT_EQ(v.time, 0);
     EXPECT_EQ(v.freq, float(27.5 * std::pow(2.0, 39 / 12.0)));
     EXPECT_EQ(instruments[0]->note, -1);  // other voices untouched
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     press(SDLK_s, 0, ScanS);
     EXPECT_EQ(cellAt(2, 0, 6).note, 40);
     octave = 0;
@@ -201,7 +205,7 @@ TEST_F(Keys, NotesAtOrAbove195AndNonNoteKeysAreRefused) {
     press(SDLK_F1, 0, 0x3B);
     EXPECT_EQ(currentRow, 0);
     EXPECT_EQ(cursor().note, 0);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     press(SDLK_z, 0, ScanZ);
     EXPECT_EQ(cellAt(0, 0, 0).note, 183);
     currentRow = 0;
@@ -303,7 +307,7 @@ TEST_F(Keys, DeleteClearsTheFieldUnderTheCursorOrWithShiftTheWholeCell) {
         EXPECT_EQ(c.effect, col == 3 ? 0 : 3) << col;
         EXPECT_EQ(c.effectParam, col >= 4 ? 0 : 0x44) << col;
         EXPECT_EQ(currentRow, 1);
-        EXPECT_TRUE(songModified);
+        EXPECT_TRUE(songModified());
     }
     initSong();
     fill(cellAt(0, 0, 0));
@@ -323,7 +327,7 @@ TEST_F(Keys, DeleteInTheOrderListEmptiesTheSlotAndAdvancesKeepingThePattern) {
     EXPECT_EQ(song.orders[0], OrderEmpty);
     EXPECT_EQ(orderPos, 1);
     EXPECT_EQ(currentPattern, 5);
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     orderPos = 63;
     press(SDLK_DELETE);
     EXPECT_EQ(orderPos, 0);
@@ -367,7 +371,7 @@ TEST_F(Keys, NonDigitInTheOrderListOnlyReselectsTheSlotsPattern) {
     currentPattern = 2;
     press(SDLK_F1);
     EXPECT_EQ(currentPattern, 11);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     // Typing while playing edits the slot and stays on it.
     playing = true;
     cursorColumn = 1;
@@ -420,7 +424,7 @@ TEST_F(Keys, SpeedAndOctaveAreClamped) {
     // Speed stays within 1..15 and octave within 0..15, in either focus.
     for (int i = 0; i < 20; ++i) press(SDLK_F4);
     EXPECT_EQ(song.speed, 15);
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     cursorChannel = -1;
     for (int i = 0; i < 20; ++i) press(SDLK_F3);
     EXPECT_EQ(song.speed, 1);
@@ -428,9 +432,9 @@ TEST_F(Keys, SpeedAndOctaveAreClamped) {
     EXPECT_EQ(octave, 15);
     for (int i = 0; i < 20; ++i) press(SDLK_F5);
     EXPECT_EQ(octave, 0);
-    songModified = false;
-    press(SDLK_F3);  // already 1: nothing changes
-    EXPECT_FALSE(songModified);
+    const std::size_t steps = historySteps();
+    press(SDLK_F3);  // already 1: nothing changes, so nothing is recorded
+    EXPECT_EQ(historySteps(), steps);
 }
 
 TEST_F(Keys, CopyOneChannelAndPasteIntoAnother) {
@@ -454,7 +458,7 @@ TEST_F(Keys, CopyOneChannelAndPasteIntoAnother) {
         EXPECT_EQ(cellAt(1, 8, r).note, 0);  // other channels untouched
     }
     EXPECT_EQ(currentRow, 0);  // paste does not advance
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
 }
 
 TEST_F(Keys, PasteBeforeAnyCopyCopiesPatternZeroOfAllChannels) {
@@ -480,7 +484,7 @@ TEST_F(Keys, OneChannelClipboardPastesNothingIntoTheOrderList) {
     cursorChannel = -1;
     press(SDLK_F8);
     for (int c = 0; c < 8; ++c) EXPECT_EQ(cellAt(c, 1, 0).note, 0);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
 }
 
 TEST_F(Keys, ScrollLockPicksARandomThemeWithin30To149) {
@@ -497,7 +501,7 @@ TEST_F(Keys, ScrollLockPicksARandomThemeWithin30To149) {
         changed |= song.themeRed != song.themeGreen;
     }
     EXPECT_TRUE(changed);
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     // The three draws go to red, green and blue in that order.
     std::srand(99);
     const int r = std::rand() % 120 + 30, g = std::rand() % 120 + 30, b = std::rand() % 120 + 30;
@@ -526,14 +530,13 @@ TEST_F(Keys, ExportWithNoSongLoadedWritesDotWav) {
 }
 
 TEST_F(Keys, SaveOfALoadedSongGoesToItsNameWithoutAsking) {
-    // With songName set, F11 saves under it and shows no prompt; the save clears songModified.
+    // With songName set, F11 saves under it and shows no prompt; the save makes the song unmodified.
     InTempDir dir;
     songName = "tune";
-    cellAt(0, 0, 0).note = 39;
-    songModified = true;
+    changeSongWord(cellOffset(0, 0, 0, 0), 39);
     press(SDLK_F11);
     EXPECT_TRUE(fileExists("tune.vorna"));
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     EXPECT_TRUE(keyHeld);  // no prompt ran, so the held key was left alone
 }
 
@@ -589,7 +592,7 @@ TEST_F(Keys, SongGivenOnTheCommandLineOpensAsWithF10AndF11SavesItBack) {
         song.speed = 6;
         ASSERT_TRUE(saveSong("sub/Tune"));
         initSong();
-        ASSERT_TRUE(openNamedSong(songNameFromArgument(given))) << given;
+        ASSERT_TRUE(openSongNamed(songNameFromArgument(given))) << given;
         EXPECT_EQ(cellAt(1, 0, 4).note, 50) << given;
         EXPECT_EQ(song.speed, 6) << given;
         EXPECT_EQ(songName, "sub/Tune") << given;
@@ -597,10 +600,9 @@ TEST_F(Keys, SongGivenOnTheCommandLineOpensAsWithF10AndF11SavesItBack) {
 
         // An edit, then F11: no prompt, back into sub/Tune.vorna.
         cellAt(2, 0, 0).note = 61;
-        songModified = true;
         press(SDLK_F11);
         EXPECT_TRUE(keyHeld) << "a prompt ran for " << given;
-        EXPECT_FALSE(songModified) << given;
+        EXPECT_FALSE(songModified()) << given;
         initSong();
         ASSERT_TRUE(loadSong("sub/Tune")) << given;
         EXPECT_EQ(cellAt(2, 0, 0).note, 61) << given;
@@ -616,11 +618,229 @@ TEST_F(Keys, MissingOrRefusedSongOnTheCommandLineLeavesTheEmptySongWithTheLoadMe
     for (const char* given : {"absent.vorna", "absent", "bad.vorna", "folder.vorna", "no/such/dir/tune"}) {
         initSong();
         statusText.clear();
-        EXPECT_FALSE(openNamedSong(songNameFromArgument(given))) << given;
+        EXPECT_FALSE(openSongNamed(songNameFromArgument(given))) << given;
         EXPECT_EQ(songName, "") << given;
         EXPECT_EQ(song.speed, 3) << given;
         EXPECT_EQ(cellAt(0, 0, 0).note, 0) << given;
         EXPECT_NE(statusText.find("COULDN'T BE LOADED"), std::string::npos) << given << ": " << statusText;
-        EXPECT_FALSE(songModified) << given;
+        EXPECT_FALSE(songModified()) << given;
     }
+}
+
+// ---- undo and redo ------------------------------------------------------------
+
+namespace {
+
+std::vector<uint8_t> image() {
+    std::vector<uint8_t> out(SongImageSize);
+    buildSongImage(out.data());
+    return out;
+}
+
+void undo() { press(SDLK_z, KMOD_LCTRL); }
+void redo() { press(SDLK_y, KMOD_RCTRL); }
+
+// One random command of every kind that changes the song, at a random place.
+void randomCommand(std::mt19937& rng) {
+    static const uint8_t noteScans[] = {ScanZ, ScanS, ScanQ, ScanI, ScanSlash};
+    currentPattern = int(rng() % 3);
+    currentRow = int(rng() % 64);
+    cursorChannel = int(rng() % 8);
+    cursorColumn = int(rng() % 6);
+    switch (rng() % 10) {
+    case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;          // note, or a digit in the other columns
+    case 1: press(SDLK_0 + int(rng() % 10)); break;                  // volume or parameter digit
+    case 2: press(SDLK_a + int(rng() % 6)); break;                   // effect or parameter hex digit
+    case 3: press(SDLK_DELETE, rng() % 2 ? KMOD_LSHIFT : 0); break;  // one field or the whole cell
+    case 4:
+        copyPattern = int(rng() % 3);
+        copyChannel = int(rng() % 9) - 1;
+        press(SDLK_F8);
+        break;
+    case 5:
+        cursorChannel = -1;
+        orderPos = int(rng() % 64);
+        press(rng() % 3 ? SDLK_0 + int(rng() % 10) : SDLK_DELETE);
+        break;
+    case 6: press(rng() % 2 ? SDLK_F3 : SDLK_F4); break;
+    case 7: press(SDLK_SCROLLOCK); break;
+    case 8: {
+        // A load of some other song, under a name of its own.
+        std::vector<uint8_t> other(SongImageSize);
+        for (int i = 0; i < 200; ++i) other[ChannelsOffset + rng() % (SongImageSize - ChannelsOffset)] = uint8_t(rng());
+        other[SpeedOffset] = uint8_t(1 + rng() % 15);
+        other[OrdersOffset] = uint8_t(rng() % 3);
+        const std::vector<uint8_t> file = encodeSongFile(other.data());
+        ASSERT_TRUE(openSongBytes("song" + std::to_string(rng() % 100), file.data(), file.size()));
+        break;
+    }
+    default: rng() % 2 ? undo() : redo(); break;
+    }
+}
+
+}  // namespace
+
+TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFinal) {
+    // Random sequences of every undoable command, undos and redos among them: undoing all gives back
+    // every earlier song byte for byte (and name), redoing all gives every later one up to the final.
+    std::srand(5);
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        initSong();
+        resetHistory();
+        std::mt19937 rng(seed);
+        // What the history should hold: the song and name after each kept step.
+        std::vector<std::pair<std::vector<uint8_t>, std::string>> states{{image(), songName}};
+        std::size_t at = 0;
+        for (int i = 0; i < 600; ++i) {
+            const std::size_t before = historyUndoable();
+            randomCommand(rng);
+            const std::size_t after = historyUndoable();
+            if (after == before + 1) {
+                states.resize(at + 1);  // a new step drops the undone ones
+                states.push_back({image(), songName});
+                ++at;
+            } else if (after + 1 == before) {
+                --at;
+            } else {
+                ASSERT_EQ(after, before);
+            }
+            ASSERT_EQ(historyUndoable(), at);
+            ASSERT_TRUE(image() == states[at].first) << "after command " << i;
+        }
+        for (; at < states.size() - 1; ++at) ASSERT_TRUE(redoStep());
+        const std::vector<uint8_t> final = image();
+        for (std::size_t k = states.size() - 1; k > 0; --k) {
+            ASSERT_TRUE(undoStep());
+            ASSERT_TRUE(image() == states[k - 1].first) << "undo to " << k - 1;
+            ASSERT_EQ(songName, states[k - 1].second);
+        }
+        EXPECT_FALSE(undoStep());
+        EXPECT_FALSE(songModified());  // back at the empty song of the start
+        for (std::size_t k = 1; k < states.size(); ++k) ASSERT_TRUE(redoStep());
+        EXPECT_TRUE(image() == final);
+        EXPECT_FALSE(redoStep());
+        EXPECT_GT(states.size(), 100u);
+    }
+}
+
+TEST_F(Keys, CtrlZUndoesCtrlYAndCtrlShiftZRedoInEitherFocusAndTypeNothing) {
+    // Ctrl+Z takes back the last change, Ctrl+Y and Ctrl+Shift+Z bring it back; none of them types a note or a digit.
+    press(SDLK_z, 0, ScanZ);
+    EXPECT_EQ(cellAt(0, 0, 0).note, 39);
+    undo();
+    EXPECT_EQ(cellAt(0, 0, 0).note, 0);
+    EXPECT_EQ(statusText, "UNDONE: NOTE");
+    EXPECT_EQ(currentRow, 0);  // nothing typed by the Z of Ctrl+Z
+    redo();
+    EXPECT_EQ(cellAt(0, 0, 0).note, 39);
+    EXPECT_EQ(statusText, "REDONE: NOTE");
+    undo();
+    press(SDLK_z, KMOD_LCTRL | KMOD_RSHIFT, ScanZ);
+    EXPECT_EQ(cellAt(0, 0, 0).note, 39);
+    // In the order list, over a digit column: no digit is typed either.
+    cursorChannel = -1;
+    cursorColumn = 1;
+    orderPos = 4;
+    press(SDLK_2);
+    EXPECT_EQ(song.orders[4], 2);
+    undo();
+    EXPECT_EQ(song.orders[4], OrderEmpty);
+    EXPECT_EQ(statusText, "UNDONE: ORDER");
+    press(SDLK_y, KMOD_LCTRL);
+    EXPECT_EQ(song.orders[4], 2);
+    undo();
+    undo();
+    undo();
+    EXPECT_EQ(statusText, "NOTHING TO UNDO");
+    for (int i = 0; i < 3; ++i) redo();
+    EXPECT_EQ(statusText, "NOTHING TO REDO");
+}
+
+TEST_F(Keys, UndoAndRedoPutTheCursorWhereTheChangeHappenedButNeverMoveThePlayPosition) {
+    // The pattern, row, channel and sub-column (or the order slot with its focus) of the change come back;
+    // while the song plays only the song changes.
+    currentPattern = 5, currentRow = 20, cursorChannel = 3, cursorColumn = 1;
+    press(SDLK_2);  // volume digit: advances to row 21
+    EXPECT_EQ(cellAt(3, 5, 20).volume, 48);
+    song.orders[9] = 3;
+    cursorChannel = -1, orderPos = 9, cursorColumn = 1;
+    press(SDLK_DELETE);  // order slot 9 emptied, slot 10 next
+    currentPattern = 0, currentRow = 0, cursorChannel = 6, cursorColumn = 4;
+    undo();
+    EXPECT_EQ(cursorChannel, -1);
+    EXPECT_EQ(orderPos, 9);
+    EXPECT_EQ(lastChannel, 6);  // Ctrl+Tab goes back to the channel the user was on
+    undo();
+    EXPECT_EQ(cellAt(3, 5, 20).volume, 0);
+    EXPECT_EQ(currentPattern, 5);
+    EXPECT_EQ(currentRow, 20);
+    EXPECT_EQ(cursorChannel, 3);
+    EXPECT_EQ(cursorColumn, 1);
+
+    currentPattern = 1, currentRow = 40, orderPos = 2, cursorChannel = 0;
+    playing = true;
+    redo();
+    EXPECT_EQ(cellAt(3, 5, 20).volume, 48);
+    EXPECT_EQ(currentPattern, 1);
+    EXPECT_EQ(currentRow, 40);
+    EXPECT_EQ(orderPos, 2);
+    playing = false;
+}
+
+TEST_F(Keys, UndoingTheThemeRepaintsAndUndoingALoadBringsBackSongNameAndTheme) {
+    // The palette follows an undone theme; an undone load restores the song, its name and its theme,
+    // and the saved state counts as unmodified again.
+    press(SDLK_SCROLLOCK);
+    EXPECT_TRUE(songModified());
+    undo();
+    EXPECT_EQ(palette[background], packColour(60, 70, 80));
+    EXPECT_FALSE(songModified());  // back at the song as it started
+
+    songName = "first";
+    press(SDLK_x, 0, 0x2D);  // an unsaved note: D-3 = 41
+    std::vector<uint8_t> other(SongImageSize);
+    other[0] = 100, other[1] = 20, other[2] = 30, other[SpeedOffset] = 7;
+    const std::vector<uint8_t> file = encodeSongFile(other.data());
+    ASSERT_TRUE(openSongBytes("second", file.data(), file.size()));
+    EXPECT_FALSE(songModified());
+    EXPECT_EQ(song.speed, 7);
+    EXPECT_EQ(palette[background], packColour(100, 20, 30));
+    undo();
+    EXPECT_EQ(statusText, "UNDONE: LOAD");
+    EXPECT_EQ(songName, "first");
+    EXPECT_EQ(cellAt(0, 0, 0).note, 41);
+    EXPECT_EQ(song.speed, 3);
+    EXPECT_EQ(palette[background], packColour(60, 70, 80));
+    EXPECT_TRUE(songModified());  // the note was never saved
+    redo();
+    EXPECT_EQ(songName, "second");
+    EXPECT_FALSE(songModified());
+}
+
+TEST_F(Keys, HistoryKeepsTheLast100000StepsAndForgetsTheOldestBeyond32MB) {
+    // 100,000 single edits all stay undoable; whole-song pastes past 32 MB drop the oldest steps first,
+    // and undoing all that is left ends at the song after the oldest dropped step.
+    for (int i = 0; i < 100000; ++i) changeSongWord(cellOffset(i % 8, 1, i / 8 % 64, i / 512 % 4), 1 + i % 200);
+    EXPECT_EQ(historyUndoable(), 100000u);
+    EXPECT_LE(historyBytes(), HistoryBudgetBytes);
+    resetHistory();
+    // Each paste changes all 2048 fields of a pattern: 2048 x 12 bytes of changes.
+    for (int i = 0; i < 1500; ++i) {
+        beginStep(StepKind::Paste);
+        for (int r = 0; r < 64; ++r)
+            for (int c = 0; c < 8; ++c)
+                for (int f = 0; f < 4; ++f) changeSongWord(cellOffset(c, 1, r, f), f == 0 ? 1 + (i + r + c) % 190 : 16 + (i + r) % 60);
+        endStep();
+    }
+    EXPECT_LE(historyBytes(), HistoryBudgetBytes);
+    EXPECT_LT(historyUndoable(), 1500u);
+    EXPECT_GT(historyUndoable(), 1000u);
+    const std::size_t kept = historyUndoable();
+    while (undoStep()) {
+    }
+    // Pattern 1 as the last forgotten step (number 1500 - kept - 1) left it.
+    const int i = int(1500 - kept - 1);
+    EXPECT_EQ(cellAt(3, 1, 10).note, 1 + (i + 10 + 3) % 190);
+    EXPECT_EQ(cellAt(3, 1, 10).volume, 16 + (i + 10) % 60);
 }

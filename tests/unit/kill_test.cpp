@@ -1,15 +1,21 @@
-// Saves and exports that die or fail half-way: a process killed at any moment
-// leaves the old file or the complete new one under the target name, and a
-// full disk or a folder that cannot be written gives the failure message,
-// never the success message, and no temporary file left behind.
+// Saves and exports that die or fail half-way, and the recovery copies that
+// keep unsaved work through any end: a process killed at any moment leaves
+// the old file or the complete new one under the target name; a full disk or
+// a folder that cannot be written gives the failure message, never the
+// success message, and no temporary file left behind; unsaved changes reach
+// a recovery copy that the next start opens.
 //
 //   helpers       files, folders, a child whose answer comes back through a pipe
 //   killed        SIGKILL at random moments of a save loop and an export loop
 //   failures      full disk (file size limit), read-only folder, target is a folder
+//   targets       permission bits, links, write-protected files, FIFOs and devices
+//   recovery      the copy's bytes, writing and removing copies, start-up, the fall-back place
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,7 +40,11 @@
 #include "song/bytes.h"
 #include "song/song.h"
 #include "song/song_file.h"
+#include "ui/palette.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/history.h"
+#include "app/recovery.h"
 #include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -168,30 +178,32 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
     // The child saves the two songs in turn, so every rename replaces the other.
     const Bytes imageA = noisyImage(1), imageB = noisyImage(2);
     applySongImage(imageA.data());
-    ASSERT_TRUE(saveSong("a"));
+    ASSERT_TRUE(saveSongNamed("a"));
     const Bytes fileA = readFile("a.vorna");
     applySongImage(imageB.data());
-    const double saveTime = secondsOf([] { saveSong("b"); });
+    const double saveTime = secondsOf([] { saveSongNamed("b"); });
     const Bytes fileB = readFile("b.vorna");
     ASSERT_NE(fileA, fileB);
     ASSERT_EQ(std::rename("a.vorna", "target.vorna"), 0);
 
     std::mt19937 rng(99);
-    int sawA = 0, sawB = 0;
+    int sawA = 0, sawB = 0, inside = 0;
     // 60 kills, and up to 40 more if none has yet landed inside a save.
-    for (int i = 0; i < 60 || (i < 100 && strayTemporaries(".") == 0); ++i) {
+    for (int i = 0; i < 60 || (i < 100 && inside == 0); ++i) {
         SCOPED_TRACE(i);
         killAfter(
             [&](int n) {
                 applySongImage((n % 2 ? imageA : imageB).data());
-                saveSong("target");
+                saveSongNamed("target");
             },
             rng, 4.0 * saveTime + 0.002);
         const Bytes now = readFile("target.vorna");
         ASSERT_TRUE(now == fileA || now == fileB) << "target holds " << now.size() << " bytes";
         (now == fileA ? sawA : sawB)++;
+        // A kill inside a save leaves its temporary file (the next child's first save removes it).
+        inside += strayTemporaries(".") > 0;
         // And it loads as that song.
-        ASSERT_TRUE(loadSongFromBytes("target", now.data(), now.size()));
+        ASSERT_TRUE(openSongBytes("target", now.data(), now.size()));
         Bytes image(SongImageSize);
         buildSongImage(image.data());
         ASSERT_TRUE(image == (now == fileA ? imageA : imageB));
@@ -200,8 +212,11 @@ TEST_F(Killed, SaveKilledAnywhereLeavesOldOrNewSongFile) {
     // and inside saves (each leaves its unfinished temporary file).
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0);
-    EXPECT_GT(strayTemporaries("."), 0);
-    std::printf("save kills: %d old, %d new, %d inside a save\n", sawA, sawB, strayTemporaries("."));
+    EXPECT_GT(inside, 0);
+    std::printf("save kills: %d old, %d new, %d inside a save\n", sawA, sawB, inside);
+    // The temporary files of the killed processes go with the next save into the folder.
+    ASSERT_TRUE(saveSongNamed("after"));
+    EXPECT_EQ(strayTemporaries("."), 0);
 }
 
 TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
@@ -209,26 +224,26 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
     // one: its header sizes match its length and its samples are the render's.
     shortSong(30);
     quietVoices();
-    ASSERT_TRUE(exportWav("target.wav"));
+    ASSERT_TRUE(exportWavNamed("target.wav"));
     const Bytes oldWav = readFile("target.wav");
     shortSong(50);
     quietVoices();
-    const double exportTime = secondsOf([] { exportWav("new.wav"); });
+    const double exportTime = secondsOf([] { exportWavNamed("new.wav"); });
     const Bytes newWav = readFile("new.wav");
     ASSERT_EQ(oldWav.size(), ShortWavSize);
     ASSERT_EQ(newWav.size(), ShortWavSize);
     ASSERT_NE(oldWav, newWav);
 
     std::mt19937 rng(7);
-    int sawOld = 0, sawNew = 0;
-    for (int i = 0; i < 40; ++i) {
+    int sawOld = 0, sawNew = 0, inside = 0;
+    for (int i = 0; i < 40 || (i < 80 && inside == 0); ++i) {
         SCOPED_TRACE(i);
         // The child exports the new song, then the old one, then the new...
         killAfter(
             [](int n) {
                 shortSong(n % 2 ? 30 : 50);
                 quietVoices();
-                exportWav("target.wav");
+                exportWavNamed("target.wav");
             },
             rng, 2.5 * exportTime + 0.002);
         const Bytes now = readFile("target.wav");
@@ -238,11 +253,12 @@ TEST_F(Killed, ExportKilledAnywhereLeavesOldOrNewWav) {
         EXPECT_EQ(getLe32(now.data() + 40), now.size() - 44);
         ASSERT_TRUE(now == oldWav || now == newWav) << "target holds " << now.size() << " bytes";
         (now == newWav ? sawNew : sawOld)++;
+        inside += strayTemporaries(".") > 0;
     }
     EXPECT_GT(sawNew, 0);
     EXPECT_GT(sawOld, 0);
-    EXPECT_GT(strayTemporaries("."), 0);
-    std::printf("export kills: %d old, %d new, %d inside an export\n", sawOld, sawNew, strayTemporaries("."));
+    EXPECT_GT(inside, 0);
+    std::printf("export kills: %d old, %d new, %d inside an export\n", sawOld, sawNew, inside);
 }
 
 // ---- failures -----------------------------------------------------------------------
@@ -251,7 +267,7 @@ TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
     // A disk that fills up during a save or an export gives the failure message,
     // keeps the earlier file as it was and leaves no temporary file behind.
     applySongImage(noisyImage(3).data());
-    ASSERT_TRUE(saveSong("song"));
+    ASSERT_TRUE(saveSongNamed("song"));
     const Bytes oldSong = readFile("song.vorna");
     std::ofstream("take.wav") << "old take";
 
@@ -261,10 +277,10 @@ TEST_F(Killed, FullDiskGivesFailureMessageAndKeepsOldFile) {
         rlimit limit{16384, 16384};
         setrlimit(RLIMIT_FSIZE, &limit);
         applySongImage(noisyImage(4).data());
-        std::string out = saveSong("song") ? "saved" : "refused";
+        std::string out = saveSongNamed("song") ? "saved" : "refused";
         out += "|" + statusText;
         shortSong(40);
-        out += exportWav("take.wav") ? "|exported" : "|refused";
+        out += exportWavNamed("take.wav") ? "|exported" : "|refused";
         out += "|" + statusText;
         return out;
     });
@@ -283,22 +299,22 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     // Root's folder, open to all for reading only; the child runs as nobody.
     ASSERT_EQ(chmod(scratch.dir.c_str(), 0755), 0);
     ASSERT_EQ(mkdir("locked", 0755), 0);
-    ASSERT_TRUE(saveSong("locked/song"));
+    ASSERT_TRUE(saveSongNamed("locked/song"));
     const Bytes oldSong = readFile("locked/song.vorna");
-    ASSERT_TRUE(saveSong("locked/private"));
+    ASSERT_TRUE(saveSongNamed("locked/private"));
     ASSERT_EQ(chmod("locked/private.vorna", 0600), 0);
 
     const std::string answer = inChild([] {
         if (setgid(65534) != 0 || setuid(65534) != 0) return std::string("could not drop to nobody");
         if (access("locked", W_OK) == 0) return std::string("folder still writable");
         song.speed = 9;
-        std::string out = saveSong("locked/song") ? "saved" : "refused";
+        std::string out = saveSongNamed("locked/song") ? "saved" : "refused";
         out += "|" + statusText;
         shortSong(40);
-        out += exportWav("locked/take.wav") ? "|exported" : "|refused";
+        out += exportWavNamed("locked/take.wav") ? "|exported" : "|refused";
         out += "|" + statusText;
         // A song file the user may not read is refused like a damaged one.
-        out += loadSong("locked/private") ? "|loaded" : "|refused";
+        out += openSongNamed("locked/private") ? "|loaded" : "|refused";
         return out;
     });
     EXPECT_EQ(answer, "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"|refused");
@@ -314,16 +330,324 @@ TEST_F(Killed, TargetThatIsAFolderGivesFailureMessage) {
     ASSERT_EQ(mkdir("song.vorna", 0755), 0);
     ASSERT_EQ(mkdir("take.wav", 0755), 0);
     std::ofstream("song.vorna/inside") << "kept";
-    EXPECT_FALSE(saveSong("song"));
+    EXPECT_FALSE(saveSongNamed("song"));
     EXPECT_EQ(statusText, "FILE \"SONG\" COULDN'T BE SAVED");
     shortSong(40);
-    EXPECT_FALSE(exportWav("take.wav"));
+    EXPECT_FALSE(exportWavNamed("take.wav"));
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"TAKE.WAV\"");
     EXPECT_EQ(readFile("song.vorna/inside"), Bytes({'k', 'e', 'p', 't'}));
     // Nor is a folder ever loaded as a song.
     song.speed = 7;
-    EXPECT_FALSE(loadSong("song"));
+    EXPECT_FALSE(openSongNamed("song"));
     EXPECT_EQ(statusText, "FILE \"SONG\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
     EXPECT_EQ(song.speed, 7);
     EXPECT_EQ(strayTemporaries("."), 0);
+}
+
+// ---- targets --------------------------------------------------------------------------
+
+TEST_F(Killed, ReplacedFilesKeepTheirModeAndLinksAndProtectedOnesAreRefused) {
+    // A save keeps the replaced file's permission bits and group; through a symbolic link the file it
+    // points to is replaced in its own folder and the link stays a link; a write-protected file is refused.
+    ASSERT_TRUE(saveSongNamed("private"));
+    ASSERT_EQ(chmod("private.vorna", 0600), 0);
+    ASSERT_EQ(chown("private.vorna", 0, 65534), 0);
+    song.speed = 9;
+    ASSERT_TRUE(saveSongNamed("private"));
+    struct stat st;
+    ASSERT_EQ(stat("private.vorna", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(readFile("private.vorna")[16 + 4], 9);  // speed byte right after the escape and theme bytes
+
+    ASSERT_EQ(mkdir("real", 0755), 0);
+    ASSERT_EQ(symlink("real/song.vorna", "linked.vorna"), 0);  // dangling until the first save
+    ASSERT_TRUE(saveSongNamed("linked"));
+    song.speed = 10;
+    ASSERT_TRUE(saveSongNamed("linked"));
+    ASSERT_EQ(lstat("linked.vorna", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readFile("real/song.vorna")[16 + 4], 10);
+    std::vector<std::string> inReal = entries("real");
+    EXPECT_EQ(inReal, std::vector<std::string>{"song.vorna"});  // its temporary file was beside it
+
+    ASSERT_EQ(chmod("private.vorna", 0444), 0);
+    song.speed = 11;
+    EXPECT_FALSE(saveSongNamed("private"));
+    EXPECT_EQ(statusText, "FILE \"PRIVATE\" COULDN'T BE SAVED");
+    EXPECT_EQ(readFile("private.vorna")[16 + 4], 9);
+    ASSERT_EQ(chmod("private.vorna", 0644), 0);
+    EXPECT_EQ(strayTemporaries("."), 0);
+}
+
+TEST_F(Killed, FifosDevicesAndSocketsAreRefusedAtOnceAndNeverReplaced) {
+    // A FIFO, a device or a socket as save, export or load target is refused without waiting
+    // (no writer or reader ever comes) and is still there afterwards, of the same kind.
+    ASSERT_EQ(mkfifo("pipe.vorna", 0644), 0);
+    ASSERT_EQ(mkfifo("pipe.wav", 0644), 0);
+    ASSERT_EQ(symlink("/dev/null", "null.vorna"), 0);
+    ASSERT_EQ(symlink("/dev/zero", "zero.vorna"), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(saveSongNamed("pipe"));
+    EXPECT_FALSE(openSongNamed("pipe"));
+    EXPECT_EQ(statusText, "FILE \"PIPE\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+    shortSong(40);
+    EXPECT_FALSE(exportWavNamed("pipe.wav"));
+    EXPECT_FALSE(saveSongNamed("null"));
+    EXPECT_FALSE(openSongNamed("zero"));
+    EXPECT_FALSE(exportWavNamed("/dev/null"));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    struct stat st;
+    ASSERT_EQ(stat("pipe.vorna", &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(strayTemporaries("."), 0);
+    EXPECT_EQ(strayTemporaries("/dev"), 0);
+}
+
+// ---- recovery -------------------------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> copiesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& n : entries(folder))
+        if (n.size() > 9 && n.compare(n.size() - 9, 9, ".recovery") == 0) names.push_back(n);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+RecoveryCopy readCopy(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    RecoveryCopy copy;
+    EXPECT_TRUE(decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) << path;
+    return copy;
+}
+
+Bytes imageNow() {
+    Bytes image(SongImageSize);
+    buildSongImage(image.data());
+    return image;
+}
+
+// A song that is not the empty one: one note per channel, its own speed and theme.
+Bytes someSong(int note) {
+    Bytes image(SongImageSize);
+    image[0] = 90, image[1] = 100, image[2] = 110, image[3] = uint8_t(2 + note % 10);
+    for (int c = 0; c < ChannelCount; ++c) image[cellOffset(c, 0, c, 0)] = uint8_t(note + c);
+    return image;
+}
+
+// A copy as an ended editor leaves it: session "<pid>-<start>", no lock.
+void leaveCopy(const std::string& folder, const std::string& entry, const Bytes& image, const std::string& name,
+               const std::string& belongsTo, uint64_t writtenNs) {
+    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1))
+        mkdir(folder.substr(0, slash).c_str(), 0700);
+    mkdir(folder.c_str(), 0700);
+    RecoveryCopy copy{image, name, belongsTo, writtenNs};
+    const Bytes bytes = encodeRecoveryCopy(copy);
+    std::ofstream(folder + "/" + entry, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                               std::streamsize(bytes.size()));
+}
+
+struct Recovery : ::testing::Test {
+    ScratchDir scratch{"recovery"};
+    std::string oldState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    std::string state;
+    void SetUp() override {
+        resetEngine();
+        statusText.clear();
+        state = scratch.dir + "/state";
+        setenv("XDG_STATE_HOME", state.c_str(), 1);
+    }
+    void TearDown() override {
+        finishRecovery();
+        oldState.empty() ? unsetenv("XDG_STATE_HOME") : setenv("XDG_STATE_HOME", oldState.c_str(), 1);
+    }
+    std::string fallback() { return state + "/vornatracker/recovery"; }
+};
+
+}  // namespace
+
+TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsNameAndFolder) {
+    // A recovery copy is a complete song file, then "VORNAREC", version 1, the time written (64 bits),
+    // the name and the folder, each with its byte count; anything cut, added or too long is refused.
+    const Bytes image = someSong(40);
+    const Bytes bytes = encodeRecoveryCopy(RecoveryCopy{image, "Tune", "/x", 0x0102030405060708ull});
+    const Bytes song = encodeSongFile(image.data());
+    ASSERT_GT(bytes.size(), song.size());
+    EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
+    const Bytes trailer(bytes.begin() + long(song.size()), bytes.end());
+    EXPECT_EQ(trailer, (Bytes{'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C', 1, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
+                              4, 0, 0, 0, 'T', 'u', 'n', 'e', 2, 0, 0, 0, '/', 'x'}));
+    RecoveryCopy back;
+    ASSERT_TRUE(decodeRecoveryCopy(bytes.data(), bytes.size(), back));
+    EXPECT_TRUE(back.image == image);
+    EXPECT_EQ(back.name, "Tune");
+    EXPECT_EQ(back.folder, "/x");
+    EXPECT_EQ(back.writtenNs, 0x0102030405060708ull);
+    // The song part alone opens as a song file.
+    EXPECT_TRUE(openSongBytes("part", bytes.data(), song.size()));
+
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut)
+        EXPECT_FALSE(decodeRecoveryCopy(bytes.data(), cut, back)) << "cut to " << cut;
+    Bytes longer = bytes;
+    longer.push_back(0);
+    EXPECT_FALSE(decodeRecoveryCopy(longer.data(), longer.size(), back));
+    Bytes version = bytes;
+    version[song.size() + 8] = 2;
+    EXPECT_FALSE(decodeRecoveryCopy(version.data(), version.size(), back));
+    const Bytes hugeName = encodeRecoveryCopy(RecoveryCopy{image, std::string(RecoveryNameMax + 1, 'a'), "/x", 1});
+    EXPECT_FALSE(decodeRecoveryCopy(hugeName.data(), hugeName.size(), back));
+}
+
+TEST_F(Recovery, UnsavedChangesReachACopyAndASaveRemovesIt) {
+    // A change reaches the copy (song, name, folder); after a burst of keys the copy holds the last one;
+    // once the work is saved the copy goes; undoing back to the saved state counts as saved.
+    ASSERT_TRUE(startRecovery());
+    uint32_t now = 1000;
+    songName = "tune";
+    changeSongWord(cellOffset(2, 0, 5, 0), 44);
+    recoveryTick(now);
+    const auto start = std::chrono::steady_clock::now();
+    // Written by the writer thread on its own, without a flush (how soon is the window test's to check).
+    while (copiesIn(RecoveryFolderName).empty() && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<std::string> copies = copiesIn(RecoveryFolderName);
+    ASSERT_EQ(copies.size(), 1u);
+    RecoveryCopy copy = readCopy(std::string(RecoveryFolderName) + "/" + copies[0]);
+    EXPECT_TRUE(copy.image == imageNow());
+    EXPECT_EQ(copy.name, "tune");
+    EXPECT_EQ(copy.folder, scratch.dir);
+
+    // Keys every 10 ms: a copy is taken at most every 150 ms, and the last change is in it after a flush.
+    for (int i = 0; i < 30; ++i) {
+        changeSongWord(cellOffset(3, 0, i, 0), 50 + i);
+        recoveryTick(now += 10);
+    }
+    recoveryFlush();
+    copies = copiesIn(RecoveryFolderName);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(readCopy(std::string(RecoveryFolderName) + "/" + copies[0]).image == imageNow());
+
+    ASSERT_TRUE(saveSongNamed("tune"));
+    recoveryTick(now += 200);
+    recoveryFlush();
+    EXPECT_TRUE(copiesIn(RecoveryFolderName).empty());
+    changeSongWord(SpeedOffset, 9);
+    recoveryTick(now += 200);
+    recoveryFlush();
+    EXPECT_EQ(copiesIn(RecoveryFolderName).size(), 1u);
+    ASSERT_TRUE(undoStep());  // back to what was saved
+    recoveryTick(now += 200);
+    recoveryFlush();
+    EXPECT_TRUE(copiesIn(RecoveryFolderName).empty());
+}
+
+TEST_F(Recovery, OpeningAnotherSongKeepsTheUnsavedWorkInItsCopy) {
+    // F10 over unsaved changes asks nothing: their copy stays on disk beside the copy of the new work,
+    // and undoing the load brings them back.
+    ASSERT_TRUE(startRecovery());
+    changeSongWord(cellOffset(0, 0, 0, 0), 39);
+    recoveryTick(0);
+    ASSERT_TRUE(saveSongNamed("other"));
+    changeSongWord(cellOffset(0, 0, 1, 0), 40);  // unsaved again
+    const Bytes work = imageNow();
+    ASSERT_TRUE(openSongNamed("other"));  // at once, inside the 150 ms a tick would wait
+    changeSongWord(cellOffset(5, 0, 0, 0), 60);
+    recoveryFlush();
+    std::vector<std::string> copies = copiesIn(RecoveryFolderName);
+    ASSERT_EQ(copies.size(), 2u);
+    std::vector<Bytes> held;
+    for (const std::string& c : copies) held.push_back(readCopy(std::string(RecoveryFolderName) + "/" + c).image);
+    EXPECT_TRUE(std::find(held.begin(), held.end(), work) != held.end());
+    EXPECT_TRUE(std::find(held.begin(), held.end(), imageNow()) != held.end());
+    ASSERT_TRUE(undoStep());
+    ASSERT_TRUE(undoStep());
+    EXPECT_TRUE(imageNow() == work);
+}
+
+TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
+    // Start-up opens the newest copy an ended session left for this folder (song, name, theme, message);
+    // a running editor's copy, an older one and another folder's copy stay; Ctrl+Z gives the empty song;
+    // a second start without changes opens the same work again.
+    const std::string local = RecoveryFolderName;
+    leaveCopy(local, "111-aa-3.recovery", someSong(30), "older", scratch.dir, 1000);
+    leaveCopy(local, "222-bb-5.recovery", someSong(50), "newest", scratch.dir, 2000);
+    leaveCopy(fallback(), "333-cc-1.recovery", someSong(70), "elsewhere", "/some/other/folder", 3000);
+    // A running editor: its lock is held (here by this test).
+    leaveCopy(local, "444-dd-2.recovery", someSong(90), "running", scratch.dir, 4000);
+    const int lock = open((local + "/444-dd.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+
+    const Bytes empty = imageNow();
+    ASSERT_TRUE(startRecovery());
+    ASSERT_TRUE(recoverAtStart());
+    EXPECT_TRUE(imageNow() == someSong(50));
+    EXPECT_EQ(songName, "newest");
+    EXPECT_EQ(statusText, "RECOVERED UNSAVED WORK");
+    EXPECT_EQ(palette[background], packColour(90, 100, 110));
+    EXPECT_TRUE(songModified());
+    std::vector<std::string> copies = copiesIn(local);
+    ASSERT_EQ(copies.size(), 3u);  // the recovered one now under this session's name
+    EXPECT_EQ(std::count(copies.begin(), copies.end(), "222-bb-5.recovery"), 0);
+    EXPECT_EQ(std::count(copies.begin(), copies.end(), "444-dd-2.recovery"), 1);
+    EXPECT_EQ(copiesIn(fallback()).size(), 1u);
+
+    ASSERT_TRUE(undoStep());
+    EXPECT_TRUE(imageNow() == empty);
+    EXPECT_EQ(songName, "");
+    EXPECT_FALSE(songModified());
+    finishRecovery();
+    EXPECT_EQ(copiesIn(local).size(), 3u);  // nothing was saved or dropped
+
+    resetEngine();
+    ASSERT_TRUE(startRecovery());
+    ASSERT_TRUE(recoverAtStart());
+    EXPECT_EQ(songName, "newest");
+    close(lock);
+}
+
+TEST_F(Recovery, CopiesNeverGoThroughALinkAndFallBackToTheStatePlaceOfTheirFolder) {
+    // A recovery folder that is a symbolic link is never written through; the copies go to the
+    // fall-back place, recording their folder, and only a start in that folder opens them.
+    ASSERT_EQ(mkdir("victim", 0700), 0);
+    ASSERT_EQ(symlink("victim", RecoveryFolderName), 0);
+    ASSERT_TRUE(startRecovery());
+    changeSongWord(cellOffset(1, 0, 0, 0), 45);
+    recoveryTick(0);
+    recoveryFlush();
+    EXPECT_TRUE(entries("victim").empty());
+    std::vector<std::string> copies = copiesIn(fallback());
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readCopy(fallback() + "/" + copies[0]).folder, scratch.dir);
+    finishRecovery();
+
+    resetEngine();
+    ASSERT_EQ(mkdir("sub", 0700), 0);
+    ASSERT_EQ(chdir("sub"), 0);
+    ASSERT_TRUE(startRecovery());
+    EXPECT_FALSE(recoverAtStart());
+    finishRecovery();
+    ASSERT_EQ(chdir(".."), 0);
+    ASSERT_TRUE(startRecovery());
+    ASSERT_TRUE(recoverAtStart());
+    EXPECT_EQ(readSongWord(cellOffset(1, 0, 0, 0)), 45);
+}
+
+TEST_F(Recovery, TheNewestTenCopiesOfEndedSessionsAreKept) {
+    // Of the copies ended sessions left for one folder, start-up keeps the ten newest (one of them
+    // recovered) and removes the older ones.
+    for (int i = 0; i < 13; ++i)
+        leaveCopy(RecoveryFolderName, std::to_string(100 + i) + "-aa-1.recovery", someSong(i + 1), "", scratch.dir,
+                  uint64_t(1000 + i));
+    ASSERT_TRUE(startRecovery());
+    ASSERT_TRUE(recoverAtStart());
+    EXPECT_TRUE(imageNow() == someSong(13));
+    const std::vector<std::string> copies = copiesIn(RecoveryFolderName);
+    EXPECT_EQ(copies.size(), 10u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(std::count(copies.begin(), copies.end(), std::to_string(100 + i) + "-aa-1.recovery"), 0) << i;
 }

@@ -1,5 +1,5 @@
 // The main loop's ticks, auto-repeat, catch-up and pacing on a fake clock,
-// the scan code translation, and the autosave at quit.
+// and the scan code translation.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -242,26 +242,4 @@ TEST(ScanCode, MainBlockKeycodesAreSetOneCodesPlusEight) {
     for (int k = 0; k < 9; ++k) EXPECT_EQ(setOneScanCode(uint8_t(k)), 0) << k;
     EXPECT_EQ(setOneScanCode(97), 0);
     EXPECT_EQ(setOneScanCode(255), 0);
-}
-
-TEST(Autosave, ChangedSongIsWrittenToAUTOSAVEAndUnchangedIsNot) {
-    // At quit a song changed since its last load or save goes to AUTOSAVE.vorna, loadable by the name AUTOSAVE.
-    ScratchDir scratch("autosave");
-    struct stat st;
-
-    initSong();
-    EXPECT_FALSE(autosaveIfModified());
-    EXPECT_NE(stat("AUTOSAVE.vorna", &st), 0);
-
-    cellAt(3, 0, 7).note = 51;
-    song.speed = 6;
-    songModified = true;
-    EXPECT_TRUE(autosaveIfModified());
-    EXPECT_EQ(stat("AUTOSAVE.vorna", &st), 0);
-    EXPECT_FALSE(songModified);
-
-    initSong();
-    EXPECT_TRUE(loadSong("AUTOSAVE"));
-    EXPECT_EQ(cellAt(3, 0, 7).note, 51);
-    EXPECT_EQ(song.speed, 6);
 }

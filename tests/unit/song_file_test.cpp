@@ -21,6 +21,8 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "test_support.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -84,6 +86,7 @@ protected:
     ScratchDir scratch{"songfile"};  // each test works in its own folder
     void SetUp() override {
         initSong();
+        resetHistory();
         setPalette(60, 70, 80);
         fadeCounter = 0;
     }
@@ -95,12 +98,13 @@ protected:
         std::mt19937 rng(7);
         randomSong(rng);
         songName = "earlier";
-        orderPos = 9, currentPattern = 40, currentRow = 12, fadeCounter = 120, songModified = true;
+        orderPos = 9, currentPattern = 40, currentRow = 12, fadeCounter = 120;
+        changeSongWord(SpeedOffset, song.speed + 1);
         unlink("x.vorna");
         if (file) writeFile("x.vorna", *file);
         const Bytes before = songImage();
         const uint32_t colour = palette[background];
-        EXPECT_FALSE(loadSong("x"));
+        EXPECT_FALSE(openSongNamed("x"));
         EXPECT_EQ(statusText, "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
         EXPECT_TRUE(songImage() == before);
         EXPECT_EQ(songName, "earlier");
@@ -109,7 +113,7 @@ protected:
         EXPECT_EQ(orderPos, 9);
         EXPECT_EQ(currentPattern, 40);
         EXPECT_EQ(currentRow, 12);
-        EXPECT_TRUE(songModified);
+        EXPECT_TRUE(songModified());
     }
 
 };
@@ -118,7 +122,7 @@ protected:
 
 TEST_F(SongFile, FreshSongSavesThe41ByteFile) {
     // The song as created at start-up saves as header, L = 25 and the 25 packed bytes.
-    EXPECT_TRUE(saveSong("a"));
+    EXPECT_TRUE(saveSongNamed("a"));
     EXPECT_EQ(readFile("a.vorna"), freshFile());
     EXPECT_EQ(statusText, "FILE \"A\" SUCCESSFULLY SAVED");
 }
@@ -127,7 +131,7 @@ TEST_F(SongFile, OneCellSongSavesThe47ByteFile) {
     // Channel 0, pattern 0, row 0 with note 3 and volume 80 saves as a 47-byte file with L = 31.
     cellAt(0, 0, 0).note = 3;
     cellAt(0, 0, 0).volume = 80;
-    EXPECT_TRUE(saveSong("one"));
+    EXPECT_TRUE(saveSongNamed("one"));
     Bytes expected = header();
     expected.insert(expected.end(), {0x1F, 0, 0, 0, 0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E, 0xFF,
                                      0x03, 0x01, 0x8F, 0xFE, 0x00, 0x50, 0x01, 0xFF, 0xFF, 0x00, 0x01, 0xFF, 0xFF,
@@ -140,7 +144,7 @@ TEST_F(SongFile, CellBytesLieAtTheirPlaneOffsets) {
     cellAt(5, 10, 7).effect = 0xAB;
     cellAt(7, 63, 63).effectParam = 0x1CD;  // only the low eight bits are kept
     song.orders[63] = 17;
-    EXPECT_TRUE(saveSong("layout"));
+    EXPECT_TRUE(saveSongNamed("layout"));
     Bytes file = readFile("layout.vorna");
     ASSERT_GT(file.size(), 16u);
     Bytes image(SongImageSize);
@@ -154,13 +158,14 @@ TEST_F(SongFile, CellBytesLieAtTheirPlaneOffsets) {
 
 TEST_F(SongFile, SaveAppendsTheExtensionToTheTypedName) {
     // The name typed as "b.vorna" writes "b.vorna.vorna"; the message keeps the typed name.
-    EXPECT_TRUE(saveSong("b.vorna"));
+    EXPECT_TRUE(saveSongNamed("b.vorna"));
     EXPECT_EQ(readFile("b.vorna.vorna"), freshFile());
     EXPECT_EQ(statusText, "FILE \"B.VORNA\" SUCCESSFULLY SAVED");
     // A save clears the modified mark but never names the song.
-    songModified = true;
-    EXPECT_TRUE(saveSong("c"));
-    EXPECT_FALSE(songModified);
+    changeSongWord(cellOffset(0, 0, 0, 0), 3);
+    EXPECT_TRUE(songModified());
+    EXPECT_TRUE(saveSongNamed("c"));
+    EXPECT_FALSE(songModified());
     EXPECT_EQ(songName, "");
 }
 
@@ -170,9 +175,9 @@ TEST_F(SongFile, SaveThenLoadGivesBackEverySavedField) {
     for (int trial = 0; trial < 4; ++trial) {
         randomSong(rng);
         const Bytes saved = songImage();
-        ASSERT_TRUE(saveSong("round"));
+        ASSERT_TRUE(saveSongNamed("round"));
         initSong();
-        ASSERT_TRUE(loadSong("round"));
+        ASSERT_TRUE(openSongNamed("round"));
         EXPECT_TRUE(songImage() == saved) << "trial " << trial;
     }
 }
@@ -182,20 +187,21 @@ TEST_F(SongFile, LoadSetsThemeOrderAndNameButLeavesPlaybackAndCursor) {
     // names the song; row, play state, octave, mutes, cursor and gains stay as they were.
     song.themeRed = 10, song.themeGreen = 20, song.themeBlue = 30;
     song.orders[0] = 12;
-    ASSERT_TRUE(saveSong("Tune"));
+    ASSERT_TRUE(saveSongNamed("Tune"));
     initSong();
     currentRow = 17, playing = true, octave = 5, muted[3] = true;
     cursorChannel = 2, cursorColumn = 4, song.channels[1].gain = 0.5f;
-    orderPos = 9, currentPattern = 5, songModified = true, fadeCounter = 3;
+    orderPos = 9, currentPattern = 5, fadeCounter = 3;
+    changeSongWord(cellOffset(0, 0, 0, 0), 3);
 
-    EXPECT_TRUE(loadSong("Tune"));
+    EXPECT_TRUE(openSongNamed("Tune"));
     EXPECT_EQ(statusText, "FILE \"TUNE\" SUCCESSFULLY LOADED");
     EXPECT_EQ(songName, "Tune");
     EXPECT_EQ(palette[background], packColour(10, 20, 30));
     EXPECT_EQ(fadeCounter, 300);
     EXPECT_EQ(orderPos, 0);
     EXPECT_EQ(currentPattern, 12);
-    EXPECT_FALSE(songModified);
+    EXPECT_FALSE(songModified());
     EXPECT_EQ(currentRow, 17);
     EXPECT_TRUE(playing);
     EXPECT_EQ(octave, 5);
@@ -211,10 +217,10 @@ TEST_F(SongFile, EmptyOrDamagedFirstSlotKeepsTheCurrentPattern) {
         SCOPED_TRACE(first);
         initSong();
         song.orders[0] = first;
-        ASSERT_TRUE(saveSong("slot"));
+        ASSERT_TRUE(saveSongNamed("slot"));
         initSong();
         currentPattern = 33, orderPos = 5;
-        EXPECT_TRUE(loadSong("slot"));
+        EXPECT_TRUE(openSongNamed("slot"));
         EXPECT_EQ(song.orders[0], first);
         EXPECT_EQ(currentPattern, 33);
         EXPECT_EQ(orderPos, 0);
@@ -276,27 +282,26 @@ TEST_F(SongFile, StreamsThatDoNotUnpackToOneImageAreRefused) {
     expectRefused("unpacks long", &longImage);
     // The unchanged file still loads, so the refusals above came from the damage alone.
     writeFile("x.vorna", freshFile());
-    EXPECT_TRUE(loadSong("x"));
+    EXPECT_TRUE(openSongNamed("x"));
 }
 
 TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     // A save that cannot complete says so and leaves whatever was there; no stray files remain.
     cellAt(2, 0, 0).note = 40;
-    ASSERT_TRUE(saveSong("keep"));
+    ASSERT_TRUE(saveSongNamed("keep"));
     const Bytes old = readFile("keep.vorna");
-    cellAt(2, 0, 0).note = 41;
-    songModified = true;
+    changeSongWord(cellOffset(2, 0, 0, 0), 41);
 
     // The target's name belongs to a folder.
     ASSERT_EQ(mkdir("dir.vorna", 0755), 0);
-    EXPECT_FALSE(saveSong("dir"));
+    EXPECT_FALSE(saveSongNamed("dir"));
     EXPECT_EQ(statusText, "FILE \"DIR\" COULDN'T BE SAVED");
     struct stat st;
     ASSERT_EQ(stat("dir.vorna", &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 
     // The folder of the target does not exist.
-    EXPECT_FALSE(saveSong("nowhere/song"));
+    EXPECT_FALSE(saveSongNamed("nowhere/song"));
     EXPECT_EQ(statusText, "FILE \"NOWHERE/SONG\" COULDN'T BE SAVED");
 
     // The disk refuses the bytes part way (a file size limit stops even root).
@@ -306,7 +311,7 @@ TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     rlimit tiny = oldLimit;
     tiny.rlim_cur = 20;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    bool saved = saveSong("keep");
+    bool saved = saveSongNamed("keep");
     setrlimit(RLIMIT_FSIZE, &oldLimit);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(saved);
@@ -314,10 +319,10 @@ TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     EXPECT_EQ(readFile("keep.vorna"), old);
 
     // A name with a NUL in it would name some other file.
-    EXPECT_FALSE(saveSong(std::string("keep\0x", 6)));
+    EXPECT_FALSE(saveSongNamed(std::string("keep\0x", 6)));
     EXPECT_EQ(readFile("keep.vorna"), old);
 
-    EXPECT_TRUE(songModified);
+    EXPECT_TRUE(songModified());
     auto entries = folderEntries(".");
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"dir.vorna", "keep.vorna"}));

@@ -30,6 +30,9 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/status.h"
+#include "app/file_commands.h"
+#include "app/recovery.h"
+#include "app/history.h"
 #include "test_support.h"
 
 namespace {
@@ -93,6 +96,7 @@ struct Stress : ::testing::Test {
         ASSERT_NE(surface, nullptr);
     }
     void TearDown() override {
+        finishRecovery();  // also when a check ended the test early
         SDL_FreeSurface(surface);
         streamActive = false;
         exporting = false;
@@ -109,33 +113,36 @@ void writeSongs() {
         cellAt(r % ChannelCount, 0, r).note = 40 + r;
         cellAt(r % ChannelCount, 0, r).volume = 60;
     }
-    ASSERT_TRUE(saveSong("short"));
+    ASSERT_TRUE(saveSongNamed("short"));
     song.speed = 4;
     for (int i = 0; i < 4; ++i) song.orders[i] = i;
     for (int c = 0; c < ChannelCount; ++c)
         for (int p = 1; p < 4; ++p) cellAt(c, p, (c * 7 + p) % 64).note = 30 + c + p;
-    ASSERT_TRUE(saveSong("long"));
+    ASSERT_TRUE(saveSongNamed("long"));
     initSong();
 }
 
 }  // namespace
 
 TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
-    // Editing, playing, loading, saving, exporting and drawing while the callback
-    // renders never tear a value, never leave the tables, and every export and
-    // save still succeeds with a whole file.
+    // Editing, undoing, playing, loading, saving, exporting and drawing while the
+    // callback renders and recovery copies are written never tear a value, never
+    // leave the tables, and every export and save still succeeds with a whole file.
     writeSongs();
     setPalette(60, 70, 80);
     std::mt19937 rng(12345);
     FakeCallback cb;
     cb.start();
 
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+    const auto begin = std::chrono::steady_clock::now();
+    const auto end = begin + std::chrono::duration<double>(stressSeconds());
+    ASSERT_TRUE(startRecovery());
     int exports = 0, saves = 0, loads = 0, draws = 0, keys = 0;
     bool allExportsWhole = true, allSavesOk = true, allLoadsOk = true;
     const uint8_t noteScanCodes[] = {0x2C, 0x1F, 0x2D, 0x10, 0x11, 0x17, 0x34};
     while (std::chrono::steady_clock::now() < end) {
         const unsigned action = rng() % 100;
+        recoveryTick(uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count()));
         if (action < 35) {
             // Type a note, a volume digit or an effect at a random cell.
             cursorChannel = int(rng() % ChannelCount);
@@ -150,6 +157,8 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             press(moves[rng() % 7]);
         } else if (action < 62) {
             press(rng() % 2 ? SDLK_F3 : SDLK_F4);
+        } else if (action < 65) {
+            press(rng() % 2 ? SDLK_z : SDLK_y, 0, KMOD_LCTRL);  // undo or redo
         } else if (action < 67) {
             cursorChannel = int(rng() % ChannelCount);
             press(SDLK_PAUSE);
@@ -170,18 +179,18 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             ++draws;
             continue;
         } else if (action < 92) {
-            allSavesOk = saveSong("edited") && allSavesOk;
+            allSavesOk = saveSongNamed("edited") && allSavesOk;
             ++saves;
             continue;
         } else if (action < 97) {
-            allLoadsOk = loadSong(rng() % 2 ? "long" : "edited") && allLoadsOk;
+            allLoadsOk = openSongNamed(rng() % 2 ? "long" : "edited") && allLoadsOk;
             ++loads;
             continue;
         } else {
             // Exports are the one place both threads hand the voices over.
-            allLoadsOk = loadSong("short") && allLoadsOk;
+            allLoadsOk = openSongNamed("short") && allLoadsOk;
             const std::string name = "take" + std::to_string(exports % 3) + ".wav";
-            const bool ok = exportWav(name);
+            const bool ok = exportWavNamed(name);
             const std::vector<uint8_t> wav = readAll(name);
             allExportsWhole = allExportsWhole && ok && wav.size() == 44 + 2 * 64000u &&
                               getLe32(wav.data() + 40) == 2 * 64000u && getLe32(wav.data() + 4) == 36 + 2 * 64000u;
@@ -196,8 +205,8 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
         ASSERT_LT(orderPos, OrderSlots);
     }
     // One export at the end in any case: the handoff is what the test is about.
-    ASSERT_TRUE(loadSong("short"));
-    EXPECT_TRUE(exportWav("last.wav"));
+    ASSERT_TRUE(openSongNamed("short"));
+    EXPECT_TRUE(exportWavNamed("last.wav"));
     EXPECT_EQ(readAll("last.wav").size(), 44 + 2 * 64000u);
     EXPECT_EQ(statusText, "SUCCESSFULLY EXPORTED");
     // The callback goes back to playing after the export.
@@ -225,15 +234,15 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     // come out the same as with no callback at all once the voices start alike,
     // even when the export begins in the middle of a block.
     writeSongs();
-    ASSERT_TRUE(loadSong("short"));
+    ASSERT_TRUE(openSongNamed("short"));
     silenceVoices();
     for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
     seedNoise(7);
-    ASSERT_TRUE(exportWav("alone.wav"));
+    ASSERT_TRUE(exportWavNamed("alone.wav"));
     const std::vector<uint8_t> alone = readAll("alone.wav");
 
     // Same start again, now with the callback running and the song stopped.
-    ASSERT_TRUE(loadSong("short"));
+    ASSERT_TRUE(openSongNamed("short"));
     silenceVoices();
     for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
     seedNoise(7);
@@ -257,7 +266,7 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     });
     // The callback is well under way when the export begins.
     while (blocks.load() < 3) std::this_thread::sleep_for(std::chrono::microseconds(100));
-    ASSERT_TRUE(exportWav("shared.wav"));
+    ASSERT_TRUE(exportWavNamed("shared.wav"));
     run = false;
     callback.join();
     streamActive = false;

@@ -13,6 +13,7 @@
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
+#include "app/history.h"
 #include "song/song.h"
 
 // A fresh folder under /tmp as the working directory for the object's life;
@@ -59,6 +60,7 @@ inline void silenceVoices() {
 // or live stream in progress: the state a test expects to begin from.
 inline void resetEngine() {
     initSong();
+    resetHistory();
     silenceVoices();
     tick = 0;
     tickFrame = 0;

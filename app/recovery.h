@@ -1,0 +1,51 @@
+#pragma once
+// Recovery copies: while the song holds changes not saved under a name, a
+// complete copy of it (song file, its name, the folder it belongs to) is kept
+// on disk, written by a thread of its own within half a second of a change.
+// A copy is removed once its work is saved or undone back to its saved state;
+// the copies a session leaves at its end, or at a kill or crash, are opened
+// by the next start in the same working folder.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Where the copies live: this folder inside the working folder, or the
+// fall-back place under $XDG_STATE_HOME when that one cannot be written.
+extern const char* const RecoveryFolderName;  // app/recovery.cpp: ".vorna-recovery"
+std::string recoveryFallbackFolder();         // $XDG_STATE_HOME/vornatracker/recovery (or ~/.local/state/...)
+
+constexpr uint32_t RecoverySnapshotMs = 150;  // changes are gathered this long before a copy is taken
+constexpr uint32_t RecoverySyncMs = 4000;     // a copy reaches the disk at the latest this long after it is written
+constexpr int RecoveryCopiesKept = 10;        // copies of ended sessions kept per working folder
+
+// Starts the session: its lock (copies of a running editor are never taken
+// by another) and the writer thread. False when the writer cannot run.
+bool startRecovery();
+// At start-up: opens the newest copy of this working folder left by an
+// ended session, as an undo step from the empty song, with a message.
+// Returns whether it did.
+bool recoverAtStart();
+// From each tick of the main loop: takes a copy when one is due.
+void recoveryTick(uint32_t nowMs);
+// Just before the song becomes another piece of work (a load, or undoing or
+// redoing one): the copy of the work so far is taken now.
+void recoveryWorkEnds();
+// Takes a copy of anything not yet copied and waits until every copy is on
+// the disk (synced). Used at quit and by tests.
+void recoveryFlush();
+// At the end of the program: the last copy, then the writer stops and the
+// session's lock is let go. The copies stay for the next start.
+void finishRecovery();
+
+// A recovery copy read back: a complete song file followed by a trailer.
+struct RecoveryCopy {
+    std::vector<uint8_t> image;  // the unpacked song
+    std::string name;            // the song's name, "" when it had none
+    std::string folder;          // the working folder it belongs to
+    uint64_t writtenNs = 0;      // when it was written (ns since 1970), to find the newest
+};
+// The bytes of a copy, and the way back. Parsing refuses anything malformed.
+std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy);
+bool decodeRecoveryCopy(const uint8_t* data, std::size_t size, RecoveryCopy& copy);
+constexpr std::size_t RecoveryNameMax = 4096;  // longest name or folder a copy may carry
