@@ -339,6 +339,18 @@ for sig in TERM HUP KILL; do
     fi
     [ "$(temps)" = 0 ] && pass || fail "SIG$sig: $(temps) temporary files left"
 done
+# With several songs each renders in a child: a quit signal to the program reaches it, and
+# the program ends by the same signal without starting the next song.
+rm -f long.wav fresh.wav
+"$RENDER" long.vorna fresh.vorna --quiet > out.txt 2> err.txt &
+pid=$!
+for _ in $(seq 200); do [ "$(temps)" -gt 0 ] && break; sleep 0.05; done
+kill -TERM $pid
+{ wait $pid; } 2> /dev/null; code=$?
+[ "$code" = 143 ] && pass || fail "several songs, SIGTERM: exit $code"
+sleep 0.2
+[ "$(temps)" = 0 ] && [ ! -e long.wav ] && [ ! -e fresh.wav ] && pass ||
+    fail "several songs, SIGTERM: $(temps) temporary files, $(ls long.wav fresh.wav 2> /dev/null)"
 
 echo "render_cli: $passes passed, $failures failed"
 [ "$failures" = 0 ]
