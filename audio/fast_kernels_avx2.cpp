@@ -1,8 +1,9 @@
-// The block renderer's bodies, four samples per step (AVX2), with glibc's
+// The voices' vector bodies, four samples per step (AVX2), with glibc's
 // vector sine. Built with -mavx2 -mfma and used only when the processor has both.
 #include <immintrin.h>
 
-#include "audio/fast_render.h"
+#include "audio/kernels.h"
+#include "audio/voice_constants.h"
 
 extern "C" __m256d _ZGVdN4v_sin(__m256d);  // libmvec, within a few ulp of sin
 
@@ -27,5 +28,6 @@ inline V vquotient(V a, double q, double y) {
 #include "audio/fast_kernels.inc"
 }  // namespace
 
-const RenderKernels avx2Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                   finishRun,       toneDrum,      drumFinish, divideAll, mixFrames, L};
+const RenderKernels avx2Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
+                                    toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
+                                    divideAll,       L};

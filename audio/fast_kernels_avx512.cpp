@@ -1,8 +1,9 @@
-// The block renderer's bodies, eight samples per step (AVX-512), with glibc's
+// The voices' vector bodies, eight samples per step (AVX-512), with glibc's
 // vector sine. Built with -mavx512f and used only when the processor has it.
 #include <immintrin.h>
 
-#include "audio/fast_render.h"
+#include "audio/kernels.h"
+#include "audio/voice_constants.h"
 
 extern "C" __m512d _ZGVeN8v_sin(__m512d);  // libmvec, within a few ulp of sin
 
@@ -27,5 +28,6 @@ inline V vquotient(V a, double q, double y) {
 #include "audio/fast_kernels.inc"
 }  // namespace
 
-const RenderKernels avx512Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                     finishRun,       toneDrum,      drumFinish, divideAll, mixFrames, L};
+const RenderKernels avx512Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
+                                      toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
+                                      divideAll,       L};

@@ -404,7 +404,7 @@ TEST_F(PulseStream, PreviewedNoteReachesTheServer) {
     startRecording();
     // A quarter second of recorded silence first.
     ASSERT_TRUE(waitFor([this] { return recordedBytes() > 44100; }, 10.0)) << readFile(dir_ + "/parec.log");
-    noteOn(*instruments[0], 48);
+    previewNote(0, 48);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::vector<int16_t> samples = stopRecording();
     ASSERT_GT(samples.size(), 44100u);
