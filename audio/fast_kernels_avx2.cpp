@@ -19,6 +19,10 @@ inline V vload(const double* p) { return _mm256_loadu_pd(p); }
 inline void vstore(double* p, V x) { _mm256_storeu_pd(p, x); }
 // The correctly rounded a / q from y = 1/q: two residual steps, each residual
 // exact in a fused multiply-add (Markstein); a division costs several times more.
+inline void vstoreInt16(int16_t* p, V x) {
+    const __m128i whole = _mm256_cvttpd_epi32(x);  // within +-32767: no saturation needed
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packs_epi32(whole, whole));
+}
 inline V vquotient(V a, double q, double y) {
     const V vq = _mm256_set1_pd(q), vy = _mm256_set1_pd(y);
     V q0 = a * vy;

@@ -19,6 +19,11 @@ inline V vload(const double* p) { return _mm512_loadu_pd(p); }
 inline void vstore(double* p, V x) { _mm512_storeu_pd(p, x); }
 // The correctly rounded a / q from y = 1/q: two residual steps, each residual
 // exact in a fused multiply-add (Markstein); a division costs several times more.
+inline void vstoreInt16(int16_t* p, V x) {
+    const __m256i whole = _mm512_cvttpd_epi32(x);  // within +-32767: no saturation needed
+    const __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(whole), _mm256_extracti128_si256(whole, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), packed);
+}
 inline V vquotient(V a, double q, double y) {
     const V vq = _mm512_set1_pd(q), vy = _mm512_set1_pd(y);
     V q0 = a * vy;

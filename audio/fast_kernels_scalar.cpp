@@ -16,6 +16,7 @@ inline V vsin(V x) { return std::sin(x); }
 inline V vfloat(V x) { return double(float(x)); }
 inline V vload(const double* p) { return *p; }
 inline void vstore(double* p, V x) { *p = x; }
+inline void vstoreInt16(int16_t* p, V x) { *p = int16_t(x); }
 inline V vquotient(V a, double q, double) { return a / q; }
 #include "audio/fast_kernels.inc"
 }  // namespace

@@ -401,26 +401,35 @@ TEST(Sequencer, CursorMovedWhileABlockRendersIsKept) {
     song.speed = 1;
     playing = true;
     std::atomic<bool> run{true};
-    std::atomic<long> blocks{0};
+    std::atomic<int> requested{0}, completed{0};
     streamActive = true;
     std::thread callback([&] {
         std::vector<double> out(8192);  // eight rows and more per block
         while (run) {
+            if (completed.load() == requested.load()) {
+                std::this_thread::yield();
+                continue;
+            }
             fillBlock(out.data(), unsigned(out.size()));
-            ++blocks;
+            ++completed;
         }
     });
+    auto oneBlock = [&] {
+        ++requested;
+        while (completed.load() < requested.load()) std::this_thread::yield();
+    };
     int lost = 0;
     for (int trial = 0; trial < 40; ++trial) {
-        while (blocks.load() < 1) std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::microseconds(50 * (trial % 7)));
         const int target = (currentRow + 32) % RowsPerPattern;  // far from where the block will end
-        currentRow = target;
-        const long seen = blocks.load();
-        while (blocks.load() < seen + 2) std::this_thread::yield();
-        // At most two blocks (16384 frames, 17 rows) later, counted from the target.
+        ++requested;
+        std::this_thread::sleep_for(std::chrono::microseconds(40 * (trial % 8)));
+        currentRow = target;  // during the block, or just after it
+        while (completed.load() < requested.load()) std::this_thread::yield();
+        oneBlock();
+        // At most two blocks (8192 frames, nine rows each) after the target, when it was
+        // written before the first began; a lost target leaves the row 16 behind it.
         const int moved = (currentRow - target + RowsPerPattern) % RowsPerPattern;
-        if (moved > 17) ++lost;
+        if (moved > 18) ++lost;
     }
     run = false;
     callback.join();
