@@ -23,4 +23,4 @@ inline V vquotient(V a, double q, double) { return a / q; }
 
 const RenderKernels scalarKernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
                                       toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
-                                      divideAll,       L};
+                                      divideAll,       sineAll,       L};

@@ -30,6 +30,8 @@ struct RenderKernels {
     void (*quantise)(const double* mean, int frames, int16_t* out);
     // a[i] / q for i < len (rounded up to whole vectors), as the kernels divide.
     void (*divide)(const double* a, double q, int len, double* out);
+    // sin(a[i]) for i < len (rounded up to whole vectors), as the kernels take it.
+    void (*sine)(const double* a, int len, double* out);
     int lanes;
 };
 
