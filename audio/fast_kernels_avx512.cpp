@@ -22,13 +22,14 @@ inline void vstoreInt16(int16_t* p, V x) {
     const __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(whole), _mm256_extracti128_si256(whole, 1));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), packed);
 }
-// The correctly rounded a / q from y = 1/q: two residual steps, each residual
-// exact in a fused multiply-add (Markstein); a division costs several times more.
+// The correctly rounded a / q from y = 1/q rounded: a x y is within an ulp
+// of a / q, its residual a - q (a y) is exact in a fused multiply-add, and
+// one correction by it rounds to the quotient itself (Markstein); a
+// division costs several times more.
 inline V vquotient(V a, double q, double y) {
     const V vq = _mm512_set1_pd(q), vy = _mm512_set1_pd(y);
-    V q0 = a * vy;
-    V q1 = _mm512_fmadd_pd(_mm512_fnmadd_pd(vq, q0, a), vy, q0);
-    return _mm512_fmadd_pd(_mm512_fnmadd_pd(vq, q1, a), vy, q1);
+    const V q0 = a * vy;
+    return _mm512_fmadd_pd(_mm512_fnmadd_pd(vq, q0, a), vy, q0);
 }
 #define VORNA_VECTOR_SINE  // vsin is the kernels' own
 #include "audio/fast_kernels.inc"
