@@ -79,7 +79,7 @@ static uint32_t mix32(uint32_t x) {
     return x;
 }
 
-static Relaxed<uint32_t> noiseSeed{1};
+static Relaxed<uint32_t> noiseSeed{1};  // set by the main thread, read by whichever thread renders
 
 // The top 15 bits of the hash of the note's key and the index: a value that
 // depends on nothing else, so runs cut anywhere draw the same noise.
@@ -89,7 +89,7 @@ int32_t noiseValue(uint32_t key, int64_t n) { return int32_t(mix32(key + uint32_
 static double noiseSample(uint32_t key, int64_t n) { return noiseValue(key, n) * (1.0 / 32768.0) - 0.5; }
 
 // Drum envelope: rises over 1000 samples, falls to nothing at T = 10000.
-static double drumEnvelope(double T) { return std::fmin(0.001 * T, 1.0) * std::fmax(1.0 - 0.0001 * T, 0.0); }
+static double drumEnvelope(double T) { return std::fmin(DrumAttack * T, 1.0) * std::fmax(1.0 - DrumDecay * T, 0.0); }
 
 // Samples n with T = n + 1 below 10000 may sound; from there on a drum is silent.
 static constexpr int64_t DrumSilentFrom = 9999;
@@ -111,16 +111,16 @@ double Ins0_0::nextSample(int32_t n) {
         for (double k = 0.5; k <= 8.0; k *= 2.0)
             for (int i = -1; i <= 1; ++i) d[j++] = R / ((1.0 + C001 * i) * f * k * 0.5);
     }
-    float w = float(0.5 * (1.0 + 0.9 * std::sin(T / d[0])));
+    float w = float(0.5 * (1.0 + PulseWidthDepth * std::sin(T / d[0])));
     double W = double(w);
-    double u = std::trunc(T + 300.0 * std::sin(T / d[1]));
-    double S = 0.3 * std::sin(u / d[2]);
+    double u = std::trunc(T + PulseWarpDepth * std::sin(T / d[1]));
+    double S = PulseSineLevel * std::sin(u / d[2]);
     // The fifteen pulses do not depend on each other: all first, then the
     // float32 running sum in the same order as ever.
     double v[15];
     for (int j = 0; j < 15; ++j) v[j] = pulseOver(T, d[3 + j], W);
     float sum = 0.0f;
-    for (int j = 0; j < 15; ++j) sum = float((0.7 * v[j] + double(sum)) + S);  // the running sum is float32
+    for (int j = 0; j < 15; ++j) sum = float((PulseLevel * v[j] + double(sum)) + S);  // the running sum is float32
     double s = lowPass(*this, double(sum) * Inv15);
     return PulseStackScale * s * hyperbolic(T, PulseStackDecay);
 }
@@ -131,7 +131,7 @@ double Ins0_1::nextSample(int32_t n) {
     arpeggioStep(*this, n);
     double f = double(freq.load());
     double p = frac((T / (R / f) + Pi) * InvPi);
-    double W = 0.5 * (1.0 + std::sin(T / (R / (f * 0.01))));
+    double W = 0.5 * (1.0 + std::sin(T / (R / (f * ArpeggioWidthRate))));
     double v = p > W ? 1.0 : -1.0;
     double s = lowPass(*this, v);
     return ArpeggioScale * s * hyperbolic(T, ArpeggioDecay);
@@ -148,8 +148,8 @@ double Ins0_2::nextSample(int32_t n) {
         d[1] = R / (4.0 * f);
         d[2] = R / f;
     }
-    double u1 = std::trunc(T + 100.0 * std::sin(T / d[0]) / (1.0 + 0.002 * T));
-    double u2 = std::trunc(T + 100.0 * std::sin(u1 / d[1]) / (1.0 + 0.001 * T));
+    double u1 = std::trunc(T + WarpDepth * std::sin(T / d[0]) / (1.0 + WarpFirstFade * T));
+    double u2 = std::trunc(T + WarpDepth * std::sin(u1 / d[1]) / (1.0 + WarpSecondFade * T));
     double raw = std::sin(u2 / d[2]);
     double s = lowPass(*this, raw);
     return WarpScale * s * hyperbolic(T, WarpDecay);
@@ -168,7 +168,7 @@ double Ins0_3::nextSample(int32_t n) {
     double v[5];
     for (int j = 0; j < 5; ++j) v[j] = pulseOver(T, d[j], 0.5);
     float sum = 0.0f;
-    for (int j = 0; j < 5; ++j) sum = float(double(sum) + 2.0 * v[j]);
+    for (int j = 0; j < 5; ++j) sum = float(double(sum) + SquareLevel * v[j]);
     double s = lowPass(*this, double(sum));
     return SquaresScale * s * hyperbolic(T, SquaresDecay);
 }
@@ -180,12 +180,12 @@ double Ins_Drum::nextSample(int32_t n) {
     int32_t m = note.load() % 12;
     if (m == ToneDrumClass) {
         double f = double(freq.load());
-        double sweep = f / (0.00001 * n + 0.0000001);  // falls with n, not T
+        double sweep = f / (ToneSweepSlope * n + ToneSweepStart);  // falls with n, not T
         double h = std::sin(T / (R / sweep));
-        double g = f - 0.01 * n;
+        double g = f - ToneFall * n;
         // Once the falling rate reaches 0 its sine is 0 (R / 0 would be infinite).
         double b = g > 0.0 ? std::sin(T / (R / g)) : 0.0;
-        double c = (h + 20.0 * b + double(state.load())) * DrumKeep;
+        double c = (h + ToneFallLevel * b + double(state.load())) * DrumKeep;
         state = float(c);
         return c * E;
     }
