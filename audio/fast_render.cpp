@@ -75,74 +75,99 @@ struct Plan {
 
 // ---- 3. two threads ------------------------------------------------------------------------
 //
-// Both threads work through the blocks in order. In each block a thread
-// takes one free channel at a time, the dearest first by the cost measured
-// so far, and works out its voice's inputs; when no channel is left it runs
-// the memories of all it took side by side and finishes them. So the threads
-// share the work as it comes, whatever the voices cost, and a thread that is
-// held up (the main thread mixes and writes too) simply takes fewer. A
-// channel's blocks are rendered in order: a block waits for the channel's
-// previous one, which the other thread is always about to finish.
+// Both threads work through the blocks in order, each rendering its share
+// of a block's channels together (their memories side by side). The shares
+// follow the cost of each voice measured while the export runs: the dearest
+// channel first, each to the thread with less so far, the main thread's
+// share counting its mixing and writing too. No order of the voices is
+// assumed; until the first costs are in, the channels alternate. The main
+// thread settles each block's shares before the worker may start it, so
+// every channel of a block has exactly one owner. A channel's blocks are
+// rendered in order: after a change of hands the new owner waits for the
+// channel's previous block, which the other thread is about to finish.
 
-// Blocks rendered ahead of the mix: the main thread mixes block k while the
-// worker renders block k + 1; the slot of k - 1 is free again.
-static constexpr int RingBlocks = 3;
-static constexpr int WorkerLead = 2;  // the worker stays within this many blocks of the mix
+// Blocks rendered ahead of the mix: the worker may run this many blocks
+// ahead of the main thread's mixing; each needs its own slot.
+static constexpr int RingBlocks = 4;
 static constexpr size_t Stride = RunFrames + RunSlack;
 
 struct Shared {
     Plan plan;
     double* ring = nullptr;                              // RingBlocks x ChannelCount x Stride
-    std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
+    std::atomic<uint32_t> workerShare[RingBlocks] = {}; // bit c: the worker renders channel c of the slot's block
     std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
-    std::atomic<uint32_t> cost[ChannelCount] = {};      // nanoseconds per 1000 frames of the voice's inputs, smoothed
     std::atomic<uint64_t> mixed{0};                     // blocks the main thread has mixed
     std::atomic<bool> quit{false};
+    // Nanoseconds per 1000 frames, smoothed: each voice's rendering, kept by
+    // whichever thread renders it; the main thread's mixing and writing, and
+    // the worker's share in force, kept by the main thread alone.
+    std::atomic<uint32_t> cost[ChannelCount] = {};
+    uint32_t mixCost = 0;
+    uint32_t share = 0;
 };
 
 static double* blockChannel(const Shared& sh, uint64_t k, int c) {
     return sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
 }
 
-// Short spins, then yield: the other thread is normally only microseconds away.
+// Short spins, then yields, then short sleeps: the other thread is normally
+// only microseconds away, but on a crowded machine it may have lost its core,
+// and a waiter that keeps spinning only keeps it from getting one back.
 template <class Ready>
 static void waitUntil(const Shared& sh, Ready ready) {
     for (int spins = 0; !ready() && !sh.quit.load(std::memory_order_acquire); ++spins) {
         if (spins < 200)
             __builtin_ia32_pause();
-        else
+        else if (spins < 300)
             std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
 }
 
-// The channels, dearest first.
-static void byCost(const Shared& sh, int* order) {
+// A smoothed cost: the first measurement as it is, then an eighth of each
+// new one, a measurement far above the estimate (the thread lost its core
+// meanwhile) counting as twice the estimate.
+static uint32_t smoothed(uint32_t old, double nanoseconds, int frames) {
+    double sample = nanoseconds * 1000.0 / frames;
+    if (old == 0) return uint32_t(std::min(sample, 4e9));
+    sample = std::min(sample, 2.0 * old);
+    return uint32_t(old - old / 8 + sample / 8);
+}
+
+// Shares by cost: each channel, dearest first, to the thread with less so
+// far. A new share replaces the one in force only when it shortens the
+// longer of the two by a tenth: every change of hands costs a wait.
+static void settleShare(Shared& sh) {
     uint32_t cost[ChannelCount];
-    for (int c = 0; c < ChannelCount; ++c) cost[c] = sh.cost[c].load(std::memory_order_relaxed), order[c] = c;
+    int order[ChannelCount];
+    bool measured = true;
+    for (int c = 0; c < ChannelCount; ++c) {
+        cost[c] = sh.cost[c].load(std::memory_order_relaxed), order[c] = c;
+        measured = measured && cost[c] > 0;
+    }
+    if (!measured) {
+        sh.share = 0xAAu;  // odd channels to the worker until every voice has been timed
+        return;
+    }
+    auto longer = [&](uint32_t share) {
+        uint64_t load[2] = {sh.mixCost, 0};
+        for (int c = 0; c < ChannelCount; ++c) load[share >> c & 1u] += cost[c];
+        return std::max(load[0], load[1]);
+    };
     std::stable_sort(order, order + ChannelCount, [&](int a, int b) { return cost[a] > cost[b]; });
+    uint64_t load[2] = {sh.mixCost, 0};
+    uint32_t share = 0;
+    for (int c : order) {
+        const int to = load[0] <= load[1] ? 0 : 1;
+        load[to] += cost[c];
+        if (to == 1) share |= 1u << c;
+    }
+    if (longer(share) * 10 < longer(sh.share) * 9) sh.share = share;
 }
 
-// Takes channel c's block k, unless another thread has.
-static bool claim(Shared& sh, int c, uint64_t k) {
-    uint64_t expected = k;
-    return sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel);
-}
-
-// The next free channel of block k, by cost, preferring one whose previous
-// block is done; -1 when every channel of the block is taken.
-static int claimNext(Shared& sh, const int* order, uint64_t k) {
-    for (int pass = 0; pass < 2; ++pass)
-        for (int i = 0; i < ChannelCount; ++i) {
-            const int c = order[i];
-            if (sh.claimed[c].load(std::memory_order_acquire) != k) continue;
-            if (pass == 0 && sh.finished[c].load(std::memory_order_acquire) != k) continue;
-            if (claim(sh, c, k)) return c;
-        }
-    return -1;
-}
-
-// This thread's part of block k.
-static void renderBlock(Shared& sh, uint64_t k, RenderScratch& scratch) {
+// This thread's share of block k.
+static void renderBlock(Shared& sh, uint32_t share, uint64_t k, RenderScratch& scratch) {
     using Clock = std::chrono::steady_clock;
     const Block b = sh.plan.at(k);
     Stretch stretch;
@@ -152,33 +177,28 @@ static void renderBlock(Shared& sh, uint64_t k, RenderScratch& scratch) {
     stretch.row = b.row;
     double* out[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, k, c);
-    int order[ChannelCount];
-    byCost(sh, order);
-
     ChannelGroup group(stretch, out, scratch);
-    int mine[ChannelCount];
-    int count = 0;
-    for (int c; (c = claimNext(sh, order, k)) >= 0;) {
+    for (int c = 0; c < ChannelCount; ++c) {
+        if (!(share >> c & 1u)) continue;
         waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
         const auto t0 = Clock::now();
         group.add(c);
         const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
-        const uint32_t sample = uint32_t(std::min(ns * 1000.0 / b.frames, 4e9));
-        const uint32_t old = sh.cost[c].load(std::memory_order_relaxed);
-        sh.cost[c].store(old == 0 ? sample : (old / 8) * 7 + sample / 8, std::memory_order_relaxed);
-        mine[count++] = c;
+        sh.cost[c].store(smoothed(sh.cost[c].load(std::memory_order_relaxed), ns, b.frames), std::memory_order_relaxed);
     }
     group.finish();
-    for (int i = 0; i < count; ++i) sh.finished[mine[i]].store(k + 1, std::memory_order_release);
+    for (int c = 0; c < ChannelCount; ++c)
+        if (share >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
 }
 
 static void workerLoop(Shared* sh) {
     RenderScratch scratch(RunFrames);
     const uint64_t blocks = sh->plan.blocks();
     for (uint64_t k = 0; k < blocks; ++k) {
-        waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + WorkerLead; });
+        // Its slot is free, and its share settled, once block k - RingBlocks is mixed.
+        waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderBlock(*sh, k, scratch);
+        renderBlock(*sh, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), k, scratch);
     }
 }
 
@@ -209,6 +229,8 @@ uint64_t renderSong(SampleSink sink, void* context) {
 
     // Channels sharing a voice (a damaged slot) must stay in one thread's group.
     std::thread worker;
+    settleShare(sh);
+    for (int slot = 0; slot < RingBlocks; ++slot) sh.workerShare[slot].store(sh.share, std::memory_order_relaxed);
     if (renderThreads >= 2 && channelsHaveOwnVoices() && blocks > 1) {
         try {
             worker = std::thread(workerLoop, &sh);
@@ -230,7 +252,7 @@ uint64_t renderSong(SampleSink sink, void* context) {
         currentPattern = block.pattern;
         currentRow = block.row;
         if (worker.joinable()) {
-            renderBlock(sh, b, scratch);
+            renderBlock(sh, ~sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed) & 0xFFu, b, scratch);
             for (int c = 0; c < ChannelCount; ++c)
                 waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
         } else {
@@ -244,13 +266,21 @@ uint64_t renderSong(SampleSink sink, void* context) {
             renderChannels(all, ChannelCount, stretch, out, scratch);
         }
         // Every channel counts, muted or not.
+        const auto mixStart = std::chrono::steady_clock::now();
         for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, b, c);
         k.mixDown(channelOut, 0xFFu, block.frames, mean.data(), absMean.data());
         k.quantise(mean.data(), block.frames, samples.data());
-        sh.mixed.store(b + 1, std::memory_order_release);
         const uint64_t before = done;
         done += uint64_t(block.frames);
-        if (!sink(samples.data(), channelOut, block.frames, context)) break;
+        const bool more = sink(samples.data(), channelOut, block.frames, context);
+        sh.mixCost = smoothed(
+            sh.mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
+            block.frames);
+        // The slot is free again (the sink has had it): the shares of the block it takes next.
+        settleShare(sh);
+        sh.workerShare[b % RingBlocks].store(sh.share, std::memory_order_relaxed);
+        sh.mixed.store(b + 1, std::memory_order_release);
+        if (!more) break;
         if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
     }
     sh.quit.store(true, std::memory_order_release);
