@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -72,6 +71,15 @@ struct Plan {
         return b;
     }
 };
+
+static Stretch stretchOf(const Block& b) {
+    Stretch s;
+    s.frames = b.frames;
+    s.rowStart = b.rowStart;
+    s.pattern = b.pattern;
+    s.row = b.row;
+    return s;
+}
 
 // ---- 3. two threads ------------------------------------------------------------------------
 //
@@ -170,11 +178,7 @@ static void settleShare(Shared& sh) {
 static void renderBlock(Shared& sh, uint32_t share, uint64_t k, RenderScratch& scratch) {
     using Clock = std::chrono::steady_clock;
     const Block b = sh.plan.at(k);
-    Stretch stretch;
-    stretch.frames = b.frames;
-    stretch.rowStart = b.rowStart;
-    stretch.pattern = b.pattern;
-    stretch.row = b.row;
+    const Stretch stretch = stretchOf(b);
     double* out[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, k, c);
     ChannelGroup group(stretch, out, scratch);
@@ -256,14 +260,9 @@ uint64_t renderSong(SampleSink sink, void* context) {
             for (int c = 0; c < ChannelCount; ++c)
                 waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
         } else {
-            Stretch stretch;
-            stretch.frames = block.frames;
-            stretch.rowStart = block.rowStart;
-            stretch.pattern = block.pattern;
-            stretch.row = block.row;
             double* out[ChannelCount];
             for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, b, c);
-            renderChannels(all, ChannelCount, stretch, out, scratch);
+            renderChannels(all, ChannelCount, stretchOf(block), out, scratch);
         }
         // Every channel counts, muted or not.
         const auto mixStart = std::chrono::steady_clock::now();
