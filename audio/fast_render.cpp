@@ -90,9 +90,11 @@ static Stretch stretchOf(const Block& b) {
 // share counting its mixing and writing too. No order of the voices is
 // assumed; until the first costs are in, the channels alternate. The main
 // thread settles each block's shares before the worker may start it, so
-// every channel of a block has exactly one owner. A channel's blocks are
-// rendered in order: after a change of hands the new owner waits for the
-// channel's previous block, which the other thread is about to finish.
+// both see the same. When the main thread has done its share of the block
+// it must mix next and the worker has not started some of its own (it has
+// lost its core on a crowded machine), the main thread takes them over. A
+// channel's blocks are rendered in order: a thread waits for the channel's
+// previous block, which the other thread is then about to finish.
 
 // Blocks rendered ahead of the mix: the worker may run this many blocks
 // ahead of the main thread's mixing; each needs its own slot.
@@ -103,6 +105,7 @@ struct Shared {
     Plan plan;
     double* ring = nullptr;                              // RingBlocks x ChannelCount x Stride
     std::atomic<uint32_t> workerShare[RingBlocks] = {}; // bit c: the worker renders channel c of the slot's block
+    std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
     std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
     std::atomic<uint64_t> mixed{0};                     // blocks the main thread has mixed
     std::atomic<bool> quit{false};
@@ -174,25 +177,43 @@ static void settleShare(Shared& sh) {
     if (longer(share) * 10 < longer(sh.share) * 9) sh.share = share;
 }
 
-// This thread's share of block k.
-static void renderBlock(Shared& sh, uint32_t share, uint64_t k, RenderScratch& scratch) {
+// Takes channel c's block k, unless another thread has.
+static bool claim(Shared& sh, int c, uint64_t k) {
+    uint64_t expected = k;
+    return sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel);
+}
+
+// Renders the channels in `wanted` of block k that this thread can take,
+// together. `wait`: a channel whose previous block is not yet taken or done
+// is waited for (the thread's own share); otherwise it is left to its owner
+// (taking over). Returns whether any was rendered.
+static bool renderBlock(Shared& sh, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
     using Clock = std::chrono::steady_clock;
     const Block b = sh.plan.at(k);
     const Stretch stretch = stretchOf(b);
     double* out[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, k, c);
     ChannelGroup group(stretch, out, scratch);
+    uint32_t taken = 0;
     for (int c = 0; c < ChannelCount; ++c) {
-        if (!(share >> c & 1u)) continue;
-        waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
+        if (!(wanted >> c & 1u)) continue;
+        if (wait) {
+            waitUntil(sh, [&] { return sh.claimed[c].load(std::memory_order_acquire) >= k; });
+            if (!claim(sh, c, k)) continue;  // taken over meanwhile
+            waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
+        } else if (sh.finished[c].load(std::memory_order_acquire) != k || !claim(sh, c, k)) {
+            continue;
+        }
         const auto t0 = Clock::now();
         group.add(c);
         const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
         sh.cost[c].store(smoothed(sh.cost[c].load(std::memory_order_relaxed), ns, b.frames), std::memory_order_relaxed);
+        taken |= 1u << c;
     }
     group.finish();
     for (int c = 0; c < ChannelCount; ++c)
-        if (share >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
+        if (taken >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
+    return taken != 0;
 }
 
 static void workerLoop(Shared* sh) {
@@ -202,7 +223,7 @@ static void workerLoop(Shared* sh) {
         // Its slot is free, and its share settled, once block k - RingBlocks is mixed.
         waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderBlock(*sh, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), k, scratch);
+        renderBlock(*sh, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), true, k, scratch);
     }
 }
 
@@ -256,7 +277,11 @@ uint64_t renderSong(SampleSink sink, void* context) {
         currentPattern = block.pattern;
         currentRow = block.row;
         if (worker.joinable()) {
-            renderBlock(sh, ~sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed) & 0xFFu, b, scratch);
+            const uint32_t theirs = sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed);
+            renderBlock(sh, ~theirs & 0xFFu, true, b, scratch);
+            // What the worker has not started yet, as soon as it may be started.
+            while (renderBlock(sh, theirs, false, b, scratch)) {
+            }
             for (int c = 0; c < ChannelCount; ++c)
                 waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
         } else {
