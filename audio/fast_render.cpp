@@ -166,7 +166,9 @@ static void settleShare(Shared& sh) {
         for (int c = 0; c < ChannelCount; ++c) load[share >> c & 1u] += cost[c];
         return std::max(load[0], load[1]);
     };
-    std::stable_sort(order, order + ChannelCount, [&](int a, int b) { return cost[a] > cost[b]; });
+    // Dearest first, equal costs in channel order (eight: an insertion sort, nothing allocated).
+    for (int i = 1; i < ChannelCount; ++i)
+        for (int j = i; j > 0 && cost[order[j]] > cost[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     uint64_t load[2] = {sh.mixCost, 0};
     uint32_t share = 0;
     for (int c : order) {

@@ -139,7 +139,7 @@ static void quietAlsa() {
 // announce on std::cerr at every start whether they got it ("RtAudio pulse:
 // _NOT_ running realtime scheduling"). Where it is not permitted the stream
 // simply runs as before, so that line is dropped; anything else the library
-// writes there still reaches standard error, a line at a time.
+// writes there still reaches standard error, a whole line at a time.
 class LibraryChatterFilter : public std::streambuf {
 public:
     explicit LibraryChatterFilter(std::streambuf* target) : target(target) {}
@@ -147,33 +147,35 @@ public:
 protected:
     int overflow(int c) override {
         if (c == traits_type::eof()) return traits_type::not_eof(c);
-        std::lock_guard<std::mutex> hold(lock);  // the library writes from its own threads
+        // Each thread gathers its own line: two threads writing at once never mix their words.
+        static thread_local std::string line;
         line += char(c);
-        if (c == '\n') flushLine();
+        if (c == '\n') {
+            if (!isSchedulingNote(line)) {
+                std::lock_guard<std::mutex> hold(lock);
+                target->sputn(line.data(), std::streamsize(line.size()));
+                target->pubsync();
+            }
+            line.clear();
+        }
         return c;
     }
-    int sync() override {
-        std::lock_guard<std::mutex> hold(lock);
-        if (!line.empty() && line.back() == '\n') flushLine();
-        return target->pubsync();
-    }
+    // A line goes out whole at its end; std::cerr flushes after every piece.
+    int sync() override { return 0; }
 
 private:
-    void flushLine() {
-        if (!isSchedulingNote(line)) target->sputn(line.data(), std::streamsize(line.size()));
-        line.clear();
-    }
     static bool isSchedulingNote(const std::string& text) {
         return text.compare(0, 8, "RtAudio ") == 0 && text.find("running realtime scheduling") != std::string::npos;
     }
     std::streambuf* target;
     std::mutex lock;
-    std::string line;
 };
 
+// Made once and never destroyed: the C++ library flushes std::cerr while
+// the program ends, after this file's objects are gone.
 static void filterLibraryChatter() {
-    static LibraryChatterFilter filter(std::cerr.rdbuf());
-    if (std::cerr.rdbuf() != &filter) std::cerr.rdbuf(&filter);
+    static LibraryChatterFilter* const filter = new LibraryChatterFilter(std::cerr.rdbuf());
+    if (std::cerr.rdbuf() != filter) std::cerr.rdbuf(filter);
 }
 
 // ---------------------------------------------------------------------------
