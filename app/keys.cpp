@@ -205,8 +205,8 @@ static void typeNote() {
     const int n = k + 12 * octave;
     if (k < 1 || n > HighestNote) return;
     const int slot = song.channels[cursorChannel].instrumentSlot;
-    // The preview sounds at once, playing or not.
-    if (slot >= 0 && slot < ChannelCount) noteOn(*instruments[slot], n);
+    // The preview sounds from the next audio block on, playing or not.
+    if (slot >= 0 && slot < ChannelCount) previewNote(slot, n);
     setWord(cursorField(NoteField), n);
     advance();
 }

@@ -7,8 +7,6 @@
 //   2. exportWav (the rendering itself is the block renderer's, fast_render.cpp)
 #include "audio/export.h"
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include "audio/fast_render.h"
@@ -17,7 +15,6 @@
 #include "song/safe_file.h"
 #include "song/song.h"
 
-ExportProgress exportProgress = nullptr;
 Relaxed<bool> exportStop{false};
 
 // ---- 1. header ------------------------------------------------------------------
@@ -43,26 +40,7 @@ void buildWavHeader(uint8_t* h, uint32_t dataBytes) {
     putLe32(h + 40, dataBytes);      // data bytes: 2 per frame
 }
 
-uint64_t exportFrameCount() {
-    uint64_t slots = 0;
-    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
-    int32_t speed = song.speed;
-    // A row ends when the tick reaches or passes speed: at least one tick.
-    uint64_t ticksPerRow = speed < 1 ? 1 : uint64_t(speed);
-    return slots * RowsPerPattern * ticksPerRow * FramesPerTick;
-}
-
 // ---- 2. exportWav ---------------------------------------------------------------
-
-// Waits (bounded) until the audio callback has seen `exporting`, so no voice
-// is ever rendered by two threads at once.
-static void waitForCallback() {
-    using namespace std::chrono;
-    auto deadline = steady_clock::now() + milliseconds(500);
-    while (streamActive && !exportSeen.value.load(std::memory_order_acquire) &&
-           steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(1));
-}
 
 // Collects rendered samples as little-endian bytes and writes them in large pieces.
 struct WavSink {
@@ -85,19 +63,6 @@ static bool writeSamples(const int16_t* samples, const double* const*, int count
 }
 
 bool exportWav(const std::string& fileName, std::string* why) {
-    playing = false;
-    currentRow = 0;
-    tick = 0;
-    // Off the first frame of a row until the callback has let go: a frame it
-    // is still rendering must not trigger a row on the voices the export uses.
-    // The render sets the frame to 0 once the callback is silent.
-    tickFrame = 1;
-    orderPos = 0;
-    currentPattern = song.orders[0].load();
-    exportSeen = false;
-    exporting = true;
-    waitForCallback();
-
     const uint64_t total = exportFrameCount();
     SafeFile file;
     bool ok = safeOpen(file, fileName);
@@ -108,7 +73,7 @@ bool exportWav(const std::string& fileName, std::string* why) {
     uint64_t done = 0;
     if (ok) {
         WavSink sink{&file, std::vector<uint8_t>(size_t(BlockFrames) * 2)};
-        done = renderSong(writeSamples, &sink);  // resets and restores the play state, clears `exporting`
+        done = renderSong(writeSamples, &sink);  // takes the voices from the callback, resets and restores the play state
         if (!file.failed) safeWrite(file, sink.block.data(), sink.filled * 2);
         ok = !file.failed && done == total;
     }

@@ -3,11 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/fast_render.h"  // exportProgress, exportFrameCount
 #include "song/relaxed.h"
-
-// Called now and then during an export with frames rendered and frames in all.
-using ExportProgress = void (*)(uint64_t framesDone, uint64_t framesTotal);
-extern ExportProgress exportProgress;  // audio/export.cpp: null = no progress report
 
 // Set from another thread (a quit signal) to end an export early: the render
 // stops at its next block and the temporary file is removed.
@@ -20,7 +17,3 @@ bool exportWav(const std::string& fileName, std::string* why = nullptr);
 
 // The canonical 44-byte header of a mono 16-bit 44100 Hz file with dataBytes of samples.
 void buildWavHeader(uint8_t* header44, uint32_t dataBytes);
-
-// Frames an export of the current song renders: slots before the end marker
-// x 64 rows x ticks per row (speed, at least 1) x 1000.
-uint64_t exportFrameCount();

@@ -1,9 +1,10 @@
-// The block renderer's bodies with one sample per step and the C library's
+// The voices' vector bodies with one sample per step and the C library's
 // sine: for processors without vector units, and as the exact twin of the
 // per-sample voices.
 #include <cmath>
 
-#include "audio/fast_render.h"
+#include "audio/kernels.h"
+#include "audio/voice_constants.h"
 
 namespace {
 typedef double V;
@@ -15,9 +16,11 @@ inline V vsin(V x) { return std::sin(x); }
 inline V vfloat(V x) { return double(float(x)); }
 inline V vload(const double* p) { return *p; }
 inline void vstore(double* p, V x) { *p = x; }
+inline void vstoreInt16(int16_t* p, V x) { *p = int16_t(x); }
 inline V vquotient(V a, double q, double) { return a / q; }
 #include "audio/fast_kernels.inc"
 }  // namespace
 
-const RenderKernels scalarKernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares,
-                                     finishRun,       toneDrum,      drumFinish, divideAll, mixFrames, L};
+const RenderKernels scalarKernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
+                                      toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
+                                      divideAll,       sineAll,       L};

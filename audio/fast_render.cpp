@@ -1,308 +1,53 @@
-// The export's block renderer.
+// The export's renderer.
 //
-// An export cannot change the song while it runs and never loops, so every
-// row trigger is known in advance: between two triggers each channel's voice
-// runs on with fixed pitch and gain, and a whole run of its samples can be
-// computed at once. Per run: the part of each sample that depends only on
-// the sample index goes through the vector kernels; the voice's one
-// recurrence (the one-pole filter, or the drum's memory) runs serially
-// afterwards; envelope, clamp and gain are vectorised again.
+// An export never loops, so its blocks are known in advance: each lies
+// inside one row and the first of a row triggers it. Each block of each
+// channel goes through the engine's channel groups, as live playback does.
 //
 // Sections:
-//   1. kernel choice, voice kinds
-//   2. one channel's run
-//   3. the block plan and the two threads
+//   1. frame count, the hand-over from the callback
+//   2. the block plan
+//   3. sharing the channels between two threads
 //   4. renderSong
 #include "audio/fast_render.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <iterator>
+#include <chrono>
 #include <thread>
-#include <typeinfo>
 #include <vector>
 
-#include "audio/export.h"
-#include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 
-int renderMaxLanes = 8;
+ExportProgress exportProgress = nullptr;
 int renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 
-// ---- 1. kernels, voice kinds -----------------------------------------------------
+// ---- 1. frame count, hand-over ------------------------------------------------------
 
-const RenderKernels& chosenKernels() {
-    __builtin_cpu_init();
-    if (renderMaxLanes >= 8 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq"))
-        return avx512Kernels;
-    if (renderMaxLanes >= 4 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return avx2Kernels;
-    return scalarKernels;
+uint64_t exportFrameCount() {
+    uint64_t slots = 0;
+    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    int32_t speed = song.speed;
+    // A row ends when the tick reaches or passes speed: at least one tick.
+    uint64_t ticksPerRow = speed < 1 ? 1 : uint64_t(speed);
+    return slots * RowsPerPattern * ticksPerRow * FramesPerTick;
 }
 
-enum class Kind { PulseStack, Arpeggio, Warp, Squares, Drum, Unknown };
-
-static Kind kindOf(const Instrument* v) {
-    const std::type_info& t = typeid(*v);
-    if (t == typeid(Ins0_0)) return Kind::PulseStack;
-    if (t == typeid(Ins0_1)) return Kind::Arpeggio;
-    if (t == typeid(Ins0_2)) return Kind::Warp;
-    if (t == typeid(Ins0_3)) return Kind::Squares;
-    if (t == typeid(Ins_Drum)) return Kind::Drum;
-    return Kind::Unknown;
+// Silences the callback and waits (bounded) until it has let go of the
+// voices, so no voice is ever rendered by two threads at once. A stream
+// that never calls back delays the export, never hangs it.
+static void takeVoicesFromCallback() {
+    exportSeen = false;
+    exporting = true;
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(500);
+    while (streamActive && !exportSeen.value.load(std::memory_order_acquire) && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(1));
 }
 
-// The filter constants of the voices, as single-precision values.
-static constexpr double C09 = double(0.9f);
-static constexpr double C01 = double(1.0f - 0.9f);
+// ---- 2. the block plan ------------------------------------------------------------------
 
-// ---- 2. one channel's run -------------------------------------------------------
-
-// Per-thread buffers: filter inputs and states of the channels waiting for
-// the joint filter pass, and one pair for a channel rendered on its own.
-struct Scratch {
-    std::vector<double> in[ChannelCount], state[ChannelCount];
-    std::vector<double> ownIn, ownState;
-    Scratch() : ownIn(RunFrames + RunSlack), ownState(RunFrames + RunSlack) {
-        for (int c = 0; c < ChannelCount; ++c) in[c].resize(RunFrames + RunSlack), state[c].resize(RunFrames + RunSlack);
-    }
-};
-
-// Exactly renderChannel's sample step, for what the kernels do not cover
-// (a voice whose index is about to overflow, a voice of unknown kind).
-static void perSampleRun(Instrument& voice, double gain, int frames, double* out) {
-    for (int i = 0; i < frames; ++i) {
-        double v = 0.0;
-        if (voice.note > -1) {
-            int32_t n = voice.time;
-            if (n < INT32_MAX) voice.time = n + 1;
-            v = voice.nextSample(n);
-        }
-        if (v > 1.0) v = 1.0;
-        if (v < -1.0) v = -1.0;
-        if (v != v) v = 0.0;
-        out[i] = v * gain;
-    }
-}
-
-static bool isFiltered(Kind kind) {
-    return kind == Kind::PulseStack || kind == Kind::Arpeggio || kind == Kind::Warp || kind == Kind::Squares;
-}
-
-// The filter input of a run, for the four filtered voices.
-static void filterInput(const RenderKernels& k, Kind kind, Instrument& voice, int frames, double* in) {
-    const int64_t n0 = voice.time;
-    if (kind == Kind::Arpeggio) {
-        // The pitch steps at n + 1 = 1000, 2000, ...: sub-runs of constant pitch.
-        Ins0_1& arp = static_cast<Ins0_1&>(voice);
-        int i = 0;
-        while (i < frames) {
-            int64_t n = n0 + i;
-            if (n == 0) arp.arpStep = 0;
-            if ((n + 1) % 1000 == 0) {
-                int32_t step = arp.arpStep.load();
-                float f = arp.freq.load();
-                arp.freq = step == 2 ? 0.25f * f : 2.0f * f;
-                arp.arpStep = (step + 1) % 3;
-            }
-            int64_t nextStep = (n + 1) / 1000 * 1000 + 999;  // next n with (n + 1) % 1000 == 0
-            int len = int(std::min<int64_t>(frames - i, nextStep - n));
-            k.arpeggio(double(arp.freq.load()), n, len, in + i);
-            i += len;
-        }
-        return;
-    }
-    const double f = double(voice.freq.load());
-    if (kind == Kind::PulseStack)
-        k.pulseStack(f, n0, frames, in);
-    else if (kind == Kind::Warp)
-        k.warp(f, n0, frames, in);
-    else
-        k.squares(f, n0, frames, in);
-}
-
-// Output scale and envelope constant of the filtered voices.
-static void filterShape(Kind kind, double& scale, double& decay) {
-    scale = kind == Kind::PulseStack ? 4.0 : kind == Kind::Arpeggio ? 1.5 : kind == Kind::Warp ? 2.0 : 0.5;
-    decay = kind == Kind::PulseStack ? 0.0001 : 0.0005;
-}
-
-// A channel whose filter waits for the joint pass.
-struct Pending {
-    int channel;
-    int64_t n0;
-    const double* in;
-    double* state;
-    float s;
-};
-
-// The filter: state = float32(0.9 state + 0.1 input), each new state kept.
-// The recurrence is one long dependency chain per voice; N voices side by
-// side let the processor overlap N chains.
-template <int N>
-static void lowPassChains(Pending* p, int len) {
-    float s[N];
-    const double* in[N];
-    double* state[N];
-    for (int j = 0; j < N; ++j) s[j] = p[j].s, in[j] = p[j].in, state[j] = p[j].state;
-    for (int i = 0; i < len; ++i)
-#pragma GCC unroll 8
-        for (int j = 0; j < N; ++j) {
-            s[j] = float(C09 * double(s[j]) + C01 * in[j][i]);
-            state[j][i] = double(s[j]);
-        }
-    for (int j = 0; j < N; ++j) p[j].s = s[j];
-}
-
-// The same with a fused multiply-add: 0.9(s) x state is a product of two
-// 24-bit values, exact in a double, so fusing it with the sum rounds once,
-// as the separate sum does; the chain gets one step shorter.
-template <int N>
-__attribute__((target("fma"))) static void lowPassChainsFused(Pending* p, int len) {
-    float s[N];
-    const double* in[N];
-    double* state[N];
-    for (int j = 0; j < N; ++j) s[j] = p[j].s, in[j] = p[j].in, state[j] = p[j].state;
-    for (int i = 0; i < len; ++i)
-#pragma GCC unroll 8
-        for (int j = 0; j < N; ++j) {
-            s[j] = float(__builtin_fma(C09, double(s[j]), C01 * in[j][i]));
-            state[j][i] = double(s[j]);
-        }
-    for (int j = 0; j < N; ++j) p[j].s = s[j];
-}
-
-// All waiting chains in one pass: up to eight overlap in the processor.
-template <template <int> class Chains>
-static void lowPassEach(Pending* p, int count, int len) {
-    switch (count) {
-        case 1: Chains<1>::run(p, len); break;
-        case 2: Chains<2>::run(p, len); break;
-        case 3: Chains<3>::run(p, len); break;
-        case 4: Chains<4>::run(p, len); break;
-        case 5: Chains<5>::run(p, len); break;
-        case 6: Chains<6>::run(p, len); break;
-        case 7: Chains<7>::run(p, len); break;
-        case 8: Chains<8>::run(p, len); break;
-        default: break;
-    }
-}
-
-template <int N>
-struct Plain {
-    static void run(Pending* p, int len) { lowPassChains<N>(p, len); }
-};
-template <int N>
-struct Fused {
-    static void run(Pending* p, int len) { lowPassChainsFused<N>(p, len); }
-};
-
-static void lowPassAll(Pending* p, int count, int len) {
-    static const bool fused = __builtin_cpu_supports("fma");
-    if (fused)
-        lowPassEach<Fused>(p, count, len);
-    else
-        lowPassEach<Plain>(p, count, len);
-}
-
-// The drum memory converges within a few dozen samples, so a silent stretch
-// only runs the recurrence over its last samples, to leave a true state.
-static constexpr int DrumSettle = 64;
-
-static void drumRun(const RenderKernels& k, Instrument& voice, double gain, int frames, uint32_t seed,
-                    Scratch& sc, double* out) {
-    const int64_t n0 = voice.time;
-    const int32_t m = voice.note.load() % 12;
-    // Samples before `audible` may sound: the envelope is 0 from T = 10000 on (that one still computed).
-    int audible = int(std::clamp<int64_t>(9999 - n0 + 1, 0, frames));
-    int settleFrom = std::max(audible, frames - DrumSettle);
-    double* raw = sc.ownState.data();  // c of the audible samples
-
-    if (m == 3) {
-        const double f = double(voice.freq.load());
-        // Vector sines for the audible head and the settling tail (aligned down to a lane).
-        double* a = sc.ownIn.data();
-        k.toneDrum(f, n0, audible, a);
-        int tail = settleFrom - settleFrom % k.lanes;
-        if (tail < audible) tail = audible - audible % k.lanes;
-        if (tail < frames) k.toneDrum(f, n0 + tail, frames - tail, a + tail);
-        float s = voice.state.load();
-        for (int i = 0; i < frames; ++i) {
-            if (i >= audible && i < settleFrom) continue;
-            double c = (a[i] + double(s)) * 0.5;
-            s = float(c);
-            raw[i] = c;
-        }
-        voice.state = s;
-        k.drumFinish(n0, audible, raw, gain, out);
-    } else if (m == 5) {
-        // Uniform 15-bit values from a generator of the same kind, seeded per run.
-        uint32_t r = seed;
-        double c = double(voice.state.load());
-        for (int i = 0; i < frames; ++i) {
-            if (i >= audible && i != frames - 1) continue;
-            r = r * 1103515245u + 12345u;
-            c = int32_t((r >> 16) & 0x7FFF) * (1.0 / 32768.0) - 0.5;
-            raw[i] = c;
-        }
-        if (frames > 0) voice.state = float(c);
-        k.drumFinish(n0, audible, raw, gain, out);
-    } else {
-        for (int i = 0; i < audible; ++i) out[i] = 0.0 * gain;
-    }
-    // After the finish, which writes whole vectors past `audible`.
-    for (int i = audible; i < frames; ++i) out[i] = 0.0 * gain;
-    voice.time = int32_t(n0 + frames);
-}
-
-// Envelope, clamp and gain after the filter; the voice's new state and time.
-static void finishFiltered(const RenderKernels& k, Kind kind, const Pending& p, double gain, int frames,
-                           double* out) {
-    double scale, decay;
-    filterShape(kind, scale, decay);
-    k.finish(scale, decay, p.n0, frames, p.state, gain, out);
-    Instrument& voice = *instruments[p.channel];
-    voice.state = p.s;
-    voice.time = int32_t(p.n0 + frames);
-}
-
-static void keepScope(Channel& ch, const double* out, int frames);
-
-// One channel, `frames` frames after its row trigger (if any) was applied.
-static void channelRun(const RenderKernels& k, int c, Kind kind, double* out, int frames, uint32_t noiseSeed,
-                       Scratch& sc) {
-    Channel& ch = song.channels[c];
-    Instrument& voice = *instruments[c];
-    const double gain = double(ch.gain.load());
-    if (voice.note <= -1) {
-        for (int i = 0; i < frames; ++i) out[i] = 0.0 * gain;
-    } else if (kind == Kind::Unknown || int64_t(voice.time) + frames > INT32_MAX) {
-        perSampleRun(voice, gain, frames, out);
-    } else if (kind == Kind::Drum) {
-        drumRun(k, voice, gain, frames, noiseSeed, sc, out);
-    } else {
-        Pending p{c, voice.time, sc.ownIn.data(), sc.ownState.data(), voice.state};
-        filterInput(k, kind, voice, frames, sc.ownIn.data());
-        lowPassAll(&p, 1, frames);
-        finishFiltered(k, kind, p, gain, frames, out);
-    }
-    keepScope(ch, out, frames);
-}
-
-// Only the last ScopeLength values survive in the ring.
-static void keepScope(Channel& ch, const double* out, int frames) {
-    ScopeBuffer& scope = ch.scope;
-    int32_t w = scope.writeIndex;
-    if (w < 0 || w >= ScopeLength) w = 0;
-    for (int i = std::max(0, frames - ScopeLength); i < frames; ++i)
-        scope.samples[(w + i) % ScopeLength] = float(out[i]);
-    scope.writeIndex = int32_t((int64_t(w) + frames) % ScopeLength);
-}
-
-// ---- 3. the block plan and the two threads ----------------------------------------
-
-// The export's blocks in order: each lies inside one row, the first of a row triggers it.
 struct Block {
     int32_t slot, pattern, row;
     int frames;
@@ -315,8 +60,8 @@ struct Plan {
     int blocksPerRow = 1;
     uint64_t blocks() const { return uint64_t(slots) * RowsPerPattern * uint64_t(blocksPerRow); }
     Block at(uint64_t k) const {
-        uint64_t rowIndex = k / uint64_t(blocksPerRow);
-        int within = int(k % uint64_t(blocksPerRow));
+        const uint64_t rowIndex = k / uint64_t(blocksPerRow);
+        const int within = int(k % uint64_t(blocksPerRow));
         Block b;
         b.slot = int32_t(rowIndex / RowsPerPattern);
         b.row = int32_t(rowIndex % RowsPerPattern);
@@ -327,158 +72,177 @@ struct Plan {
     }
 };
 
-// Blocks rendered ahead of the mix; each holds all eight channels' values.
+static Stretch stretchOf(const Block& b) {
+    Stretch s;
+    s.frames = b.frames;
+    s.rowStart = b.rowStart;
+    s.pattern = b.pattern;
+    s.row = b.row;
+    return s;
+}
+
+// ---- 3. two threads ------------------------------------------------------------------------
+//
+// Both threads work through the blocks in order, each rendering its share
+// of a block's channels together (their memories side by side). The shares
+// follow the cost of each voice measured while the export runs: the dearest
+// channel first, each to the thread with less so far, the main thread's
+// share counting its mixing and writing too. No order of the voices is
+// assumed; until the first costs are in, the channels alternate. The main
+// thread settles each block's shares before the worker may start it, so
+// both see the same. When the main thread has done its share of the block
+// it must mix next and the worker has not started some of its own (it has
+// lost its core on a crowded machine), the main thread takes them over. A
+// channel's blocks are rendered in order: a thread waits for the channel's
+// previous block, which the other thread is then about to finish.
+
+// Blocks rendered ahead of the mix: the worker may run this many blocks
+// ahead of the main thread's mixing; each needs its own slot.
 static constexpr int RingBlocks = 4;
 static constexpr size_t Stride = RunFrames + RunSlack;
 
-// Channels are independent between mixes (each has its own voice, gain and
-// scope): each thread renders its share of a block; the main thread, which
-// must mix the block, then takes over the channels the worker has not
-// reached yet (the worker moves on to the next block). Only the mix waits
-// for a whole block. Shares measured on a busy song (the main thread also
-// mixes and writes). The worker takes nothing over: it runs ahead of the
-// mix and would take the main thread's channels before it gets to them.
-static const int WorkerChannels[] = {0, 1, 2, 5, 6};
-static const int MainShare[] = {3, 4, 7};
-static const int MainTakesOver[] = {5, 1, 6, 2, 0};  // cheapest first
-static const int AllChannels[] = {0, 1, 2, 3, 4, 5, 6, 7};
-
 struct Shared {
-    const RenderKernels* kernels = nullptr;
-    Kind kinds[ChannelCount];
     Plan plan;
-    double* ring = nullptr;       // RingBlocks x ChannelCount x Stride
-    uint32_t noiseBase = 0;       // drawn once from the program's generator
+    double* ring = nullptr;                              // RingBlocks x ChannelCount x Stride
+    std::atomic<uint32_t> workerShare[RingBlocks] = {}; // bit c: the worker renders channel c of the slot's block
     std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
     std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
     std::atomic<uint64_t> mixed{0};                     // blocks the main thread has mixed
     std::atomic<bool> quit{false};
+    // Nanoseconds per 1000 frames, smoothed: each voice's rendering, kept by
+    // whichever thread renders it; the main thread's mixing and writing, and
+    // the worker's share in force, kept by the main thread alone.
+    std::atomic<uint32_t> cost[ChannelCount] = {};
+    uint32_t mixCost = 0;
+    uint32_t share = 0;
 };
-
-// The row trigger of renderChannel, for one channel.
-static void triggerChannel(int c, int32_t pattern, int32_t row) {
-    if (pattern < 0 || pattern >= PatternCount) return;  // 64..255 play as an empty pattern
-    Channel& ch = song.channels[c];
-    const Cell& cell = ch.cells[pattern * RowsPerPattern + row];
-    int32_t note = cell.note;
-    int32_t volume = cell.volume;
-    if (note > 0) {
-        noteOn(*instruments[c], note);
-        ch.gain = 0.75f;
-    }
-    if (volume > 9) ch.gain = float(volume - 16) * 0.015625f;
-}
-
-// A well-stirred seed for the noise drum's run of channel c in block k.
-static uint32_t noiseSeed(uint32_t base, int c, uint64_t k) {
-    uint32_t h = base ^ uint32_t(c) * 0x9E3779B9u ^ uint32_t(k) * 0x85EBCA6Bu ^ uint32_t(k >> 32);
-    h ^= h >> 16;
-    h *= 0x7FEB352Du;
-    h ^= h >> 15;
-    h *= 0x846CA68Bu;
-    h ^= h >> 16;
-    return h;
-}
 
 static double* blockChannel(const Shared& sh, uint64_t k, int c) {
     return sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
 }
 
-static void renderShare(const Shared& sh, const int* channels, int count, uint64_t k, Scratch& sc) {
-    const Block b = sh.plan.at(k);
-    const RenderKernels& kern = *sh.kernels;
-    Pending pending[ChannelCount];
-    int waiting = 0;
-    for (int i = 0; i < count; ++i) {
-        int c = channels[i];
-        if (b.rowStart) triggerChannel(c, b.pattern, b.row);
-        Instrument& voice = *instruments[c];
-        if (isFiltered(sh.kinds[c]) && voice.note > -1 && int64_t(voice.time) + b.frames <= INT32_MAX) {
-            // Inputs now, the filters of all these channels together below.
-            Pending& p = pending[waiting];
-            p = Pending{c, voice.time, sc.in[waiting].data(), sc.state[waiting].data(), voice.state};
-            filterInput(kern, sh.kinds[c], voice, b.frames, sc.in[waiting].data());
-            ++waiting;
-        } else {
-            channelRun(kern, c, sh.kinds[c], blockChannel(sh, k, c), b.frames, noiseSeed(sh.noiseBase, c, k), sc);
-        }
-    }
-    lowPassAll(pending, waiting, b.frames);
-    for (int i = 0; i < waiting; ++i) {
-        const int c = pending[i].channel;
-        double* out = blockChannel(sh, k, c);
-        finishFiltered(kern, sh.kinds[c], pending[i], double(song.channels[c].gain.load()), b.frames, out);
-        keepScope(song.channels[c], out, b.frames);
-    }
-}
-
-// Short spins, then yield: the other thread is normally only microseconds away.
+// Short spins, then yields, then short sleeps: the other thread is normally
+// only microseconds away, but on a crowded machine it may have lost its core,
+// and a waiter that keeps spinning only keeps it from getting one back.
 template <class Ready>
-static void waitUntil(Ready ready) {
-    for (int spins = 0; !ready(); ++spins) {
+static void waitUntil(const Shared& sh, Ready ready) {
+    for (int spins = 0; !ready() && !sh.quit.load(std::memory_order_acquire); ++spins) {
         if (spins < 200)
             __builtin_ia32_pause();
-        else
+        else if (spins < 300)
             std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
 }
 
-// Takes channel c's block k for this thread, unless another thread has.
-// A channel's blocks are rendered in order: with `waitForPrevious` the
-// thread waits for block k - 1 (being finished by the other thread), else it
-// takes the block only when k - 1 is already done.
-static bool take(Shared& sh, int c, uint64_t k, bool waitForPrevious) {
-    if (sh.claimed[c].load(std::memory_order_acquire) != k) return false;
-    if (!waitForPrevious && sh.finished[c].load(std::memory_order_acquire) != k) return false;
-    uint64_t expected = k;
-    if (!sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel)) return false;
-    waitUntil([&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
-    return true;
+// A smoothed cost: the first measurement as it is, then an eighth of each
+// new one, a measurement far above the estimate (the thread lost its core
+// meanwhile) counting as twice the estimate.
+static uint32_t smoothed(uint32_t old, double nanoseconds, int frames) {
+    double sample = nanoseconds * 1000.0 / frames;
+    if (old == 0) return uint32_t(std::min(sample, 4e9));
+    sample = std::min(sample, 2.0 * old);
+    return uint32_t(old - old / 8 + sample / 8);
 }
 
-// This thread's part of block k: its share together, then the others still free.
-static void renderBlock(Shared& sh, const int* share, int shareCount, const int* others, int otherCount,
-                        uint64_t k, Scratch& sc) {
-    int mine[ChannelCount];
-    int count = 0;
-    for (int i = 0; i < shareCount; ++i)
-        if (take(sh, share[i], k, true)) mine[count++] = share[i];
-    renderShare(sh, mine, count, k, sc);
-    for (int i = 0; i < count; ++i) sh.finished[mine[i]].store(k + 1, std::memory_order_release);
-    // The others still free, together: their filter chains then overlap too.
-    count = 0;
-    for (int i = 0; i < otherCount; ++i)
-        if (take(sh, others[i], k, false)) mine[count++] = others[i];
-    renderShare(sh, mine, count, k, sc);
-    for (int i = 0; i < count; ++i) sh.finished[mine[i]].store(k + 1, std::memory_order_release);
+// Shares by cost: each channel, dearest first, to the thread with less so
+// far. A new share replaces the one in force only when it shortens the
+// longer of the two by a tenth: every change of hands costs a wait.
+static void settleShare(Shared& sh) {
+    uint32_t cost[ChannelCount];
+    int order[ChannelCount];
+    bool measured = true;
+    for (int c = 0; c < ChannelCount; ++c) {
+        cost[c] = sh.cost[c].load(std::memory_order_relaxed), order[c] = c;
+        measured = measured && cost[c] > 0;
+    }
+    if (!measured) {
+        sh.share = 0xAAu;  // odd channels to the worker until every voice has been timed
+        return;
+    }
+    auto longer = [&](uint32_t share) {
+        uint64_t load[2] = {sh.mixCost, 0};
+        for (int c = 0; c < ChannelCount; ++c) load[share >> c & 1u] += cost[c];
+        return std::max(load[0], load[1]);
+    };
+    // Dearest first, equal costs in channel order (eight: an insertion sort, nothing allocated).
+    for (int i = 1; i < ChannelCount; ++i)
+        for (int j = i; j > 0 && cost[order[j]] > cost[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
+    uint64_t load[2] = {sh.mixCost, 0};
+    uint32_t share = 0;
+    for (int c : order) {
+        const int to = load[0] <= load[1] ? 0 : 1;
+        load[to] += cost[c];
+        if (to == 1) share |= 1u << c;
+    }
+    if (longer(share) * 10 < longer(sh.share) * 9) sh.share = share;
+}
+
+// Takes channel c's block k, unless another thread has.
+static bool claim(Shared& sh, int c, uint64_t k) {
+    uint64_t expected = k;
+    return sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel);
+}
+
+// Renders the channels in `wanted` of block k that this thread can take,
+// together. `wait`: a channel whose previous block is not yet taken or done
+// is waited for (the thread's own share); otherwise it is left to its owner
+// (taking over). Returns whether any was rendered.
+static bool renderBlock(Shared& sh, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
+    using Clock = std::chrono::steady_clock;
+    const Block b = sh.plan.at(k);
+    const Stretch stretch = stretchOf(b);
+    double* out[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, k, c);
+    ChannelGroup group(stretch, out, scratch);
+    uint32_t taken = 0;
+    for (int c = 0; c < ChannelCount; ++c) {
+        if (!(wanted >> c & 1u)) continue;
+        if (wait) {
+            waitUntil(sh, [&] { return sh.claimed[c].load(std::memory_order_acquire) >= k; });
+            if (!claim(sh, c, k)) continue;  // taken over meanwhile
+            waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
+        } else if (sh.finished[c].load(std::memory_order_acquire) != k || !claim(sh, c, k)) {
+            continue;
+        }
+        const auto t0 = Clock::now();
+        group.add(c);
+        const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+        sh.cost[c].store(smoothed(sh.cost[c].load(std::memory_order_relaxed), ns, b.frames), std::memory_order_relaxed);
+        taken |= 1u << c;
+    }
+    group.finish();
+    for (int c = 0; c < ChannelCount; ++c)
+        if (taken >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
+    return taken != 0;
 }
 
 static void workerLoop(Shared* sh) {
-    Scratch sc;
+    RenderScratch scratch(RunFrames);
     const uint64_t blocks = sh->plan.blocks();
     for (uint64_t k = 0; k < blocks; ++k) {
-        // Ring space: block k reuses the buffers of block k - RingBlocks, which must be mixed.
-        waitUntil([&] {
-            return sh->quit.load(std::memory_order_acquire) ||
-                   k < sh->mixed.load(std::memory_order_acquire) + RingBlocks;
-        });
+        // Its slot is free, and its share settled, once block k - RingBlocks is mixed.
+        waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderBlock(*sh, WorkerChannels, int(std::size(WorkerChannels)), nullptr, 0, k, sc);
+        renderBlock(*sh, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), true, k, scratch);
     }
 }
 
-// ---- 4. renderSong ---------------------------------------------------------------
+// ---- 4. renderSong ------------------------------------------------------------------------
 
 static constexpr uint64_t ProgressEvery = 44100;  // about one report per second of song
 
 uint64_t renderSong(SampleSink sink, void* context) {
     playing = false;
+    takeVoicesFromCallback();
     currentRow = 0;
     tick = 0;
     tickFrame = 0;
     orderPos = 0;
     currentPattern = song.orders[0].load();
-    exporting = true;  // rows trigger; the audio callback stays silent
+    // A note previewed just before the export sounds on into it, as it would have played on.
+    takePreviews();
 
     Shared sh;
     while (sh.plan.slots < OrderSlots && song.orders[sh.plan.slots] != OrderEmpty) ++sh.plan.slots;
@@ -487,63 +251,61 @@ uint64_t renderSong(SampleSink sink, void* context) {
     sh.plan.blocksPerRow = (sh.plan.rowFrames + RunFrames - 1) / RunFrames;
     const uint64_t blocks = sh.plan.blocks();
     const uint64_t total = exportFrameCount();
-
-    sh.kernels = &chosenKernels();
     std::vector<double> ring(size_t(RingBlocks) * ChannelCount * Stride, 0.0);
     sh.ring = ring.data();
-    bool ownVoices = true;  // every channel plays its own voice: channels are independent
-    for (int c = 0; c < ChannelCount; ++c) {
-        sh.kinds[c] = kindOf(instruments[c]);
-        if (song.channels[c].instrumentSlot != c) ownVoices = false;
-    }
-    if (blocks > 0) {
-        uint32_t high = uint32_t(nextNoise());
-        sh.noiseBase = high << 15 | uint32_t(nextNoise());
-    }
 
+    // Channels sharing a voice (a damaged slot) must stay in one thread's group.
     std::thread worker;
-    if (renderThreads >= 2 && ownVoices && blocks > 0) {
+    settleShare(sh);
+    for (int slot = 0; slot < RingBlocks; ++slot) sh.workerShare[slot].store(sh.share, std::memory_order_relaxed);
+    if (renderThreads >= 2 && channelsHaveOwnVoices() && blocks > 1) {
         try {
             worker = std::thread(workerLoop, &sh);
         } catch (...) {
             // No second thread: the main thread renders every channel.
         }
     }
-    const bool two = worker.joinable();
-    const int* mainChannels = two ? MainShare : AllChannels;
-    const int mainCount = two ? int(std::size(MainShare)) : ChannelCount;
-    const int takeOverCount = two ? int(std::size(MainTakesOver)) : 0;
 
-    Scratch sc;
-    std::vector<int16_t> samples(Stride);
+    RenderScratch scratch(RunFrames);
+    std::vector<int16_t> samples(RunFrames);
+    std::vector<double> mean(RunFrames), absMean(RunFrames);
+    const RenderKernels& k = kernels();
     const double* channelOut[ChannelCount];
+    const int all[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
     uint64_t done = 0;
-    for (uint64_t k = 0; k < blocks; ++k) {
-        const Block b = sh.plan.at(k);
-        orderPos = b.slot;
-        currentPattern = b.pattern;
-        currentRow = b.row;
-        if (ownVoices) {
-            renderBlock(sh, mainChannels, mainCount, MainTakesOver, takeOverCount, k, sc);
-        } else {
-            // A damaged slot makes two channels share a voice: exactly the per-frame order.
-            const int at = int(k % uint64_t(sh.plan.blocksPerRow)) * RunFrames;
-            for (int i = 0; i < b.frames; ++i) {
-                tick = (at + i) / FramesPerTick;
-                tickFrame = (at + i) % FramesPerTick;
-                for (int c = 0; c < ChannelCount; ++c) blockChannel(sh, k, c)[i] = renderChannel(c);
+    for (uint64_t b = 0; b < blocks; ++b) {
+        const Block block = sh.plan.at(b);
+        orderPos = block.slot;
+        currentPattern = block.pattern;
+        currentRow = block.row;
+        if (worker.joinable()) {
+            const uint32_t theirs = sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed);
+            renderBlock(sh, ~theirs & 0xFFu, true, b, scratch);
+            // What the worker has not started yet, as soon as it may be started.
+            while (renderBlock(sh, theirs, false, b, scratch)) {
             }
-        }
-        if (two)
             for (int c = 0; c < ChannelCount; ++c)
-                waitUntil([&] { return sh.finished[c].load(std::memory_order_acquire) > k; });
-        for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, k, c);
-        sh.kernels->mix(channelOut, b.frames, samples.data());
+                waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
+        } else {
+            double* out[ChannelCount];
+            for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, b, c);
+            renderChannels(all, ChannelCount, stretchOf(block), out, scratch);
+        }
+        // Every channel counts, muted or not.
+        const auto mixStart = std::chrono::steady_clock::now();
+        for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, b, c);
+        k.mixDown(channelOut, 0xFFu, block.frames, mean.data(), absMean.data());
+        k.quantise(mean.data(), block.frames, samples.data());
         const uint64_t before = done;
-        done += uint64_t(b.frames);
-        const bool more = sink(samples.data(), channelOut, b.frames, context);
-        // The sink has read the channels too: only now may the worker reuse their buffers.
-        sh.mixed.store(k + 1, std::memory_order_release);
+        done += uint64_t(block.frames);
+        const bool more = sink(samples.data(), channelOut, block.frames, context);
+        sh.mixCost = smoothed(
+            sh.mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
+            block.frames);
+        // The slot is free again (the sink has had it): the shares of the block it takes next.
+        settleShare(sh);
+        sh.workerShare[b % RingBlocks].store(sh.share, std::memory_order_relaxed);
+        sh.mixed.store(b + 1, std::memory_order_release);
         if (!more) break;
         if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
     }

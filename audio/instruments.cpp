@@ -1,9 +1,11 @@
 // The eight built-in voices.
 //
 // Sections:
-//   1. constants and shared building blocks (pulse, low-pass, envelopes)
-//   2. the five voice classes
-//   3. the voice table, pitch, note-on, the noise generator
+//   1. shared building blocks (pulse, low-pass, envelopes, arpeggio step, noise)
+//   2. the five voices, sample by sample: the reference
+//   3. the five voices, run by run: what the engine plays
+//   4. the memories side by side
+//   5. the voice table, pitch, note-on, the noise seed
 //
 // Every voice is a pure function of the sample index, the float32 pitch and
 // its float32 memory. Arithmetic is double; only the values stored in fields
@@ -11,21 +13,16 @@
 // render matches any other faithful rendering sample for sample.
 #include "audio/instruments.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
-// ---- 1. constants and building blocks ---------------------------------------
+#include "audio/kernels.h"
+#include "audio/voice_constants.h"
 
-static constexpr double R = 44100.0;  // samples per second; pitch values are angular rates per R
+using namespace voice;
 
-// Single-precision constants, used with their float32 values widened to double.
-static constexpr double C001 = double(0.01f);             // 0.009999999776482582
-static constexpr double C00001 = double(0.0001f);         // 9.999999747378752e-05
-static constexpr double Pi = double(3.14159265358979f);   // 3.1415927410125732
-static constexpr double InvPi = double(0.318309886f);     // 0.31830987334251404
-static constexpr double C09 = double(0.9f);               // 0.8999999761581421
-static constexpr double C01 = double(1.0f - 0.9f);        // 0.10000002384185791
-static constexpr double Inv15 = double(1.0f / 15.0f);     // 0.06666667014360428
+// ---- 1. building blocks ------------------------------------------------------
 
 static double frac(double x) { return x - std::trunc(x); }
 
@@ -60,7 +57,44 @@ static double hyperbolic(double T, double c) {
     return env < 0.0 ? 0.0 : env;
 }
 
-// ---- 2. the voices -----------------------------------------------------------
+// Before sample n of Ins0_1: a note restarts the arpeggio; at every 1000th
+// sample the pitch steps x2, x2, then x1/4 back to the base.
+static void arpeggioStep(Ins0_1& v, int64_t n) {
+    if (n == 0) v.arpStep = 0;
+    if ((n + 1) % ArpeggioStep == 0) {
+        int32_t step = v.arpStep.load();
+        float f = v.freq.load();
+        v.freq = step == 2 ? 0.25f * f : 2.0f * f;
+        v.arpStep = (step + 1) % 3;
+    }
+}
+
+// A 32-bit integer hash with every input bit reaching every output bit.
+static uint32_t mix32(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    x ^= x >> 16;
+    return x;
+}
+
+static Relaxed<uint32_t> noiseSeed{1};  // set by the main thread, read by whichever thread renders
+
+// The top 15 bits of the hash of the note's key and the index: a value that
+// depends on nothing else, so runs cut anywhere draw the same noise.
+int32_t noiseValue(uint32_t key, int64_t n) { return int32_t(mix32(key + uint32_t(n) * 0x9E3779B9u) >> 17); }
+
+// The noise drum's raw value c in [-0.5, 0.5).
+static double noiseSample(uint32_t key, int64_t n) { return noiseValue(key, n) * (1.0 / 32768.0) - 0.5; }
+
+// Drum envelope: rises over 1000 samples, falls to nothing at T = 10000.
+static double drumEnvelope(double T) { return std::fmin(DrumAttack * T, 1.0) * std::fmax(1.0 - DrumDecay * T, 0.0); }
+
+// Samples n with T = n + 1 below 10000 may sound; from there on a drum is silent.
+static constexpr int64_t DrumSilentFrom = 9999;
+
+// ---- 2. the voices, sample by sample -------------------------------------------
 
 // Detuned pulse stack over a frequency-modulated sine.
 double Ins0_0::nextSample(int32_t n) {
@@ -77,36 +111,30 @@ double Ins0_0::nextSample(int32_t n) {
         for (double k = 0.5; k <= 8.0; k *= 2.0)
             for (int i = -1; i <= 1; ++i) d[j++] = R / ((1.0 + C001 * i) * f * k * 0.5);
     }
-    float w = float(0.5 * (1.0 + 0.9 * std::sin(T / d[0])));
+    float w = float(0.5 * (1.0 + PulseWidthDepth * std::sin(T / d[0])));
     double W = double(w);
-    double u = std::trunc(T + 300.0 * std::sin(T / d[1]));
-    double S = 0.3 * std::sin(u / d[2]);
+    double u = std::trunc(T + PulseWarpDepth * std::sin(T / d[1]));
+    double S = PulseSineLevel * std::sin(u / d[2]);
     // The fifteen pulses do not depend on each other: all first, then the
     // float32 running sum in the same order as ever.
     double v[15];
     for (int j = 0; j < 15; ++j) v[j] = pulseOver(T, d[3 + j], W);
     float sum = 0.0f;
-    for (int j = 0; j < 15; ++j) sum = float((0.7 * v[j] + double(sum)) + S);  // the running sum is float32
+    for (int j = 0; j < 15; ++j) sum = float((PulseLevel * v[j] + double(sum)) + S);  // the running sum is float32
     double s = lowPass(*this, double(sum) * Inv15);
-    return 4.0 * s * hyperbolic(T, 0.0001);
+    return PulseStackScale * s * hyperbolic(T, PulseStackDecay);
 }
 
 // Pulse with full-depth width modulation, stepping base, x2, x4 every 1000 samples.
 double Ins0_1::nextSample(int32_t n) {
     double T = double(n) + 1.0;
-    if (n == 0) arpStep = 0;
-    if ((int64_t(n) + 1) % 1000 == 0) {
-        int32_t step = arpStep.load();
-        float f = freq.load();
-        freq = step == 2 ? 0.25f * f : 2.0f * f;  // back to the base pitch after two doublings
-        arpStep = (step + 1) % 3;
-    }
+    arpeggioStep(*this, n);
     double f = double(freq.load());
     double p = frac((T / (R / f) + Pi) * InvPi);
-    double W = 0.5 * (1.0 + std::sin(T / (R / (f * 0.01))));
+    double W = 0.5 * (1.0 + std::sin(T / (R / (f * ArpeggioWidthRate))));
     double v = p > W ? 1.0 : -1.0;
     double s = lowPass(*this, v);
-    return 1.5 * s * hyperbolic(T, 0.0005);
+    return ArpeggioScale * s * hyperbolic(T, ArpeggioDecay);
 }
 
 // Sine read through two stages of decaying time warp.
@@ -120,11 +148,11 @@ double Ins0_2::nextSample(int32_t n) {
         d[1] = R / (4.0 * f);
         d[2] = R / f;
     }
-    double u1 = std::trunc(T + 100.0 * std::sin(T / d[0]) / (1.0 + 0.002 * T));
-    double u2 = std::trunc(T + 100.0 * std::sin(u1 / d[1]) / (1.0 + 0.001 * T));
+    double u1 = std::trunc(T + WarpDepth * std::sin(T / d[0]) / (1.0 + WarpFirstFade * T));
+    double u2 = std::trunc(T + WarpDepth * std::sin(u1 / d[1]) / (1.0 + WarpSecondFade * T));
     double raw = std::sin(u2 / d[2]);
     double s = lowPass(*this, raw);
-    return 2.0 * s * hyperbolic(T, 0.0005);
+    return WarpScale * s * hyperbolic(T, WarpDecay);
 }
 
 // Five octave-stacked squares, overdriven: the caller's clamp shapes it.
@@ -140,38 +168,221 @@ double Ins0_3::nextSample(int32_t n) {
     double v[5];
     for (int j = 0; j < 5; ++j) v[j] = pulseOver(T, d[j], 0.5);
     float sum = 0.0f;
-    for (int j = 0; j < 5; ++j) sum = float(double(sum) + 2.0 * v[j]);
+    for (int j = 0; j < 5; ++j) sum = float(double(sum) + SquareLevel * v[j]);
     double s = lowPass(*this, double(sum));
-    return 0.5 * s * hyperbolic(T, 0.0005);
+    return SquaresScale * s * hyperbolic(T, SquaresDecay);
 }
 
 // Tone drum on pitch class 3, noise drum on 5, silence otherwise.
 double Ins_Drum::nextSample(int32_t n) {
     double T = double(n) + 1.0;
-    double attack = std::fmin(0.001 * T, 1.0);
-    double decay = std::fmax(1.0 - 0.0001 * T, 0.0);
-    double E = attack * decay;
+    double E = drumEnvelope(T);
     int32_t m = note.load() % 12;
-    if (m == 3) {
+    if (m == ToneDrumClass) {
         double f = double(freq.load());
-        double sweep = f / (0.00001 * n + 0.0000001);  // falls with n, not T
+        double sweep = f / (ToneSweepSlope * n + ToneSweepStart);  // falls with n, not T
         double h = std::sin(T / (R / sweep));
-        double g = f - 0.01 * n;
+        double g = f - ToneFall * n;
         // Once the falling rate reaches 0 its sine is 0 (R / 0 would be infinite).
         double b = g > 0.0 ? std::sin(T / (R / g)) : 0.0;
-        double c = (h + 20.0 * b + double(state.load())) * 0.5;
+        double c = (h + ToneFallLevel * b + double(state.load())) * DrumKeep;
         state = float(c);
         return c * E;
     }
-    if (m == 5) {
-        double c = nextNoise() * (1.0 / 32768.0) - 0.5;
+    if (m == NoiseDrumClass) {
+        double c = noiseSample(noiseKey(), n);
         state = float(c);
         return c * E;
     }
     return 0.0;
 }
 
-// ---- 3. table, pitch, note-on, noise -----------------------------------------
+uint32_t Ins_Drum::noiseKey() const { return mix32(noiseSeed.load() ^ mix32(stream * 0x9E3779B9u + notesStarted.load())); }
+
+// ---- 3. the voices, run by run ---------------------------------------------------
+
+void Instrument::beginRun(VoiceRun& run) {
+    run.first = time.load();
+    run.recurs = false;
+    runInputs(run);
+}
+
+void Instrument::endRun(const VoiceRun& run, double* out) {
+    runValues(run, out);
+    time = int32_t(run.first + run.count);
+}
+
+// The four filtered voices share the memory: the one-pole low-pass.
+static void lowPassRun(VoiceRun& run) {
+    run.recurs = true;
+    run.keep = C09;
+    run.take = C01;
+}
+
+void Ins0_0::runInputs(VoiceRun& run) {
+    kernels().pulseStack(double(freq.load()), run.first, run.count, run.in);
+    lowPassRun(run);
+}
+void Ins0_0::runValues(const VoiceRun& run, double* out) {
+    kernels().shape(PulseStackScale, PulseStackDecay, run.first, run.count, run.mem, out);
+}
+
+// The pitch steps inside the run: sub-runs of constant pitch, each to the next step.
+void Ins0_1::runInputs(VoiceRun& run) {
+    const RenderKernels& k = kernels();
+    int i = 0;
+    while (i < run.count) {
+        const int64_t n = run.first + i;
+        arpeggioStep(*this, n);
+        const int64_t nextStep = (n + 1) / ArpeggioStep * ArpeggioStep + ArpeggioStep - 1;  // next n with (n + 1) % 1000 == 0
+        const int len = int(std::min<int64_t>(run.count - i, nextStep - n));
+        k.arpeggio(double(freq.load()), n, len, run.in + i);  // its slack lands where the next sub-run writes
+        i += len;
+    }
+    lowPassRun(run);
+}
+void Ins0_1::runValues(const VoiceRun& run, double* out) {
+    kernels().shape(ArpeggioScale, ArpeggioDecay, run.first, run.count, run.mem, out);
+}
+
+void Ins0_2::runInputs(VoiceRun& run) {
+    kernels().warp(double(freq.load()), run.first, run.count, run.in);
+    lowPassRun(run);
+}
+void Ins0_2::runValues(const VoiceRun& run, double* out) {
+    kernels().shape(WarpScale, WarpDecay, run.first, run.count, run.mem, out);
+}
+
+void Ins0_3::runInputs(VoiceRun& run) {
+    kernels().squares(double(freq.load()), run.first, run.count, run.in);
+    lowPassRun(run);
+}
+void Ins0_3::runValues(const VoiceRun& run, double* out) {
+    kernels().shape(SquaresScale, SquaresDecay, run.first, run.count, run.mem, out);
+}
+
+// The tone drum's memory runs through silence too: in full, so that it
+// comes out the same however the silence is cut up, and the next note
+// starts from the value the reference leaves.
+void Ins_Drum::runInputs(VoiceRun& run) {
+    if (note.load() % 12 != ToneDrumClass) return;
+    kernels().toneDrum(double(freq.load()), run.first, run.count, run.in);
+    run.recurs = true;
+    run.keep = DrumKeep;
+    run.take = DrumKeep;
+}
+
+void Ins_Drum::runValues(const VoiceRun& run, double* out) {
+    const RenderKernels& k = kernels();
+    const int32_t m = note.load() % 12;
+    // Samples before `audible` may sound; the envelope is 0 from T = 10000 on.
+    const int audible = int(std::clamp<int64_t>(DrumSilentFrom - run.first, 0, run.count));
+    if (m == ToneDrumClass) {
+        k.drumEnvelope(run.first, audible, run.mem, out);
+    } else if (m == NoiseDrumClass) {
+        // Only the audible values are drawn, and the last one, which the memory keeps.
+        const uint32_t key = noiseKey();
+        double* c = run.in;
+        for (int i = 0; i < audible; ++i) c[i] = noiseSample(key, run.first + i);
+        k.drumEnvelope(run.first, audible, c, out);
+        if (run.count > 0) state = float(noiseSample(key, run.first + run.count - 1));
+    } else {
+        for (int i = 0; i < audible; ++i) out[i] = 0.0;
+    }
+    // After the envelope, which writes whole vectors past `audible`.
+    for (int i = audible; i < run.count; ++i) out[i] = 0.0;
+}
+
+// ---- 4. the memories side by side ---------------------------------------------------
+
+// mem = keep x s + take x in, s = float32(mem). keep x s is a product of
+// two 24-bit values, exact in a double, so the fused form below rounds the
+// sum once, as this one does: both give the same bits.
+template <int N>
+static void memoryChains(float* s, const double* const* in, double* const* mem, const double* keep,
+                         const double* take, int len) {
+    for (int i = 0; i < len; ++i)
+#pragma GCC unroll 8
+        for (int j = 0; j < N; ++j) {
+            const double x = keep[j] * double(s[j]) + take[j] * in[j][i];
+            mem[j][i] = x;
+            s[j] = float(x);
+        }
+}
+
+template <int N>
+__attribute__((target("fma"))) static void memoryChainsFused(float* s, const double* const* in, double* const* mem,
+                                                               const double* keep, const double* take, int len) {
+    for (int i = 0; i < len; ++i)
+#pragma GCC unroll 8
+        for (int j = 0; j < N; ++j) {
+            const double x = __builtin_fma(keep[j], double(s[j]), take[j] * in[j][i]);
+            mem[j][i] = x;
+            s[j] = float(x);
+        }
+}
+
+// Each memory is one long chain of dependent steps; N chains side by side
+// let the processor overlap them.
+static bool cpuHas(const char* feature);
+static const bool fusedMemory = cpuHas("fma");
+
+template <int N>
+static void chains(float* s, const double* const* in, double* const* mem, const double* keep, const double* take,
+                   int len) {
+    if (fusedMemory)
+        memoryChainsFused<N>(s, in, mem, keep, take, len);
+    else
+        memoryChains<N>(s, in, mem, keep, take, len);
+}
+
+void runMemories(Instrument* const* voices, VoiceRun* const* runs, int count) {
+    float s[8];
+    const double* in[8];
+    double* mem[8];
+    double keep[8], take[8];
+    Instrument* chained[8];
+    int n = 0, len = 0;
+    for (int j = 0; j < count; ++j) {
+        if (!runs[j]->recurs) continue;
+        // Eight at a time: more chains than that gain nothing.
+        if (n == 8) {
+            chains<8>(s, in, mem, keep, take, len);
+            for (int k = 0; k < 8; ++k) chained[k]->state = s[k];
+            n = 0;
+        }
+        chained[n] = voices[j];
+        s[n] = voices[j]->state.load();
+        in[n] = runs[j]->in;
+        mem[n] = runs[j]->mem;
+        keep[n] = runs[j]->keep;
+        take[n] = runs[j]->take;
+        len = runs[j]->count;  // all runs of one call have the same length
+        ++n;
+    }
+    switch (n) {
+        case 1: chains<1>(s, in, mem, keep, take, len); break;
+        case 2: chains<2>(s, in, mem, keep, take, len); break;
+        case 3: chains<3>(s, in, mem, keep, take, len); break;
+        case 4: chains<4>(s, in, mem, keep, take, len); break;
+        case 5: chains<5>(s, in, mem, keep, take, len); break;
+        case 6: chains<6>(s, in, mem, keep, take, len); break;
+        case 7: chains<7>(s, in, mem, keep, take, len); break;
+        case 8: chains<8>(s, in, mem, keep, take, len); break;
+        default: break;
+    }
+    for (int k = 0; k < n; ++k) chained[k]->state = s[k];
+}
+
+void renderRun(Instrument& voice, VoiceRun& run, double* out) {
+    Instrument* v = &voice;
+    VoiceRun* r = &run;
+    voice.beginRun(run);
+    runMemories(&v, &r, 1);
+    voice.endRun(run, out);
+}
+
+// ---- 5. table, pitch, note-on, noise seed, kernel choice -----------------------------
 
 static Ins0_0 voice0;
 static Ins0_1 voice1;
@@ -179,8 +390,8 @@ static Ins0_2 voice2;
 static Ins0_3 voice3;
 static Ins0_0 voice4;
 static Ins0_3 voice5;
-static Ins_Drum voice6;
-static Ins_Drum voice7;
+static Ins_Drum voice6{0};
+static Ins_Drum voice7{1};
 
 Instrument* const instruments[8] = {&voice0, &voice1, &voice2, &voice3,
                                     &voice4, &voice5, &voice6, &voice7};
@@ -191,16 +402,28 @@ void noteOn(Instrument& voice, int32_t note) {
     voice.note = note;
     voice.freq = float(pitchOf(note));
     voice.time = 0;
+    voice.notesStarted = voice.notesStarted.load() + 1;
 }
 
-// A 32-bit linear congruential generator; its high bits are well spread, so
-// bits 16..30 give the 15-bit value. Only the thread that renders draws from it.
-static Relaxed<uint32_t> noiseState{1};
+void seedNoise(uint32_t seed) { noiseSeed = seed; }
 
-void seedNoise(uint32_t seed) { noiseState = seed; }
-
-int32_t nextNoise() {
-    uint32_t s = noiseState.load() * 1103515245u + 12345u;
-    noiseState = s;
-    return int32_t((s >> 16) & 0x7FFF);
+// Also before main(): the processor's features must be read first.
+static bool cpuHas(const char* feature) {
+    __builtin_cpu_init();
+    if (std::strcmp(feature, "fma") == 0) return __builtin_cpu_supports("fma");
+    if (std::strcmp(feature, "avx2") == 0) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (std::strcmp(feature, "avx512") == 0)
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    return false;
 }
+
+static const RenderKernels* widestKernels(int maxLanes) {
+    if (maxLanes >= 8 && cpuHas("avx512")) return &avx512Kernels;
+    if (maxLanes >= 4 && cpuHas("avx2")) return &avx2Kernels;
+    return &scalarKernels;
+}
+
+static Relaxed<const RenderKernels*> activeKernels{widestKernels(8)};  // read by the audio thread
+
+void useKernels(int maxLanes) { activeKernels = widestKernels(maxLanes); }
+const RenderKernels& kernels() { return *activeKernels.load(); }

@@ -10,14 +10,17 @@
 
 #include <RtAudio.h>
 #include <dlfcn.h>
+#include <sched.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <streambuf>
 #include <thread>
 #include <vector>
 
@@ -37,6 +40,8 @@ static Relaxed<bool> started{false};     // from here on a stream error means th
 static Relaxed<bool> closing{false};     // stopAudio runs: errors while closing are not news
 static Relaxed<bool> stopReported{false};
 static Relaxed<bool> failing{false};     // the back end lost its device: end the stream from its own thread
+static Relaxed<bool> firstBlock{true};   // the next block is the stream's first
+static Relaxed<bool> realtime{false};    // the callback's thread runs under a real-time policy
 
 // A failure reported through the error callback while opening or starting;
 // the callback may run on the library's thread, hence the lock (never taken
@@ -47,8 +52,19 @@ static std::string openError;
 // ---------------------------------------------------------------------------
 // 2. The callbacks
 
+// Whether the calling thread got the real-time policy the stream asked for
+// (one system call, no lock: on Linux the policy is the thread's own).
+static bool threadIsRealtime() {
+    const int policy = sched_getscheduler(0);
+    return policy == SCHED_RR || policy == SCHED_FIFO;
+}
+
 static int audioCallback(void* out, void*, unsigned int nFrames, double, RtAudioStreamStatus status, void*) {
     if (failing) return 2;  // abort: the library parks its thread instead of spinning on a dead device
+    if (firstBlock) {
+        firstBlock = false;
+        realtime = threadIsRealtime();  // once per stream, for the read-out
+    }
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) underflows.store(underflows.load() + 1);
     fillBlock(static_cast<double*>(out), nFrames);
     blocks.store(blocks.load() + 1);
@@ -117,6 +133,49 @@ static void quietAlsa() {
     using SetHandler = int (*)(AlsaErrorHandler);
     void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler");
     if (symbol) reinterpret_cast<SetHandler>(symbol)(alsaQuiet);
+}
+
+// Asked for real-time scheduling, the library's PulseAudio and ALSA threads
+// announce on std::cerr at every start whether they got it ("RtAudio pulse:
+// _NOT_ running realtime scheduling"). Where it is not permitted the stream
+// simply runs as before, so that line is dropped; anything else the library
+// writes there still reaches standard error, a whole line at a time.
+class LibraryChatterFilter : public std::streambuf {
+public:
+    explicit LibraryChatterFilter(std::streambuf* target) : target(target) {}
+
+protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        // Each thread gathers its own line: two threads writing at once never mix their words.
+        static thread_local std::string line;
+        line += char(c);
+        if (c == '\n') {
+            if (!isSchedulingNote(line)) {
+                std::lock_guard<std::mutex> hold(lock);
+                target->sputn(line.data(), std::streamsize(line.size()));
+                target->pubsync();
+            }
+            line.clear();
+        }
+        return c;
+    }
+    // A line goes out whole at its end; std::cerr flushes after every piece.
+    int sync() override { return 0; }
+
+private:
+    static bool isSchedulingNote(const std::string& text) {
+        return text.compare(0, 8, "RtAudio ") == 0 && text.find("running realtime scheduling") != std::string::npos;
+    }
+    std::streambuf* target;
+    std::mutex lock;
+};
+
+// Made once and never destroyed: the C++ library flushes std::cerr while
+// the program ends, after this file's objects are gone.
+static void filterLibraryChatter() {
+    static LibraryChatterFilter* const filter = new LibraryChatterFilter(std::cerr.rdbuf());
+    if (std::cerr.rdbuf() != filter) std::cerr.rdbuf(filter);
 }
 
 // ---------------------------------------------------------------------------
@@ -256,6 +315,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     if (driver == "none") return false;
 
     quietAlsa();
+    filterLibraryChatter();
     std::string name = driver;  // for messages
     std::string backend;        // the library's word for the back end in use
     std::string why;
@@ -300,6 +360,8 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     started = false;
     stopReported = false;
     failing = false;
+    firstBlock = true;
+    realtime = false;
     try {
         RtAudio::StreamParameters out;
         out.deviceId = chosen->getDefaultOutputDevice();
@@ -308,6 +370,11 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
         unsigned frames = bufferFrames;  // the library may round it
         RtAudio::StreamOptions options;
         options.streamName = "VornaTracker";  // how the sound server lists us
+        // Ahead of every ordinary process, so a busy machine does not make
+        // blocks late; where that is not permitted the stream runs as before.
+        // (The JACK server schedules its clients' threads itself.)
+        options.flags = RTAUDIO_SCHEDULE_REALTIME;
+        options.priority = 10;
         // Left to itself the PulseAudio back end buffers about 150 ms whatever
         // the block size, and a previewed note lags behind its key. Four blocks
         // keep the block size the latency control it is on the other back ends;
@@ -441,3 +508,4 @@ uint64_t streamBlocks() { return blocks; }
 uint64_t streamUnderflows() { return underflows; }
 std::string streamBackend() { return backendName; }
 unsigned streamBlockFrames() { return grantedFrames; }
+bool streamRealtime() { return realtime; }

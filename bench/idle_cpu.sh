@@ -1,42 +1,32 @@
 #!/bin/bash
 # CPU the editor takes while nobody types: the real program in a private Xvfb
-# window, measured from /proc over SECONDS (default 20) of idle editing and
-# again with the filename prompt open. Prints per cent of one core.
-# Usage: bench/idle_cpu.sh BUILD_DIR [SECONDS]
+# window, measured from /proc over SECONDS (default 20) each: idle editing and
+# the filename prompt open; with a sound driver also the stream running while
+# the song is stopped (before anything played, and after a busy song played,
+# its eight voices ringing on) and while the busy song plays. Prints per cent
+# of one core. The sound servers are private ones (a PulseAudio null sink, a
+# JACK dummy driver at 128 frames), as the script tests use.
+# Usage: bench/idle_cpu.sh BUILD_DIR [SECONDS] [none|pulse|jack]
 set -euo pipefail
-BIN=$(cd "$1" && pwd)/vornatracker
+BUILD=$(cd "$1" && pwd)
+SRC=$(cd "$(dirname "$0")/.." && pwd)
 SECS=${2:-20}
-WORK=$(mktemp -d /tmp/vorna-idle-XXXXXX)
-XVFB_PID=
-APP_PID=
-cleanup() {
-  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2> /dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+DRIVER=${3:-none}
+source "$SRC/tests/scripts/editor_run.bash"
+bound $((SECS * 6 + 120))
 
-mkdir -p "$WORK/conf/audio" "$WORK/conf/video"
-echo none > "$WORK/conf/audio/driver.conf"
-echo 512 > "$WORK/conf/audio/dsound_buffersize.conf"
-echo 0 > "$WORK/conf/video/sdl_fullscreen.conf"
-echo 0 > "$WORK/conf/video/splashscreen.conf"
-
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.err" &
-XVFB_PID=$!
-for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n 1 "$WORK/display")
-
-cd "$WORK"
-"$BIN" > out.txt 2> err.txt &
-APP_PID=$!
-WIN=
-for _ in $(seq 100); do
-  WIN=$(xdotool search --name "VornaTracker pre8" 2> /dev/null | head -n 1) && [ -n "$WIN" ] && break
-  sleep 0.1
-done
-[ -n "$WIN" ] || { echo "no window"; exit 1; }
-xdotool windowfocus --sync "$WIN"
+startX
+case $DRIVER in
+  pulse) startPulse ;;
+  jack) startJack 128 realtime ;;
+  none) ;;
+  *) echo "driver: none, pulse or jack"; exit 2 ;;
+esac
+dir=$(newFolder idle "$DRIVER")
+[ "$DRIVER" = jack ] && echo 128 > "$dir/conf/audio/dsound_buffersize.conf"
+# The busiest song the format holds: every channel, every second row.
+(cd "$dir" && "$BUILD/bench_render" --write-largest-song BUSY > /dev/null)
+startApp "$dir"
 
 # utime + stime of the process in clock ticks
 cpuTicks() { awk '{print $14 + $15}' "/proc/$APP_PID/stat"; }
@@ -50,12 +40,24 @@ measure() {  # measure LABEL
     'BEGIN { printf "%s: %.2f %% of a core (%d ticks in %d s)\n", l, 100 * d / hz / s, d, s }'
 }
 
+echo "driver $DRIVER, load $(cut -d ' ' -f 1-3 /proc/loadavg)"
 sleep 3  # past the start-up fade
 measure "idle editor"
-xdotool key --window "$WIN" F11  # the save prompt
+keys F11  # the save prompt
 sleep 1
 measure "filename prompt open"
-xdotool key --window "$WIN" Escape
-sleep 0.5
-xdotool key --window "$WIN" F12
-for _ in $(seq 50); do kill -0 $APP_PID 2> /dev/null || break; sleep 0.1; done
+keys Escape
+if [ "$DRIVER" != none ]; then
+  keys F10 b u s y Return  # the prompt takes the name in capitals
+  sleep 1
+  measure "busy song loaded, stopped, voices silent"
+  keys Return
+  sleep 1
+  measure "busy song playing"
+  keys Return
+  sleep 1
+  measure "stopped after playing, eight voices ringing on"
+fi
+echo "load $(cut -d ' ' -f 1-3 /proc/loadavg)"
+keys F12
+waitExit 10

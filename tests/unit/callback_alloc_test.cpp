@@ -1,6 +1,6 @@
 // The audio callback's block fill never touches the heap: not while idle,
 // not while a busy song plays through row triggers and the order-list loop,
-// not while an export silences it.
+// not when it starts a preview, not while an export silences it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -68,11 +68,13 @@ TEST(CallbackAlloc, FillBlockNeverAllocatesPlayingIdleOrExporting) {
     EXPECT_EQ(orderPos, 0);  // the loop came back round
     EXPECT_NE(currentRow, 0);
 
-    playing = false;  // idle: voices ring on, no position moves
+    playing = false;  // idle: voices ring on, no position moves, a preview comes in
+    previewNote(3, 50);
     EXPECT_EQ(allocationsDuring([] {
                   for (int i = 0; i < 20; ++i) fillBlock(block, 512);
               }),
               0u);
+    EXPECT_EQ(instruments[3]->note, 50);
 
     exporting = true;  // the export guard: silence only
     EXPECT_EQ(allocationsDuring([] { fillBlock(block, 512); }), 0u);

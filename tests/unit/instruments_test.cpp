@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "audio/instruments.h"
+#include "audio/kernels.h"
 #include "test_support.h"
 
 namespace {
@@ -229,22 +231,83 @@ TEST(Voices, DrumOnOtherPitchClassesIsSilentAndLeavesStateAlone) {
     EXPECT_EQ(v.state, 0.25f);
 }
 
-TEST(Voices, NoiseGeneratorIsUniformOverFifteenBits) {
-    // Values 0..32767, evenly spread: each eighth of the range gets about an eighth of the draws.
+TEST(Voices, NoiseIsUniformOverFifteenBitsAndAFunctionOfSeedNoteAndIndex) {
+    // Values 0..32767, evenly spread, neighbours unrelated; the same seed, note count and index give the
+    // same value, another note or seed another stream.
+    silenceAll();
     seedNoise(7);
+    Ins_Drum& drum = *static_cast<Ins_Drum*>(instruments[7]);
+    noteOn(drum, 41);
+    const uint32_t key = drum.noiseKey();
     int buckets[8] = {};
     int odd = 0;
+    double products = 0;
     const int draws = 80000;
-    for (int i = 0; i < draws; ++i) {
-        int32_t r = nextNoise();
+    for (int n = 0; n < draws; ++n) {
+        const int32_t r = noiseValue(key, n);
         ASSERT_TRUE(r >= 0 && r <= 32767);
         ++buckets[r >> 12];
         odd += r & 1;
+        products += (r / 32768.0 - 0.5) * (noiseValue(key, n + 1) / 32768.0 - 0.5);
     }
     for (int b : buckets) EXPECT_NEAR(b, draws / 8, draws / 80);
     EXPECT_NEAR(odd, draws / 2, draws / 40);
+    EXPECT_NEAR(products / draws, 0.0, 0.002);  // a correlation of neighbours near 0 (uniform variance is 1/12)
+    EXPECT_EQ(drum.noiseKey(), key);  // nothing but a note-on or the seed changes it
+    noteOn(drum, 41);
+    EXPECT_NE(drum.noiseKey(), key);
+    EXPECT_NE(static_cast<Ins_Drum*>(instruments[6])->noiseKey(), key);  // the other drum voice
+    seedNoise(8);
+    const uint32_t reseeded = drum.noiseKey();
     seedNoise(7);
-    int32_t first = nextNoise();
-    seedNoise(7);
-    EXPECT_EQ(nextNoise(), first);  // the same seed repeats the same run
+    EXPECT_NE(drum.noiseKey(), reseeded);
+    int same = 0;
+    for (int n = 0; n < 1000; ++n) same += noiseValue(key, n) == noiseValue(drum.noiseKey(), n);
+    EXPECT_LT(same, 10);
+}
+
+TEST(Voices, RunsCutAnywhereGiveTheSampleBySampleValues) {
+    // Every voice rendered in runs of odd lengths leaves the values, pitch, memory and time that
+    // nextSample gives sample by sample: exactly with the scalar kernels, within the vector sine's last bits otherwise.
+    const int cuts[] = {1, 3, 16, 999, 2, 61, 1000, 1500, 7, 4000, 3000};  // 10589 samples: past the drums' end
+    for (int lanes : {1, 8}) {
+        useKernels(lanes);
+        for (int voice = 0; voice < 8; ++voice) {
+            for (int note : {40, 3 + 12 * 4, 5 + 12 * 3}) {
+                SCOPED_TRACE("voice " + std::to_string(voice) + ", note " + std::to_string(note) + ", lanes " +
+                             std::to_string(lanes));
+                Instrument& v = *instruments[voice];
+                auto start = [&] {
+                    silenceAll();
+                    seedNoise(9);
+                    v.state = 0.3f;
+                    noteOn(v, note);
+                };
+                start();
+                std::vector<double> expected;
+                for (int n = 0; n < 10589; ++n) expected.push_back(pull(v));
+                const float state = v.state, freq = v.freq;
+                start();
+                std::vector<double> in(4000 + RunSlack), mem(4000 + RunSlack), out(4000 + RunSlack);
+                int at = 0;
+                for (int len : cuts) {
+                    VoiceRun run;
+                    run.count = len;
+                    run.in = in.data();
+                    run.mem = mem.data();
+                    renderRun(v, run, out.data());
+                    for (int i = 0; i < len; ++i, ++at) {
+                        if (lanes == 1)
+                            ASSERT_EQ(out[i], expected[at]) << "sample " << at;
+                        else
+                            ASSERT_NEAR(out[i], expected[at], 1e-9) << "sample " << at;
+                    }
+                }
+                EXPECT_EQ(v.time, 10589);
+                EXPECT_EQ(v.freq, freq);
+                EXPECT_NEAR(v.state, state, lanes == 1 ? 0.0 : 1e-6);
+            }
+        }
+    }
+    useKernels(8);
 }

@@ -172,12 +172,13 @@ TEST_F(Keys, TabStepsChannelsAndCtrlTabRoundTripsThroughTheOrderList) {
 }
 
 TEST_F(Keys, NoteEntryWritesThePreviewedNoteAndAdvances) {
-    // Z at octave 3 enters note 39 and starts it on the channel's voice at once: note 39, time 0, float freq of 27.5*2^(39/12).
+    // Z at octave 3 enters note 39 and hands it to the channel's voice, which the next block starts: note 39, time 0, float freq of 27.5*2^(39/12).
     cursorChannel = 2;
     currentRow = 5;
     press(SDLK_z, 0, ScanZ);
     EXPECT_EQ(cellAt(2, 0, 5).note, 39);
     EXPECT_EQ(currentRow, 6);
+    takePreviews();  // what the next block does first
     const Instrument& v = *instruments[2];
     EXPECT_EQ(v.note, 39);
     EXPECT_EQ(v.time, 0);
@@ -197,6 +198,7 @@ TEST_F(Keys, NotesAtOrAbove195AndNonNoteKeysAreRefused) {
     press(SDLK_q, 0, ScanQ);
     EXPECT_EQ(cursor().note, 0);
     EXPECT_EQ(currentRow, 0);
+    takePreviews();  // nothing was handed over either
     EXPECT_EQ(instruments[0]->note, -1);
     EXPECT_EQ(instruments[0]->time, 1234);
     press(SDLK_i, 0, ScanI);

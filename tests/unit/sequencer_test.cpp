@@ -1,8 +1,15 @@
-// The sequencer: row triggers, gains, the mix, row timing and the order list.
+// The sequencer: row triggers, gains, the mix, row timing and the order list,
+// and the live blocks: what the main thread changes counts from the next
+// block, previews included.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
+#include <vector>
 
+#include "audio/fast_render.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
@@ -24,11 +31,18 @@ void saturate(int channel, int note, float sign) {
 // Drum notes need pitch class 3 to use their memory; the others take any note.
 int loudNote(int channel) { return channel >= 6 ? 39 : 40; }
 
+// One frame of live playback: a block of one.
+double frame() {
+    double out = 0.0;
+    fillBlock(&out, 1);
+    return out;
+}
+
 // Frames until currentRow leaves its value, with playback running.
 int framesInRow() {
     int start = currentRow, frames = 0;
     while (currentRow == start && frames < 1000000) {
-        mixFrame();
+        frame();
         ++frames;
     }
     return frames;
@@ -54,7 +68,7 @@ TEST(Sequencer, RowTriggerStartsNotesAndSetsGainFromNoteAndVolume) {
     cellAt(2, 0, 0).volume = 80;
     cellAt(3, 0, 0).volume = 10;
     cellAt(4, 0, 0).volume = 9;
-    mixFrame();
+    frame();
     EXPECT_EQ(instruments[0]->note, 40);
     EXPECT_EQ(instruments[0]->time, 1);
     EXPECT_EQ(song.channels[0].gain, 0.75f);
@@ -65,7 +79,7 @@ TEST(Sequencer, RowTriggerStartsNotesAndSetsGainFromNoteAndVolume) {
     EXPECT_EQ(song.channels[3].gain, -0.09375f);  // 10..15: a small negative gain
     EXPECT_EQ(song.channels[4].gain, 1.0f);       // 9 and below are no volume
     // Only the row's first frame triggers.
-    for (int f = 1; f < 500; ++f) mixFrame();
+    for (int f = 1; f < 500; ++f) frame();
     EXPECT_EQ(instruments[0]->time, 500);
 }
 
@@ -78,9 +92,9 @@ TEST(Sequencer, VolumeWithoutNoteChangesGainOfTheSoundingNote) {
     cellAt(3, 0, 2).volume = 48;
     cellAt(3, 0, 3).volume = 16;
     saturate(3, 40, 1);
-    for (int f = 0; f < 1000; ++f) mixFrame();  // row 0
+    for (int f = 0; f < 1000; ++f) frame();  // row 0
     instruments[3]->state = 1e6f;
-    for (int f = 0; f < 1000; ++f) mixFrame();  // row 1: empty, keeps 0.75
+    for (int f = 0; f < 1000; ++f) frame();  // row 1: empty, keeps 0.75
     EXPECT_EQ(song.channels[3].gain, 0.75f);
     EXPECT_EQ(instruments[3]->time, 2000);
     ASSERT_EQ(currentRow, 2);  // first frame of row 2: its volume applies now
@@ -118,22 +132,22 @@ TEST(Sequencer, MixIsTheMeanOfEightWithMutedChannelsLeftOut) {
     // Output = sum of unmuted channels / 8: all eight at full scale give +-1, one gives +-0.125.
     freshState();
     for (int c = 0; c < ChannelCount; ++c) saturate(c, loudNote(c), 1);
-    EXPECT_EQ(mixFrame(), 1.0);
+    EXPECT_EQ(frame(), 1.0);
     for (int c = 0; c < ChannelCount; ++c) saturate(c, loudNote(c), -1);
-    EXPECT_EQ(mixFrame(), -1.0);
+    EXPECT_EQ(frame(), -1.0);
 
     freshState();
     saturate(2, 40, -1);
-    EXPECT_EQ(mixFrame(), -0.125);
+    EXPECT_EQ(frame(), -0.125);
     // Muted: still rendered (time advances, scope written), but out of the mix and the level.
     muted[2] = true;
     double level = outputLevel;
-    EXPECT_EQ(mixFrame(), 0.0);
+    EXPECT_EQ(frame(), 0.0);
     EXPECT_EQ(instruments[2]->time, 2);
     EXPECT_EQ(song.channels[2].scope.samples[1], -1.0f);
     EXPECT_DOUBLE_EQ(outputLevel, level * 0.999);
     muted[2] = false;
-    EXPECT_EQ(mixFrame(), -0.125);
+    EXPECT_EQ(frame(), -0.125);
 }
 
 TEST(Sequencer, OutputLevelIsSmoothedMeanAbsoluteValue) {
@@ -142,7 +156,7 @@ TEST(Sequencer, OutputLevelIsSmoothedMeanAbsoluteValue) {
     outputLevel = 0.5;
     saturate(1, 40, -1);
     saturate(3, 40, 1);
-    mixFrame();
+    frame();
     EXPECT_DOUBLE_EQ(outputLevel, 0.25 * 0.001 + 0.5 * 0.999);
 }
 
@@ -157,7 +171,7 @@ TEST(Sequencer, RowLastsSpeedTicksOfThousandFrames) {
     }
     playing = false;
     int row = currentRow;
-    for (int f = 0; f < 2000; ++f) mixFrame();
+    for (int f = 0; f < 2000; ++f) frame();
     EXPECT_EQ(currentRow, row);  // stopped: no advance
 }
 
@@ -166,7 +180,7 @@ TEST(Sequencer, LoweringSpeedBelowTickEndsRowAtNextTick) {
     freshState();
     playing = true;
     song.speed = 8;
-    for (int f = 0; f < 5 * 1000 + 300; ++f) mixFrame();
+    for (int f = 0; f < 5 * 1000 + 300; ++f) frame();
     ASSERT_EQ(tick, 5);
     song.speed = 2;
     EXPECT_EQ(framesInRow(), 700);
@@ -229,7 +243,7 @@ TEST(Sequencer, DamagedPatternNumbersPlayAsEmptyPatterns) {
         currentRow = 0;
         tick = 0;
         tickFrame = 0;
-        for (int f = 0; f < 3000; ++f) mixFrame();
+        for (int f = 0; f < 3000; ++f) frame();
         for (Instrument* v : instruments) ASSERT_EQ(v->note, -1) << "pattern " << p;
     }
     // Rows keep advancing through an empty pattern.
@@ -280,4 +294,146 @@ TEST(Sequencer, VoiceLeftSoundingForHoursNeverOverflowsItsTime) {
     double v = renderChannel(2);
     EXPECT_EQ(instruments[2]->time, INT32_MAX);
     EXPECT_LT(std::fabs(v), 1e-3);  // the envelope is long gone: no burst from a wrapped index
+}
+
+namespace {
+
+// A block with every channel's values kept.
+struct Block {
+    std::vector<double> mix, values[ChannelCount];
+    double* channels[ChannelCount];
+    explicit Block(unsigned frames) : mix(frames) {
+        for (int c = 0; c < ChannelCount; ++c) values[c].resize(frames), channels[c] = values[c].data();
+    }
+    void fill() { fillBlock(mix.data(), unsigned(mix.size()), channels); }
+};
+
+}  // namespace
+
+TEST(Sequencer, RowStartingInsideABlockTriggersAtItsOwnFirstFrame) {
+    // A block is cut at row starts: a note on row 1 (frame 1000 at speed 1) sounds from frame 1000, not from the block's start.
+    freshState();
+    song.speed = 1;
+    cellAt(0, 0, 1).note = 40;
+    playing = true;
+    Block first(600), second(600);
+    first.fill();
+    second.fill();  // frames 600..1199
+    for (int i = 0; i < 400; ++i) ASSERT_EQ(second.values[0][i], 0.0) << i;
+    EXPECT_NE(second.values[0][400], 0.0);
+    EXPECT_EQ(instruments[0]->note, 40);
+    EXPECT_EQ(instruments[0]->time, 200);
+    EXPECT_EQ(currentRow, 1);
+    EXPECT_EQ(tickFrame, 200);
+}
+
+TEST(Sequencer, PreviewStartsItsVoiceAtTheNextBlockAndTheLatestWins) {
+    // A preview is handed over, not started: the voice is untouched until the next block, which starts
+    // it on its first frame; of two previews before a block the later sounds; voices outside 0..7 are ignored.
+    freshState();
+    previewNote(2, 40);
+    previewNote(2, 52);
+    previewNote(8, 40);
+    previewNote(-1, 40);
+    EXPECT_EQ(instruments[2]->note, -1);
+    Block block(64);
+    block.fill();
+    EXPECT_EQ(instruments[2]->note, 52);
+    EXPECT_EQ(instruments[2]->freq, float(pitchOf(52)));
+    EXPECT_EQ(instruments[2]->time, 64);
+    EXPECT_NE(block.values[2][0], 0.0);
+    for (int c : {0, 1, 3, 4, 5, 6, 7}) EXPECT_EQ(instruments[c]->note, -1) << c;
+    block.fill();
+    EXPECT_EQ(instruments[2]->time, 128);  // handed over once: not started again
+}
+
+TEST(Sequencer, PreviewWithoutAStreamSoundsInTheNextExport) {
+    // With no callback running, a preview reaches its voice when the export starts and is heard in the file.
+    freshState();
+    song.speed = 1;
+    previewNote(3, 45);
+    static double first;
+    renderSong(
+        [](const int16_t*, const double* const* channels, int, void*) {
+            first = channels[3][0];
+            return false;  // one block is enough
+        },
+        nullptr);
+    EXPECT_EQ(instruments[3]->note, 45);
+    EXPECT_NE(first, 0.0);
+}
+
+TEST(Sequencer, PreviewDuringAnExportWaitsForTheNextBlockAfterIt) {
+    // A preview handed over while an export renders stays out of the file and starts its voice at the first block after the export.
+    freshState();
+    song.speed = 1;  // 64000 frames: one progress report at 44100
+    cellAt(0, 0, 0).note = 40;
+    static std::vector<int16_t> samples;
+    const SampleSink collect = [](const int16_t* mix, const double* const*, int n, void*) {
+        samples.insert(samples.end(), mix, mix + n);
+        return true;
+    };
+    seedNoise(3);
+    samples.clear();
+    renderSong(collect, nullptr);
+    const std::vector<int16_t> alone = samples;
+
+    resetEngine();
+    song.speed = 1;
+    cellAt(0, 0, 0).note = 40;
+    seedNoise(3);
+    samples.clear();
+    exportProgress = [](uint64_t, uint64_t) { previewNote(3, 45); };
+    renderSong(collect, nullptr);
+    exportProgress = nullptr;
+    EXPECT_EQ(samples, alone);
+    EXPECT_EQ(instruments[3]->note, -1);
+    Block block(16);
+    block.fill();
+    EXPECT_EQ(instruments[3]->note, 45);
+    EXPECT_EQ(instruments[3]->time, 16);
+}
+
+TEST(Sequencer, CursorMovedWhileABlockRendersIsKept) {
+    // The block writes the position back only where the main thread left it alone: a row set during a
+    // block is where the next block plays from, never overwritten by the block's own end.
+    freshState();
+    song.speed = 1;
+    playing = true;
+    std::atomic<bool> run{true};
+    std::atomic<int> requested{0}, completed{0};
+    streamActive = true;
+    std::thread callback([&] {
+        std::vector<double> out(8192);  // eight rows and more per block
+        while (run) {
+            if (completed.load() == requested.load()) {
+                std::this_thread::yield();
+                continue;
+            }
+            fillBlock(out.data(), unsigned(out.size()));
+            ++completed;
+        }
+    });
+    auto oneBlock = [&] {
+        ++requested;
+        while (completed.load() < requested.load()) std::this_thread::yield();
+    };
+    int lost = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        const int target = (currentRow + 32) % RowsPerPattern;  // far from where the block will end
+        ++requested;
+        std::this_thread::sleep_for(std::chrono::microseconds(40 * (trial % 8)));
+        currentRow = target;  // during the block, or just after it
+        while (completed.load() < requested.load()) std::this_thread::yield();
+        oneBlock();
+        // At most two blocks (8192 frames, nine rows each) after the target, when it was
+        // written before the first began; a lost target leaves the row 16 behind it.
+        const int moved = (currentRow - target + RowsPerPattern) % RowsPerPattern;
+        if (moved > 18) ++lost;
+    }
+    run = false;
+    callback.join();
+    streamActive = false;
+    playing = false;
+    EXPECT_EQ(lost, 0);
 }

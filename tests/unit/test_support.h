@@ -1,20 +1,24 @@
 #pragma once
-// Set-up shared by the unit tests: a scratch working folder and the engine
-// state at start-up, so each fixture does not repeat them.
+// Set-up shared by the unit tests: a scratch working folder, the engine
+// state at start-up and the reference the engine is measured against, so
+// each test file does not repeat them.
 #include <gtest/gtest.h>
 #include <SDL/SDL.h>
 #include <ftw.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "app/history.h"
 #include "song/song.h"
+#include "tests/unit/reference_render.h"
 
 // A fresh folder under /tmp as the working directory for the object's life;
 // afterwards the old working directory is back and the folder is gone.
@@ -45,13 +49,16 @@ private:
     static int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
 };
 
-// Every voice silent and as at start-up, arpeggio position included.
+// Every voice silent and as at start-up, arpeggio position and note count
+// included, and no preview waiting for it.
 inline void silenceVoices() {
+    takePreviews();
     for (Instrument* v : instruments) {
         v->note = -1;
         v->time = 0;
         v->freq = 0.0f;
         v->state = 0.0f;
+        v->notesStarted = 0;
     }
     static_cast<Ins0_1*>(instruments[1])->arpStep = 0;
 }
@@ -62,6 +69,7 @@ inline void resetEngine() {
     initSong();
     resetHistory();
     silenceVoices();
+    useKernels(8);
     tick = 0;
     tickFrame = 0;
     exporting = false;
