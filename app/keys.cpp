@@ -16,7 +16,6 @@
 #include "app/file_commands.h"
 #include "app/history.h"
 #include "app/main_loop.h"
-#include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
