@@ -4,7 +4,7 @@
 // glyphs and text; lines; fills.
 #include "ui/draw.h"
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <algorithm>
 #include <array>

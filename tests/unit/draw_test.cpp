@@ -2,7 +2,7 @@
 // colour layouts, text tables.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cstring>
 #include <set>

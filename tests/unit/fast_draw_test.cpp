@@ -3,7 +3,7 @@
 // inside, across every edge and wholly outside.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <algorithm>
 #include <cstdlib>

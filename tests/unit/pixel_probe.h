@@ -1,6 +1,6 @@
 #pragma once
 // Reading pixels back from 32-bit test surfaces.
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cstdint>
 #include <cstring>

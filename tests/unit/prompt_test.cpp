@@ -2,7 +2,7 @@
 // and the loop's confirm, cancel and close handling.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 #include <time.h>
 
 #include <cstdlib>

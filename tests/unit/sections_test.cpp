@@ -2,7 +2,7 @@
 // checked at the positions and colours of the screen layout.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cmath>
 #include <cstring>

@@ -2,7 +2,7 @@
 // the loop's key and quit handling.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 #include <unistd.h>
 
 #include <chrono>
