@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "song/song.h"
@@ -152,75 +153,51 @@ TEST(PromptFrame, ScreenBehindTheBoxIsGreyed) {
     SDL_FreeSurface(prompt);
 }
 
-TEST(PromptFrame, BoxBandAndFieldGeometry) {
-    // The box: x 222, y 231, 195 x 17 in frameColour; title band x 223, y 232, 193 x 7
-    // in panel; input field x 223, y 240, 193 x 7 in background; none of it greyed.
+TEST(PromptFrame, BoxTitleFieldAndCursorStandWhereTheyBelong) {
+    // The box: x 222, y 231, 195 x 17 in frameColour; title band x 223, y 232, 193 x 7 in panel;
+    // input field x 223, y 240, 193 x 7 in background; the title at (224, 233) and the typed text at
+    // (224, 241) in textBright; while the text is shorter than 32 characters a 5x5 textBright cursor
+    // stands at x 224 + 6 * length, y 241. Just outside the box the screen is grey.
+    constexpr int Grey = -1;
+    struct Probe {
+        int x, y, role;
+    };
+    const struct {
+        const char* title;
+        std::string typed;
+        std::vector<Probe> probes;
+    } cases[] = {
+        {"", "",
+         {{222, 231, frameColour}, {416, 231, frameColour}, {222, 247, frameColour}, {416, 247, frameColour},
+          {300, 239, frameColour},  // the line between band and field
+          {223, 232, panel}, {415, 238, panel}, {223, 240, background}, {415, 246, background},
+          {221, 240, Grey}, {417, 240, Grey}, {300, 230, Grey}, {300, 248, Grey}}},
+        // E: rows 1F 10 ...; A: rows 1F 11 1F 11 11; the cursor after two characters: x 236..240, y 241..245.
+        {"ENTER FILENAME TO OPEN", "AB",
+         {{224, 233, textBright}, {228, 233, textBright}, {225, 234, panel}, {229, 233, panel},
+          {224, 241, textBright}, {228, 242, textBright}, {225, 242, background},
+          {236, 241, textBright}, {240, 245, textBright}, {235, 243, background}, {241, 243, background},
+          {238, 246, background}}},
+        // "_" sets only its bottom row: with 31 the cursor stands at x 410; with 32 it is gone (not on
+        // the outline nor beyond it) and the 32nd character ends at x 414, inside the field.
+        {"", std::string(31, '_'), {{410, 241, textBright}, {414, 241, textBright}}},
+        {"", std::string(32, '_'),
+         {{410, 241, background}, {414, 244, background}, {410, 245, textBright}, {414, 245, textBright},
+          {415, 245, background}, {224, 245, textBright}, {416, 243, frameColour}, {418, 243, Grey}}},
+    };
     freshScreenState();
     SDL_Surface* s = makeScreen();
-    drawPromptFrame(s, "", "");
-    const uint32_t frame = palette[frameColour], band = palette[panel], field = palette[background];
-    // Outline corners and the line between band and field.
-    EXPECT_EQ(pixel(s, 222, 231), frame);
-    EXPECT_EQ(pixel(s, 416, 231), frame);
-    EXPECT_EQ(pixel(s, 222, 247), frame);
-    EXPECT_EQ(pixel(s, 416, 247), frame);
-    EXPECT_EQ(pixel(s, 300, 239), frame);
-    // Band and field corners.
-    EXPECT_EQ(pixel(s, 223, 232), band);
-    EXPECT_EQ(pixel(s, 415, 238), band);
-    EXPECT_EQ(pixel(s, 223, 240), field);
-    EXPECT_EQ(pixel(s, 415, 246), field);
-    // Just outside the box the screen is grey.
-    for (auto xy : {std::pair<int, int>{221, 240}, {417, 240}, {300, 230}, {300, 248}}) {
-        uint32_t p = pixel(s, xy.first, xy.second);
-        EXPECT_TRUE((p >> 16 & 0xFF) == (p >> 8 & 0xFF) && (p >> 8 & 0xFF) == (p & 0xFF))
-            << xy.first << "," << xy.second;
+    for (const auto& c : cases) {
+        drawPromptFrame(s, c.title, c.typed);
+        for (const Probe& p : c.probes) {
+            const uint32_t seen = pixel(s, p.x, p.y);
+            if (p.role == Grey)
+                EXPECT_TRUE((seen >> 16 & 0xFF) == (seen & 0xFF) && (seen >> 8 & 0xFF) == (seen & 0xFF))
+                    << c.typed.size() << " typed, at " << p.x << "," << p.y;
+            else
+                EXPECT_EQ(seen, palette[p.role]) << c.typed.size() << " typed, at " << p.x << "," << p.y;
+        }
     }
-    SDL_FreeSurface(s);
-}
-
-TEST(PromptFrame, TitleTextAndCursor) {
-    // The title is drawn at (224, 233) and the typed text at (224, 241) in textBright;
-    // while the text is shorter than 32 characters a 5x5 textBright square stands at
-    // x 224 + 6 * length, y 241.
-    freshScreenState();
-    SDL_Surface* s = makeScreen();
-    drawPromptFrame(s, "ENTER FILENAME TO OPEN", "AB");
-    const uint32_t bright = palette[textBright], band = palette[panel], field = palette[background];
-    // E: top row 1F, second row 10.
-    EXPECT_EQ(pixel(s, 224, 233), bright);
-    EXPECT_EQ(pixel(s, 228, 233), bright);
-    EXPECT_EQ(pixel(s, 225, 234), band);
-    EXPECT_EQ(pixel(s, 229, 233), band);  // the space between glyphs
-    // A: rows 1F 11 1F 11 11.
-    EXPECT_EQ(pixel(s, 224, 241), bright);
-    EXPECT_EQ(pixel(s, 228, 242), bright);
-    EXPECT_EQ(pixel(s, 225, 242), field);
-    // Cursor after two characters: x 236..240, y 241..245.
-    for (int y = 241; y <= 245; ++y)
-        for (int x = 236; x <= 240; ++x) EXPECT_EQ(pixel(s, x, y), bright) << x << "," << y;
-    EXPECT_EQ(pixel(s, 235, 243), field);
-    EXPECT_EQ(pixel(s, 241, 243), field);
-    EXPECT_EQ(pixel(s, 238, 246), field);
-    SDL_FreeSurface(s);
-}
-
-TEST(PromptFrame, CursorGoneWhenTheFieldIsFull) {
-    // With 31 characters the cursor stands at x 410; with 32 it is gone, and the 32nd
-    // character ends at x 414, inside the field (x 223 to 415).
-    freshScreenState();
-    SDL_Surface* s = makeScreen();
-    const uint32_t bright = palette[textBright], field = palette[background];
-    drawPromptFrame(s, "", std::string(31, '_'));  // "_" sets only its bottom row
-    EXPECT_EQ(pixel(s, 410, 241), bright);
-    EXPECT_EQ(pixel(s, 414, 241), bright);
-    drawPromptFrame(s, "", std::string(32, '_'));
-    EXPECT_EQ(pixel(s, 410, 241), field);
-    EXPECT_EQ(pixel(s, 414, 244), field);
-    EXPECT_EQ(pixel(s, 410, 245), bright);
-    EXPECT_EQ(pixel(s, 414, 245), bright);
-    EXPECT_EQ(pixel(s, 415, 245), field);
-    EXPECT_EQ(pixel(s, 224, 245), bright);
     SDL_FreeSurface(s);
 }
 
