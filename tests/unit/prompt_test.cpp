@@ -10,6 +10,7 @@
 #include <vector>
 #include <thread>
 
+#include "pixel_probe.h"
 #include "song/song.h"
 #include "test_support.h"
 #include "ui/draw.h"
@@ -42,17 +43,9 @@ std::string typeAll(const std::string& keys, std::string typed = "") {
 
 uint32_t rgb(int r, int g, int b) { return 0xFF000000u | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
 
-uint32_t pixel(SDL_Surface* s, int x, int y) {
-    return *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(s->pixels) + y * s->pitch + 4 * x);
-}
-
 uint32_t greyOf(uint32_t p) {
     uint32_t g = ((p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF)) / 5;
     return (p & 0xFF000000u) | g << 16 | g << 8 | g;
-}
-
-SDL_Surface* makeScreen() {
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
 }
 
 void freshScreenState() {
@@ -133,20 +126,20 @@ TEST(PromptFrame, ScreenBehindTheBoxIsGreyed) {
     // fourth byte kept; the pattern view's frame line at (106, 77), frameColour
     // (132, 151, 171), becomes (90, 90, 90).
     freshScreenState();
-    SDL_Surface* plain = makeScreen();
-    SDL_Surface* prompt = makeScreen();
+    SDL_Surface* plain = newScreen();
+    SDL_Surface* prompt = newScreen();
     SDL_FillRect(plain, nullptr, palette[background]);
     drawPanels(plain);
     drawPromptFrame(prompt, "ENTER FILENAME TO SAVE", "");
-    EXPECT_EQ(pixel(plain, 106, 77), rgb(132, 151, 171));
-    EXPECT_EQ(pixel(prompt, 106, 77), rgb(90, 90, 90));
-    EXPECT_EQ(pixel(prompt, 0, 479), rgb(42, 42, 42));  // background (60, 70, 80)
+    EXPECT_EQ(pixelAt(plain, 106, 77), rgb(132, 151, 171));
+    EXPECT_EQ(pixelAt(prompt, 106, 77), rgb(90, 90, 90));
+    EXPECT_EQ(pixelAt(prompt, 0, 479), rgb(42, 42, 42));  // background (60, 70, 80)
     int differing = 0;
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) {
             if (insideBox(x, y)) continue;
-            ASSERT_EQ(pixel(prompt, x, y), greyOf(pixel(plain, x, y))) << x << "," << y;
-            differing += pixel(plain, x, y) != pixel(prompt, x, y);
+            ASSERT_EQ(pixelAt(prompt, x, y), greyOf(pixelAt(plain, x, y))) << x << "," << y;
+            differing += pixelAt(plain, x, y) != pixelAt(prompt, x, y);
         }
     EXPECT_GT(differing, 300000);
     SDL_FreeSurface(plain);
@@ -186,11 +179,11 @@ TEST(PromptFrame, BoxTitleFieldAndCursorStandWhereTheyBelong) {
           {415, 245, background}, {224, 245, textBright}, {416, 243, frameColour}, {418, 243, Grey}}},
     };
     freshScreenState();
-    SDL_Surface* s = makeScreen();
+    SDL_Surface* s = newScreen();
     for (const auto& c : cases) {
         drawPromptFrame(s, c.title, c.typed);
         for (const Probe& p : c.probes) {
-            const uint32_t seen = pixel(s, p.x, p.y);
+            const uint32_t seen = pixelAt(s, p.x, p.y);
             if (p.role == Grey)
                 EXPECT_TRUE((seen >> 16 & 0xFF) == (seen & 0xFF) && (seen >> 8 & 0xFF) == (seen & 0xFF))
                     << c.typed.size() << " typed, at " << p.x << "," << p.y;
