@@ -141,24 +141,23 @@ TEST(Line, StraightLinesAreEveryPixelBetweenTheirEndPointsClippedAndLinesOffTheS
     // A vertical or horizontal line covers both end points and all between, clipped at the surface;
     // a slanted line wholly off the surface draws nothing.
     Canvas fast, ref;
-    for (int a = -4; a <= ref.h + 3; ++a)
-        for (int b = -4; b <= ref.h + 3; ++b)
-            for (int x : {-1, 0, 5, ref.w - 1, ref.w}) {
-                fast.clear();
-                ref.clear();
-                drawLine(fast.s, x, a, x, b, Ink);
-                for (int y = std::min(a, b); y <= std::max(a, b); ++y) ref.plot(x, y, Ink);
-                ASSERT_EQ(fast.words, ref.words) << "vertical x " << x << " from " << a << " to " << b;
-            }
-    for (int a = -4; a <= ref.w + 3; ++a)
-        for (int b = -4; b <= ref.w + 3; ++b)
-            for (int y : {-1, 0, 7, ref.h - 1, ref.h}) {
-                fast.clear();
-                ref.clear();
-                drawLine(fast.s, a, y, b, y, Ink);
-                for (int x = std::min(a, b); x <= std::max(a, b); ++x) ref.plot(x, y, Ink);
-                ASSERT_EQ(fast.words, ref.words) << "horizontal y " << y << " from " << a << " to " << b;
-            }
+    for (bool vertical : {true, false}) {
+        const int along = vertical ? ref.h : ref.w, across = vertical ? ref.w : ref.h;
+        for (int a = -4; a <= along + 3; ++a)
+            for (int b = -4; b <= along + 3; ++b)
+                for (int k : {-1, 0, 5, across - 1, across}) {
+                    fast.clear();
+                    ref.clear();
+                    if (vertical)
+                        drawLine(fast.s, k, a, k, b, Ink);
+                    else
+                        drawLine(fast.s, a, k, b, k, Ink);
+                    for (int t = std::min(a, b); t <= std::max(a, b); ++t)
+                        vertical ? ref.plot(k, t, Ink) : ref.plot(t, k, Ink);
+                    ASSERT_EQ(fast.words, ref.words)
+                        << (vertical ? "vertical at " : "horizontal at ") << k << " from " << a << " to " << b;
+                }
+    }
     fast.clear();
     drawLine(fast.s, 25, -4, 40, -1, Ink);
     drawLine(fast.s, -9, 30, -1, 2, Ink);

@@ -59,6 +59,16 @@ bool insideBox(int x, int y) { return x >= 222 && x < 222 + 195 && y >= 231 && y
 
 void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 0); }
 
+// The prompt's own loop on SDL's dummy video driver.
+struct PromptLoop : ::testing::Test {
+    DummyVideo video;
+    bool running = true;
+    void SetUp() override {
+        freshScreenState();
+        ASSERT_NE(video.screen, nullptr);
+    }
+};
+
 }  // namespace
 
 TEST(PromptTyping, LettersAreUpperCasedAndOtherCharactersDropped) {
@@ -194,13 +204,9 @@ TEST(PromptFrame, BoxTitleFieldAndCursorStandWhereTheyBelong) {
     SDL_FreeSurface(s);
 }
 
-TEST(PromptLoop, EnterReturnsTheNameEscapeAndCloseReturnNothing) {
+TEST_F(PromptLoop, EnterReturnsTheNameEscapeAndCloseReturnNothing) {
     // Keys typed into the prompt make the name and Enter returns it; Escape or an empty
     // Enter returns an empty text; closing the window returns an empty text and clears running.
-    freshScreenState();
-    DummyVideo video;
-    ASSERT_NE(video.screen, nullptr);
-    bool running = true;
     for (char c : std::string("song 1")) push(typedChar(c));
     push(keyDown(SDLK_RETURN, 13));
     EXPECT_EQ(promptFilename(video.screen, "ENTER FILENAME TO SAVE", running), "SONG1");
@@ -219,13 +225,9 @@ TEST(PromptLoop, EnterReturnsTheNameEscapeAndCloseReturnNothing) {
     EXPECT_FALSE(running);
 }
 
-TEST(PromptLoop, WaitingForKeysDoesNotBurnACore) {
+TEST_F(PromptLoop, WaitingForKeysDoesNotBurnACore) {
     // The prompt redraws at the main loop's 16 ms frame pace instead of as fast as it
     // can: over half a second of waiting it sleeps most of the time.
-    freshScreenState();
-    DummyVideo video;
-    ASSERT_NE(video.screen, nullptr);
-    bool running = true;
     std::thread typist([] {
         SDL_Delay(500);
         SDL_Event enter = keyDown(SDLK_RETURN, 13);

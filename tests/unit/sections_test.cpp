@@ -78,6 +78,22 @@ protected:
         return shown(x, y, 3, Bright) + shown(x + 18, y, 2, Volume) + shown(x + 30, y, 1, Effect) +
                shown(x + 36, y, 2, Param);
     }
+    // Fills rows 0.. of channel 0, pattern 0 with the cells, draws the pattern
+    // view and checks each row's text.
+    struct ShownCell {
+        int note, volume, effect, param;
+        const char* text;
+    };
+    void expectCellsShown(std::initializer_list<ShownCell> cells) {
+        int row = 0;
+        for (const ShownCell& c : cells) setCell(0, 0, row++, c.note, c.volume, c.effect, c.param);
+        drawPatternView(s);
+        row = 0;
+        for (const ShownCell& c : cells) {
+            EXPECT_EQ(cellShown(0, row), c.text) << "row " << row;
+            ++row;
+        }
+    }
     static Rows fontRows(int code) {
         const uint8_t* g = glyphPixels(code);
         Rows out(5, 0);
@@ -157,17 +173,11 @@ TEST_F(Sections, ChannelHeadersAndMutedChannels) {
 
 TEST_F(Sections, CellFieldsShowAsNoteVolumeEffectAndParameter) {
     // Note 49 + volume 80 reads A#3 40 . ..; a set effect shows its parameter even at 0; volume 16 shows 00.
-    setCell(0, 0, 0, 49, 80, 0, 0);
-    setCell(0, 0, 1, 0, 0, 3, 0);
-    setCell(0, 0, 2, 0, 0, 0, 7);
-    setCell(0, 0, 3, 194, 16, 15, 255);
-    drawPatternView(s);
-    EXPECT_EQ(cellShown(0, 0), "A#340...");
-    EXPECT_EQ(cellShown(0, 1), ".....300");
-    EXPECT_EQ(cellShown(0, 2), "......07");
-    EXPECT_EQ(cellShown(0, 3), "B-F00FFF");
-    EXPECT_EQ(cellShown(0, 4), "........");
-
+    expectCellsShown({{49, 80, 0, 0, "A#340..."},
+                      {0, 0, 3, 0, ".....300"},
+                      {0, 0, 0, 7, "......07"},
+                      {194, 16, 15, 255, "B-F00FFF"},
+                      {0, 0, 0, 0, "........"}});
     // The cell texts are drawn over the cursor box and the bar: their colours stay between the strokes.
     EXPECT_EQ(at(123, 88), Cursor);
     EXPECT_EQ(at(141, 87), Panel);
@@ -175,19 +185,11 @@ TEST_F(Sections, CellFieldsShowAsNoteVolumeEffectAndParameter) {
 
 TEST_F(Sections, DamagedCellValuesShowQuestionMarksAndAnEmptySlotPatternShowsNoCells) {
     // Values a file can carry but no table covers show "?" marks; pattern 255 (empty order slot) shows empty cells.
-    setCell(1, 0, 0, 300, 12, 20, 300);
-    setCell(1, 0, 1, 250, 300, 1, -5);  // note 250 reads through the table: G-1
-    setCell(1, 0, 2, 0, 10, 0, 0);      // volumes 10..15 are neither empty (0..9) nor stored levels (16..)
-    setCell(1, 0, 3, 0, 9, 0, 0);
-    setCell(1, 0, 4, 0, 15, 0, 0);
-    drawPatternView(s);
-    EXPECT_EQ(cellShown(1, 0), "????????");
-    EXPECT_EQ(cellShown(1, 1), "G-1??1??");
-    EXPECT_EQ(cellShown(1, 2), "...??...");
-    EXPECT_EQ(cellShown(1, 3), "........");
-    EXPECT_EQ(cellShown(1, 4), "...??...");
-
-    fillRect(s, 0, 0, 640, 480, Back);
+    expectCellsShown({{300, 12, 20, 300, "????????"},
+                      {250, 300, 1, -5, "G-1??1??"},  // note 250 reads through the table: G-1
+                      {0, 10, 0, 0, "...??..."},      // volumes 10..15 are neither empty (0..9) nor levels (16..)
+                      {0, 9, 0, 0, "........"},
+                      {0, 15, 0, 0, "...??..."}});
     setCell(0, 0, 0, 49, 80, 3, 4);
     currentPattern = 255;
     drawPatternView(s);
