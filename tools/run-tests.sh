@@ -7,8 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
-# Warnings fail these builds; a plain local build stays forgiving.
-WERROR=-DVORNA_WERROR=ON
+# Warnings fail these builds (and a make install run by a test reconfigures
+# with the same flag, so nothing is built again); a plain local build stays
+# forgiving.
+export VORNA_WERROR=ON
+WERROR=-DVORNA_WERROR=$VORNA_WERROR
 
 echo "== build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $WERROR > /dev/null

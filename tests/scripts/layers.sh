@@ -53,6 +53,13 @@ for ((i = 0; i < ${#order[@]}; i++)); do
     [ -z "$up" ] || fail "${order[i]} needs symbols of ${order[j]}: $up"
   done
 done
+# The stream stands beside audio: it needs nothing of ui/ or app/ either.
+neededBy "$BUILD/libvorna_stream.a" > "$WORK/needed"
+for upper in ui app; do
+  definedIn "$BUILD/libvorna_$upper.a" > "$WORK/above"
+  up=$(comm -12 "$WORK/needed" "$WORK/above" | head -n 5)
+  [ -z "$up" ] || fail "the stream needs symbols of $upper: $up"
+done
 echo "ok: no library needs a symbol of a library above it"
 
 RENDER=$BUILD/vorna-render
