@@ -298,6 +298,13 @@ void drawLine(SDL_Surface* surface, int x0, int y0, int x1, int y1, uint32_t arg
     }
 }
 
+void drawBox(SDL_Surface* surface, int left, int top, int right, int bottom, uint32_t argb) {
+    drawLine(surface, left, top, right, top, argb);
+    drawLine(surface, left, bottom, right, bottom, argb);
+    drawLine(surface, left, top, left, bottom, argb);
+    drawLine(surface, right, top, right, bottom, argb);
+}
+
 // ---------------------------------------------------------------- fills
 
 // SDL's own fill stores one pixel at a time; a 32-bit surface that needs no

@@ -137,6 +137,16 @@ TEST(Line, EndPointsIncludedAndDirectionDoesNotMatter) {
     }
 }
 
+TEST(Line, BoxIsItsFourSidesWithTheCornersIncluded) {
+    // The box from (2, 3) to (6, 5) sets columns 2 and 6 on rows 3..5 and rows 3 and 5 on columns 2..6.
+    Canvas c(10, 10);
+    drawBox(c.s, 2, 3, 6, 5, Ink);
+    std::set<std::pair<int, int>> expect;
+    for (int x = 2; x <= 6; ++x) expect.insert({{x, 3}, {x, 5}});
+    expect.insert({{2, 4}, {6, 4}});
+    EXPECT_EQ(c.lit(), expect);
+}
+
 TEST(Line, StraightLinesAreEveryPixelBetweenTheirEndPointsClippedAndLinesOffTheSurfaceDrawNothing) {
     // A vertical or horizontal line covers both end points and all between, clipped at the surface;
     // a slanted line wholly off the surface draws nothing.
