@@ -4,6 +4,10 @@
 # DESTDIR when given (a staging folder for packaging).
 BUILD ?= build
 JOBS ?= 2
+# Warnings as errors: on in make test's builds (tools/run-tests.sh exports
+# VORNA_WERROR=ON, so an install test run by it keeps the same flags); off for
+# a plain local build.
+VORNA_WERROR ?= OFF
 PREFIX ?= /usr/local
 DESTDIR ?=
 
@@ -14,7 +18,7 @@ deps:
 	bash tools/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_WERROR=$(VORNA_WERROR)
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build

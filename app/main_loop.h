@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/keys.h"
+#include "ui/pacing.h"
 
 struct SDL_Surface;
 union SDL_Event;
@@ -16,8 +17,6 @@ extern int repeatCount;        // app/main_loop.cpp: ticks since heldKey went do
 extern uint32_t tickMark;      // app/main_loop.cpp: time of the last tick, +10 per tick
 extern SDL_Surface* screen;    // app/main_loop.cpp: the window surface
 
-constexpr uint32_t TickMs = 10;
-constexpr uint32_t FrameMs = 16;
 constexpr int RepeatDelayTicks = 40;  // first repeat at 44 ticks, then every 4
 constexpr int RepeatEveryTicks = 4;
 

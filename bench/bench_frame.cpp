@@ -3,7 +3,7 @@
 // Also the scale step that shows the frame N times larger (target at 2x: 0.5 ms).
 #include <benchmark/benchmark.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cmath>
 

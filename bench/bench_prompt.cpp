@@ -3,7 +3,7 @@
 // 16 ms frame it is paced to.
 #include <benchmark/benchmark.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include "song/song.h"
 #include "ui/draw.h"

@@ -3,7 +3,7 @@
 // inside the 16 ms frame it is paced to.
 #include <benchmark/benchmark.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include "ui/splash.h"
 

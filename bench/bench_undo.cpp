@@ -2,7 +2,7 @@
 // the memory 100,000 recorded steps take (budget 32 MB), and the frame time
 // while recovery copies are written (target: p99 within 2 ms of the idle frame).
 #include <benchmark/benchmark.h>
-#include <SDL/SDL.h>
+#include <SDL.h>
 #include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>

@@ -11,54 +11,23 @@ set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$SRC/build}" && pwd)
 OUT=$(realpath -m "${2:-$SRC/songs}")
-BIN=$BUILD/vornatracker
-[ -x "$BIN" ] || { echo "no $BIN (build first)"; exit 1; }
-for tool in Xvfb xdotool; do command -v $tool > /dev/null || { echo "missing $tool (tools/install-deps.sh)"; exit 1; }; done
 mkdir -p "$OUT"
 
 # ---------------------------------------------------------------------------
 # 1. X server, editor, keys
 
-WORK=$(mktemp -d /tmp/vorna-demo-XXXXXX)
-XVFB_PID=
-APP_PID=
-cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2> /dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> /dev/null &
-XVFB_PID=$!
-for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-[ -s "$WORK/display" ] || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n 1 "$WORK/display")
+source "$SRC/tests/scripts/editor_run.bash"
+bound 300
+startX
 
 # startEditor: a fresh editor in a folder of its own: no sound, no splash, plain window.
 startEditor() {
   rm -rf "$WORK/run"
-  mkdir -p "$WORK/run/conf/audio" "$WORK/run/conf/video"
-  echo none > "$WORK/run/conf/audio/driver.conf"
-  echo 0 > "$WORK/run/conf/video/sdl_fullscreen.conf"
-  echo 0 > "$WORK/run/conf/video/splashscreen.conf"
-  echo 1 > "$WORK/run/conf/video/scale.conf"
-  (cd "$WORK/run" && exec "$BIN" > out.txt 2> err.txt) &
-  APP_PID=$!
-  local win=
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "VornaTracker pre8" 2> /dev/null | head -n 1) && [ -n "$win" ] && break
-    sleep 0.1
-  done
-  [ -n "$win" ] || { echo "the editor's window did not open"; exit 1; }
-  xdotool windowfocus --sync "$win"
-  sleep 0.3
+  RUN=$(newFolder run none)
+  startApp "$RUN"
 }
 
-# k KEY...: each key held 60 ms (several 10 ms ticks, far from the 440 ms repeat).
-k() {
-  for key in "$@"; do xdotool keydown "$key"; sleep 0.06; xdotool keyup "$key"; sleep 0.03; done
-}
+k() { keys "$@"; }  # short, for the long key lists below
 down() { for _ in $(seq "$1"); do k Down; done; }
 top() { k Prior Prior Prior Prior; }  # row 0: each Page Up is 16 rows, stopping at 0
 # every STEP KEY...: types each key (which moves one row down) STEP rows apart.
@@ -74,12 +43,10 @@ save() {
   k Return
   local upper
   upper=$(echo "$1" | tr a-z A-Z)
-  for _ in $(seq 50); do [ -f "$WORK/run/$upper.vorna" ] && break; sleep 0.1; done
-  [ -f "$WORK/run/$upper.vorna" ] || { echo "the editor did not save $upper.vorna"; exit 1; }
+  waitFile "$RUN/$upper.vorna"
   k F12
-  wait "$APP_PID" || true
-  APP_PID=
-  cp "$WORK/run/$upper.vorna" "$OUT/$2"
+  waitExit 10
+  cp "$RUN/$upper.vorna" "$OUT/$2"
   echo "written $OUT/$2"
 }
 

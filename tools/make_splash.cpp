@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "../song/bytes.h"
+#include "song/bytes.h"
 
 static const int Side = 300;
 

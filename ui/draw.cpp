@@ -4,7 +4,7 @@
 // glyphs and text; lines; fills.
 #include "ui/draw.h"
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <algorithm>
 #include <array>
@@ -296,6 +296,13 @@ void drawLine(SDL_Surface* surface, int x0, int y0, int x1, int y1, uint32_t arg
             error -= dx;
         }
     }
+}
+
+void drawBox(SDL_Surface* surface, int left, int top, int right, int bottom, uint32_t argb) {
+    drawLine(surface, left, top, right, top, argb);
+    drawLine(surface, left, bottom, right, bottom, argb);
+    drawLine(surface, left, top, left, bottom, argb);
+    drawLine(surface, right, top, right, bottom, argb);
 }
 
 // ---------------------------------------------------------------- fills

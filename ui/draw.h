@@ -45,6 +45,10 @@ void drawChars(SDL_Surface* surface, const char* chars, int count, int x, int y,
 // A one-pixel line, both end points included (integer Bresenham).
 void drawLine(SDL_Surface* surface, int x0, int y0, int x1, int y1, uint32_t argb);
 
+// The one-pixel outline of the rectangle from (left, top) to (right, bottom),
+// both corners included: the frame of a screen panel.
+void drawBox(SDL_Surface* surface, int left, int top, int right, int bottom, uint32_t argb);
+
 // SDL_FillRect for int coordinates: clipped to the surface first, so negative
 // or huge sizes never wrap into SDL's 16-bit rectangle fields.
 void fillRect(SDL_Surface* surface, int x, int y, int w, int h, uint32_t argb);

@@ -1,7 +1,7 @@
 // One whole frame: the start-up fade, the background fill and every section.
 #include "ui/frame.h"
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include "song/song.h"
 #include "ui/draw.h"

@@ -17,10 +17,7 @@ bool levelBar(int& y, int& height) {
 }
 
 void drawLevelMeter(SDL_Surface* screen) {
-    drawLine(screen, 558, 90, 558, 471, palette[frameColour]);
-    drawLine(screen, 636, 90, 636, 471, palette[frameColour]);
-    drawLine(screen, 558, 90, 636, 90, palette[frameColour]);
-    drawLine(screen, 558, 471, 636, 471, palette[frameColour]);
+    drawBox(screen, 558, 90, 636, 471, palette[frameColour]);
     fillRect(screen, 559, 91, 77, 380, palette[panel]);
 
     int y, height;

@@ -4,11 +4,8 @@
 #include "ui/panels.h"
 
 void drawMenu(SDL_Surface* screen) {
-    drawLine(screen, 3, 118, 3, 185, palette[frameColour]);
-    drawLine(screen, 101, 118, 101, 185, palette[frameColour]);
-    drawLine(screen, 3, 118, 101, 118, palette[frameColour]);
-    drawLine(screen, 3, 126, 101, 126, palette[frameColour]);
-    drawLine(screen, 3, 186, 101, 186, palette[frameColour]);
+    drawBox(screen, 3, 118, 101, 186, palette[frameColour]);
+    drawLine(screen, 3, 126, 101, 126, palette[frameColour]);  // under the title
     fillRect(screen, 4, 119, 97, 7, palette[panel]);
     drawText(screen, palette[textBright], 5, 120, "MENU");
     // The entries are 8 pixels apart; F7..F9 lead with a space so the key

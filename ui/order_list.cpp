@@ -5,12 +5,8 @@
 #include "ui/panels.h"
 
 void drawOrderList(SDL_Surface* screen) {
-    drawLine(screen, 539, 77, 539, 471, palette[frameColour]);
-    drawLine(screen, 553, 85, 553, 471, palette[frameColour]);
-    drawLine(screen, 636, 77, 636, 85, palette[frameColour]);
-    drawLine(screen, 539, 77, 636, 77, palette[frameColour]);
-    drawLine(screen, 539, 85, 636, 85, palette[frameColour]);
-    drawLine(screen, 539, 471, 553, 471, palette[frameColour]);
+    drawBox(screen, 539, 77, 636, 85, palette[frameColour]);   // the title
+    drawBox(screen, 539, 85, 553, 471, palette[frameColour]);  // the slots
 
     const bool focused = cursorChannel < 0;
     fillRect(screen, 540, 78, 96, 7, palette[focused ? panelLit : panel]);

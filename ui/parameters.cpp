@@ -21,11 +21,8 @@ static void drawValue(SDL_Surface* screen, int value, int y) {
 }
 
 void drawParameters(SDL_Surface* screen) {
-    drawLine(screen, 3, 77, 3, 112, palette[frameColour]);
-    drawLine(screen, 101, 77, 101, 112, palette[frameColour]);
-    drawLine(screen, 3, 77, 101, 77, palette[frameColour]);
-    drawLine(screen, 3, 85, 101, 85, palette[frameColour]);
-    drawLine(screen, 3, 113, 101, 113, palette[frameColour]);
+    drawBox(screen, 3, 77, 101, 113, palette[frameColour]);
+    drawLine(screen, 3, 85, 101, 85, palette[frameColour]);  // under the title
     fillRect(screen, 4, 78, 97, 7, palette[panel]);
     drawText(screen, palette[textBright], 5, 79, "PARAMETERS");
     drawText(screen, palette[textBright], 5, 89, "F1/F2 BPM:");

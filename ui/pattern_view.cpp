@@ -51,12 +51,9 @@ void drawPatternView(SDL_Surface* screen) {
     fillRect(screen, 521, 86, 13, 385, palette[panel]);
     drawRowNumbers(screen, 522);
 
-    drawLine(screen, 106, 77, 106, 471, palette[frameColour]);
-    drawLine(screen, 120, 77, 120, 471, palette[frameColour]);
-    drawLine(screen, 534, 77, 534, 471, palette[frameColour]);
-    drawLine(screen, 106, 85, 534, 85, palette[frameColour]);
-    drawLine(screen, 106, 77, 534, 77, palette[frameColour]);
-    drawLine(screen, 106, 471, 534, 471, palette[frameColour]);
+    drawBox(screen, 106, 77, 534, 471, palette[frameColour]);
+    drawLine(screen, 120, 77, 120, 471, palette[frameColour]);  // right of the row numbers
+    drawLine(screen, 106, 85, 534, 85, palette[frameColour]);   // under the channel headers
 
     // An empty order slot can leave the pattern number at 255: such a
     // pattern has no cells and shows as empty.

@@ -3,10 +3,11 @@
 // Sections: typing, drawing a frame, the prompt loop.
 #include "ui/prompt.h"
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include "ui/draw.h"
 #include "ui/frame.h"
+#include "ui/pacing.h"
 #include "ui/palette.h"
 #include "ui/scale_frame.h"
 
@@ -116,6 +117,6 @@ std::string promptFilename(SDL_Surface* screen, const std::string& title, bool& 
         }
         // Paced like the main loop's frames instead of spinning a whole core.
         const Uint32 elapsed = SDL_GetTicks() - frameStart;
-        if (elapsed < 16) SDL_Delay(16 - elapsed);
+        if (elapsed < FrameMs) SDL_Delay(FrameMs - elapsed);
     }
 }

@@ -3,7 +3,7 @@
 // Sections: choosing the layout, the frame surface and the window, scaling, showing.
 #include "ui/scale_frame.h"
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cstring>
 #include <vector>

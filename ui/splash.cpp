@@ -5,10 +5,11 @@
 // the splash loop.
 #include "ui/splash.h"
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cmath>
 
+#include "ui/pacing.h"
 #include "ui/scale_frame.h"
 
 static const int PictureSide = 300;  // only the top-left 300x300 pixels are used
@@ -174,13 +175,13 @@ static int runSplash(SDL_Surface* screen, SDL_Surface* picture) {
     for (;;) {
         Uint32 frameStart = SDL_GetTicks();
         // Input in 10 ms ticks, like the main loop.
-        while (frameStart - lastTick > 10) {
+        while (frameStart - lastTick > TickMs) {
             SDL_Event event;
             while (SDL_PollEvent(&event)) {
                 if (event.type == SDL_KEYDOWN) return 0;
                 if (event.type == SDL_QUIT) return -1;
             }
-            lastTick += 10;
+            lastTick += TickMs;
         }
         splashStep(c, phase);
         if (phase >= 2) {
@@ -190,7 +191,7 @@ static int runSplash(SDL_Surface* screen, SDL_Surface* picture) {
         drawSplashFrame(screen, picture, c, phase);
         showScreen(screen);
         Uint32 elapsed = SDL_GetTicks() - frameStart;
-        if (elapsed < 16) SDL_Delay(16 - elapsed);
+        if (elapsed < FrameMs) SDL_Delay(FrameMs - elapsed);
     }
 }
 

@@ -16,13 +16,7 @@ T0=$(date +%s)
 
 # A screen larger than the window: full screen then shows as a 640x480
 # window centred on it, a plain window sits at the corner.
-startXLarge() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
-  XVFB_PID=$!
-  waitUntil 100 test -s "$WORK/display" || fail "Xvfb did not start"
-  export DISPLAY=:$(head -n 1 "$WORK/display")
-}
-startXLarge
+startX 1024x768
 # A sound server of our own, so that the block size the stream gets is seen
 # in the editor's counts at quit.
 STREAMS=1

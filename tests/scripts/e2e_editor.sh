@@ -9,42 +9,11 @@
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 SRC=$(cd "$2" && pwd)
-BIN=$BUILD/vornatracker
-CHECK="python3 $SRC/tests/scripts/e2e_check.py"
-for tool in Xvfb xdotool python3; do
-  command -v $tool > /dev/null || { echo "missing $tool (tools/install-deps.sh installs it)"; exit 1; }
-done
-[ -x "$BIN" ] || { echo "no $BIN"; exit 1; }
-
-WORK=$(mktemp -d /tmp/vorna-e2e-XXXXXX)
-XVFB_PID=
-APP_PID=
-cleanup() {
-  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2> /dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; for f in "$WORK"/*/out.txt "$WORK"/*/err.txt; do [ -f "$f" ] && { echo "-- $f"; tail -n 20 "$f"; }; done; exit 1; }
-# Whole test bounded: a hung step must not hold the suite.
-( trap 'kill $! 2> /dev/null; exit 0' TERM; sleep 60 > /dev/null 2>&1 & wait; echo "FAIL: timed out"; kill -TERM $$ ) &
-WATCHDOG=$!
-trap 'kill $WATCHDOG 2> /dev/null || true; cleanup' EXIT
-
-# A fresh working folder with its own configuration: no sound, no splash, windowed.
-newFolder() {
-  local dir=$WORK/$1
-  mkdir -p "$dir/conf/audio" "$dir/conf/video"
-  echo none > "$dir/conf/audio/driver.conf"
-  echo 512 > "$dir/conf/audio/dsound_buffersize.conf"
-  echo 0 > "$dir/conf/video/sdl_fullscreen.conf"
-  echo 0 > "$dir/conf/video/splashscreen.conf"
-  echo 1 > "$dir/conf/video/scale.conf"
-  echo "$dir"
-}
+source "$SRC/tests/scripts/editor_run.bash"
+bound 60
 
 # -- without a display the program says why and exits 1
-DIR=$(newFolder nodisplay)
+DIR=$(newFolder nodisplay none)
 set +e
 (cd "$DIR" && env -u DISPLAY -u SDL_VIDEODRIVER timeout 10 "$BIN" > out.txt 2> err.txt)
 status=$?
@@ -71,58 +40,11 @@ grep -qx "vornatracker pre8" "$DIR/err.txt" || fail "--version said: $(cat "$DIR
 grep -q "usage: vornatracker \[SONG" "$DIR/err.txt" || fail "--help said: $(head -n 3 "$DIR/err.txt")"
 echo "ok: a wrong command line exits 2 with one line on standard error; --help and --version"
 
-# -- a private X server on a free display number; no reset when the last
-# client leaves, or a client connecting just then would be refused
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.err" &
-XVFB_PID=$!
-for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-[ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.err")"
-export DISPLAY=:$(head -n 1 "$WORK/display")
-
-start() {  # start DIR [ARGUMENT...]: runs the editor there and waits for its window
-  cd "$1"
-  shift
-  "$BIN" "$@" > out.txt 2> err.txt &
-  APP_PID=$!
-  cd - > /dev/null
-  WIN=
-  for _ in $(seq 100); do
-    WIN=$(xdotool search --name "VornaTracker pre8" 2> /dev/null | head -n 1) && [ -n "$WIN" ] && break
-    kill -0 $APP_PID 2> /dev/null || fail "the editor ended before its window opened"
-    sleep 0.1
-  done
-  [ -n "$WIN" ] || fail "no window titled VornaTracker pre8"
-  xdotool windowfocus --sync "$WIN"
-  sleep 0.3
-}
-
-# Each key held 100 ms (several 10 ms ticks, far below the 440 ms repeat), then 50 ms apart.
-keys() {
-  for k in "$@"; do
-    xdotool keydown "$k"
-    sleep 0.1
-    xdotool keyup "$k"
-    sleep 0.05
-  done
-}
-
-waitFile() {  # waitFile PATH: until it exists (written by a safe rename, so whole)
-  for _ in $(seq 100); do [ -f "$1" ] && return 0; sleep 0.1; done
-  fail "$1 was not written"
-}
-
-waitExit() {  # waitExit: the editor ends within 10 s with status 0
-  local status
-  for _ in $(seq 100); do kill -0 $APP_PID 2> /dev/null || break; sleep 0.1; done
-  kill -0 $APP_PID 2> /dev/null && fail "the editor did not end"
-  set +e; wait $APP_PID; status=$?; set -e
-  APP_PID=
-  [ "$status" = 0 ] || fail "the editor ended with status $status"
-}
+startX
 
 # -- run 1: edit, save, open, export, quit with F12
-DIR=$(newFolder edit)
-start "$DIR"
+DIR=$(newFolder edit none)
+startApp "$DIR"
 keys z s x                      # notes C-3 C#3 D-3 on channel 0, rows 0..2
 keys Right Up Up Up 3           # first volume digit on row 0
 keys Up Right 5                 # second volume digit: level 35, stored 69
@@ -159,7 +81,7 @@ waitFile "$DIR/TUNE1.wav"
 $CHECK wav "$DIR/TUNE1.wav" --frames 768000 || fail "exported WAV"
 
 keys z F12                      # the export left pattern 0 row 0: note 51 on channel 3, then quit
-waitExit
+waitExit 10
 [ -e "$DIR/AUTOSAVE.vorna" ] && fail "AUTOSAVE.vorna was written"
 $CHECK recovery "$DIR" --base "$WORK/saved.vorna" --all --name TUNE1 --cell 3,0,0,51,0,0,0 || fail "recovery copy"
 # Only scan codes on standard output, one decimal set-1 code per key-down: z s x Right = 44 31 45 77.
@@ -168,55 +90,55 @@ grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "unexpected output: $(grep -vxE '[0-9
 echo "ok: F12 quit kept the unsaved song, with its name, in a recovery copy"
 
 # -- run 2: a note, then the window's close button
-DIR=$(newFolder close)
-start "$DIR"
+DIR=$(newFolder close none)
+startApp "$DIR"
 keys x
-python3 "$SRC/tests/scripts/x11_close.py" "$WIN"
-waitExit
+closeWindow
+waitExit 10
 $CHECK recovery "$DIR" --all --cell 0,0,0,41,0,0,0 || fail "recovery copy after close"
 [ "$(head -n 1 "$DIR/out.txt")" = 45 ] || fail "scan code of x"
 echo "ok: closing the window kept the unsaved song in a recovery copy"
 
 # -- run 3: nothing changed (moves only), ended by SIGTERM: a normal quit, no recovery copy
-DIR=$(newFolder unchanged)
-start "$DIR"
+DIR=$(newFolder unchanged none)
+startApp "$DIR"
 keys Down Right F5
-kill -TERM $APP_PID
-waitExit
+kill -TERM "$APP_PID"
+waitExit 10
 ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "an unchanged song left a recovery copy"
 echo "ok: an unchanged song leaves no recovery copy"
 # -- run 4: the window closed while the start-up animation plays: a normal end, status 0
-DIR=$(newFolder splash)
+DIR=$(newFolder splash none)
 echo 1 > "$DIR/conf/video/splashscreen.conf"
 cp "$SRC/splash.dat" "$DIR/"
-start "$DIR"
-python3 "$SRC/tests/scripts/x11_close.py" "$WIN"
-waitExit
+startApp "$DIR"
+closeWindow
+waitExit 10
 [ -s "$DIR/out.txt" ] && fail "output after a quit from the splash: $(head -n 3 "$DIR/out.txt")"
 echo "ok: closing the window during the splash ends the program"
 
 # -- run 5: a song named on the command line (a path, with its extension) opens
 # at start-up; F11 saves it back to the same file without asking
-DIR=$(newFolder argument)
+DIR=$(newFolder argument none)
 mkdir "$DIR/sub"
 cp "$WORK/saved.vorna" "$DIR/sub/Tune.vorna"
-start "$DIR" sub/Tune.vorna
+startApp "$DIR" sub/Tune.vorna
 keys F4 F11                     # speed 4 -> 5, then save
 for _ in $(seq 50); do cmp -s "$DIR/sub/Tune.vorna" "$WORK/saved.vorna" || break; sleep 0.1; done
 cmp -s "$DIR/sub/Tune.vorna" "$WORK/saved.vorna" && fail "F11 did not write sub/Tune.vorna"
 [ -e "$DIR/Tune.vorna" ] || [ -e "$DIR/sub/Tune.vorna.vorna" ] && fail "the song was saved under another name"
 $CHECK song "$DIR/sub/Tune.vorna" "${SONG[@]}" --speed 5 || fail "the song saved back"  # the last --speed counts
 keys F12
-waitExit
+waitExit 10
 ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "a song saved back left a recovery copy"
 grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "standard output holds more than scan codes: $(head -n 3 "$DIR/out.txt")"
 echo "ok: a song named on the command line opens, and F11 saves it back"
 
 # -- a missing song on the command line: the editor starts with the empty song and says why on standard error
-DIR=$(newFolder missing)
-start "$DIR" nothing/here.vorna
+DIR=$(newFolder missing none)
+startApp "$DIR" nothing/here.vorna
 grep -q 'nothing/here.vorna' "$DIR/err.txt" || fail "a missing song was not reported: $(cat "$DIR/err.txt")"
 keys F12
-waitExit
+waitExit 10
 echo "ok: a missing song on the command line leaves the empty song"
 echo "e2e editor: all passed"

@@ -1,7 +1,9 @@
-# Shared by the editor script tests (sourced, not run): a scratch folder, a
-# private Xvfb, the editor started in a folder of its own with its own conf/,
-# real key events through xdotool, private PulseAudio and JACK servers.
-# The sourcing script sets BUILD and SRC first and calls `bound SECONDS`.
+# The one harness of every script that starts the editor or an X server
+# (sourced, not run): a scratch folder, a private Xvfb, the editor started in
+# a folder of its own with its own conf/, real key events through xdotool,
+# screenshots, closing the window, waiting for the exit, private PulseAudio
+# and JACK servers. The sourcing script sets BUILD and SRC first and may call
+# `bound SECONDS`.
 #
 #   1. Scratch folder, clean-up, time bound
 #   2. X server and the editor
@@ -80,9 +82,11 @@ newFolder() {
 
 # startX [WxH]: a private X server (640x480 unless told) on a free display
 # number; no reset when the last client leaves, or a client connecting just
-# then would be refused.
+# then would be refused. Its screen is kept as a file for screenshot.
 startX() {
-  Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
+  mkdir -p "$WORK/fb"
+  Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp -noreset -fbdir "$WORK/fb" \
+      3> "$WORK/display" 2> "$WORK/xvfb.log" &
   XVFB_PID=$!
   waitUntil 100 test -s "$WORK/display" || fail "Xvfb did not start"
   export DISPLAY=:$(head -n 1 "$WORK/display")
@@ -95,7 +99,8 @@ appAlive() { kill -0 "$APP_PID" 2> /dev/null; }
 # and error to out.txt, err.txt) and waits for its window, then gives it the
 # keyboard.
 startApp() {
-  cd "$1"
+  local dir=$1
+  cd "$dir"
   shift
   "$BIN" "$@" > out.txt 2> err.txt &
   APP_PID=$!
@@ -103,23 +108,30 @@ startApp() {
   WIN=
   for _ in $(seq 150); do
     findWindow && break
-    appAlive || fail "the editor ended before its window opened ($1)"
+    appAlive || fail "the editor ended before its window opened ($dir)"
     sleep 0.1
   done
-  [ -n "$WIN" ] || fail "no window titled VornaTracker pre8 ($1)"
+  [ -n "$WIN" ] || fail "no window titled VornaTracker pre8 ($dir)"
   xdotool windowfocus --sync "$WIN"
   sleep 0.3
 }
 
-# Each key held 100 ms (several 10 ms ticks, far below the 440 ms repeat), then 50 ms apart.
+# keys KEY...: each key held 60 ms, so its press and release never fall in
+# one 10 ms tick (and far below the 440 ms repeat), then 30 ms apart.
 keys() {
   for k in "$@"; do
     xdotool keydown "$k"
-    sleep 0.1
+    sleep 0.06
     xdotool keyup "$k"
-    sleep 0.05
+    sleep 0.03
   done
 }
+
+# closeWindow: the window's close button, as a window manager sends it.
+closeWindow() { python3 "$SRC/tests/scripts/x11_close.py" "$WIN"; }
+
+# screenshot OUT.png [X Y W H]: the X screen as it is now, as a PNG.
+screenshot() { python3 "$SRC/tools/xwd_png.py" "$WORK/fb/Xvfb_screen0" "$@"; }
 
 # waitExit SECONDS: the editor ends within that time, with status 0.
 waitExit() {

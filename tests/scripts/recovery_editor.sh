@@ -18,15 +18,6 @@ SRC=$(cd "$2" && pwd)
 source "$SRC/tests/scripts/editor_run.bash"
 bound 300
 
-# Each key held 60 ms, so its press and release never fall in one 10 ms tick.
-press() {
-  for k in "$@"; do
-    xdotool keydown "$k"
-    sleep 0.06
-    xdotool keyup "$k"
-    sleep 0.03
-  done
-}
 now() { date +%s.%N; }
 copiesIn() { ls "$1/.vorna-recovery/"*.recovery 2> /dev/null | wc -l; }
 onlyScanCodes() {
@@ -53,11 +44,11 @@ for i in $(seq 0 "${KILLS:-49}"); do  # KILLS=n for a shorter run while developi
   : > "$WORK/log"
   # Channel ch from row 0, one note after another, logged just before each key goes down.
   (
-    for _ in $(seq $ch); do press Tab; done
+    for _ in $(seq $ch); do keys Tab; done
     for row in $(seq 0 15); do
       k=$(((i + row) % 12))
       echo "$(now) $ch $row $((39 + k))" >> "$WORK/log"
-      press "${NOTES[$k]}"
+      keys "${NOTES[$k]}"
     done
   ) 2> /dev/null &
   typer=$!
@@ -95,10 +86,10 @@ for way in F12 close TERM INT HUP crash; do
   BIN=$EDITOR_BIN
   # D-3 = 41 on channel 0 row 0, then speed 4 and out at once: inside the 150 ms
   # a copy waits for more keys, so the way out itself must write the speed.
-  press x F4
+  keys x F4
   case $way in
-    F12) press F12 ;;
-    close) python3 "$SRC/tests/scripts/x11_close.py" "$WIN" ;;
+    F12) keys F12 ;;
+    close) closeWindow ;;
     crash) sleep 0.6; kill -SEGV "$APP_PID" ;;
     *) kill -$way "$APP_PID" ;;
   esac
@@ -113,10 +104,10 @@ for way in F12 close TERM INT HUP crash; do
   # The next start shows the work: saved as it came back, it is the song typed.
   startApp "$DIR"
   grep -q "recovered unsaved work" "$DIR/err.txt" || fail "$way: the next start opened nothing"
-  press F11 w o r k Return
+  keys F11 w o r k Return
   waitFile "$DIR/WORK.vorna"
   out=$($CHECK song "$DIR/WORK.vorna" --speed 4 --theme 60,70,80 --cell 0,0,0,41,0,0,0) || fail "$way: saved work: $out"
-  press F12
+  keys F12
   waitExit 10
   [ "$(copiesIn "$DIR")" = 0 ] || fail "$way: a copy stayed after the work was saved"
   onlyScanCodes "$DIR"
@@ -129,9 +120,9 @@ DIR=$(newFolder export-stopped none)
 { printf 'VORNADEV\x00\x00\x00\x02\x30\x00\x00\x00\x01\x3c\x46\x50\x0f\x01\x3f\x00'
   for c in 0 1 2 3 4 5 6 7; do printf '\x27\x01\xbf\xfe\x00'; done; } > "$DIR/LONG.vorna"
 startApp "$DIR"
-press F10 l o n g Return
+keys F10 l o n g Return
 sleep 0.3
-press F9
+keys F9
 temps() { ls -A "$DIR" | grep -c '^\.vorna-tmp-' || true; }
 waitUntil 100 eval '[ "$(temps)" -gt 0 ]' || fail "export: no temporary file seen"
 kill -TERM "$APP_PID"
@@ -146,29 +137,29 @@ echo "ok: SIGTERM during an export ended the editor normally and removed the tem
 
 DIR=$(newFolder undo none)
 startApp "$DIR"
-press z x c            # channel 0 rows 0..2: 39, 41, 43
-press ctrl+z ctrl+z    # rows 2 and 1 emptied, the cursor back on row 1
-press ctrl+y           # row 1 is 41 again
-press v                # row 1 becomes 44: the redo of row 2 is gone
-press ctrl+shift+z     # nothing to redo
-press F4 F4 ctrl+z     # speed 5, back to 4
-press Scroll_Lock ctrl+z  # a random theme, and back
-press F7 Tab F8        # channel 0 pasted into channel 1
-press ctrl+z ctrl+y    # the whole paste goes and comes back
-press ctrl+Tab 1       # order slot 0 = pattern 16 ...
-press ctrl+z           # ... and back to 0
-press F11 s a v e d Return
+keys z x c            # channel 0 rows 0..2: 39, 41, 43
+keys ctrl+z ctrl+z    # rows 2 and 1 emptied, the cursor back on row 1
+keys ctrl+y           # row 1 is 41 again
+keys v                # row 1 becomes 44: the redo of row 2 is gone
+keys ctrl+shift+z     # nothing to redo
+keys F4 F4 ctrl+z     # speed 5, back to 4
+keys Scroll_Lock ctrl+z  # a random theme, and back
+keys F7 Tab F8        # channel 0 pasted into channel 1
+keys ctrl+z ctrl+y    # the whole paste goes and comes back
+keys ctrl+Tab 1       # order slot 0 = pattern 16 ...
+keys ctrl+z           # ... and back to 0
+keys F11 s a v e d Return
 waitFile "$DIR/SAVED.vorna"
 SAVED=(--speed 4 --theme 60,70,80 --cell 0,0,0,39,0,0,0 --cell 0,0,1,44,0,0,0 --cell 1,0,0,39,0,0,0 --cell 1,0,1,44,0,0,0)
 out=$($CHECK song "$DIR/SAVED.vorna" "${SAVED[@]}") || fail "undo: the saved song: $out"
-press ctrl+Tab Next Next Next Next b  # channel 1 row 63: 46, not saved
-press F10 s a v e d Return            # opening asks nothing about it
+keys ctrl+Tab Next Next Next Next b  # channel 1 row 63: 46, not saved
+keys F10 s a v e d Return            # opening asks nothing about it
 sleep 0.3
-press ctrl+z                          # the load undone: the unsaved note is back
-press F11 u n d o n e Return          # no name any more: asked for one
+keys ctrl+z                          # the load undone: the unsaved note is back
+keys F11 u n d o n e Return          # no name any more: asked for one
 waitFile "$DIR/UNDONE.vorna"
 out=$($CHECK song "$DIR/UNDONE.vorna" "${SAVED[@]}" --cell 1,0,63,46,0,0,0) || fail "undo: the load undone: $out"
-press ctrl+y F12       # the load again (saved as it is), then quit
+keys ctrl+y F12       # the load again (saved as it is), then quit
 waitExit 10
 [ "$(copiesIn "$DIR")" = 0 ] || fail "undo: a copy stayed though everything was saved"
 onlyScanCodes "$DIR"

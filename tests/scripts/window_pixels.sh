@@ -5,19 +5,21 @@
 # display).
 # Usage: window_pixels.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
-BUILD=$1
+BUILD=$(cd "$1" && pwd)
+SRC=$(cd "$2" && pwd)
+source "$SRC/tests/scripts/editor_run.bash"
+bound 120
 TESTS="$BUILD/vorna_tests"
-[ -x "$TESTS" ] || { echo "no test binary at $TESTS"; exit 1; }
-command -v xvfb-run > /dev/null || { echo "xvfb-run is not installed"; exit 1; }
+[ -x "$TESTS" ] || fail "no test binary at $TESTS"
 
+startX 1280x1024
 set +e
-out=$(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
-  bash -c 'VORNA_XVFB_DISPLAY="$DISPLAY" exec "$0" --gtest_filter="WindowPixels.*:ScaledWindowPixels.*"' "$TESTS" 2>&1)
+out=$(VORNA_XVFB_DISPLAY="$DISPLAY" "$TESTS" --gtest_filter="WindowPixels.*:ScaledWindowPixels.*" 2>&1)
 status=$?
 set -e
 echo "$out"
-[ "$status" = 0 ] || { echo "window pixel tests failed ($status)"; exit 1; }
+[ "$status" = 0 ] || fail "window pixel tests failed ($status)"
 # A skipped run proves nothing: the display must have reached the tests.
-if grep -q "SKIPPED" <<< "$out"; then echo "window pixel tests were skipped"; exit 1; fi
-grep -q "PASSED  \] 3 tests" <<< "$out" || { echo "expected 3 window pixel tests to pass"; exit 1; }
+if grep -q "SKIPPED" <<< "$out"; then fail "window pixel tests were skipped"; fi
+grep -q "PASSED  \] 3 tests" <<< "$out" || fail "expected 3 window pixel tests to pass"
 echo "window pixels: ok"

@@ -146,14 +146,16 @@ TEST_F(Config, FlagsDefaultToWindowedWithSplash) {
     // Without a valid flag the window is not full screen and the splash is shown.
     EXPECT_FALSE(configFullscreen());
     EXPECT_TRUE(configSplash());
-    put("video/sdl_fullscreen", "true");
-    put("video/splashscreen", "2");
-    EXPECT_FALSE(configFullscreen());
-    EXPECT_TRUE(configSplash());
-    put("video/sdl_fullscreen", "1");
-    put("video/splashscreen", "0");
-    EXPECT_TRUE(configFullscreen());
-    EXPECT_FALSE(configSplash());
+    const struct {
+        const char *fullscreen, *splash;
+        bool full, shown;
+    } cases[] = {{"true", "2", false, true}, {"1", "0", true, false}};
+    for (const auto& c : cases) {
+        put("video/sdl_fullscreen", c.fullscreen);
+        put("video/splashscreen", c.splash);
+        EXPECT_EQ(configFullscreen(), c.full) << c.fullscreen;
+        EXPECT_EQ(configSplash(), c.shown) << c.splash;
+    }
     unlink("conf/video/splashscreen.conf");
     ASSERT_EQ(mkdir("conf/video/splashscreen.conf", 0755), 0);
     EXPECT_TRUE(configSplash());
@@ -161,18 +163,19 @@ TEST_F(Config, FlagsDefaultToWindowedWithSplash) {
 
 TEST_F(Config, EveryReadOpensTheFileAgain) {
     // Two reads of the same key see a change made between them.
-    put("audio/driver", "dsound");
-    put("audio/dsound_buffersize", "256");
-    put("video/splashscreen", "1");
-    EXPECT_EQ(readConfigText("audio/driver"), "dsound");
-    EXPECT_EQ(readConfigInt("audio/dsound_buffersize"), 256);
-    EXPECT_EQ(readConfigFlag("video/splashscreen"), true);
-    put("audio/driver", "other");
-    put("audio/dsound_buffersize", "1024");
-    put("video/splashscreen", "0");
-    EXPECT_EQ(readConfigText("audio/driver"), "other");
-    EXPECT_EQ(readConfigInt("audio/dsound_buffersize"), 1024);
-    EXPECT_EQ(readConfigFlag("video/splashscreen"), false);
+    const struct {
+        const char *driver, *frames, *splash;
+        int32_t size;
+        bool shown;
+    } writes[] = {{"dsound", "256", "1", 256, true}, {"other", "1024", "0", 1024, false}};
+    for (const auto& w : writes) {
+        put("audio/driver", w.driver);
+        put("audio/dsound_buffersize", w.frames);
+        put("video/splashscreen", w.splash);
+        EXPECT_EQ(readConfigText("audio/driver"), w.driver);
+        EXPECT_EQ(readConfigInt("audio/dsound_buffersize"), w.size);
+        EXPECT_EQ(readConfigFlag("video/splashscreen"), w.shown);
+    }
 }
 
 TEST_F(Config, EachFileIsTakenFromTheWorkingFolderThenTheUserFolderThenNowhere) {

@@ -6,7 +6,7 @@
 // part makes of such values.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -61,6 +61,21 @@ struct InTempDir : ScratchDir {
     InTempDir() : ScratchDir("keys") {}
 };
 
+// One key typed on channel 0 of pattern 0 at a row and sub-column, the value
+// the field then holds on that row, and the row the cursor stands on after it.
+struct TypedKey {
+    int row, column, symbol, value, rowAfter;
+};
+void typeSteps(Relaxed<int32_t> Cell::*field, std::initializer_list<TypedKey> steps) {
+    for (const TypedKey& k : steps) {
+        currentRow = k.row;
+        cursorColumn = k.column;
+        press(k.symbol);
+        EXPECT_EQ(cellAt(0, 0, k.row).*field, k.value) << "key " << k.symbol << " on row " << k.row;
+        EXPECT_EQ(currentRow, k.rowAfter) << "key " << k.symbol << " on row " << k.row;
+    }
+}
+
 bool fileExists(const char* name) {
     struct stat st;
     return stat(name, &st) == 0;
@@ -84,71 +99,52 @@ TEST_F(Keys, NoteKeyTableFormsTwoPianoRows) {
 }
 
 TEST_F(Keys, CursorMovesWrapOnSingleStepsAndClampOnPages) {
-    // Up on row 0 goes to 63, Down on 63 to 0; Page Up on 10 gives 0, Page Down on 50 gives 63.
-    press(SDLK_UP);
-    EXPECT_EQ(currentRow, 63);
-    press(SDLK_DOWN);
-    EXPECT_EQ(currentRow, 0);
-    currentRow = 10;
-    press(SDLK_PAGEUP);
-    EXPECT_EQ(currentRow, 0);
-    currentRow = 20;
-    press(SDLK_PAGEUP);
-    EXPECT_EQ(currentRow, 4);
-    currentRow = 50;
-    press(SDLK_PAGEDOWN);
-    EXPECT_EQ(currentRow, 63);
-    currentRow = 5;
-    press(SDLK_PAGEDOWN);
-    EXPECT_EQ(currentRow, 21);
+    // Up on row 0 goes to 63, Down on 63 to 0; Page Up and Page Down move 16 rows, stopping at 0 and 63.
+    const struct {
+        int from, symbol, to;
+    } moves[] = {{0, SDLK_UP, 63},      {63, SDLK_DOWN, 0},     {10, SDLK_PAGEUP, 0},
+                 {20, SDLK_PAGEUP, 4},  {50, SDLK_PAGEDOWN, 63}, {5, SDLK_PAGEDOWN, 21}};
+    for (const auto& m : moves) {
+        currentRow = m.from;
+        press(m.symbol);
+        EXPECT_EQ(currentRow, m.to) << "key " << m.symbol << " from row " << m.from;
+    }
 }
 
 TEST_F(Keys, RightAndLeftCrossChannelsAtTheEdgesOfTheSubColumns) {
-    // Right from channel 7 sub-column 5 goes to channel 0 sub-column 0, Left back; in the order list only the sub-column cycles.
-    cursorChannel = 7;
-    cursorColumn = 5;
-    press(SDLK_RIGHT);
-    EXPECT_EQ(cursorChannel, 0);
-    EXPECT_EQ(cursorColumn, 0);
-    press(SDLK_LEFT);
-    EXPECT_EQ(cursorChannel, 7);
-    EXPECT_EQ(cursorColumn, 5);
-    // In the order list they only cycle the sub-column.
-    cursorChannel = -1;
-    press(SDLK_RIGHT);
-    EXPECT_EQ(cursorColumn, 0);
-    press(SDLK_LEFT);
-    EXPECT_EQ(cursorColumn, 5);
-    EXPECT_EQ(cursorChannel, -1);
+    // Right from channel 7 sub-column 5 goes to channel 0 sub-column 0, Left back; in the order list
+    // (channel -1) only the sub-column cycles.
+    const struct {
+        int channel, column, symbol, toChannel, toColumn;
+    } moves[] = {{7, 5, SDLK_RIGHT, 0, 0},  {0, 0, SDLK_LEFT, 7, 5},   {3, 2, SDLK_RIGHT, 3, 3},
+                 {-1, 5, SDLK_RIGHT, -1, 0}, {-1, 0, SDLK_LEFT, -1, 5}};
+    for (const auto& m : moves) {
+        cursorChannel = m.channel;
+        cursorColumn = m.column;
+        press(m.symbol);
+        EXPECT_EQ(cursorChannel, m.toChannel) << "key " << m.symbol << " from " << m.channel << "/" << m.column;
+        EXPECT_EQ(cursorColumn, m.toColumn) << "key " << m.symbol << " from " << m.channel << "/" << m.column;
+    }
     EXPECT_EQ(orderPos, 0);
 }
 
 TEST_F(Keys, OrderListMovesSelectTheSlotsPatternButNotOnAnEmptySlot) {
-    // Up/Down/PageUp/PageDown move orderPos (wrapping or clamping) and show the slot's pattern; an empty slot keeps currentPattern.
+    // Up/Down wrap and PageUp/PageDown clamp orderPos and show the slot's pattern; an empty slot keeps currentPattern.
     song.orders[1] = 7;
     song.orders[17] = 12;
     song.orders[63] = 9;
     cursorChannel = -1;
-    press(SDLK_DOWN);
-    EXPECT_EQ(orderPos, 1);
-    EXPECT_EQ(currentPattern, 7);
-    press(SDLK_DOWN);  // slot 2 is empty
-    EXPECT_EQ(orderPos, 2);
-    EXPECT_EQ(currentPattern, 7);
-    orderPos = 1;
-    press(SDLK_PAGEDOWN);
-    EXPECT_EQ(orderPos, 17);
-    EXPECT_EQ(currentPattern, 12);
-    press(SDLK_PAGEUP);
-    EXPECT_EQ(orderPos, 1);
-    EXPECT_EQ(currentPattern, 7);
-    orderPos = 0;
-    press(SDLK_UP);
-    EXPECT_EQ(orderPos, 63);
-    EXPECT_EQ(currentPattern, 9);
-    orderPos = 60;
-    press(SDLK_PAGEDOWN);
-    EXPECT_EQ(orderPos, 63);
+    const struct {
+        int from, symbol, to, pattern;
+    } moves[] = {{0, SDLK_DOWN, 1, 7},      {1, SDLK_DOWN, 2, 7},  // slot 2 is empty
+                 {1, SDLK_PAGEDOWN, 17, 12}, {17, SDLK_PAGEUP, 1, 7}, {0, SDLK_UP, 63, 9},
+                 {60, SDLK_PAGEDOWN, 63, 9}};
+    for (const auto& m : moves) {
+        orderPos = m.from;
+        press(m.symbol);
+        EXPECT_EQ(orderPos, m.to) << "key " << m.symbol << " from slot " << m.from;
+        EXPECT_EQ(currentPattern, m.pattern) << "key " << m.symbol << " from slot " << m.from;
+    }
 }
 
 TEST_F(Keys, TabStepsChannelsAndCtrlTabRoundTripsThroughTheOrderList) {
@@ -229,67 +225,27 @@ TEST_F(Keys, TypingWhilePlayingLandsOnThePlayedRowWithoutMoving) {
 }
 
 TEST_F(Keys, VolumeIsTypedAsTwoDigitsOfLevelPlus16) {
-    // Digit 4 then 9 stores 80 (shown 40); 7 in the first sub-column is refused and the cursor stays.
-    cursorColumn = 1;
-    press(SDLK_7);
-    EXPECT_EQ(cursor().volume, 0);
-    EXPECT_EQ(currentRow, 0);
-    press(SDLK_4);
-    EXPECT_EQ(cellAt(0, 0, 0).volume, 80);
-    EXPECT_EQ(currentRow, 1);
-    currentRow = 0;
-    cursorColumn = 2;
-    press(SDLK_9);
-    EXPECT_EQ(cellAt(0, 0, 0).volume, 80);  // 89 is above 80
-    EXPECT_EQ(currentRow, 1);
-
-    // 2 then 5 gives level 0x25: 16 + 37 = 53; the second digit on an empty volume counts from 0.
-    currentRow = 3;
-    cursorColumn = 1;
-    press(SDLK_2);
-    EXPECT_EQ(cellAt(0, 0, 3).volume, 48);
-    currentRow = 3;
-    cursorColumn = 2;
-    press(SDLK_5);
-    EXPECT_EQ(cellAt(0, 0, 3).volume, 53);
-    currentRow = 4;
-    press(SDLK_5);
-    EXPECT_EQ(cellAt(0, 0, 4).volume, 21);
-    currentRow = 4;
-    press(SDLK_KP5);  // keypad keys are not digits
-    press(SDLK_a);
-    EXPECT_EQ(cellAt(0, 0, 4).volume, 21);
-    EXPECT_EQ(currentRow, 4);
+    // Digit 4 then 9 stores 80 (shown 40, 89 is above it); 7 in the first sub-column is refused and the
+    // cursor stays; 2 then 5 gives level 0x25: 16 + 37 = 53; the second digit on an empty volume counts
+    // from 0; a first digit 4 over a second digit 5 stops at 80; keypad keys and letters are no digits.
+    typeSteps(&Cell::volume, {{0, 1, SDLK_7, 0, 0},
+                              {0, 1, SDLK_4, 80, 1},
+                              {0, 2, SDLK_9, 80, 1},
+                              {3, 1, SDLK_2, 48, 4},
+                              {3, 2, SDLK_5, 53, 4},
+                              {3, 1, SDLK_4, 80, 4},  // level 45 is above 40
+                              {4, 2, SDLK_5, 21, 5},
+                              {4, 2, SDLK_KP5, 21, 4},
+                              {4, 2, SDLK_a, 21, 4}});
 }
 
 TEST_F(Keys, EffectColumnsTakeHexDigits) {
     // Sub-column 3 takes 1..F into effect (0 refused); 4 and 5 take 0..F into the high and low nibble of effectParam.
-    cursorColumn = 3;
-    press(SDLK_0);
-    EXPECT_EQ(cursor().effect, 0);
-    EXPECT_EQ(currentRow, 0);
-    press(SDLK_c);
-    EXPECT_EQ(cellAt(0, 0, 0).effect, 12);
-    EXPECT_EQ(currentRow, 1);
-    press(SDLK_7);
-    EXPECT_EQ(cellAt(0, 0, 1).effect, 7);
-    press(SDLK_g);  // not a hex digit
-    EXPECT_EQ(currentRow, 2);
-    EXPECT_EQ(cellAt(0, 0, 2).effect, 0);
-
-    currentRow = 0;
-    cursorColumn = 4;
-    press(SDLK_f);
-    EXPECT_EQ(cellAt(0, 0, 0).effectParam, 0xF0);
-    currentRow = 0;
-    cursorColumn = 5;
-    press(SDLK_3);
-    EXPECT_EQ(cellAt(0, 0, 0).effectParam, 0xF3);
-    currentRow = 0;
-    cursorColumn = 4;
-    press(SDLK_0);
-    EXPECT_EQ(cellAt(0, 0, 0).effectParam, 0x03);
-    EXPECT_EQ(currentRow, 1);
+    typeSteps(&Cell::effect, {{0, 3, SDLK_0, 0, 0},
+                              {0, 3, SDLK_c, 12, 1},
+                              {1, 3, SDLK_7, 7, 2},
+                              {2, 3, SDLK_g, 0, 2}});  // not a hex digit
+    typeSteps(&Cell::effectParam, {{0, 4, SDLK_f, 0xF0, 1}, {0, 5, SDLK_3, 0xF3, 1}, {0, 4, SDLK_0, 0x03, 1}});
     press(SDLK_z, 0, ScanZ);  // no note entry outside sub-column 0
     EXPECT_EQ(cellAt(0, 0, 1).note, 0);
     EXPECT_EQ(currentRow, 1);

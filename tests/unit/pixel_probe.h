@@ -1,10 +1,15 @@
 #pragma once
-// Reading pixels back from 32-bit test surfaces.
-#include <SDL/SDL.h>
+// Offscreen 32-bit test surfaces and reading their pixels back.
+#include <SDL.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+// A 32-bit surface in the window's layout (0x00RRGGBB), 640x480 unless told.
+inline SDL_Surface* newScreen(int w = 640, int h = 480) {
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+}
 
 inline uint32_t pixelAt(const SDL_Surface* s, int x, int y) {
     uint32_t v;

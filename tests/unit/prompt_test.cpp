@@ -2,13 +2,15 @@
 // and the loop's confirm, cancel and close handling.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 #include <time.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <thread>
 
+#include "pixel_probe.h"
 #include "song/song.h"
 #include "test_support.h"
 #include "ui/draw.h"
@@ -41,17 +43,9 @@ std::string typeAll(const std::string& keys, std::string typed = "") {
 
 uint32_t rgb(int r, int g, int b) { return 0xFF000000u | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
 
-uint32_t pixel(SDL_Surface* s, int x, int y) {
-    return *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(s->pixels) + y * s->pitch + 4 * x);
-}
-
 uint32_t greyOf(uint32_t p) {
     uint32_t g = ((p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF)) / 5;
     return (p & 0xFF000000u) | g << 16 | g << 8 | g;
-}
-
-SDL_Surface* makeScreen() {
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
 }
 
 void freshScreenState() {
@@ -64,6 +58,16 @@ void freshScreenState() {
 bool insideBox(int x, int y) { return x >= 222 && x < 222 + 195 && y >= 231 && y < 231 + 17; }
 
 void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 0); }
+
+// The prompt's own loop on SDL's dummy video driver.
+struct PromptLoop : ::testing::Test {
+    DummyVideo video;
+    bool running = true;
+    void SetUp() override {
+        freshScreenState();
+        ASSERT_NE(video.screen, nullptr);
+    }
+};
 
 }  // namespace
 
@@ -132,105 +136,77 @@ TEST(PromptFrame, ScreenBehindTheBoxIsGreyed) {
     // fourth byte kept; the pattern view's frame line at (106, 77), frameColour
     // (132, 151, 171), becomes (90, 90, 90).
     freshScreenState();
-    SDL_Surface* plain = makeScreen();
-    SDL_Surface* prompt = makeScreen();
+    SDL_Surface* plain = newScreen();
+    SDL_Surface* prompt = newScreen();
     SDL_FillRect(plain, nullptr, palette[background]);
     drawPanels(plain);
     drawPromptFrame(prompt, "ENTER FILENAME TO SAVE", "");
-    EXPECT_EQ(pixel(plain, 106, 77), rgb(132, 151, 171));
-    EXPECT_EQ(pixel(prompt, 106, 77), rgb(90, 90, 90));
-    EXPECT_EQ(pixel(prompt, 0, 479), rgb(42, 42, 42));  // background (60, 70, 80)
+    EXPECT_EQ(pixelAt(plain, 106, 77), rgb(132, 151, 171));
+    EXPECT_EQ(pixelAt(prompt, 106, 77), rgb(90, 90, 90));
+    EXPECT_EQ(pixelAt(prompt, 0, 479), rgb(42, 42, 42));  // background (60, 70, 80)
     int differing = 0;
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) {
             if (insideBox(x, y)) continue;
-            ASSERT_EQ(pixel(prompt, x, y), greyOf(pixel(plain, x, y))) << x << "," << y;
-            differing += pixel(plain, x, y) != pixel(prompt, x, y);
+            ASSERT_EQ(pixelAt(prompt, x, y), greyOf(pixelAt(plain, x, y))) << x << "," << y;
+            differing += pixelAt(plain, x, y) != pixelAt(prompt, x, y);
         }
     EXPECT_GT(differing, 300000);
     SDL_FreeSurface(plain);
     SDL_FreeSurface(prompt);
 }
 
-TEST(PromptFrame, BoxBandAndFieldGeometry) {
-    // The box: x 222, y 231, 195 x 17 in frameColour; title band x 223, y 232, 193 x 7
-    // in panel; input field x 223, y 240, 193 x 7 in background; none of it greyed.
+TEST(PromptFrame, BoxTitleFieldAndCursorStandWhereTheyBelong) {
+    // The box: x 222, y 231, 195 x 17 in frameColour; title band x 223, y 232, 193 x 7 in panel;
+    // input field x 223, y 240, 193 x 7 in background; the title at (224, 233) and the typed text at
+    // (224, 241) in textBright; while the text is shorter than 32 characters a 5x5 textBright cursor
+    // stands at x 224 + 6 * length, y 241. Just outside the box the screen is grey.
+    constexpr int Grey = -1;
+    struct Probe {
+        int x, y, role;
+    };
+    const struct {
+        const char* title;
+        std::string typed;
+        std::vector<Probe> probes;
+    } cases[] = {
+        {"", "",
+         {{222, 231, frameColour}, {416, 231, frameColour}, {222, 247, frameColour}, {416, 247, frameColour},
+          {300, 239, frameColour},  // the line between band and field
+          {223, 232, panel}, {415, 238, panel}, {223, 240, background}, {415, 246, background},
+          {221, 240, Grey}, {417, 240, Grey}, {300, 230, Grey}, {300, 248, Grey}}},
+        // E: rows 1F 10 ...; A: rows 1F 11 1F 11 11; the cursor after two characters: x 236..240, y 241..245.
+        {"ENTER FILENAME TO OPEN", "AB",
+         {{224, 233, textBright}, {228, 233, textBright}, {225, 234, panel}, {229, 233, panel},
+          {224, 241, textBright}, {228, 242, textBright}, {225, 242, background},
+          {236, 241, textBright}, {240, 245, textBright}, {235, 243, background}, {241, 243, background},
+          {238, 246, background}}},
+        // "_" sets only its bottom row: with 31 the cursor stands at x 410; with 32 it is gone (not on
+        // the outline nor beyond it) and the 32nd character ends at x 414, inside the field.
+        {"", std::string(31, '_'), {{410, 241, textBright}, {414, 241, textBright}}},
+        {"", std::string(32, '_'),
+         {{410, 241, background}, {414, 244, background}, {410, 245, textBright}, {414, 245, textBright},
+          {415, 245, background}, {224, 245, textBright}, {416, 243, frameColour}, {418, 243, Grey}}},
+    };
     freshScreenState();
-    SDL_Surface* s = makeScreen();
-    drawPromptFrame(s, "", "");
-    const uint32_t frame = palette[frameColour], band = palette[panel], field = palette[background];
-    // Outline corners and the line between band and field.
-    EXPECT_EQ(pixel(s, 222, 231), frame);
-    EXPECT_EQ(pixel(s, 416, 231), frame);
-    EXPECT_EQ(pixel(s, 222, 247), frame);
-    EXPECT_EQ(pixel(s, 416, 247), frame);
-    EXPECT_EQ(pixel(s, 300, 239), frame);
-    // Band and field corners.
-    EXPECT_EQ(pixel(s, 223, 232), band);
-    EXPECT_EQ(pixel(s, 415, 238), band);
-    EXPECT_EQ(pixel(s, 223, 240), field);
-    EXPECT_EQ(pixel(s, 415, 246), field);
-    // Just outside the box the screen is grey.
-    for (auto xy : {std::pair<int, int>{221, 240}, {417, 240}, {300, 230}, {300, 248}}) {
-        uint32_t p = pixel(s, xy.first, xy.second);
-        EXPECT_TRUE((p >> 16 & 0xFF) == (p >> 8 & 0xFF) && (p >> 8 & 0xFF) == (p & 0xFF))
-            << xy.first << "," << xy.second;
+    SDL_Surface* s = newScreen();
+    for (const auto& c : cases) {
+        drawPromptFrame(s, c.title, c.typed);
+        for (const Probe& p : c.probes) {
+            const uint32_t seen = pixelAt(s, p.x, p.y);
+            if (p.role == Grey)
+                EXPECT_TRUE((seen >> 16 & 0xFF) == (seen & 0xFF) && (seen >> 8 & 0xFF) == (seen & 0xFF))
+                    << c.typed.size() << " typed, at " << p.x << "," << p.y;
+            else
+                EXPECT_EQ(seen, palette[p.role]) << c.typed.size() << " typed, at " << p.x << "," << p.y;
+        }
     }
     SDL_FreeSurface(s);
 }
 
-TEST(PromptFrame, TitleTextAndCursor) {
-    // The title is drawn at (224, 233) and the typed text at (224, 241) in textBright;
-    // while the text is shorter than 32 characters a 5x5 textBright square stands at
-    // x 224 + 6 * length, y 241.
-    freshScreenState();
-    SDL_Surface* s = makeScreen();
-    drawPromptFrame(s, "ENTER FILENAME TO OPEN", "AB");
-    const uint32_t bright = palette[textBright], band = palette[panel], field = palette[background];
-    // E: top row 1F, second row 10.
-    EXPECT_EQ(pixel(s, 224, 233), bright);
-    EXPECT_EQ(pixel(s, 228, 233), bright);
-    EXPECT_EQ(pixel(s, 225, 234), band);
-    EXPECT_EQ(pixel(s, 229, 233), band);  // the space between glyphs
-    // A: rows 1F 11 1F 11 11.
-    EXPECT_EQ(pixel(s, 224, 241), bright);
-    EXPECT_EQ(pixel(s, 228, 242), bright);
-    EXPECT_EQ(pixel(s, 225, 242), field);
-    // Cursor after two characters: x 236..240, y 241..245.
-    for (int y = 241; y <= 245; ++y)
-        for (int x = 236; x <= 240; ++x) EXPECT_EQ(pixel(s, x, y), bright) << x << "," << y;
-    EXPECT_EQ(pixel(s, 235, 243), field);
-    EXPECT_EQ(pixel(s, 241, 243), field);
-    EXPECT_EQ(pixel(s, 238, 246), field);
-    SDL_FreeSurface(s);
-}
-
-TEST(PromptFrame, CursorGoneWhenTheFieldIsFull) {
-    // With 31 characters the cursor stands at x 410; with 32 it is gone, and the 32nd
-    // character ends at x 414, inside the field (x 223 to 415).
-    freshScreenState();
-    SDL_Surface* s = makeScreen();
-    const uint32_t bright = palette[textBright], field = palette[background];
-    drawPromptFrame(s, "", std::string(31, '_'));  // "_" sets only its bottom row
-    EXPECT_EQ(pixel(s, 410, 241), bright);
-    EXPECT_EQ(pixel(s, 414, 241), bright);
-    drawPromptFrame(s, "", std::string(32, '_'));
-    EXPECT_EQ(pixel(s, 410, 241), field);
-    EXPECT_EQ(pixel(s, 414, 244), field);
-    EXPECT_EQ(pixel(s, 410, 245), bright);
-    EXPECT_EQ(pixel(s, 414, 245), bright);
-    EXPECT_EQ(pixel(s, 415, 245), field);
-    EXPECT_EQ(pixel(s, 224, 245), bright);
-    SDL_FreeSurface(s);
-}
-
-TEST(PromptLoop, EnterReturnsTheNameEscapeAndCloseReturnNothing) {
+TEST_F(PromptLoop, EnterReturnsTheNameEscapeAndCloseReturnNothing) {
     // Keys typed into the prompt make the name and Enter returns it; Escape or an empty
     // Enter returns an empty text; closing the window returns an empty text and clears running.
-    freshScreenState();
-    DummyVideo video;
-    ASSERT_NE(video.screen, nullptr);
-    bool running = true;
     for (char c : std::string("song 1")) push(typedChar(c));
     push(keyDown(SDLK_RETURN, 13));
     EXPECT_EQ(promptFilename(video.screen, "ENTER FILENAME TO SAVE", running), "SONG1");
@@ -249,13 +225,9 @@ TEST(PromptLoop, EnterReturnsTheNameEscapeAndCloseReturnNothing) {
     EXPECT_FALSE(running);
 }
 
-TEST(PromptLoop, WaitingForKeysDoesNotBurnACore) {
+TEST_F(PromptLoop, WaitingForKeysDoesNotBurnACore) {
     // The prompt redraws at the main loop's 16 ms frame pace instead of as fast as it
     // can: over half a second of waiting it sleeps most of the time.
-    freshScreenState();
-    DummyVideo video;
-    ASSERT_NE(video.screen, nullptr);
-    bool running = true;
     std::thread typist([] {
         SDL_Delay(500);
         SDL_Event enter = keyDown(SDLK_RETURN, 13);

@@ -3,7 +3,7 @@
 // first frame, a window expose and the end of the prompt force a redraw.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cmath>
 #include <cstdlib>

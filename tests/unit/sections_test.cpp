@@ -2,10 +2,11 @@
 // checked at the positions and colours of the screen layout.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
+#include <SDL.h>
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "audio/sequencer.h"
@@ -30,10 +31,8 @@ const uint32_t Back = rgb(60, 70, 80), Bright = rgb(240, 245, 252), Dim = rgb(18
 // Glyph rows from the font table, 0x10 = leftmost pixel.
 using Rows = std::vector<int>;
 const Rows Dot{0, 0, 0, 0, 4}, Zero{0x1F, 0x11, 0x15, 0x11, 0x1F}, One{0x02, 0x06, 0x0A, 0x02, 0x02},
-    Three{0x1F, 0x01, 0x0F, 0x01, 0x1F}, Four{0x11, 0x11, 0x1F, 0x01, 0x01}, Seven{0x1F, 0x01, 0x01, 0x01, 0x01},
-    A{0x1F, 0x11, 0x1F, 0x11, 0x11}, B{0x1E, 0x11, 0x1E, 0x11, 0x1E}, C{0x1F, 0x10, 0x10, 0x10, 0x1F},
+    Three{0x1F, 0x01, 0x0F, 0x01, 0x1F}, A{0x1F, 0x11, 0x1F, 0x11, 0x11}, C{0x1F, 0x10, 0x10, 0x10, 0x1F},
     F{0x1F, 0x10, 0x1E, 0x10, 0x10}, N{0x11, 0x19, 0x15, 0x13, 0x11}, P{0x1F, 0x11, 0x1F, 0x10, 0x10},
-    Hash{0x0A, 0x1F, 0x0A, 0x1F, 0x0A}, Question{0x1F, 0x01, 0x07, 0x00, 0x04},
     Block{0x1F, 0x1F, 0x1F, 0x1F, 0x1F}, O{0x1F, 0x11, 0x11, 0x11, 0x1F};
 
 class Sections : public ::testing::Test {
@@ -59,6 +58,48 @@ protected:
         for (int y = y0; y <= y1; ++y)
             for (int x = x0; x <= x1; ++x) n += at(x, y) == colour;
         return n;
+    }
+    // The n characters shown from (x, y) in the colour, read back through the
+    // font: ' ' for a blank, '!' where the pixels are no character of it.
+    std::string shown(int x, int y, int n, uint32_t colour) const {
+        std::string out;
+        for (int i = 0; i < n; ++i) {
+            const Rows r = rows(x + GlyphAdvance * i, y, colour);
+            char c = '!';
+            for (int code = 32; code < 96 && c == '!'; ++code)
+                if (fontRows(code) == r) c = char(code);
+            out += c;
+        }
+        return out;
+    }
+    // A cell of the pattern view: note, volume, effect and parameter, each in its own colour.
+    std::string cellShown(int channel, int row) const {
+        const int x = 122 + 50 * channel, y = 87 + 6 * row;
+        return shown(x, y, 3, Bright) + shown(x + 18, y, 2, Volume) + shown(x + 30, y, 1, Effect) +
+               shown(x + 36, y, 2, Param);
+    }
+    // Fills rows 0.. of channel 0, pattern 0 with the cells, draws the pattern
+    // view and checks each row's text.
+    struct ShownCell {
+        int note, volume, effect, param;
+        const char* text;
+    };
+    void expectCellsShown(std::initializer_list<ShownCell> cells) {
+        int row = 0;
+        for (const ShownCell& c : cells) setCell(0, 0, row++, c.note, c.volume, c.effect, c.param);
+        drawPatternView(s);
+        row = 0;
+        for (const ShownCell& c : cells) {
+            EXPECT_EQ(cellShown(0, row), c.text) << "row " << row;
+            ++row;
+        }
+    }
+    static Rows fontRows(int code) {
+        const uint8_t* g = glyphPixels(code);
+        Rows out(5, 0);
+        for (int j = 0; j < 25; ++j)
+            if (g[j]) out[j / 5] |= 0x10 >> (j % 5);
+        return out;
     }
     static void setCell(int c, int p, int r, int note, int volume, int effect, int param) {
         Cell& cell = cellAt(c, p, r);
@@ -108,16 +149,13 @@ TEST_F(Sections, PatternRowBarWithoutCursorWhileTheOrderListHasFocus) {
 }
 
 TEST_F(Sections, RowNumbersOnBothSidesWithBeatRowsBrighter) {
-    // Row numbers 00, 04 .. 3C are drawn in beatColour, the others in textDim, at x 108 and again at x 522.
+    // Row numbers 00..3F in hex, 00, 04 .. 3C in beatColour and the others in textDim, at x 108 and again at x 522.
     drawPatternView(s);
-    for (int x : {108, 522}) {
-        EXPECT_EQ(rows(x, 87, Beat), Zero);  // row 00
-        EXPECT_EQ(rows(x + 6, 93, Dim), One);  // row 01
-        EXPECT_EQ(rows(x + 6, 87 + 6 * 4, Beat), Four);
-        EXPECT_EQ(rows(x, 87 + 6 * 0x3C, Beat), Three);
-        EXPECT_EQ(rows(x + 6, 87 + 6 * 0x3C, Beat), C);
-        EXPECT_EQ(rows(x + 6, 87 + 6 * 0x3F, Dim), F);
-    }
+    for (int x : {108, 522})
+        for (int r = 0; r < 64; ++r) {
+            const char hex[] = {"0123"[r / 16], "0123456789ABCDEF"[r % 16], 0};
+            EXPECT_EQ(shown(x, 87 + 6 * r, 2, r % 4 == 0 ? Beat : Dim), hex) << "row " << r << " at x " << x;
+        }
 }
 
 TEST_F(Sections, ChannelHeadersAndMutedChannels) {
@@ -135,65 +173,27 @@ TEST_F(Sections, ChannelHeadersAndMutedChannels) {
 
 TEST_F(Sections, CellFieldsShowAsNoteVolumeEffectAndParameter) {
     // Note 49 + volume 80 reads A#3 40 . ..; a set effect shows its parameter even at 0; volume 16 shows 00.
-    setCell(0, 0, 0, 49, 80, 0, 0);
-    setCell(0, 0, 1, 0, 0, 3, 0);
-    setCell(0, 0, 2, 0, 0, 0, 7);
-    setCell(0, 0, 3, 194, 16, 15, 255);
-    drawPatternView(s);
-    const int x = 122;
-    auto y = [](int r) { return 87 + 6 * r; };
-    EXPECT_EQ(rows(x, y(0), Bright), A);
-    EXPECT_EQ(rows(x + 6, y(0), Bright), Hash);
-    EXPECT_EQ(rows(x + 12, y(0), Bright), Three);
-    EXPECT_EQ(rows(x + 18, y(0), Volume), Four);
-    EXPECT_EQ(rows(x + 24, y(0), Volume), Zero);
-    EXPECT_EQ(rows(x + 30, y(0), Effect), Dot);
-    EXPECT_EQ(rows(x + 36, y(0), Param), Dot);
-    EXPECT_EQ(rows(x + 42, y(0), Param), Dot);
-
-    EXPECT_EQ(rows(x + 30, y(1), Effect), Three);
-    EXPECT_EQ(rows(x + 36, y(1), Param), Zero);
-    EXPECT_EQ(rows(x + 42, y(1), Param), Zero);
-
-    EXPECT_EQ(rows(x + 30, y(2), Effect), Dot);
-    EXPECT_EQ(rows(x + 36, y(2), Param), Zero);
-    EXPECT_EQ(rows(x + 42, y(2), Param), Seven);
-
-    EXPECT_EQ(rows(x, y(3), Bright), B);  // B-F
-    EXPECT_EQ(rows(x + 12, y(3), Bright), F);
-    EXPECT_EQ(rows(x + 18, y(3), Volume), Zero);
-    EXPECT_EQ(rows(x + 24, y(3), Volume), Zero);
-    EXPECT_EQ(rows(x + 30, y(3), Effect), F);
-    EXPECT_EQ(rows(x + 36, y(3), Param), F);
-
+    expectCellsShown({{49, 80, 0, 0, "A#340..."},
+                      {0, 0, 3, 0, ".....300"},
+                      {0, 0, 0, 7, "......07"},
+                      {194, 16, 15, 255, "B-F00FFF"},
+                      {0, 0, 0, 0, "........"}});
     // The cell texts are drawn over the cursor box and the bar: their colours stay between the strokes.
-    EXPECT_EQ(at(x + 1, y(0) + 1), Cursor);
-    EXPECT_EQ(at(x + 19, y(0)), Panel);
+    EXPECT_EQ(at(123, 88), Cursor);
+    EXPECT_EQ(at(141, 87), Panel);
 }
 
 TEST_F(Sections, DamagedCellValuesShowQuestionMarksAndAnEmptySlotPatternShowsNoCells) {
     // Values a file can carry but no table covers show "?" marks; pattern 255 (empty order slot) shows empty cells.
-    setCell(1, 0, 0, 300, 12, 20, 300);
-    setCell(1, 0, 1, 250, 300, 1, -5);
-    drawPatternView(s);
-    const int x = 172;
-    EXPECT_EQ(rows(x, 87, Bright), Question);
-    EXPECT_EQ(rows(x + 12, 87, Bright), Question);
-    EXPECT_EQ(rows(x + 18, 87, Volume), Question);
-    EXPECT_EQ(rows(x + 24, 87, Volume), Question);
-    EXPECT_EQ(rows(x + 30, 87, Effect), Question);
-    EXPECT_EQ(rows(x + 42, 87, Param), Question);
-    EXPECT_EQ(rows(x + 12, 93, Bright), One);  // note 250 reads through the table: G#1
-    EXPECT_EQ(rows(x + 18, 93, Volume), Question);
-    EXPECT_EQ(rows(x + 36, 93, Param), Question);
-
-    fillRect(s, 0, 0, 640, 480, Back);
+    expectCellsShown({{300, 12, 20, 300, "????????"},
+                      {250, 300, 1, -5, "G-1??1??"},  // note 250 reads through the table: G-1
+                      {0, 10, 0, 0, "...??..."},      // volumes 10..15 are neither empty (0..9) nor levels (16..)
+                      {0, 9, 0, 0, "........"},
+                      {0, 15, 0, 0, "...??..."}});
     setCell(0, 0, 0, 49, 80, 3, 4);
     currentPattern = 255;
     drawPatternView(s);
-    EXPECT_EQ(rows(122, 87, Bright), Dot);
-    EXPECT_EQ(rows(122 + 18, 87, Volume), Dot);
-    EXPECT_EQ(rows(122 + 42, 87, Param), Dot);
+    EXPECT_EQ(cellShown(0, 0), "........");
 }
 
 TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {

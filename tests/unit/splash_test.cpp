@@ -2,11 +2,9 @@
 // the loop's key and quit handling.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
-#include <unistd.h>
+#include <SDL.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -14,19 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "pixel_probe.h"
 #include "song/bytes.h"
 #include "test_support.h"
 #include "ui/splash.h"
 
 namespace {
-
-SDL_Surface* makeScreen(int w = 640, int h = 480) {
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
-}
-
-uint32_t pixel(SDL_Surface* s, int x, int y) {
-    return *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(s->pixels) + y * s->pitch + 4 * x);
-}
 
 // A recognisable picture: every pixel differs from its neighbours.
 uint32_t patternColour(int u, int v) {
@@ -34,7 +25,7 @@ uint32_t patternColour(int u, int v) {
 }
 
 SDL_Surface* makePicture(const std::function<uint32_t(int, int)>& colour, int side = 300) {
-    SDL_Surface* p = makeScreen(side, side);
+    SDL_Surface* p = newScreen(side, side);
     for (int v = 0; v < side; ++v)
         for (int u = 0; u < side; ++u)
             *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(p->pixels) + v * p->pitch + 4 * u) =
@@ -69,22 +60,11 @@ void writeBmp(const std::string& path, int w, int h, const std::function<uint32_
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(out.data()), out.size());
 }
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/vorna-splash-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-// Runs body inside dir, then returns to the former working directory.
-void inDirectory(const std::string& dir, const std::function<void()>& body) {
-    char old[4096];
-    ASSERT_NE(getcwd(old, sizeof old), nullptr);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    body();
-    ASSERT_EQ(chdir(old), 0);
+void pushEvent(Uint8 type, SDLKey sym = SDLK_UNKNOWN) {
+    SDL_Event e{};
+    e.type = type;
+    e.key.keysym.sym = sym;
+    ASSERT_EQ(SDL_PushEvent(&e), 0);
 }
 
 }  // namespace
@@ -137,38 +117,27 @@ TEST(SplashBlend, QuotientGoesTowardMinusInfinity) {
     EXPECT_EQ(splashBlend(77, 201, 256), 201);
 }
 
-TEST(SplashDraw, SettledWaveShowsThePictureUndistortedAt170_100) {
-    // At c = 0 in phase 0 the picture stands undistorted and opaque with its top-left
-    // corner at (170, 100); the rest of the screen is black and written pixels have alpha byte 0.
-    SDL_Surface* screen = makeScreen();
+TEST(SplashDraw, PictureStandsUndistortedAt170_100WhenSettledAndWhileRestingThenFadesToBlack) {
+    // At c = 0 in phase 0, and in phase 1 while c >= 400, the picture stands undistorted and opaque
+    // with its top-left corner at (170, 100), the rest of the screen black and alpha bytes 0; in
+    // the last burst frame (alpha 256) every pixel keeps what was on screen: all black.
+    SDL_Surface* screen = newScreen();
     SDL_Surface* picture = makePicture(patternColour);
-    SDL_FillRect(screen, nullptr, 0xFF123456);
-    drawSplashFrame(screen, picture, 0, 0);
-    const int probes[][2] = {{0, 0}, {299, 0}, {0, 299}, {299, 299}, {150, 150}, {17, 243}, {288, 5}};
-    for (auto& pr : probes)
-        EXPECT_EQ(pixel(screen, 170 + pr[0], 100 + pr[1]), patternColour(pr[0], pr[1]))
-            << "picture pixel " << pr[0] << "," << pr[1];
-    EXPECT_EQ(pixel(screen, 169, 100), 0u);
-    EXPECT_EQ(pixel(screen, 470, 100), 0u);
-    EXPECT_EQ(pixel(screen, 170, 99), 0u);
-    EXPECT_EQ(pixel(screen, 170, 400), 0u);
-    EXPECT_EQ(pixel(screen, 0, 0), 0u);
-    SDL_FreeSurface(picture);
-    SDL_FreeSurface(screen);
-}
-
-TEST(SplashDraw, BurstRestsThenFadesToBlack) {
-    // In phase 1 the picture rests at (170, 100) while c >= 400; in the last burst frame
-    // (alpha 256) every pixel keeps what was on screen, so the screen is all black.
-    SDL_Surface* screen = makeScreen();
-    SDL_Surface* picture = makePicture(patternColour);
-    drawSplashFrame(screen, picture, 402, 1);
-    EXPECT_EQ(pixel(screen, 170, 100), patternColour(0, 0));
-    EXPECT_EQ(pixel(screen, 170 + 123, 100 + 45), patternColour(123, 45));
-    EXPECT_EQ(pixel(screen, 469, 399), patternColour(299, 299));
-    drawSplashFrame(screen, picture, 0, 1);
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) ASSERT_EQ(pixel(screen, x, y), 0u) << x << "," << y;
+    const struct {
+        float c;
+        int phase;
+        bool shown;
+    } frames[] = {{0, 0, true}, {402, 1, true}, {0, 1, false}};
+    for (const auto& f : frames) {
+        SDL_FillRect(screen, nullptr, 0xFF123456);
+        drawSplashFrame(screen, picture, f.c, f.phase);
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) {
+                const bool inside = f.shown && x >= 170 && x < 470 && y >= 100 && y < 400;
+                ASSERT_EQ(pixelAt(screen, x, y), inside ? patternColour(x - 170, y - 100) : 0u)
+                    << "c " << f.c << " phase " << f.phase << " at " << x << "," << y;
+            }
+    }
     SDL_FreeSurface(picture);
     SDL_FreeSurface(screen);
 }
@@ -179,15 +148,15 @@ TEST(SplashDraw, WaveMovesThePicture) {
     // the leftmost pixel of that screen row, blended over black. The single-precision 0.005
     // lies just below 0.005, so alpha is trunc(127.99...) = 127, and the floored blend
     // still halves each channel.
-    SDL_Surface* screen = makeScreen();
+    SDL_Surface* screen = newScreen();
     SDL_Surface* picture = makePicture([](int, int) { return 0x00C86432u; });  // (200, 100, 50)
     ASSERT_EQ(splashAlpha(100, 0), 127);
     drawSplashFrame(screen, picture, 100, 0);
     int left = -1;
     for (int x = 0; x < 640 && left < 0; ++x)
-        if (pixel(screen, x, 250) != 0) left = x;
+        if (pixelAt(screen, x, 250) != 0) left = x;
     EXPECT_EQ(left, 269);
-    EXPECT_EQ(pixel(screen, 269, 250), 0x00643219u);  // (100, 50, 25)
+    EXPECT_EQ(pixelAt(screen, 269, 250), 0x00643219u);  // (100, 50, 25)
     SDL_FreeSurface(picture);
     SDL_FreeSurface(screen);
 }
@@ -196,7 +165,7 @@ TEST(SplashDraw, OverlappingPixelsBlendOverEachOther) {
     // Several picture pixels on one screen pixel: the later one blends over the earlier,
     // not over black. With a one-colour picture (200, 100, 50) and alpha 128, a pixel hit
     // once has red 100, twice 150, three times 175 ...
-    SDL_Surface* screen = makeScreen();
+    SDL_Surface* screen = newScreen();
     SDL_Surface* picture = makePicture([](int, int) { return 0x00C86432u; });
     ASSERT_EQ(splashAlpha(250, 1), 128);
     drawSplashFrame(screen, picture, 250, 1);
@@ -208,7 +177,7 @@ TEST(SplashDraw, OverlappingPixelsBlendOverEachOther) {
     std::set<int> seen;
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) {
-            uint32_t p = pixel(screen, x, y);
+            uint32_t p = pixelAt(screen, x, y);
             int red = int(p >> 16 & 0xFF);
             seen.insert(red);
             ASSERT_TRUE(allowed.count(red)) << "red " << red << " at " << x << "," << y;
@@ -251,33 +220,33 @@ TEST(SplashDraw, PixelsOffTheScreenAreDropped) {
 TEST(SplashPicture, LoadsABmpOfAtLeast300Square) {
     // The picture is a BMP of at least 300x300, converted to the screen's format;
     // a missing file, a smaller picture or a file that is no BMP gives no picture.
-    TempDir dir;
-    SDL_Surface* screen = makeScreen();
-    writeBmp(dir.path + "/big.bmp", 301, 300, patternColour);
-    writeBmp(dir.path + "/narrow.bmp", 299, 300, patternColour);
-    writeBmp(dir.path + "/short.bmp", 300, 299, patternColour);
-    std::ofstream(dir.path + "/junk.dat") << "this is not a picture";
-    std::ofstream(dir.path + "/empty.dat");
+    ScratchDir dir("splash");
+    SDL_Surface* screen = newScreen();
+    writeBmp("big.bmp", 301, 300, patternColour);
+    writeBmp("narrow.bmp", 299, 300, patternColour);
+    writeBmp("short.bmp", 300, 299, patternColour);
+    std::ofstream("junk.dat") << "this is not a picture";
+    std::ofstream("empty.dat");
 
-    SDL_Surface* pic = loadSplashPicture((dir.path + "/big.bmp").c_str(), screen->format);
+    SDL_Surface* pic = loadSplashPicture("big.bmp", screen->format);
     ASSERT_NE(pic, nullptr);
     EXPECT_EQ(pic->w, 301);
     EXPECT_EQ(pic->h, 300);
     EXPECT_EQ(pic->format->BytesPerPixel, 4);
     // Rows come out top first, whatever the file's padding (301 * 3 bytes is not a multiple of 4).
-    EXPECT_EQ(pixel(pic, 0, 0) & 0xFFFFFF, patternColour(0, 0));
-    EXPECT_EQ(pixel(pic, 300, 0) & 0xFFFFFF, patternColour(300, 0));
-    EXPECT_EQ(pixel(pic, 12, 299) & 0xFFFFFF, patternColour(12, 299));
+    EXPECT_EQ(pixelAt(pic, 0, 0) & 0xFFFFFF, patternColour(0, 0));
+    EXPECT_EQ(pixelAt(pic, 300, 0) & 0xFFFFFF, patternColour(300, 0));
+    EXPECT_EQ(pixelAt(pic, 12, 299) & 0xFFFFFF, patternColour(12, 299));
     SDL_FreeSurface(pic);
 
-    for (const char* bad : {"/narrow.bmp", "/short.bmp", "/junk.dat", "/empty.dat", "/missing.dat"})
-        EXPECT_EQ(loadSplashPicture((dir.path + bad).c_str(), screen->format), nullptr) << bad;
+    for (const char* bad : {"narrow.bmp", "short.bmp", "junk.dat", "empty.dat", "missing.dat"})
+        EXPECT_EQ(loadSplashPicture(bad, screen->format), nullptr) << bad;
     SDL_FreeSurface(screen);
 }
 
 TEST(SplashPicture, ShippedPictureIsUsable) {
     // The splash.dat that ships with the program is a readable BMP of at least 300x300.
-    SDL_Surface* screen = makeScreen();
+    SDL_Surface* screen = newScreen();
     SDL_Surface* pic = loadSplashPicture(VORNA_SOURCE_DIR "/splash.dat", screen->format);
     ASSERT_NE(pic, nullptr);
     EXPECT_GE(pic->w, 300);
@@ -291,27 +260,20 @@ TEST(SplashLoop, SkippedWithoutPictureEndedByKeyOrClose) {
     // with 0 at the first due 10 ms input tick; closing the window returns -1.
     DummyVideo video;
     ASSERT_NE(video.screen, nullptr);
-    TempDir dir;
-    inDirectory(dir.path, [&] {
-        EXPECT_EQ(showSplash(video.screen), 0);
-        writeBmp("splash.dat", 100, 100, patternColour);
-        EXPECT_EQ(showSplash(video.screen), 0);
+    ScratchDir dir("splash");
+    EXPECT_EQ(showSplash(video.screen), 0);
+    writeBmp("splash.dat", 100, 100, patternColour);
+    EXPECT_EQ(showSplash(video.screen), 0);
 
-        writeBmp("splash.dat", 300, 300, patternColour);
-        SDL_Event key{};
-        key.type = SDL_KEYDOWN;
-        key.key.keysym.sym = SDLK_SPACE;
-        ASSERT_EQ(SDL_PushEvent(&key), 0);
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(showSplash(video.screen), 0);
-        // Far less than the whole animation (about 3.8 s).
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    writeBmp("splash.dat", 300, 300, patternColour);
+    pushEvent(SDL_KEYDOWN, SDLK_SPACE);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(showSplash(video.screen), 0);
+    // Far less than the whole animation (about 3.8 s).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 
-        SDL_Event quit{};
-        quit.type = SDL_QUIT;
-        ASSERT_EQ(SDL_PushEvent(&quit), 0);
-        EXPECT_EQ(showSplash(video.screen), -1);
-    });
+    pushEvent(SDL_QUIT);
+    EXPECT_EQ(showSplash(video.screen), -1);
 }
 
 TEST(SplashLoop, RunsToTheEndPacedAt16Milliseconds) {
@@ -319,15 +281,10 @@ TEST(SplashLoop, RunsToTheEndPacedAt16Milliseconds) {
     // other events (a key release) do not end it.
     DummyVideo video;
     ASSERT_NE(video.screen, nullptr);
-    TempDir dir;
-    inDirectory(dir.path, [&] {
-        writeBmp("splash.dat", 300, 300, patternColour);
-        SDL_Event up{};
-        up.type = SDL_KEYUP;
-        up.key.keysym.sym = SDLK_a;
-        ASSERT_EQ(SDL_PushEvent(&up), 0);
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(showSplash(video.screen), 0);
-        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(235 * 16 - 20));
-    });
+    ScratchDir dir("splash");
+    writeBmp("splash.dat", 300, 300, patternColour);
+    pushEvent(SDL_KEYUP, SDLK_a);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(showSplash(video.screen), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(235 * 16 - 20));
 }

@@ -3,8 +3,8 @@
 // (tests/scripts/window_pixels.sh starts one); skipped otherwise.
 #include <gtest/gtest.h>
 
-#include <SDL/SDL.h>
-#include <SDL/SDL_syswm.h>
+#include <SDL.h>
+#include <SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>

@@ -1,0 +1,48 @@
+#!/bin/bash
+# Holds the includes to the order the libraries link in: song <- audio <- ui
+# <- app, and the renderer on song and audio alone. A file may include the
+# headers of its own layer and of those below it, never of one above; SDL
+# belongs to the window, so only ui/ and app/ include it.
+# Usage: check-layers.sh [SOURCE_DIR]. Lists each upward include; exit 1 if any.
+set -euo pipefail
+cd "${1:-$(dirname "$0")/..}"
+
+# allowed FILE: the folders FILE may include from, and whether SDL is allowed.
+allowed() {
+  case $1 in
+    song/*) echo "song" ;;
+    audio/*) echo "song audio" ;;
+    ui/*) echo "song audio ui SDL" ;;
+    app/*) echo "song audio ui app SDL" ;;
+    tools/vorna_render.cpp | tools/render_output.*) echo "song audio tools" ;;
+    tools/make_splash.cpp) echo "song tools" ;;
+  esac
+}
+
+bad=0
+for file in song/* audio/* ui/* app/* tools/*.cpp tools/*.h; do
+  [ -f "$file" ] || continue
+  layers=$(allowed "$file")
+  [ -n "$layers" ] || continue
+  # Quoted includes name their folder ("ui/draw.h"); one without a folder is
+  # its neighbour in the same folder. Angle includes are libraries: only SDL's
+  # is held to a layer.
+  while IFS=: read -r line text; do
+    if [[ $text =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\"([^\"]+)\" ]]; then
+      target=${BASH_REMATCH[1]}
+      target=${target#../}
+      [[ $target == */* ]] && folder=${target%%/*} || folder=${file%%/*}
+    elif [[ $text =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(SDL[^>]*)\> ]]; then
+      target=${BASH_REMATCH[1]}
+      folder=SDL
+    else
+      continue
+    fi
+    if [[ " $layers " != *" $folder "* ]]; then
+      echo "$file:$line: includes $target, above its layer (allowed: $layers)"
+      bad=1
+    fi
+  done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file" || true)
+done
+[ "$bad" = 0 ] && echo "layers: every include runs downward"
+exit "$bad"
