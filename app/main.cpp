@@ -69,7 +69,9 @@ int main(int argc, char** argv) {
     // terminal; unless the user asks for a driver, only a real window will do.
     setenv("SDL_VIDEODRIVER", "x11", 0);
 #endif
-    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) != 0) {
+    // The clock and delays work without SDL's timer subsystem, whose thread
+    // would wake a thousand times a second for timers nothing here sets.
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "vornatracker: cannot start SDL: %s\n", SDL_GetError());
         stopAudio();
         return 1;
