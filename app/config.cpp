@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "audio/stream.h"
 #include "song/safe_file.h"
 
 // ---- where the files are ------------------------------------------------------
@@ -113,12 +114,8 @@ std::string configDriver() {
 }
 
 unsigned configBufferFrames() {
-    constexpr int32_t fallback = 512;
-    std::optional<int32_t> frames = readConfigInt("audio/dsound_buffersize");
-    // Outside this range the audio library either refuses the stream or
-    // gives absurd latency; the usual size is safer.
-    if (!frames || *frames < 16 || *frames > 8192) return fallback;
-    return unsigned(*frames);
+    const std::optional<int32_t> frames = readConfigInt("audio/dsound_buffersize");
+    return usableBufferFrames(frames ? *frames : 0);
 }
 
 bool configFullscreen() { return readConfigFlag("video/sdl_fullscreen").value_or(false); }

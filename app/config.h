@@ -30,7 +30,7 @@ std::optional<bool> readConfigFlag(const std::string& key);     // only the numb
 
 // The start-up settings with their defaults for missing or malformed files.
 std::string configDriver();       // "dsound"
-unsigned configBufferFrames();    // 512; values outside 16..8192 become 512
+unsigned configBufferFrames();    // 512; sizes the stream cannot take (audio/stream.h) become 512
 bool configFullscreen();          // off
 bool configSplash();              // on
 int configScale();                // 1..MaxScale or ScaleAuto; 1 when missing or not one of those

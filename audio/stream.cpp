@@ -348,9 +348,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     }
     if (!chosen) return giveUp(name, why.empty() ? "no output device found" : why);
 
-    // Outside the range the configuration allows the library would either
-    // refuse or pick something unplayable.
-    if (bufferFrames < 16 || bufferFrames > 8192) bufferFrames = 512;
+    bufferFrames = usableBufferFrames(bufferFrames);
 
     {
         std::lock_guard<std::mutex> hold(openErrorLock);
