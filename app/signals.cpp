@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "audio/export.h"
+#include "song/safe_file.h"
 
 Relaxed<bool> quitSignalled{false};
 
@@ -14,11 +15,8 @@ Relaxed<bool> quitSignalled{false};
 static sigset_t quitSet() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        struct sigaction old {};
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaddset(&set, sig);
-    }
+    for (int sig : QuitSignals)
+        if (!signalIgnoredAtStart(sig)) sigaddset(&set, sig);
     return set;
 }
 

@@ -93,16 +93,23 @@ static void removeTempsAndDie(int sig) {
     raise(sig);
 }
 
-void safeFileSignals() {
+const int QuitSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+bool signalIgnoredAtStart(int sig) {
+    struct sigaction old {};
+    return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
+}
+
+void handleQuitSignals(void (*handler)(int)) {
     struct sigaction sa {};
-    sa.sa_handler = removeTempsAndDie;
+    sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal ignored from the start (nohup, a background job) stays ignored.
-        struct sigaction old {};
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &sa, nullptr);
-    }
+    for (int sig : QuitSignals)
+        if (!signalIgnoredAtStart(sig)) sigaction(sig, &sa, nullptr);
+}
+
+void safeFileSignals() {
+    handleQuitSignals(removeTempsAndDie);
     signal(SIGXFSZ, SIG_IGN);  // a file-size limit is a failed write, not a dead process
 }
 

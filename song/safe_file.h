@@ -33,6 +33,13 @@ bool safeCommit(SafeFile& f);
 // Throws the temporary file away.
 void safeAbandon(SafeFile& f);
 
+// The signals that ask a program to quit. One that was ignored when the
+// program started (nohup, a background job) is left ignored.
+extern const int QuitSignals[3];  // song/safe_file.cpp: SIGINT, SIGTERM, SIGHUP
+bool signalIgnoredAtStart(int sig);
+// Installs handler for each quit signal not ignored at start.
+void handleQuitSignals(void (*handler)(int));
+
 // For programs without an event loop: SIGINT, SIGTERM and SIGHUP remove the
 // temporary files still open and end the process as the signal would; a
 // file-size limit makes a write fail instead of killing the process.

@@ -399,17 +399,6 @@ static void passOn(int sig) {
     if (runningChild > 0) kill(pid_t(runningChild), sig);
 }
 
-static void forwardQuitSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = passOn;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal ignored from the start (nohup, a background job) stays ignored.
-        struct sigaction old {};
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &sa, nullptr);
-    }
-}
 
 static int processInChild(const Options& options, const std::string& song) {
     std::fflush(stdout);
@@ -417,7 +406,7 @@ static int processInChild(const Options& options, const std::string& song) {
     // Held back over the fork, so a quit signal always finds the child it must reach.
     sigset_t quits, before;
     sigemptyset(&quits);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&quits, sig);
+    for (int sig : QuitSignals) sigaddset(&quits, sig);
     sigprocmask(SIG_BLOCK, &quits, &before);
     const pid_t child = fork();
     if (child != 0) {
@@ -466,7 +455,7 @@ int main(int argc, char** argv) {
         safeFileSignals();  // an interrupted render leaves no temporary file; a size limit is a failed write
         return processSong(options, options.songs[0]);
     }
-    forwardQuitSignals();
+    handleQuitSignals(passOn);
     signal(SIGXFSZ, SIG_IGN);
     int worst = 0;
     for (const std::string& song : options.songs) {
