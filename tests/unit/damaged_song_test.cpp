@@ -13,8 +13,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,16 +30,10 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "test_support.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/surfaces.h"
+#include "tests/support/test_support.h"
 
 namespace {
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Image offsets of the file format: theme and speed, orders, then per channel
 // four 4096-byte planes (note, volume, effect, parameter).
@@ -80,11 +72,9 @@ struct Damaged : ::testing::Test {
     SDL_Surface* surface = nullptr;
     void SetUp() override {
         resetEngine();
-        buildTextTables();
-        setPalette(60, 70, 80);
-        fadeCounter = 300;
+        restingScreen();
         outputLevel = 0.0;
-        surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+        surface = newScreen();
         ASSERT_NE(surface, nullptr);
     }
     void TearDown() override {
@@ -99,12 +89,6 @@ struct Damaged : ::testing::Test {
         ASSERT_TRUE(openSongNamed(name));
     }
 };
-
-Bytes currentImage() {
-    Bytes image(SongImageSize);
-    buildSongImage(image.data());
-    return image;
-}
 
 }  // namespace
 

@@ -6,13 +6,10 @@
 // with the load-failure message and changes nothing.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,32 +20,18 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "test_support.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/test_support.h"
 
 namespace {
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Regular files of one folder; none when it does not exist.
-std::vector<std::string> filesIn(const std::string& folder) {
-    std::vector<std::string> paths;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') paths.push_back(folder + "/" + e->d_name);
-        closedir(d);
-    }
-    return paths;
-}
-
+// The kept inputs of one fuzz target; none when its folders do not exist.
 std::vector<std::string> inputsOf(const std::string& target) {
-    const std::string root = std::string(VORNA_SOURCE_DIR) + "/fuzz/";
-    std::vector<std::string> all = filesIn(root + "corpus/" + target);
-    for (const std::string& p : filesIn(root + "crashes/" + target)) all.push_back(p);
+    std::vector<std::string> all;
+    for (const char* kind : {"corpus/", "crashes/"}) {
+        const std::string folder = std::string(VORNA_SOURCE_DIR) + "/fuzz/" + kind + target;
+        for (const std::string& name : folderEntries(folder))
+            if (name[0] != '.') all.push_back(folder + "/" + name);
+    }
     return all;
 }
 
@@ -94,12 +77,6 @@ bool wellFormedSong(const Bytes& f, Bytes& image) {
     return referenceUnpack(f.data() + 16, length, image) && image.size() == SongImageSize;
 }
 
-Bytes currentImage() {
-    Bytes image(SongImageSize);
-    buildSongImage(image.data());
-    return image;
-}
-
 // A song unlike anything the inputs hold, so a partial load would show.
 void distinctSong() {
     initSong();
@@ -139,10 +116,7 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
         if (!good) {
             ++refused;
             // Read from disk, the same file is refused the same way.
-            {
-                std::ofstream out("in.vorna", std::ios::binary);
-                out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-            }
+            writeFile("in.vorna", file);
             ASSERT_FALSE(openSongNamed("in"));
             EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
             EXPECT_TRUE(currentImage() == before);

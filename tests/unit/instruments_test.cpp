@@ -7,7 +7,7 @@
 
 #include "audio/instruments.h"
 #include "audio/kernels.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "song/song_file.h"
 #include "ui/palette.h"
 #include "ui/status.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -74,11 +74,6 @@ void typeSteps(Relaxed<int32_t> Cell::*field, std::initializer_list<TypedKey> st
         EXPECT_EQ(cellAt(0, 0, k.row).*field, k.value) << "key " << k.symbol << " on row " << k.row;
         EXPECT_EQ(currentRow, k.rowAfter) << "key " << k.symbol << " on row " << k.row;
     }
-}
-
-bool fileExists(const char* name) {
-    struct stat st;
-    return stat(name, &st) == 0;
 }
 
 }  // namespace

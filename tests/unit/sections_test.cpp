@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio/sequencer.h"
-#include "pixel_probe.h"
+#include "tests/support/surfaces.h"
 #include "song/song.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
@@ -40,11 +40,9 @@ protected:
     SDL_Surface* s = nullptr;
     void SetUp() override {
         initSong();
-        buildTextTables();
-        setPalette(60, 70, 80);
+        restingScreen();
         statusText.clear();
         statusTimer = 0;
-        fadeCounter = 300;
         outputLevel = 0.0;
         s = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
         fillRect(s, 0, 0, 640, 480, Back);

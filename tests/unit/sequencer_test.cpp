@@ -13,7 +13,7 @@
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

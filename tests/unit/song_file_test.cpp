@@ -4,14 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
@@ -23,31 +21,9 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "test_support.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/test_support.h"
 
 namespace {
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<std::string> folderEntries(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
 
 Bytes header() { return {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2}; }
 
@@ -57,13 +33,6 @@ Bytes freshFile() {
     f.insert(f.end(), {0x19, 0, 0, 0, 0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E, 0xFF});
     for (int i = 0; i < 4; ++i) f.insert(f.end(), {0x01, 0xFF, 0xFF, 0x00});
     return f;
-}
-
-// The document as the file stores it; the byte-exact file tests pin this layout.
-Bytes songImage() {
-    Bytes image(SongImageSize);
-    buildSongImage(image.data());
-    return image;
 }
 
 // Any byte in any field, including values no command can enter.
@@ -102,11 +71,11 @@ protected:
         changeSongWord(SpeedOffset, song.speed + 1);
         unlink("x.vorna");
         if (file) writeFile("x.vorna", *file);
-        const Bytes before = songImage();
+        const Bytes before = currentImage();
         const uint32_t colour = palette[background];
         EXPECT_FALSE(openSongNamed("x"));
         EXPECT_EQ(statusText, "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
-        EXPECT_TRUE(songImage() == before);
+        EXPECT_TRUE(currentImage() == before);
         EXPECT_EQ(songName, "earlier");
         EXPECT_EQ(palette[background], colour);
         EXPECT_EQ(fadeCounter, 120);
@@ -174,11 +143,11 @@ TEST_F(SongFile, SaveThenLoadGivesBackEverySavedField) {
     std::mt19937 rng(99);
     for (int trial = 0; trial < 4; ++trial) {
         randomSong(rng);
-        const Bytes saved = songImage();
+        const Bytes saved = currentImage();
         ASSERT_TRUE(saveSongNamed("round"));
         initSong();
         ASSERT_TRUE(openSongNamed("round"));
-        EXPECT_TRUE(songImage() == saved) << "trial " << trial;
+        EXPECT_TRUE(currentImage() == saved) << "trial " << trial;
     }
 }
 
