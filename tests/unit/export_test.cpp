@@ -223,13 +223,13 @@ TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
     EXPECT_LT(bytesRequested.load(), size_t(4) << 20);
 }
 
-TEST_F(Export, FrameCountFollowsSpeedWithZeroAsOneTick) {
-    // Frames = slots before the end marker x 64 x max(speed, 1) x 1000.
+TEST_F(Export, FrameCountFollowsTheSlotsBeforeTheEndMarkerAndTheSpeed) {
+    // Frames = slots before the end marker x 64 x speed x 1000 (damaged speeds: damaged_song_test).
     song.orders[1] = 1;
     song.orders[2] = 1;
-    for (int speed : {0, 1, 15, 255}) {
+    for (int speed : {1, 15}) {
         song.speed = speed;
-        EXPECT_EQ(exportFrameCount(), 3ull * 64 * std::max(speed, 1) * 1000);
+        EXPECT_EQ(exportFrameCount(), 3ull * 64 * speed * 1000);
     }
     song.orders[0] = OrderEmpty;
     EXPECT_EQ(exportFrameCount(), 0u);

@@ -181,17 +181,13 @@ TEST_F(Sections, CellFieldsShowAsNoteVolumeEffectAndParameter) {
     EXPECT_EQ(at(141, 87), Panel);
 }
 
-TEST_F(Sections, DamagedCellValuesShowQuestionMarksAndAnEmptySlotPatternShowsNoCells) {
-    // Values a file can carry but no table covers show "?" marks; pattern 255 (empty order slot) shows empty cells.
+TEST_F(Sections, DamagedCellValuesShowQuestionMarks) {
+    // Values a file can carry but no table covers show "?" marks (a pattern that is none: damaged_song_test).
     expectCellsShown({{300, 12, 20, 300, "????????"},
                       {250, 300, 1, -5, "G-1??1??"},  // note 250 reads through the table: G-1
                       {0, 10, 0, 0, "...??..."},      // volumes 10..15 are neither empty (0..9) nor levels (16..)
                       {0, 9, 0, 0, "........"},
                       {0, 15, 0, 0, "...??..."}});
-    setCell(0, 0, 0, 49, 80, 3, 4);
-    currentPattern = 255;
-    drawPatternView(s);
-    EXPECT_EQ(cellShown(0, 0), "........");
 }
 
 TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {

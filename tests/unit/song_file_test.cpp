@@ -180,22 +180,6 @@ TEST_F(SongFile, LoadSetsThemeOrderAndNameButLeavesPlaybackAndCursor) {
     EXPECT_EQ(song.channels[1].gain, 0.5f);
 }
 
-TEST_F(SongFile, EmptyOrDamagedFirstSlotKeepsTheCurrentPattern) {
-    // An empty slot 0, or one naming no pattern, is loaded as is but leaves currentPattern alone.
-    for (int first : {OrderEmpty, 64, 200}) {
-        SCOPED_TRACE(first);
-        initSong();
-        song.orders[0] = first;
-        ASSERT_TRUE(saveSongNamed("slot"));
-        initSong();
-        currentPattern = 33, orderPos = 5;
-        EXPECT_TRUE(openSongNamed("slot"));
-        EXPECT_EQ(song.orders[0], first);
-        EXPECT_EQ(currentPattern, 33);
-        EXPECT_EQ(orderPos, 0);
-    }
-}
-
 TEST_F(SongFile, MissingUnreadableOrHeaderlessFilesAreRefused) {
     // A missing file, a folder, or a file whose first twelve bytes are not the header is refused whole.
     expectRefused("missing", nullptr);
