@@ -34,6 +34,7 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/history.h"
+#include "tests/support/keys.h"
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
 
@@ -228,9 +229,7 @@ TEST_F(Damaged, DrawingDamagedSongShowsNonPatternsAsEmpty) {
 TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
     // Editing keys on damaged values bring them back into the editor's ranges.
     loadImage(damagedImage(255), "damaged");
-    heldKey = KeyRecord{};
-    heldKey.symbol = SDLK_F3;
-    dispatchKey();
+    press(SDLK_F3);
     EXPECT_EQ(song.speed, 15);  // from 255, one step down is clamped to 15
 
     currentPattern = 0;
@@ -238,8 +237,7 @@ TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
     cursorChannel = 0;
     cursorColumn = 1;  // volume, high digit
     ASSERT_GT(cellAt(0, 0, 1).volume, 80);
-    heldKey.symbol = SDLK_4;
-    dispatchKey();
+    press(SDLK_4);
     EXPECT_LE(cellAt(0, 0, 1).volume, 80);
     EXPECT_GE(cellAt(0, 0, 1).volume, 16);
 
@@ -247,15 +245,13 @@ TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
     cursorChannel = -1;
     orderPos = 1;
     cursorColumn = 0;
-    heldKey.symbol = SDLK_3;
-    dispatchKey();
+    press(SDLK_3);
     EXPECT_LT(song.orders[1], PatternCount);
 
     // Slots holding non-patterns are never selected as the shown pattern.
     currentPattern = 7;
     orderPos = 1;
-    heldKey.symbol = SDLK_DOWN;
-    dispatchKey();
+    press(SDLK_DOWN);
     EXPECT_EQ(orderPos, 2);
     EXPECT_EQ(currentPattern, 7);
 }

@@ -1,12 +1,10 @@
 // Song files: exact bytes on disk, round trips, all-or-nothing loads, safe saves.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -240,36 +238,15 @@ TEST_F(SongFile, StreamsThatDoNotUnpackToOneImageAreRefused) {
 
 TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     // A save that cannot complete says so and leaves whatever was there; no stray files remain.
+    // (A target that is a folder, a full disk, a read-only folder: kill_test's failures.)
     cellAt(2, 0, 0).note = 40;
     ASSERT_TRUE(saveSongNamed("keep"));
     const Bytes old = readFile("keep.vorna");
     changeSongWord(cellOffset(2, 0, 0, 0), 41);
 
-    // The target's name belongs to a folder.
-    ASSERT_EQ(mkdir("dir.vorna", 0755), 0);
-    EXPECT_FALSE(saveSongNamed("dir"));
-    EXPECT_EQ(statusText, "FILE \"DIR\" COULDN'T BE SAVED");
-    struct stat st;
-    ASSERT_EQ(stat("dir.vorna", &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-
     // The folder of the target does not exist.
     EXPECT_FALSE(saveSongNamed("nowhere/song"));
     EXPECT_EQ(statusText, "FILE \"NOWHERE/SONG\" COULDN'T BE SAVED");
-
-    // The disk refuses the bytes part way (a file size limit stops even root).
-    rlimit oldLimit;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = oldLimit;
-    tiny.rlim_cur = 20;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    bool saved = saveSongNamed("keep");
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(saved);
-    EXPECT_EQ(statusText, "FILE \"KEEP\" COULDN'T BE SAVED");
-    EXPECT_EQ(readFile("keep.vorna"), old);
 
     // A name with a NUL in it would name some other file.
     EXPECT_FALSE(saveSongNamed(std::string("keep\0x", 6)));
@@ -278,5 +255,5 @@ TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     EXPECT_TRUE(songModified());
     auto entries = folderEntries(".");
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"dir.vorna", "keep.vorna"}));
+    EXPECT_EQ(entries, (std::vector<std::string>{"keep.vorna"}));
 }

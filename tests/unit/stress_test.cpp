@@ -31,6 +31,7 @@
 #include "app/file_commands.h"
 #include "app/recovery.h"
 #include "app/history.h"
+#include "tests/support/keys.h"
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
 
@@ -40,14 +41,6 @@ double stressSeconds() {
     const char* s = std::getenv("VORNA_STRESS_SECONDS");
     const double v = s ? std::atof(s) : 0.0;
     return v > 0.0 ? v : 3.0;
-}
-
-void press(int symbol, uint8_t scanCode = 0, int modifiers = 0) {
-    heldKey = KeyRecord{};
-    heldKey.symbol = symbol;
-    heldKey.scanCode = scanCode;
-    heldKey.modifiers = modifiers;
-    dispatchKey();
 }
 
 // Stands in for the audio library's callback thread: one 512-frame block
@@ -142,7 +135,7 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             cursorColumn = int(rng() % 6);
             octave = int(rng() % 8);
             if (cursorColumn == 0)
-                press(SDLK_z, noteScanCodes[rng() % sizeof noteScanCodes]);
+                press(SDLK_z, 0, noteScanCodes[rng() % sizeof noteScanCodes]);
             else
                 press(SDLK_0 + int(rng() % 10));
         } else if (action < 55) {
@@ -151,12 +144,12 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
         } else if (action < 62) {
             press(rng() % 2 ? SDLK_F3 : SDLK_F4);
         } else if (action < 65) {
-            press(rng() % 2 ? SDLK_z : SDLK_y, 0, KMOD_LCTRL);  // undo or redo
+            press(rng() % 2 ? SDLK_z : SDLK_y, KMOD_LCTRL);  // undo or redo
         } else if (action < 67) {
             cursorChannel = int(rng() % ChannelCount);
             press(SDLK_PAUSE);
         } else if (action < 73) {
-            press(SDLK_SPACE, 0, rng() % 2 ? KMOD_LSHIFT : 0);
+            press(SDLK_SPACE, rng() % 2 ? KMOD_LSHIFT : 0);
         } else if (action < 78) {
             // The order list: type a pattern digit or clear the slot.
             cursorChannel = -1;
