@@ -33,38 +33,27 @@ static SDL_Surface* setUp(bool fullPattern) {
     return newScreen();
 }
 
-static void BM_FrameFullPattern(benchmark::State& state) {
-    SDL_Surface* screen = setUp(true);
+// One drawing of the screen per iteration; the screen is freed after.
+static void timeDrawing(benchmark::State& state, SDL_Surface* screen, void (*draw)(SDL_Surface*)) {
     for (auto _ : state) {
-        drawFrame(screen);
+        draw(screen);
         benchmark::DoNotOptimize(screen->pixels);
         benchmark::ClobberMemory();
     }
     SDL_FreeSurface(screen);
 }
+
+static void BM_FrameFullPattern(benchmark::State& state) { timeDrawing(state, setUp(true), drawFrame); }
 BENCHMARK(BM_FrameFullPattern)->Unit(benchmark::kMicrosecond);
 
 static void BM_FrameEmptySongDuringFade(benchmark::State& state) {
     SDL_Surface* screen = setUp(false);
     fadeCounter = 150;  // the fade step recomputes the palette every frame
-    for (auto _ : state) {
-        drawFrame(screen);
-        benchmark::DoNotOptimize(screen->pixels);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(screen);
+    timeDrawing(state, screen, drawFrame);
 }
 BENCHMARK(BM_FrameEmptySongDuringFade)->Unit(benchmark::kMicrosecond);
 
-static void BM_PatternViewOnly(benchmark::State& state) {
-    SDL_Surface* screen = setUp(true);
-    for (auto _ : state) {
-        drawPatternView(screen);
-        benchmark::DoNotOptimize(screen->pixels);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(screen);
-}
+static void BM_PatternViewOnly(benchmark::State& state) { timeDrawing(state, setUp(true), drawPatternView); }
 BENCHMARK(BM_PatternViewOnly)->Unit(benchmark::kMicrosecond);
 
 // The step before the flip of a scaled window: the drawn frame into the

@@ -57,38 +57,28 @@ static void report(benchmark::State& state, uint64_t framesPerIteration) {
     state.counters["x_realtime"] = benchmark::Counter(frames / SampleRate, benchmark::Counter::kIsRate);
 }
 
-static void BM_RenderStraight(benchmark::State& state) {
+// The benchmark song rendered into memory once per iteration, on `threads`
+// render threads (0: as many as the export takes).
+static void timeRender(benchmark::State& state, uint64_t (*render)(std::vector<int16_t>&), int threads = 0) {
     benchSong();
     std::vector<int16_t> out;
     out.reserve(exportFrameCount());
     uint64_t frames = 0;
-    for (auto _ : state) frames = renderStraight(out);
+    const int usual = renderThreads;
+    if (threads) renderThreads = threads;
+    for (auto _ : state) frames = render(out);
+    renderThreads = usual;
     report(state, frames);
 }
+
+static void BM_RenderStraight(benchmark::State& state) { timeRender(state, renderStraight); }
 BENCHMARK(BM_RenderStraight)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-static void BM_RenderBlocks(benchmark::State& state) {
-    benchSong();
-    std::vector<int16_t> out;
-    out.reserve(exportFrameCount());
-    uint64_t frames = 0;
-    for (auto _ : state) frames = renderFast(out);
-    report(state, frames);
-}
+static void BM_RenderBlocks(benchmark::State& state) { timeRender(state, renderFast); }
 BENCHMARK(BM_RenderBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The block renderer on the calling thread alone: what one core does.
-static void BM_RenderBlocksOneThread(benchmark::State& state) {
-    benchSong();
-    std::vector<int16_t> out;
-    out.reserve(exportFrameCount());
-    uint64_t frames = 0;
-    const int threads = renderThreads;
-    renderThreads = 1;
-    for (auto _ : state) frames = renderFast(out);
-    renderThreads = threads;
-    report(state, frames);
-}
+static void BM_RenderBlocksOneThread(benchmark::State& state) { timeRender(state, renderFast, 1); }
 BENCHMARK(BM_RenderBlocksOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The reference and the engine in each iteration, timed on the wall clock:

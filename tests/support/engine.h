@@ -41,6 +41,22 @@ inline void resetEngine() {
     exportProgress = nullptr;
 }
 
+// One frame of live playback: a block of one.
+inline double frame() {
+    double out = 0.0;
+    fillBlock(&out, 1);
+    return out;
+}
+
+// Frames until currentRow leaves its value, with playback running (at most
+// a million, so a row that never ends shows as a wrong count).
+inline int framesInRow() {
+    const int start = currentRow;
+    int frames = 0;
+    while (currentRow == start && frames < 1000000) frame(), ++frames;
+    return frames;
+}
+
 // The song as its file stores it.
 inline Bytes currentImage() {
     Bytes image(SongImageSize);

@@ -72,21 +72,6 @@ Bytes damagedImage(uint8_t speed) {
     return image;
 }
 
-// One frame of live playback: a block of one.
-double frame() {
-    double out = 0.0;
-    fillBlock(&out, 1);
-    return out;
-}
-
-// Frames until currentRow leaves its value, with playback running.
-int framesInRow() {
-    const int start = currentRow;
-    int frames = 0;
-    while (currentRow == start && frames < 1000000) frame(), ++frames;
-    return frames;
-}
-
 struct Damaged : ::testing::Test {
     ScratchDir scratch{"damaged"};  // each test works in its own folder
     SDL_Surface* surface = nullptr;

@@ -171,6 +171,15 @@ Collected playbackRender(unsigned block) {
     return out;
 }
 
+// Every kernel set this processor can run: the scalar one and the vector ones it supports.
+std::vector<const RenderKernels*> kernelsOfThisMachine() {
+    std::vector<const RenderKernels*> sets{&scalarKernels};
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    return sets;
+}
+
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
@@ -341,10 +350,7 @@ TEST_F(FastRender, ProgressIsReportedFromTheCallingThreadAtLeastEverySecondOfSon
 TEST(RenderKernels, QuotientsByAFixedDivisorAreTheDivisionsOwn) {
     // The vector kernels divide by a run's fixed divisor through its reciprocal and two
     // corrections; every quotient must equal the correctly rounded division bit for bit.
-    std::vector<const RenderKernels*> sets{&scalarKernels};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    const std::vector<const RenderKernels*> sets = kernelsOfThisMachine();
     uint64_t r = 99;
     auto next = [&r] {
         r = r * 6364136223846793005ull + 1442695040888963407ull;
@@ -369,10 +375,7 @@ TEST(RenderKernels, QuotientsByAFixedDivisorAreTheDivisionsOwn) {
 TEST(RenderKernels, SinesAreWithinTwoUlpOfTheLibrarysForEveryArgumentTheVoicesMake) {
     // The vector kernels take their own sine: within 2 ulp of the C library's sine from 10^-3
     // to 10^10.5 and near multiples of pi (where the result is tiny), with no slow arguments.
-    std::vector<const RenderKernels*> sets{&scalarKernels};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    const std::vector<const RenderKernels*> sets = kernelsOfThisMachine();
     uint64_t r = 7;
     auto uniform = [&r] {
         r = r * 6364136223846793005ull + 1442695040888963407ull;

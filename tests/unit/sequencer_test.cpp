@@ -31,23 +31,6 @@ void saturate(int channel, int note, float sign) {
 // Drum notes need pitch class 3 to use their memory; the others take any note.
 int loudNote(int channel) { return channel >= 6 ? 39 : 40; }
 
-// One frame of live playback: a block of one.
-double frame() {
-    double out = 0.0;
-    fillBlock(&out, 1);
-    return out;
-}
-
-// Frames until currentRow leaves its value, with playback running.
-int framesInRow() {
-    int start = currentRow, frames = 0;
-    while (currentRow == start && frames < 1000000) {
-        frame();
-        ++frames;
-    }
-    return frames;
-}
-
 }  // namespace
 
 TEST(Sequencer, NeverTriggeredVoiceYieldsZeroAndKeepsTimeAtZero) {
