@@ -39,18 +39,23 @@ READER = None              # the song-json program, from --reader
 
 
 def read_songs(paths):
-    """Each file as the reader decodes it: a dict with its image (bytes),
-    size, length and recovery trailer; a file that is no song file fails."""
+    """Each file as the reader decodes it: a dict with its path, image
+    (bytes), size, length and recovery trailer; a file that is no song file
+    fails."""
     if not paths:
         return []
     out = subprocess.run([READER] + list(paths), stdout=subprocess.PIPE, check=False)
-    found = [json.loads(line) for line in out.stdout.decode('utf-8', 'surrogateescape').splitlines()]
+    found = [json.loads(line) for line in out.stdout.decode().splitlines()]
     if out.returncode != 0 or len(found) != len(paths):
         fail('%s could not read %r' % (READER, paths))
-    for song in found:
+    for path, song in zip(paths, found):
         if 'error' in song:
-            fail('%s: %s' % (song['file'], song['error']))
+            fail('%s: %s' % (path, song['error']))
+        song['file'] = path
         song['image'] = bytearray.fromhex(song['image'])
+        if song['copy']:
+            for text in ('name', 'folder'):
+                song['copy'][text] = bytes.fromhex(song['copy'][text]).decode()
     return found
 
 

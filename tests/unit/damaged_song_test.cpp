@@ -261,14 +261,6 @@ TEST_F(Damaged, ExportOfDamagedSongHasConsistentSizes) {
     const uint64_t frames = exportFrameCount();
     EXPECT_EQ(frames, 64ull * 64 * 255 * 1000);
     EXPECT_LT(36 + 2 * frames, 1ull << 32);
-
-    // Slot 0 empty: no pattern to render, a file with an empty data chunk.
-    song.orders[0] = OrderEmpty;
-    EXPECT_EQ(exportFrameCount(), 0u);
-    ASSERT_TRUE(exportWav("none.wav"));
-    const Bytes none = readFile("none.wav");
-    ASSERT_EQ(none.size(), 44u);
-    EXPECT_EQ(getLe32(none.data() + 40), 0u);
 }
 
 TEST_F(Damaged, RendererWritesDamagedSong) {

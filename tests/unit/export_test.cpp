@@ -183,6 +183,7 @@ TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
     // Slot 0 empty: no pattern to render, a valid file with 0 data bytes; the cursor stays on slot 0.
     // (Named as before any song is loaded: just ".wav".)
     song.orders[0] = OrderEmpty;
+    EXPECT_EQ(exportFrameCount(), 0u);
     ASSERT_TRUE(exportWavNamed(".wav"));
     std::vector<uint8_t> b = readFile(".wav");
     ASSERT_EQ(b.size(), 44u);
@@ -231,8 +232,6 @@ TEST_F(Export, FrameCountFollowsTheSlotsBeforeTheEndMarkerAndTheSpeed) {
         song.speed = speed;
         EXPECT_EQ(exportFrameCount(), 3ull * 64 * speed * 1000);
     }
-    song.orders[0] = OrderEmpty;
-    EXPECT_EQ(exportFrameCount(), 0u);
 }
 
 TEST_F(Export, FailuresReportAndLeaveExistingFilesAlone) {
