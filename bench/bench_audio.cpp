@@ -1,7 +1,6 @@
 // Audio engine speed: how many times real time a busy song renders (live mix
 // and WAV export), and what one 512-frame block of the audio callback costs.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,33 +10,13 @@
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
-
-// Every channel plays: a note every second row, a volume on the others; the
-// two drum channels alternate the tone drum (pitch class 3) and the noise
-// drum (pitch class 5), so all five voice kinds run on every frame.
-static void busySong() {
-    initSong();
-    seedNoise(1);
-    song.orders[1] = 1;
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < RowsPerPattern; ++r)
-            for (int c = 0; c < ChannelCount; ++c) {
-                Cell& cell = cellAt(c, p, r);
-                if (r % 2 == 0) {
-                    int drum = (r / 2 + c) % 2 ? 3 : 5;
-                    cell.note = c >= 6 ? 12 * (2 + c - 6) + drum : 24 + (r * 5 + c * 7) % 48;
-                } else {
-                    cell.volume = 16 + (r * 3 + c) % 65;
-                }
-            }
-    tick = 0;
-    tickFrame = 0;
-    playing = true;
-}
+#include "tests/support/engine.h"
+#include "tests/support/files.h"
 
 // Live playback of one second of song per iteration, in 128-frame blocks.
 static void BM_LiveMix(benchmark::State& state) {
     busySong();
+    playing = true;
     double block[128];
     for (auto _ : state)
         for (int done = 0; done < SampleRate; done += 128) {
@@ -52,6 +31,7 @@ BENCHMARK(BM_LiveMix)->Unit(benchmark::kMillisecond);
 // One block as the audio callback fills it during playback.
 static void BM_FillBlock512(benchmark::State& state) {
     busySong();
+    playing = true;
     double block[512];
     for (auto _ : state) {
         fillBlock(block, 512);
@@ -66,21 +46,20 @@ BENCHMARK(BM_FillBlock512)->Unit(benchmark::kMicrosecond);
 
 // A whole export of two busy patterns at speed 3 (8.7 s of song) to a file.
 static void BM_ExportWav(benchmark::State& state) {
-    char tmpl[] = "/tmp/vorna-bench-XXXXXX";
-    if (!mkdtemp(tmpl)) {
+    TempFolder folder("bench");
+    if (folder.path().empty()) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    std::string file = std::string(tmpl) + "/bench.wav";
+    const std::string file = folder.path() + "/bench.wav";
     busySong();
+    playing = true;  // as the editor exports: from a playing song
     const double seconds = double(exportFrameCount()) / SampleRate;
     for (auto _ : state) {
         if (!exportWav(file)) state.SkipWithError("export failed");
     }
     state.counters["x_realtime"] =
         benchmark::Counter(seconds * double(state.iterations()), benchmark::Counter::kIsRate);
-    std::remove(file.c_str());
-    rmdir(tmpl);
 }
 BENCHMARK(BM_ExportWav)->Unit(benchmark::kMillisecond);
 

@@ -12,36 +12,7 @@
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
-
-// All eight channels sound at once: a note every second row on every channel
-// (the drum channels alternate the tone and the noise drum), volumes between,
-// two patterns looping at speed 3.
-static void busySong() {
-    initSong();
-    seedNoise(1);
-    for (Instrument* v : instruments) v->note = -1, v->time = 0, v->freq = 0.0f, v->state = 0.0f, v->notesStarted = 0;
-    static_cast<Ins0_1*>(instruments[1])->arpStep = 0;
-    currentRow = 0;
-    currentPattern = 0;
-    orderPos = 0;
-    song.orders[1] = 1;
-    song.speed = 3;
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < RowsPerPattern; ++r)
-            for (int c = 0; c < ChannelCount; ++c) {
-                Cell& cell = cellAt(c, p, r);
-                if (r % 2 == 0) {
-                    const int drum = (r / 2 + c) % 2 ? 3 : 5;
-                    cell.note = c >= 6 ? 12 * (2 + c - 6) + drum : 24 + (r * 5 + c * 7) % 48;
-                } else {
-                    cell.volume = 16 + (r * 3 + c) % 65;
-                }
-            }
-    tick = 0;
-    tickFrame = 0;
-    exporting = false;
-    playing = true;
-}
+#include "tests/support/engine.h"
 
 static double percentile(std::vector<double>& sorted, double q) {
     if (sorted.empty()) return 0.0;
@@ -61,6 +32,7 @@ static double threadMicros() {
 // matters on a machine where the audio thread is not crowded out).
 static void BM_CallbackBlock(benchmark::State& state) {
     busySong();
+    playing = true;
     const unsigned frames = unsigned(state.range(0));
     std::vector<double> block(frames);
     std::vector<double> wall, cpu;
@@ -100,6 +72,8 @@ static void BM_CallbackBlock(benchmark::State& state) {
     std::vector<double> least(cpu.size(), 1e30);
     for (int pass = 0; pass < 4; ++pass) {
         busySong();
+        playing = true;
+    playing = true;
         for (double& t : least) {
             const double c0 = threadMicros();
             fillBlock(block.data(), frames);

@@ -15,61 +15,45 @@
 #include "ui/panels.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
+#include "tests/support/engine.h"
+#include "tests/support/surfaces.h"
 
 static SDL_Surface* setUp(bool fullPattern) {
     initSong();
-    buildTextTables();
-    setPalette(60, 70, 80);
-    fadeCounter = 300;
+    restingScreen();
     statusText = "FILE \"MY_SONG_01\" SUCCESSFULLY SAVED";
     statusTimer = 300;
     outputLevel = 0.4;
-    if (fullPattern)
-        for (int c = 0; c < ChannelCount; ++c) {
-            for (int r = 0; r < RowsPerPattern; ++r) {
-                cellAt(c, 0, r).note = 1 + (r * 7 + c) % 96;
-                cellAt(c, 0, r).volume = 16 + r % 64;
-                cellAt(c, 0, r).effect = 1 + r % 15;
-                cellAt(c, 0, r).effectParam = r * 4;
-            }
-            // A loud sine in every scope: long trace lines.
+    if (fullPattern) {
+        fullPatternZero();
+        // A loud sine in every scope: long trace lines.
+        for (int c = 0; c < ChannelCount; ++c)
             for (int i = 0; i < ScopeLength; ++i) song.channels[c].scope.samples[i] = std::sin(i * 0.3f + c);
-        }
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    }
+    return newScreen();
 }
 
-static void BM_FrameFullPattern(benchmark::State& state) {
-    SDL_Surface* screen = setUp(true);
+// One drawing of the screen per iteration; the screen is freed after.
+static void timeDrawing(benchmark::State& state, SDL_Surface* screen, void (*draw)(SDL_Surface*)) {
     for (auto _ : state) {
-        drawFrame(screen);
+        draw(screen);
         benchmark::DoNotOptimize(screen->pixels);
         benchmark::ClobberMemory();
     }
     SDL_FreeSurface(screen);
 }
+
+static void BM_FrameFullPattern(benchmark::State& state) { timeDrawing(state, setUp(true), drawFrame); }
 BENCHMARK(BM_FrameFullPattern)->Unit(benchmark::kMicrosecond);
 
 static void BM_FrameEmptySongDuringFade(benchmark::State& state) {
     SDL_Surface* screen = setUp(false);
     fadeCounter = 150;  // the fade step recomputes the palette every frame
-    for (auto _ : state) {
-        drawFrame(screen);
-        benchmark::DoNotOptimize(screen->pixels);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(screen);
+    timeDrawing(state, screen, drawFrame);
 }
 BENCHMARK(BM_FrameEmptySongDuringFade)->Unit(benchmark::kMicrosecond);
 
-static void BM_PatternViewOnly(benchmark::State& state) {
-    SDL_Surface* screen = setUp(true);
-    for (auto _ : state) {
-        drawPatternView(screen);
-        benchmark::DoNotOptimize(screen->pixels);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(screen);
-}
+static void BM_PatternViewOnly(benchmark::State& state) { timeDrawing(state, setUp(true), drawPatternView); }
 BENCHMARK(BM_PatternViewOnly)->Unit(benchmark::kMicrosecond);
 
 // The step before the flip of a scaled window: the drawn frame into the
@@ -78,7 +62,7 @@ static void BM_ScaleStep(benchmark::State& state) {
     const int n = int(state.range(0));
     SDL_Surface* frame = setUp(true);
     drawFrame(frame);
-    SDL_Surface* window = SDL_CreateRGBSurface(SDL_SWSURFACE, 640 * n, 480 * n, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    SDL_Surface* window = newScreen(640 * n, 480 * n);
     for (auto _ : state) {
         scaleFrame(frame, window, n, 0, 0);
         benchmark::DoNotOptimize(window->pixels);

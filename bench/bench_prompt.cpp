@@ -10,21 +10,14 @@
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/prompt.h"
+#include "tests/support/engine.h"
+#include "tests/support/surfaces.h"
 
 static void BM_PromptFrame(benchmark::State& state) {
     initSong();
-    buildTextTables();
-    setPalette(60, 70, 80);
-    fadeCounter = 300;
-    // A full pattern, so the grid behind the box draws every glyph.
-    for (int c = 0; c < ChannelCount; ++c)
-        for (int r = 0; r < RowsPerPattern; ++r) {
-            cellAt(c, 0, r).note = 1 + (r * 7 + c) % 96;
-            cellAt(c, 0, r).volume = 16 + r % 64;
-            cellAt(c, 0, r).effect = 1 + r % 15;
-            cellAt(c, 0, r).effectParam = r * 4;
-        }
-    SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    restingScreen();
+    fullPatternZero();  // the grid behind the box draws every glyph
+    SDL_Surface* screen = newScreen();
     for (auto _ : state) {
         drawPromptFrame(screen, "ENTER FILENAME TO SAVE", "MY_SONG_01");
         benchmark::DoNotOptimize(screen->pixels);

@@ -21,34 +21,12 @@
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "tests/unit/reference_render.h"
-
-// Notes on half the rows of every channel, volumes on many others; the drum
-// channels mix the tone drum (pitch class 3) and the noise drum (5).
-static void busyPatterns(int patterns) {
-    uint32_t r = 12345;
-    auto next = [&r](uint32_t m) {
-        r = r * 1664525u + 1013904223u;
-        return (r >> 8) % m;
-    };
-    for (int p = 0; p < patterns; ++p)
-        for (int row = 0; row < RowsPerPattern; ++row)
-            for (int c = 0; c < ChannelCount; ++c) {
-                Cell& cell = cellAt(c, p, row);
-                if ((row + c) % 2 == 0)
-                    cell.note = c >= 6 ? int32_t(12 * (1 + next(6)) + (next(2) ? 3 : 5)) : int32_t(20 + next(70));
-                if (next(3) == 0) cell.volume = int32_t(40 + next(41));
-            }
-}
-
-static void silenceVoices() {
-    for (Instrument* v : instruments) v->note = -1, v->time = 0, v->state = 0.0f, v->notesStarted = 0;
-}
+#include "tests/support/engine.h"
+#include "tests/support/reference_render.h"
 
 // Two busy patterns at speed 3: 384,000 frames, 8.7 s of song.
 static void benchSong() {
-    initSong();
-    silenceVoices();
+    resetEngine();
     seedNoise(1);
     busyPatterns(2);
     song.orders[0] = 0;
@@ -79,38 +57,28 @@ static void report(benchmark::State& state, uint64_t framesPerIteration) {
     state.counters["x_realtime"] = benchmark::Counter(frames / SampleRate, benchmark::Counter::kIsRate);
 }
 
-static void BM_RenderStraight(benchmark::State& state) {
+// The benchmark song rendered into memory once per iteration, on `threads`
+// render threads (0: as many as the export takes).
+static void timeRender(benchmark::State& state, uint64_t (*render)(std::vector<int16_t>&), int threads = 0) {
     benchSong();
     std::vector<int16_t> out;
     out.reserve(exportFrameCount());
     uint64_t frames = 0;
-    for (auto _ : state) frames = renderStraight(out);
+    const int usual = renderThreads;
+    if (threads) renderThreads = threads;
+    for (auto _ : state) frames = render(out);
+    renderThreads = usual;
     report(state, frames);
 }
+
+static void BM_RenderStraight(benchmark::State& state) { timeRender(state, renderStraight); }
 BENCHMARK(BM_RenderStraight)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-static void BM_RenderBlocks(benchmark::State& state) {
-    benchSong();
-    std::vector<int16_t> out;
-    out.reserve(exportFrameCount());
-    uint64_t frames = 0;
-    for (auto _ : state) frames = renderFast(out);
-    report(state, frames);
-}
+static void BM_RenderBlocks(benchmark::State& state) { timeRender(state, renderFast); }
 BENCHMARK(BM_RenderBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The block renderer on the calling thread alone: what one core does.
-static void BM_RenderBlocksOneThread(benchmark::State& state) {
-    benchSong();
-    std::vector<int16_t> out;
-    out.reserve(exportFrameCount());
-    uint64_t frames = 0;
-    const int threads = renderThreads;
-    renderThreads = 1;
-    for (auto _ : state) frames = renderFast(out);
-    renderThreads = threads;
-    report(state, frames);
-}
+static void BM_RenderBlocksOneThread(benchmark::State& state) { timeRender(state, renderFast, 1); }
 BENCHMARK(BM_RenderBlocksOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The reference and the engine in each iteration, timed on the wall clock:

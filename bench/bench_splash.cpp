@@ -6,14 +6,11 @@
 #include <SDL.h>
 
 #include "ui/splash.h"
-
-static SDL_Surface* makeSurface(int side_w, int side_h) {
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, side_w, side_h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-}
+#include "tests/support/surfaces.h"
 
 static void splashFrame(benchmark::State& state, float c, int phase) {
-    SDL_Surface* screen = makeSurface(640, 480);
-    SDL_Surface* picture = makeSurface(300, 300);
+    SDL_Surface* screen = newScreen(640, 480);
+    SDL_Surface* picture = newScreen(300, 300);
     uint32_t* p = static_cast<uint32_t*>(picture->pixels);
     for (int i = 0; i < 300 * 300; ++i) p[i] = uint32_t(i) * 2654435761u & 0xFFFFFF;
     for (auto _ : state) {

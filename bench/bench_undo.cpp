@@ -4,8 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <SDL.h>
 #include <malloc.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +19,9 @@
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
+#include "tests/support/engine.h"
+#include "tests/support/files.h"
+#include "tests/support/surfaces.h"
 
 // A note typed through the key table: the full path of an edit, the step
 // opened, the field written and recorded, the step closed.
@@ -113,23 +114,16 @@ static std::vector<double> frames(SDL_Surface* surface, bool editing, int count,
 }
 
 static void BM_FrameWhileRecoveryWrites(benchmark::State& state) {
-    char folder[] = "/tmp/vorna-bench-XXXXXX";
-    if (!mkdtemp(folder) || chdir(folder) != 0) {
+    TempFolder folder("bench", true);
+    if (folder.path().empty()) {
         state.SkipWithError("no scratch folder");
         return;
     }
-    buildTextTables();
     initSong();
     resetHistory();
-    setPalette(60, 70, 80);
-    fadeCounter = 300;
-    // A busy pattern to draw, and a song that packs to a realistic size.
-    for (int c = 0; c < ChannelCount; ++c)
-        for (int r = 0; r < RowsPerPattern; ++r) {
-            cellAt(c, 0, r).note = 1 + (r * 7 + c) % 96;
-            cellAt(c, 0, r).volume = 16 + r % 64;
-        }
-    SDL_Surface* surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    restingScreen();
+    fullPatternZero(false);  // a busy pattern to draw, and a song that packs to a realistic size
+    SDL_Surface* surface = newScreen();
     startRecovery();
     uint32_t clock = 0;
     std::vector<double> idle, writing;
@@ -145,7 +139,6 @@ static void BM_FrameWhileRecoveryWrites(benchmark::State& state) {
     }
     finishRecovery();
     SDL_FreeSurface(surface);
-    std::system((std::string("rm -rf ") + folder).c_str());
     state.counters["idle_p50_ms"] = percentile(idle, 0.5);
     state.counters["idle_p99_ms"] = percentile(idle, 0.99);
     state.counters["writing_p50_ms"] = percentile(writing, 0.5);

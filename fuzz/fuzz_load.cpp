@@ -1,18 +1,20 @@
 // Loads arbitrary bytes as a song file. A refused file must leave the song,
 // its name and the editor exactly as they were; an accepted one must hold
-// exactly the image its stream unpacks to, and undo must give back the song before.
+// exactly the image the tests' own reader finds in it, and undo must give
+// back the song before.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "song/codec.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
+#include "tests/support/song_reference.h"
 
 // A song that differs from what most inputs would load, set up once.
 static std::vector<uint8_t> baseline;
@@ -52,10 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     songChanged = true;
-    // Accepted: the song is the unpacked stream, and the editor took the load's settings.
-    if (size < 16) std::abort();
-    std::vector<uint8_t> expected(SongImageSize);
-    if (unpackRle(data + 16, expected.data(), uint32_t(size - 16), SongImageSize) != int64_t(SongImageSize))
+    // Accepted: a song file ending right after its packed image, the song is
+    // that image, and the editor took the load's settings.
+    std::vector<uint8_t> expected;
+    size_t used = 0;
+    std::string error;
+    if (!reference::readSong(std::vector<uint8_t>(data, data + size), expected, used, error) || used != size)
         std::abort();
     if (image != expected || songName != "fuzz" || orderPos != 0 || fadeCounter != 300 || songModified())
         std::abort();

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Checks what the editor wrote, read back independently of its own code.
+"""Checks what the editor wrote, read back independently of its own code:
+song files and recovery copies through READER, the song-json program of the
+build folder (tests/support/song_json.cpp), which decodes them with the
+tests' own reader of the format.
 
+  e2e_check.py --reader READER KIND ...
   e2e_check.py song FILE.vorna [--speed N] [--orders A,B,..] [--theme R,G,B | --theme-random]
                                [--cell CH,PAT,ROW,NOTE,VOL,EFF,PARAM ...]
-      The file's header, its packed image (unpacked here from the format's
-      description), and the whole song: every cell not listed must be empty,
-      every order slot after the listed ones must be 255.
+      The file's header, its packed image, and the whole song: every cell
+      not listed must be empty, every order slot after the listed ones must
+      be 255.
   e2e_check.py wav FILE.wav --frames N
       The 44-byte header of a 16-bit mono 44100 Hz file of N frames.
   e2e_check.py recovery FOLDER [--base COPY] [--log LOG --killed-at T] [--all]
@@ -20,77 +24,51 @@
       copy's path; "none" when there is none, which is right only when no
       change had to be in it.
 """
-import glob
-import os
 import argparse
+import glob
+import json
+import os
 import struct
+import subprocess
 import sys
 
 IMAGE_SIZE = 131140        # theme, speed, 64 orders, 8 channel blocks
 CHANNEL_BLOCK = 16384      # four planes of 4096 cells
 PLANE = 4096
+READER = None              # the song-json program, from --reader
 
 
-def unpack(packed):
-    """The run-length code: byte 0 is the escape byte E; E,k (k<=2) is k+1 E's;
-    E,k,v (3<=k<=127) and E,h,l,v (h>=128) are runs of v."""
-    out = bytearray()
-    if not packed:
-        return out
-    esc = packed[0]
-    i = 1
-    while i < len(packed):
-        c = packed[i]
-        i += 1
-        if c != esc:
-            out.append(c)
-            continue
-        k = packed[i]
-        i += 1
-        if k <= 2:
-            out += bytes([esc]) * (k + 1)
-            continue
-        if k >= 128:
-            k = (k - 128) * 256 + packed[i]
-            i += 1
-        v = packed[i]
-        i += 1
-        out += bytes([v]) * (k + 1)
-    return out
+def read_songs(paths):
+    """Each file as the reader decodes it: a dict with its path, image
+    (bytes), size, length and recovery trailer; a file that is no song file
+    fails."""
+    if not paths:
+        return []
+    out = subprocess.run([READER] + list(paths), stdout=subprocess.PIPE, check=False)
+    found = [json.loads(line) for line in out.stdout.decode().splitlines()]
+    if out.returncode != 0 or len(found) != len(paths):
+        fail('%s could not read %r' % (READER, paths))
+    for path, song in zip(paths, found):
+        if 'error' in song:
+            fail('%s: %s' % (path, song['error']))
+        song['file'] = path
+        song['image'] = bytearray.fromhex(song['image'])
+        if song['copy']:
+            for text in ('name', 'folder'):
+                song['copy'][text] = bytes.fromhex(song['copy'][text]).decode()
+    return found
 
 
-def read_song(data):
-    """Header, length word and packed image; returns the image and the bytes used."""
-    if data[:12] != b'VORNADEV\x00\x00\x00\x02':
-        fail('bad header %r' % data[:12])
-    (length,) = struct.unpack('<I', data[12:16])
-    if len(data) < 16 + length:
-        fail('file is %d bytes, header says %d + 16' % (len(data), length))
-    image = unpack(data[16:16 + length])
-    if len(image) != IMAGE_SIZE:
-        fail('image unpacks to %d bytes' % len(image))
-    return image, 16 + length
-
-
-def read_copy(path, plain_song_too=False):
+def read_copy(song, plain_song_too=False):
     """A recovery copy: the song image, then the trailer's time, name and folder."""
-    data = open(path, 'rb').read()
-    image, used = read_song(data)
-    trailer = data[used:]
-    if plain_song_too and not trailer:
-        return image, 0, '', ''
-
-    if trailer[:8] != b'VORNAREC' or struct.unpack('<I', trailer[8:12])[0] != 1:
-        fail('%s: bad trailer %r' % (path, trailer[:12]))
-    (written,) = struct.unpack('<Q', trailer[12:20])
-    texts, i = [], 20
-    for _ in range(2):
-        (n,) = struct.unpack('<I', trailer[i:i + 4])
-        texts.append(trailer[i + 4:i + 4 + n].decode())
-        i += 4 + n
-    if i != len(trailer):
-        fail('%s: %d bytes after the trailer' % (path, len(trailer) - i))
-    return image, written, texts[0], texts[1]
+    if plain_song_too and song['size'] == 16 + song['length']:
+        return song['image'], 0, '', ''
+    if song['copy_error']:
+        fail('%s: %s' % (song['file'], song['copy_error']))
+    if not song['copy']:
+        fail('%s: no trailer' % song['file'])
+    copy = song['copy']
+    return song['image'], copy['written'], copy['name'], copy['folder']
 
 
 def note_at(channel, row):
@@ -103,15 +81,10 @@ def fail(msg):
 
 
 def check_song(args):
-    data = open(args.file, 'rb').read()
-    if data[:12] != b'VORNADEV\x00\x00\x00\x02':
-        fail('bad header %r' % data[:12])
-    (length,) = struct.unpack('<I', data[12:16])
-    if len(data) != 16 + length:
-        fail('file is %d bytes, header says %d + 16' % (len(data), length))
-    image = unpack(data[16:])
-    if len(image) != IMAGE_SIZE:
-        fail('image unpacks to %d bytes' % len(image))
+    song = read_songs([args.file])[0]
+    if song['size'] != 16 + song['length']:
+        fail('file is %d bytes, header says %d + 16' % (song['size'], song['length']))
+    image = song['image']
     red, green, blue, speed = image[0], image[1], image[2], image[3]
     if args.theme:
         want = tuple(int(v) for v in args.theme.split(','))
@@ -174,9 +147,9 @@ def empty_image():
 def check_recovery(args):
     folder = os.path.realpath(args.folder)
     copies = []
-    for path in glob.glob(os.path.join(folder, '.vorna-recovery', '*.recovery')):
-        copies.append((read_copy(path)[1], path))
-    base = read_copy(args.base, True)[0] if args.base else empty_image()
+    for song in read_songs(glob.glob(os.path.join(folder, '.vorna-recovery', '*.recovery'))):
+        copies.append((read_copy(song)[1], song['file'], song))
+    base = read_copy(read_songs([args.base])[0], True)[0] if args.base else empty_image()
     if args.speed is not None:
         base[3] = args.speed
     # Per note cell: the value it must hold at least, and the values it may hold.
@@ -199,8 +172,8 @@ def check_recovery(args):
             fail('no recovery copy in %s, but changes had to be kept' % folder)
         print('none')
         return
-    path = max(copies)[1]
-    image, _, name, belongs = read_copy(path)
+    _, path, newest = max(copies, key=lambda c: c[:2])
+    image, _, name, belongs = read_copy(newest)
     if belongs != folder:
         fail('%s belongs to %r, not %r' % (path, belongs, folder))
     if args.name is not None and name != args.name:
@@ -219,7 +192,9 @@ def check_recovery(args):
 
 
 def main():
+    global READER
     p = argparse.ArgumentParser()
+    p.add_argument('--reader', required=True)
     sub = p.add_subparsers(dest='kind', required=True)
     s = sub.add_parser('song')
     s.add_argument('file')
@@ -241,6 +216,7 @@ def main():
     w.add_argument('file')
     w.add_argument('--frames', type=int, required=True)
     args = p.parse_args()
+    READER = args.reader
     {'song': check_song, 'wav': check_wav, 'recovery': check_recovery}[args.kind](args)
 
 

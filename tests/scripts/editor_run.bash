@@ -13,7 +13,7 @@
 # 1. Scratch folder, clean-up, time bound
 
 BIN=$BUILD/vornatracker
-CHECK="python3 $SRC/tests/scripts/e2e_check.py"
+CHECK="python3 $SRC/tests/scripts/e2e_check.py --reader $BUILD/song-json"
 for tool in Xvfb xdotool python3; do
   command -v $tool > /dev/null || { echo "missing $tool (tools/install-deps.sh installs it)"; exit 1; }
 done

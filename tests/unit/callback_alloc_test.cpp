@@ -5,31 +5,13 @@
 
 #include <memory>
 
-#include "alloc_watch.h"
+#include "tests/support/alloc_watch.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
-
-// Every channel sounds: notes on even rows (both drum kinds on channels 6, 7),
-// volumes on odd rows, two patterns looping at speed 1.
-void busySong() {
-    resetEngine();
-    seedNoise(7);
-    song.orders[1] = 1;
-    song.speed = 1;
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < RowsPerPattern; ++r)
-            for (int c = 0; c < ChannelCount; ++c) {
-                Cell& cell = cellAt(c, p, r);
-                if (r % 2 == 0)
-                    cell.note = c >= 6 ? 12 * (2 + c - 6) + ((r / 2) % 2 ? 3 : 5) : 24 + (r * 5 + c * 7) % 48;
-                else
-                    cell.volume = 16 + (r * 3 + c) % 65;
-            }
-}
 
 size_t allocationsDuring(void (*work)()) {
     allocationsCounted = 0;
@@ -57,7 +39,7 @@ TEST(CallbackAlloc, CounterSeesAnAllocationMadeWhileCounting) {
 // Playing, idle and exporting blocks all fill without one heap allocation.
 TEST(CallbackAlloc, FillBlockNeverAllocatesPlayingIdleOrExporting) {
     // The audio callback's block fill allocates nothing in any state.
-    busySong();
+    busySong(1, 7);
     playing = true;
     // Speed 1: 128 rows x 1000 frames = 250 blocks per loop; 300 blocks pass
     // every row trigger, the wrap back to slot 0 and every voice kind.

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "app/config.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

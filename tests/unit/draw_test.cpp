@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "pixel_probe.h"
+#include "tests/support/surfaces.h"
 #include "ui/draw.h"
 
 namespace {

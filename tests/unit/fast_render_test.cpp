@@ -1,7 +1,7 @@
 // The one engine against the formulas: the export and live playback through
 // blocks of any size give every channel the same values, and those are
 // within one 16-bit step of the reference render written out frame by frame
-// (tests/unit/reference_render.h), exactly equal with the scalar kernels.
+// (tests/support/reference_render.h), exactly equal with the scalar kernels.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +14,8 @@
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
-#include "test_support.h"
+#include "tests/support/reference_render.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -117,24 +118,20 @@ void expectSameVoices(const Snapshot& a, const Snapshot& b, std::initializer_lis
 // A busy song on channels 0..5 (and drums when asked): notes on most rows,
 // retriggers on neighbouring rows, volume-only cells, a few long held notes.
 void fillSong(int patterns, bool drums, uint32_t seed) {
-    uint32_t r = seed;
-    auto next = [&r](uint32_t m) {
-        r = r * 1664525u + 1013904223u;
-        return (r >> 8) % m;
-    };
+    Lcg lcg{seed};
     for (int p = 0; p < patterns; ++p) {
         song.orders[p] = p;
         for (int row = 0; row < RowsPerPattern; ++row)
             for (int c = 0; c < (drums ? 8 : 6); ++c) {
                 Cell& cell = cellAt(c, p, row);
-                uint32_t pick = next(10);
+                uint32_t pick = lcg.next(10);
                 if (c >= 6)
-                    cell.note = pick < 4 ? int32_t(12 * (1 + next(8)) + (pick % 2 ? 3 : 5)) : 0;
+                    cell.note = pick < 4 ? int32_t(12 * (1 + lcg.next(8)) + (pick % 2 ? 3 : 5)) : 0;
                 else if (c == 1 && row % 16 != 0)
                     continue;  // the arpeggio holds its notes across many blocks
                 else if (pick < 5)
-                    cell.note = int32_t(3 + next(100));
-                if (pick >= 3 && pick < 7) cell.volume = int32_t(16 + next(65));
+                    cell.note = int32_t(3 + lcg.next(100));
+                if (pick >= 3 && pick < 7) cell.volume = int32_t(16 + lcg.next(65));
             }
     }
     if (patterns < OrderSlots) song.orders[patterns] = OrderEmpty;
@@ -172,6 +169,15 @@ Collected playbackRender(unsigned block) {
     }
     playing = false;
     return out;
+}
+
+// Every kernel set this processor can run: the scalar one and the vector ones it supports.
+std::vector<const RenderKernels*> kernelsOfThisMachine() {
+    std::vector<const RenderKernels*> sets{&scalarKernels};
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    return sets;
 }
 
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
@@ -344,10 +350,7 @@ TEST_F(FastRender, ProgressIsReportedFromTheCallingThreadAtLeastEverySecondOfSon
 TEST(RenderKernels, QuotientsByAFixedDivisorAreTheDivisionsOwn) {
     // The vector kernels divide by a run's fixed divisor through its reciprocal and two
     // corrections; every quotient must equal the correctly rounded division bit for bit.
-    std::vector<const RenderKernels*> sets{&scalarKernels};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    const std::vector<const RenderKernels*> sets = kernelsOfThisMachine();
     uint64_t r = 99;
     auto next = [&r] {
         r = r * 6364136223846793005ull + 1442695040888963407ull;
@@ -372,10 +375,7 @@ TEST(RenderKernels, QuotientsByAFixedDivisorAreTheDivisionsOwn) {
 TEST(RenderKernels, SinesAreWithinTwoUlpOfTheLibrarysForEveryArgumentTheVoicesMake) {
     // The vector kernels take their own sine: within 2 ulp of the C library's sine from 10^-3
     // to 10^10.5 and near multiples of pi (where the result is tiny), with no slow arguments.
-    std::vector<const RenderKernels*> sets{&scalarKernels};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    const std::vector<const RenderKernels*> sets = kernelsOfThisMachine();
     uint64_t r = 7;
     auto uniform = [&r] {
         r = r * 6364136223846793005ull + 1442695040888963407ull;

@@ -1,18 +1,15 @@
 // Every input the fuzzers kept (fuzz/corpus/<target>/) and every input that
 // once broke something (fuzz/crashes/<target>/) is replayed here, so the
-// sanitizer builds see them on every run. Each input is judged against a
-// decoder written from the token table alone: a well-formed song file is
+// sanitizer builds see them on every run. Each input is judged against the
+// tests' own decoder (tests/support/song_reference.h): a well-formed song file is
 // loaded exactly and saves back to the same song; a damaged one is refused
 // with the load-failure message and changes nothing.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,81 +20,28 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "test_support.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/song_reference.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Regular files of one folder; none when it does not exist.
-std::vector<std::string> filesIn(const std::string& folder) {
-    std::vector<std::string> paths;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') paths.push_back(folder + "/" + e->d_name);
-        closedir(d);
-    }
-    return paths;
-}
-
+// The kept inputs of one fuzz target; none when its folders do not exist.
 std::vector<std::string> inputsOf(const std::string& target) {
-    const std::string root = std::string(VORNA_SOURCE_DIR) + "/fuzz/";
-    std::vector<std::string> all = filesIn(root + "corpus/" + target);
-    for (const std::string& p : filesIn(root + "crashes/" + target)) all.push_back(p);
+    std::vector<std::string> all;
+    for (const char* kind : {"corpus/", "crashes/"}) {
+        const std::string folder = std::string(VORNA_SOURCE_DIR) + "/fuzz/" + kind + target;
+        for (const std::string& name : folderEntries(folder))
+            if (name[0] != '.') all.push_back(folder + "/" + name);
+    }
     return all;
 }
 
-// The stream decoded token by token: E then literals, (E, k<3) = k+1 escapes,
-// (E, k, v) = k+1 copies of v, (E, 128+h, l, v) = h*256+l+1 copies of v.
-// false when a token is cut off by the end of the stream.
-bool referenceUnpack(const uint8_t* p, size_t n, Bytes& out) {
-    out.clear();
-    if (n == 0) return true;
-    const uint8_t e = p[0];
-    size_t i = 1;
-    while (i < n) {
-        const uint8_t c = p[i++];
-        if (c != e) {
-            out.push_back(c);
-            continue;
-        }
-        if (i >= n) return false;
-        size_t k = p[i++];
-        if (k <= 2) {
-            out.insert(out.end(), k + 1, e);
-            continue;
-        }
-        if (k >= 128) {
-            if (i >= n) return false;
-            k = (k - 128) * 256 + p[i++];
-        }
-        if (i >= n) return false;
-        out.insert(out.end(), k + 1, p[i++]);
-        if (out.size() > 4 * size_t(SongImageSize)) return false;  // far past any use; stop growing
-    }
-    return true;
-}
-
-const uint8_t Header[12] = {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2};
-
-// What a file should load as, decided without the loader: the header, a
-// length word equal to the rest of the file, and a stream of exactly one image.
+// What a file should load as, decided by the tests' own decoder: a song file
+// that ends right after its packed image.
 bool wellFormedSong(const Bytes& f, Bytes& image) {
-    if (f.size() < 16 || std::memcmp(f.data(), Header, 12) != 0) return false;
-    const uint32_t length = uint32_t(f[12]) | uint32_t(f[13]) << 8 | uint32_t(f[14]) << 16 | uint32_t(f[15]) << 24;
-    if (f.size() - 16 != length) return false;
-    return referenceUnpack(f.data() + 16, length, image) && image.size() == SongImageSize;
-}
-
-Bytes currentImage() {
-    Bytes image(SongImageSize);
-    buildSongImage(image.data());
-    return image;
+    size_t used = 0;
+    std::string error;
+    return reference::readSong(f, image, used, error) && used == f.size();
 }
 
 // A song unlike anything the inputs hold, so a partial load would show.
@@ -139,10 +83,7 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
         if (!good) {
             ++refused;
             // Read from disk, the same file is refused the same way.
-            {
-                std::ofstream out("in.vorna", std::ios::binary);
-                out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-            }
+            writeFile("in.vorna", file);
             ASSERT_FALSE(openSongNamed("in"));
             EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
             EXPECT_TRUE(currentImage() == before);
@@ -181,7 +122,7 @@ TEST_F(FuzzRegression, KeptStreamsUnpackAsTheTokensSayOrAreRefused) {
         const uint32_t length = uint32_t(file.size() - 2);
 
         Bytes expected;
-        const bool whole = referenceUnpack(stream, length, expected);
+        const bool whole = reference::unpack(stream, length, expected);
         Bytes out(capacity);  // exact size: the sanitizers see any overrun
         const int64_t written = unpackRle(stream, out.data(), length, capacity);
         if (!whole || expected.size() > capacity) {
@@ -196,7 +137,7 @@ TEST_F(FuzzRegression, KeptStreamsUnpackAsTheTokensSayOrAreRefused) {
         const uint32_t n = packRle(stream, packed.data(), length);
         ASSERT_LE(n, packedBound(length));
         Bytes back;
-        ASSERT_TRUE(referenceUnpack(packed.data(), n, back));
+        ASSERT_TRUE(reference::unpack(packed.data(), n, back));
         EXPECT_TRUE(back == Bytes(stream, stream + length));
     }
 }

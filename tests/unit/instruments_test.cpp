@@ -1,5 +1,7 @@
-// The eight voices, checked sample by sample against the formulas written out
-// here again, with the single-precision constants as published numbers.
+// The eight voices against samples worked out apart from their code, from
+// the formulas, by tests/unit/voice_samples.py, and the edge cases: arpeggio
+// steps and retrigger, drum envelope edges, noise statistics, runs cut
+// anywhere.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,16 +9,9 @@
 
 #include "audio/instruments.h"
 #include "audio/kernels.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
-
-const double R = 44100;
-const double S001 = 0.009999999776482582, S00001 = 9.999999747378752e-05;
-const double SPi = 3.1415927410125732, SInvPi = 0.31830987334251404;
-const double S09 = 0.8999999761581421, S01 = 0.10000002384185791, S1of15 = 0.06666667014360428;
-
-void silenceAll() { silenceVoices(); }
 
 // What the render step does for a sounding voice: read time, bump it, ask.
 double pull(Instrument& v) {
@@ -25,14 +20,111 @@ double pull(Instrument& v) {
     return v.nextSample(n);
 }
 
-double phaseFrac(double T, double rate) {
-    double x = (T / (R / rate) + SPi) * SInvPi;
-    return x - std::trunc(x);
-}
+// Sample n of a note: the value, and the voice's pitch and memory after it.
+struct Sample {
+    int n;
+    double value;
+    float freq, state;
+};
+struct VoiceCase {
+    int voice, note;
+    float stateBefore;  // left by an earlier note: a new note starts from it
+    std::vector<Sample> samples;
+};
 
-float filtered(float state, double in) { return float(S09 * state + S01 * in); }
+// Printed by tests/unit/voice_samples.py. Ins0_1 at 998/999, 1998/1999 and
+// 2998/2999 straddles its arpeggio steps; the tone drum rises over 1000
+// samples, is silent from T = 10000, and with pitch 65.41 loses its second
+// sine at n = 6541.
+const VoiceCase Cases[] = {
+    {0, 40, 0.0f, {
+        {0, -0.2792179316309092, 277.1826171875f, -0.06981146335601807f},
+        {1, -0.528952963851352, 277.1826171875f, -0.13226468861103058f},
+        {2, -0.7521567506264843, 277.1826171875f, -0.1880955994129181f},
+        {8, -1.6658037427493846, 277.1826171875f, -0.4168257415294647f},
+        {539, -2.5632336198491887, 277.1826171875f, -0.6754120588302612f},
+        {1000, 0.5537501769373172, 277.1826171875f, 0.15229514241218567f},
+        {2999, 0.22974303135505086, 277.1826171875f, 0.07466648519039154f},
+        {5999, 0.0657971715554595, 277.1826171875f, 0.0263188686221838f},
+    }},
+    {1, 30, 0.0f, {
+        {0, -0.14992507322617377, 155.56349182128906f, -0.10000002384185791f},
+        {1, -0.2847153481308159, 155.56349182128906f, -0.1900000423192978f},
+        {998, -1.0003128740222265, 155.56349182128906f, -0.9999794363975525f},
+        {999, -0.9999815225601196, 311.1269836425781f, -0.9999815225601196f},
+        {1000, -0.9996501535862455, 311.1269836425781f, -0.9999833703041077f},
+        {1998, -0.7501873680280727, 311.1269836425781f, -0.9999997615814209f},
+        {1999, -0.5999997854232788, 622.2539672851562f, -0.7999997138977051f},
+        {2998, -0.600101209015912, 622.2539672851562f, -0.9999686479568481f},
+        {2999, -0.5999830842018128, 155.56349182128906f, -0.9999718070030212f},
+        {3499, 0.5454544154080477, 155.56349182128906f, 0.9999997615814209f},
+    }},
+    {2, 52, 0.5f, {
+        {0, 1.0230959444746621, 554.365234375f, 0.5118037462234497f},
+        {1, 1.0989498306106738, 554.365234375f, 0.5500243902206421f},
+        {2, 1.180003061927799, 554.365234375f, 0.5908865332603455f},
+        {499, -0.7184374809265137, 554.365234375f, -0.44902342557907104f},
+        {1999, -0.3439955413341522, 554.365234375f, -0.3439955413341522f},
+        {4999, -0.10580597605024064, 554.365234375f, -0.18516045808792114f},
+    }},
+    {3, 45, 0.0f, {
+        {0, -0.49975024408724594, 369.9944152832031f, -1.000000238418579f},
+        {1, -0.949051175322328, 369.9944152832031f, -1.9000004529953003f},
+        {2, -1.35297080129013, 369.9944152832031f, -2.710000514984131f},
+        {40, -3.1687163185220557, 369.9944152832031f, -6.467350006103516f},
+        {1000, -0.6796873557253783, 369.9944152832031f, -2.0397417545318604f},
+        {4999, 0.1883758817400251, 369.9944152832031f, 1.3186311721801758f},
+    }},
+    {6, 51, 0.0f, {
+        {0, -0.00016970240487655395, 523.2511596679688f, -0.1697193831205368f},
+        {1, -7.11134076934045e-05, 523.2511596679688f, -0.035563815385103226f},
+        {998, -14.483814717567771, 523.2511596679688f, -16.107446670532227f},
+        {999, -14.377425817034737, 523.2511596679688f, -15.9749174118042f},
+        {5000, -2.829959890225506, 523.2511596679688f, -5.661052227020264f},
+        {9998, 0.0019011372337780683, 523.2511596679688f, 19.011371612548828f},
+        {9999, 0.0, 523.2511596679688f, 18.989744186401367f},
+        {11999, 0.0, 523.2511596679688f, 3.7917985916137695f},
+    }},
+    {6, 15, 0.0f, {
+        {0, 5.320867787411615e-05, 65.4063949584961f, 0.053213998675346375f},
+        {6539, -0.19086539798922048, 65.4063949584961f, -0.5516340732574463f},
+        {6540, -0.2010644365189, 65.4063949584961f, -0.5812790989875793f},
+        {6541, -0.20941143011190505, 65.4063949584961f, -0.6055853962898254f},
+        {6542, -0.21355175440723495, 65.4063949584961f, -0.6177372336387634f},
+        {8000, -0.12527904120848635, 65.4063949584961f, -0.6267085671424866f},
+    }},
+};
+
+// Far below what any constant of the formulas moves (a single-precision 0.9
+// taken as the double 0.9 shifts the values by about 1e-8), far above the
+// last bits a different order of the same operations leaves.
+constexpr double Tolerance = 1e-12;
 
 }  // namespace
+
+TEST(Voices, EachVoiceGivesTheSamplesWorkedOutFromItsFormula) {
+    // Every voice class at chosen samples (the first ones, around the arpeggio steps at n = 999,
+    // 1999 and 2999, the drum's attack, end and falling rate), with its pitch and memory after them:
+    // values beyond +-1 left to the caller's clamp, the memory of the note before carried into the new one.
+    for (const VoiceCase& c : Cases) {
+        SCOPED_TRACE("voice " + std::to_string(c.voice) + ", note " + std::to_string(c.note));
+        silenceVoices();
+        Instrument& v = *instruments[c.voice];
+        v.state = c.stateBefore;
+        noteOn(v, c.note);
+        int n = 0;
+        double out = 0.0;
+        for (const Sample& s : c.samples) {
+            while (n <= s.n) out = pull(v), ++n;
+            EXPECT_NEAR(out, s.value, Tolerance) << "n = " << s.n;
+            if (s.value == 0.0) {
+                EXPECT_EQ(out, 0.0) << "n = " << s.n;  // silent, not just small
+            }
+            EXPECT_EQ(v.freq, s.freq) << "n = " << s.n;
+            EXPECT_EQ(v.state, s.state) << "n = " << s.n;
+        }
+    }
+}
 
 TEST(Voices, PitchIsConcertATimesTwoToTheNoteOverTwelve) {
     // pitchOf(note) = 27.5 * 2^(note/12): note 0 is 27.5, 12 doubles it, 3 is C at 32.70 Hz.
@@ -58,66 +150,22 @@ TEST(Voices, TableHoldsEightSeparateVoicesOfTheListedClasses) {
 
 TEST(Voices, NoteOnSetsNotePitchAndTimeButKeepsState) {
     // noteOn sets note, freq = pitchOf rounded to float32 and time 0; state and arpStep carry over.
-    silenceAll();
+    silenceVoices();
     Ins0_1& v = *static_cast<Ins0_1*>(instruments[1]);
     v.time = 1234;
     v.state = 0.625f;
     v.arpStep = 2;
     noteOn(v, 37);
     EXPECT_EQ(v.note, 37);
-    EXPECT_EQ(v.freq, float(27.5 * std::pow(2.0, 37 / 12.0)));
+    EXPECT_EQ(v.freq, 233.08187866210938f);  // 27.5 * 2^(37/12) = 233.0818808..., in single precision
     EXPECT_EQ(v.time, 0);
     EXPECT_EQ(v.state, 0.625f);
     EXPECT_EQ(v.arpStep, 2);
 }
 
-TEST(Voices, Ins0_0FollowsTheDetunedPulseStackFormula) {
-    // W, warped time, the sine term and fifteen pulses summed in float32, filtered, times 4/(1+0.0001T).
-    silenceAll();
-    Instrument& v = *instruments[0];
-    noteOn(v, 40);
-    double f = v.freq;
-    float st = 0;
-    for (int n = 0; n < 6000; ++n) {
-        double T = n + 1;
-        double W = float(0.5 * (1 + 0.9 * std::sin(T / (R / (f * S00001)))));
-        double u = std::trunc(T + 300 * std::sin(T / (R / (f * 0.5))));
-        double S = 0.3 * std::sin(u / (R / f));
-        float sum = 0;
-        for (double k : {0.5, 1.0, 2.0, 4.0, 8.0})
-            for (int i : {-1, 0, 1}) {
-                double p = phaseFrac(T, (1 + S001 * i) * f * k * 0.5);
-                sum = float((0.7 * (p > W ? 1 : -1) + sum) + S);
-            }
-        st = filtered(st, sum * S1of15);
-        ASSERT_NEAR(pull(v), 4 * double(st) / (1 + 0.0001 * T), 1e-9) << "n = " << n;
-    }
-}
-
-TEST(Voices, Ins0_1StepsItsArpeggioEveryThousandSamples) {
-    // Pitch runs base (0..998), x2 from 999, x4 from 1999, base from 2999; the sample follows the formula.
-    silenceAll();
-    Ins0_1& v = *static_cast<Ins0_1*>(instruments[1]);
-    noteOn(v, 30);
-    const float base = v.freq;
-    double f = base;
-    float st = 0;
-    for (int n = 0; n < 3500; ++n) {
-        double T = n + 1;
-        if (n == 999 || n == 1999) f *= 2;
-        if (n == 2999) f *= 0.25;
-        double out = pull(v);
-        ASSERT_EQ(double(v.freq), f) << "n = " << n;
-        double W = 0.5 * (1 + std::sin(T / (R / (f * 0.01))));
-        st = filtered(st, phaseFrac(T, f) > W ? 1 : -1);
-        ASSERT_NEAR(out, 1.5 * double(st) / (1 + 0.0005 * T), 1e-9) << "n = " << n;
-    }
-    EXPECT_EQ(v.freq, base);
-}
-
 TEST(Voices, Ins0_1RetriggerRestoresBasePitchAndArpeggioStart) {
     // A new note-on restores freq = pitchOf(note); the first sample resets arpStep, so x2 comes at n = 999 again.
-    silenceAll();
+    silenceVoices();
     Ins0_1& v = *static_cast<Ins0_1*>(instruments[1]);
     noteOn(v, 30);
     for (int n = 0; n < 1500; ++n) pull(v);  // mid-arpeggio: x2, arpStep 1
@@ -132,96 +180,37 @@ TEST(Voices, Ins0_1RetriggerRestoresBasePitchAndArpeggioStart) {
     EXPECT_EQ(v.freq, 2 * base);
 }
 
-TEST(Voices, Ins0_2FollowsTheTwoStageWarpedSine) {
-    // u1, u2 truncated warps of T, sin(u2 f / R) filtered, times 2/(1+0.0005T).
-    silenceAll();
-    Instrument& v = *instruments[2];
-    noteOn(v, 52);
-    double f = v.freq;
-    float st = 0;
-    for (int n = 0; n < 5000; ++n) {
-        double T = n + 1;
-        double u1 = std::trunc(T + 100 * std::sin(T / (R / (8 * f))) / (1 + 0.002 * T));
-        double u2 = std::trunc(T + 100 * std::sin(u1 / (R / (4 * f))) / (1 + 0.001 * T));
-        st = filtered(st, std::sin(u2 / (R / f)));
-        ASSERT_NEAR(pull(v), 2 * double(st) / (1 + 0.0005 * T), 1e-9) << "n = " << n;
-    }
-}
-
-TEST(Voices, Ins0_3StacksFiveSquaresAndOvershootsFullScale) {
-    // Five squares against 0.5, each +-2, filtered toward +-10, times 0.5/(1+0.0005T): beyond +-1 early on.
-    silenceAll();
-    Instrument& v = *instruments[3];
-    noteOn(v, 45);
-    double f = v.freq;
-    float st = 0;
-    double peak = 0;
-    for (int n = 0; n < 5000; ++n) {
-        double T = n + 1;
-        float sum = 0;
-        for (double k : {0.5, 1.0, 2.0, 4.0, 8.0}) sum = float(sum + (phaseFrac(T, f * k) > 0.5 ? 2 : -2));
-        st = filtered(st, sum);
-        double out = pull(v);
-        ASSERT_NEAR(out, 0.5 * double(st) / (1 + 0.0005 * T), 1e-9) << "n = " << n;
-        peak = std::max(peak, std::fabs(out));
-    }
-    EXPECT_GT(peak, 3.0);
-}
-
-TEST(Voices, ToneDrumSweepsAndDiesAtTenThousandSamples) {
-    // Pitch class 3: c = (h + 20b + state)/2 with b = 0 once 0.01n reaches f; E = min(0.001T,1)*max(1-0.0001T,0).
-    silenceAll();
-    Instrument& v = *instruments[6];
-    noteOn(v, 3 + 12 * 4);
-    double f = v.freq;
-    double st = 0;
-    for (int n = 0; n < 12000; ++n) {
-        double T = n + 1;
-        double h = std::sin(T / (R / (f / (0.00001 * n + 0.0000001))));
-        double g = f - 0.01 * n;
-        double b = g > 0 ? std::sin(T / (R / g)) : 0;
-        double c = (h + 20 * b + st) * 0.5;
-        st = float(c);
-        double E = std::min(0.001 * T, 1.0) * std::max(1 - 0.0001 * T, 0.0);
-        double out = pull(v);
-        if (T >= 10000) {
-            ASSERT_EQ(out, 0.0) << "n = " << n;
-        }
-        if (n == 0) {
-            EXPECT_NEAR(out, c * 0.001 * 0.9999, 1e-15);
-        }
-        ASSERT_NEAR(out, c * E, 1e-9) << "n = " << n;
-        ASSERT_NEAR(double(v.state), st, 1e-6);
-    }
-}
-
 TEST(Voices, NoiseDrumScalesItsRandomValueByTheEnvelope) {
-    // Pitch class 5: c = r/32768 - 0.5 with r in 0..32767, stored in state; the first sample is c * 0.001 * 0.9999.
-    silenceAll();
+    // Pitch class 5: c = r/32768 - 0.5 with r in 0..32767, kept in state, times the envelope
+    // min(0.001T, 1) * max(1 - 0.0001T, 0): 0.001 * 0.9999 at the first sample, 0 from T = 10000.
+    silenceVoices();
     Instrument& v = *instruments[7];
     noteOn(v, 5 + 12 * 3);
     seedNoise(12345);
-    for (int n = 0; n < 11000; ++n) {
-        double T = n + 1;
-        double out = pull(v);
-        double c = v.state;
-        double r = (c + 0.5) * 32768;
-        ASSERT_EQ(r, std::floor(r));
-        ASSERT_TRUE(r >= 0 && r <= 32767);
-        double E = std::min(0.001 * T, 1.0) * std::max(1 - 0.0001 * T, 0.0);
-        ASSERT_EQ(out, c * E) << "n = " << n;
-        if (n == 0) {
-            EXPECT_DOUBLE_EQ(out, c * 0.001 * 0.9999);
+    // (n, envelope) worked out by hand: T = n + 1.
+    const struct {
+        int n;
+        double envelope;
+    } edges[] = {{0, 0.0009999}, {499, 0.475}, {998, 0.8991999}, {999, 0.9}, {4999, 0.5}, {9998, 0.0001}, {9999, 0.0}, {10999, 0.0}};
+    int n = 0;
+    for (const auto& e : edges) {
+        double out = 0.0;
+        for (; n <= e.n; ++n) {
+            out = pull(v);
+            const double r = (double(v.state) + 0.5) * 32768;
+            ASSERT_EQ(r, std::floor(r)) << "n = " << n;
+            ASSERT_TRUE(r >= 0 && r <= 32767) << "n = " << n;
         }
-        if (T >= 10000) {
-            ASSERT_EQ(out, 0.0);
+        EXPECT_NEAR(out, double(v.state) * e.envelope, 1e-15) << "n = " << e.n;
+        if (e.envelope == 0.0) {
+            EXPECT_EQ(out, 0.0) << "n = " << e.n;
         }
     }
 }
 
 TEST(Voices, DrumOnOtherPitchClassesIsSilentAndLeavesStateAlone) {
     // Any pitch class but 3 and 5 returns 0 for every sample; state is not touched.
-    silenceAll();
+    silenceVoices();
     Instrument& v = *instruments[6];
     v.state = 0.25f;
     for (int note : {12, 13, 14, 16, 18, 19, 20, 21, 22, 23}) {
@@ -234,7 +223,7 @@ TEST(Voices, DrumOnOtherPitchClassesIsSilentAndLeavesStateAlone) {
 TEST(Voices, NoiseIsUniformOverFifteenBitsAndAFunctionOfSeedNoteAndIndex) {
     // Values 0..32767, evenly spread, neighbours unrelated; the same seed, note count and index give the
     // same value, another note or seed another stream.
-    silenceAll();
+    silenceVoices();
     seedNoise(7);
     Ins_Drum& drum = *static_cast<Ins_Drum*>(instruments[7]);
     noteOn(drum, 41);
@@ -278,7 +267,7 @@ TEST(Voices, RunsCutAnywhereGiveTheSampleBySampleValues) {
                              std::to_string(lanes));
                 Instrument& v = *instruments[voice];
                 auto start = [&] {
-                    silenceAll();
+                    silenceVoices();
                     seedNoise(9);
                     v.state = 0.3f;
                     noteOn(v, note);

@@ -23,7 +23,8 @@
 #include "song/song_file.h"
 #include "ui/palette.h"
 #include "ui/status.h"
-#include "test_support.h"
+#include "tests/support/keys.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -42,14 +43,6 @@ struct Keys : ::testing::Test {
         }
     }
 };
-
-void press(int symbol, int modifiers = 0, uint8_t scanCode = 0) {
-    heldKey = KeyRecord{};
-    heldKey.symbol = symbol;
-    heldKey.modifiers = modifiers;
-    heldKey.scanCode = scanCode;
-    dispatchKey();
-}
 
 // Scan codes of a few keys (PC set 1).
 constexpr uint8_t ScanZ = 0x2C, ScanS = 0x1F, ScanQ = 0x10, ScanI = 0x17, ScanA = 0x1E, ScanSlash = 0x35;
@@ -74,11 +67,6 @@ void typeSteps(Relaxed<int32_t> Cell::*field, std::initializer_list<TypedKey> st
         EXPECT_EQ(cellAt(0, 0, k.row).*field, k.value) << "key " << k.symbol << " on row " << k.row;
         EXPECT_EQ(currentRow, k.rowAfter) << "key " << k.symbol << " on row " << k.row;
     }
-}
-
-bool fileExists(const char* name) {
-    struct stat st;
-    return stat(name, &st) == 0;
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 //   recovery      the copy's bytes, writing and removing copies, start-up, the fall-back place
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -28,7 +27,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -45,32 +43,15 @@
 #include "app/file_commands.h"
 #include "app/history.h"
 #include "app/recovery.h"
-#include "test_support.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/test_support.h"
 
 namespace {
 
 // ---- helpers ------------------------------------------------------------------
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> entries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 int strayTemporaries(const std::string& folder) {
     int n = 0;
-    for (const std::string& name : entries(folder))
+    for (const std::string& name : folderEntries(folder))
         if (name.rfind(".vorna-tmp-", 0) == 0) ++n;
     return n;
 }
@@ -319,7 +300,7 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     });
     EXPECT_EQ(answer, "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"|refused");
     EXPECT_EQ(readFile("locked/song.vorna"), oldSong);
-    std::vector<std::string> left = entries("locked");
+    std::vector<std::string> left = folderEntries("locked");
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"private.vorna", "song.vorna"}));
 }
@@ -368,7 +349,7 @@ TEST_F(Killed, ReplacedFilesKeepTheirModeAndLinksAndProtectedOnesAreRefused) {
     ASSERT_EQ(lstat("linked.vorna", &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(readFile("real/song.vorna")[16 + 4], 10);
-    std::vector<std::string> inReal = entries("real");
+    std::vector<std::string> inReal = folderEntries("real");
     EXPECT_EQ(inReal, std::vector<std::string>{"song.vorna"});  // its temporary file was beside it
 
     ASSERT_EQ(chmod("private.vorna", 0444), 0);
@@ -412,7 +393,7 @@ namespace {
 
 std::vector<std::string> copiesIn(const std::string& folder) {
     std::vector<std::string> names;
-    for (const std::string& n : entries(folder))
+    for (const std::string& n : folderEntries(folder))
         if (n.size() > 9 && n.compare(n.size() - 9, 9, ".recovery") == 0) names.push_back(n);
     std::sort(names.begin(), names.end());
     return names;
@@ -423,12 +404,6 @@ RecoveryCopy readCopy(const std::string& path) {
     RecoveryCopy copy;
     EXPECT_TRUE(decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) << path;
     return copy;
-}
-
-Bytes imageNow() {
-    Bytes image(SongImageSize);
-    buildSongImage(image.data());
-    return image;
 }
 
 // A song that is not the empty one: one note per channel, its own speed and theme.
@@ -446,9 +421,7 @@ void leaveCopy(const std::string& folder, const std::string& entry, const Bytes&
         mkdir(folder.substr(0, slash).c_str(), 0700);
     mkdir(folder.c_str(), 0700);
     RecoveryCopy copy{image, name, belongsTo, writtenNs};
-    const Bytes bytes = encodeRecoveryCopy(copy);
-    std::ofstream(folder + "/" + entry, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                               std::streamsize(bytes.size()));
+    writeFile(folder + "/" + entry, encodeRecoveryCopy(copy));
 }
 
 struct Recovery : ::testing::Test {
@@ -517,7 +490,7 @@ TEST_F(Recovery, UnsavedChangesReachACopyAndASaveRemovesIt) {
     std::vector<std::string> copies = copiesIn(RecoveryFolderName);
     ASSERT_EQ(copies.size(), 1u);
     RecoveryCopy copy = readCopy(std::string(RecoveryFolderName) + "/" + copies[0]);
-    EXPECT_TRUE(copy.image == imageNow());
+    EXPECT_TRUE(copy.image == currentImage());
     EXPECT_EQ(copy.name, "tune");
     EXPECT_EQ(copy.folder, scratch.dir);
 
@@ -529,7 +502,7 @@ TEST_F(Recovery, UnsavedChangesReachACopyAndASaveRemovesIt) {
     recoveryFlush();
     copies = copiesIn(RecoveryFolderName);
     ASSERT_EQ(copies.size(), 1u);
-    EXPECT_TRUE(readCopy(std::string(RecoveryFolderName) + "/" + copies[0]).image == imageNow());
+    EXPECT_TRUE(readCopy(std::string(RecoveryFolderName) + "/" + copies[0]).image == currentImage());
 
     ASSERT_TRUE(saveSongNamed("tune"));
     recoveryTick(now += 200);
@@ -553,7 +526,7 @@ TEST_F(Recovery, OpeningAnotherSongKeepsTheUnsavedWorkInItsCopy) {
     recoveryTick(0);
     ASSERT_TRUE(saveSongNamed("other"));
     changeSongWord(cellOffset(0, 0, 1, 0), 40);  // unsaved again
-    const Bytes work = imageNow();
+    const Bytes work = currentImage();
     ASSERT_TRUE(openSongNamed("other"));  // at once, inside the 150 ms a tick would wait
     changeSongWord(cellOffset(5, 0, 0, 0), 60);
     recoveryFlush();
@@ -562,10 +535,10 @@ TEST_F(Recovery, OpeningAnotherSongKeepsTheUnsavedWorkInItsCopy) {
     std::vector<Bytes> held;
     for (const std::string& c : copies) held.push_back(readCopy(std::string(RecoveryFolderName) + "/" + c).image);
     EXPECT_TRUE(std::find(held.begin(), held.end(), work) != held.end());
-    EXPECT_TRUE(std::find(held.begin(), held.end(), imageNow()) != held.end());
+    EXPECT_TRUE(std::find(held.begin(), held.end(), currentImage()) != held.end());
     ASSERT_TRUE(undoStep());
     ASSERT_TRUE(undoStep());
-    EXPECT_TRUE(imageNow() == work);
+    EXPECT_TRUE(currentImage() == work);
 }
 
 TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
@@ -582,10 +555,10 @@ TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
 
-    const Bytes empty = imageNow();
+    const Bytes empty = currentImage();
     ASSERT_TRUE(startRecovery());
     ASSERT_TRUE(recoverAtStart());
-    EXPECT_TRUE(imageNow() == someSong(50));
+    EXPECT_TRUE(currentImage() == someSong(50));
     EXPECT_EQ(songName, "newest");
     EXPECT_EQ(statusText, "RECOVERED UNSAVED WORK");
     EXPECT_EQ(palette[background], packColour(90, 100, 110));
@@ -597,7 +570,7 @@ TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
     EXPECT_EQ(copiesIn(fallback()).size(), 1u);
 
     ASSERT_TRUE(undoStep());
-    EXPECT_TRUE(imageNow() == empty);
+    EXPECT_TRUE(currentImage() == empty);
     EXPECT_EQ(songName, "");
     EXPECT_FALSE(songModified());
     finishRecovery();
@@ -619,7 +592,7 @@ TEST_F(Recovery, CopiesNeverGoThroughALinkAndFallBackToTheStatePlaceOfTheirFolde
     changeSongWord(cellOffset(1, 0, 0, 0), 45);
     recoveryTick(0);
     recoveryFlush();
-    EXPECT_TRUE(entries("victim").empty());
+    EXPECT_TRUE(folderEntries("victim").empty());
     std::vector<std::string> copies = copiesIn(fallback());
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(readCopy(fallback() + "/" + copies[0]).folder, scratch.dir);
@@ -645,7 +618,7 @@ TEST_F(Recovery, TheNewestTenCopiesOfEndedSessionsAreKept) {
                   uint64_t(1000 + i));
     ASSERT_TRUE(startRecovery());
     ASSERT_TRUE(recoverAtStart());
-    EXPECT_TRUE(imageNow() == someSong(13));
+    EXPECT_TRUE(currentImage() == someSong(13));
     const std::vector<std::string> copies = copiesIn(RecoveryFolderName);
     EXPECT_EQ(copies.size(), 10u);
     for (int i = 0; i < 3; ++i)

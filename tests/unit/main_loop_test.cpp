@@ -17,7 +17,7 @@
 #include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 #include <thread>
 
-#include "pixel_probe.h"
+#include "tests/support/surfaces.h"
 #include "song/song.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
@@ -50,9 +50,7 @@ uint32_t greyOf(uint32_t p) {
 
 void freshScreenState() {
     initSong();
-    buildTextTables();
-    setPalette(60, 70, 80);
-    fadeCounter = 300;  // no fade
+    restingScreen();
 }
 
 bool insideBox(int x, int y) { return x >= 222 && x < 222 + 195 && y >= 231 && y < 231 + 17; }

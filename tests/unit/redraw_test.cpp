@@ -21,11 +21,12 @@
 #include "ui/prompt.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
+#include "tests/support/surfaces.h"
 
 namespace {
 
 struct Offscreen {
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    SDL_Surface* s = newScreen();
     ~Offscreen() { SDL_FreeSurface(s); }
     std::vector<uint32_t> pixels() const {
         std::vector<uint32_t> out(size_t(s->w) * s->h);
@@ -38,9 +39,7 @@ struct Offscreen {
 // A settled editor: fade over, a few cells, silent scopes, a message half faded.
 void quietEditor() {
     initSong();
-    buildTextTables();
-    fadeCounter = 300;
-    setPalette(60, 70, 80);
+    restingScreen();
     statusText = "READY";
     statusTimer = 300;
     outputLevel = 0.0;

@@ -1,17 +1,13 @@
 // Song files: exact bytes on disk, round trips, all-or-nothing loads, safe saves.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <dirent.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
@@ -23,31 +19,9 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "test_support.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/test_support.h"
 
 namespace {
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<std::string> folderEntries(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
 
 Bytes header() { return {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2}; }
 
@@ -57,13 +31,6 @@ Bytes freshFile() {
     f.insert(f.end(), {0x19, 0, 0, 0, 0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E, 0xFF});
     for (int i = 0; i < 4; ++i) f.insert(f.end(), {0x01, 0xFF, 0xFF, 0x00});
     return f;
-}
-
-// The document as the file stores it; the byte-exact file tests pin this layout.
-Bytes songImage() {
-    Bytes image(SongImageSize);
-    buildSongImage(image.data());
-    return image;
 }
 
 // Any byte in any field, including values no command can enter.
@@ -102,11 +69,11 @@ protected:
         changeSongWord(SpeedOffset, song.speed + 1);
         unlink("x.vorna");
         if (file) writeFile("x.vorna", *file);
-        const Bytes before = songImage();
+        const Bytes before = currentImage();
         const uint32_t colour = palette[background];
         EXPECT_FALSE(openSongNamed("x"));
         EXPECT_EQ(statusText, "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
-        EXPECT_TRUE(songImage() == before);
+        EXPECT_TRUE(currentImage() == before);
         EXPECT_EQ(songName, "earlier");
         EXPECT_EQ(palette[background], colour);
         EXPECT_EQ(fadeCounter, 120);
@@ -174,11 +141,11 @@ TEST_F(SongFile, SaveThenLoadGivesBackEverySavedField) {
     std::mt19937 rng(99);
     for (int trial = 0; trial < 4; ++trial) {
         randomSong(rng);
-        const Bytes saved = songImage();
+        const Bytes saved = currentImage();
         ASSERT_TRUE(saveSongNamed("round"));
         initSong();
         ASSERT_TRUE(openSongNamed("round"));
-        EXPECT_TRUE(songImage() == saved) << "trial " << trial;
+        EXPECT_TRUE(currentImage() == saved) << "trial " << trial;
     }
 }
 
@@ -209,22 +176,6 @@ TEST_F(SongFile, LoadSetsThemeOrderAndNameButLeavesPlaybackAndCursor) {
     EXPECT_EQ(cursorChannel, 2);
     EXPECT_EQ(cursorColumn, 4);
     EXPECT_EQ(song.channels[1].gain, 0.5f);
-}
-
-TEST_F(SongFile, EmptyOrDamagedFirstSlotKeepsTheCurrentPattern) {
-    // An empty slot 0, or one naming no pattern, is loaded as is but leaves currentPattern alone.
-    for (int first : {OrderEmpty, 64, 200}) {
-        SCOPED_TRACE(first);
-        initSong();
-        song.orders[0] = first;
-        ASSERT_TRUE(saveSongNamed("slot"));
-        initSong();
-        currentPattern = 33, orderPos = 5;
-        EXPECT_TRUE(openSongNamed("slot"));
-        EXPECT_EQ(song.orders[0], first);
-        EXPECT_EQ(currentPattern, 33);
-        EXPECT_EQ(orderPos, 0);
-    }
 }
 
 TEST_F(SongFile, MissingUnreadableOrHeaderlessFilesAreRefused) {
@@ -287,36 +238,15 @@ TEST_F(SongFile, StreamsThatDoNotUnpackToOneImageAreRefused) {
 
 TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     // A save that cannot complete says so and leaves whatever was there; no stray files remain.
+    // (A target that is a folder, a full disk, a read-only folder: kill_test's failures.)
     cellAt(2, 0, 0).note = 40;
     ASSERT_TRUE(saveSongNamed("keep"));
     const Bytes old = readFile("keep.vorna");
     changeSongWord(cellOffset(2, 0, 0, 0), 41);
 
-    // The target's name belongs to a folder.
-    ASSERT_EQ(mkdir("dir.vorna", 0755), 0);
-    EXPECT_FALSE(saveSongNamed("dir"));
-    EXPECT_EQ(statusText, "FILE \"DIR\" COULDN'T BE SAVED");
-    struct stat st;
-    ASSERT_EQ(stat("dir.vorna", &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-
     // The folder of the target does not exist.
     EXPECT_FALSE(saveSongNamed("nowhere/song"));
     EXPECT_EQ(statusText, "FILE \"NOWHERE/SONG\" COULDN'T BE SAVED");
-
-    // The disk refuses the bytes part way (a file size limit stops even root).
-    rlimit oldLimit;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = oldLimit;
-    tiny.rlim_cur = 20;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    bool saved = saveSongNamed("keep");
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(saved);
-    EXPECT_EQ(statusText, "FILE \"KEEP\" COULDN'T BE SAVED");
-    EXPECT_EQ(readFile("keep.vorna"), old);
 
     // A name with a NUL in it would name some other file.
     EXPECT_FALSE(saveSongNamed(std::string("keep\0x", 6)));
@@ -325,5 +255,5 @@ TEST_F(SongFile, FailedSaveReportsItAndKeepsTheOldFile) {
     EXPECT_TRUE(songModified());
     auto entries = folderEntries(".");
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"dir.vorna", "keep.vorna"}));
+    EXPECT_EQ(entries, (std::vector<std::string>{"keep.vorna"}));
 }

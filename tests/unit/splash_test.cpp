@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "pixel_probe.h"
+#include "tests/support/surfaces.h"
 #include "song/bytes.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 #include "ui/splash.h"
 
 namespace {

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,6 +37,8 @@
 #include "audio/sequencer.h"
 #include "audio/stream.h"
 #include "song/song.h"
+#include "tests/support/engine.h"
+#include "tests/support/files.h"
 
 extern char** environ;
 
@@ -65,13 +68,6 @@ std::string findProgram(const std::string& name) {
         if (access(full.c_str(), X_OK) == 0) return full;
     }
     return "";
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 // Starts a program with changes to our environment ("KEY=value" sets, "KEY"
@@ -138,33 +134,14 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-bool exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
-std::string makeTempDir(const char* prefix) {
-    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = mkdtemp(buffer.data());
-    return made ? made : "";
-}
-
-void removeTree(const std::string& dir) {
-    if (dir.size() > 5 && dir.compare(0, 5, "/tmp/") == 0) {
-        std::string command = "rm -rf '" + dir + "'";
-        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
-    }
-}
-
 // Everything written to file descriptor 2 between begin and end.
 class StderrCapture {
 public:
     void begin() {
         std::fflush(stderr);
         std::fflush(stdout);
-        path_ = makeTempDir("vorna-err") + "/err.txt";
+        folder_.emplace("err");
+        path_ = folder_->path() + "/err.txt";
         saved_ = dup(2);
         int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 2);
@@ -174,12 +151,13 @@ public:
         std::fflush(stderr);
         dup2(saved_, 2);
         close(saved_);
-        std::string text = readFile(path_);
-        removeTree(path_.substr(0, path_.rfind('/')));
+        std::string text = readText(path_);
+        folder_.reset();
         return text;
     }
 
 private:
+    std::optional<TempFolder> folder_;
     std::string path_;
     int saved_ = -1;
 };
@@ -261,7 +239,8 @@ TEST(StreamDriver, NoServerMeansOneLineAndTheProgramGoesOn) {
     // With no sound server reachable, each back end fails with one line naming
     // it; "dsound" either finds nothing or plays on whatever it found.
     initSong();
-    std::string dir = makeTempDir("vorna-noserver");
+    TempFolder folder("noserver");
+    const std::string dir = folder.path();
     EnvOverride env;
     env.set("PULSE_SERVER", "unix:" + dir + "/no-such-socket");
     env.set("JACK_DEFAULT_SERVER", noJackServer());
@@ -285,16 +264,10 @@ TEST(StreamDriver, NoServerMeansOneLineAndTheProgramGoesOn) {
         stopAudio();
         EXPECT_FALSE(streamActive.load());
     }
-    removeTree(dir);
 }
 
 // ---------------------------------------------------------------------------
 // 3. PulseAudio
-
-// Voices keep sounding across tests in one process; start from silence.
-void silenceVoices() {
-    for (Instrument* voice : instruments) voice->note = -1;
-}
 
 class PulseStream : public ::testing::Test {
 protected:
@@ -302,7 +275,8 @@ protected:
         initSong();
         silenceVoices();
         if (findProgram("pulseaudio").empty()) GTEST_SKIP() << "pulseaudio is not installed";
-        dir_ = makeTempDir("vorna-pulse");
+        folder_.emplace("pulse");
+        dir_ = folder_->path();
         ASSERT_FALSE(dir_.empty());
         mkdir((dir_ + "/home").c_str(), 0700);
         mkdir((dir_ + "/run").c_str(), 0700);
@@ -320,15 +294,15 @@ protected:
                          dir_ + "/server.pa"},
                         {"PULSE_SERVER"}, dir_ + "/server.out", dir_ + "/server.log");
         ASSERT_GT(server_, 0);
-        ASSERT_TRUE(waitFor([this] { return exists(socket_); }, 15.0))
-            << "the sound server did not come up:\n" << readFile(dir_ + "/server.log");
+        ASSERT_TRUE(waitFor([this] { return fileExists(socket_); }, 15.0))
+            << "the sound server did not come up:\n" << readText(dir_ + "/server.log");
     }
     void TearDown() override {
         stopAudio();
         playing = false;
         stopChild(recorder_);
         stopChild(server_);
-        removeTree(dir_);
+        folder_.reset();
     }
 
     // Records the null sink's monitor: 16-bit mono samples as the server mixed them.
@@ -341,7 +315,7 @@ protected:
     }
     std::vector<int16_t> stopRecording() {
         stopChild(recorder_);
-        std::string bytes = readFile(recording_);
+        std::string bytes = readText(recording_);
         std::vector<int16_t> samples(bytes.size() / 2);
         std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
         return samples;
@@ -351,6 +325,7 @@ protected:
         return stat(recording_.c_str(), &info) == 0 ? size_t(info.st_size) : 0;
     }
 
+    std::optional<TempFolder> folder_;
     std::string dir_, socket_, recording_;
     pid_t server_ = -1, recorder_ = -1;
     EnvOverride env_;
@@ -452,11 +427,11 @@ TEST_F(PulseStream, CallbackRunsRealtimeWherePermittedAndSilentlyWithoutWhereNot
     ASSERT_GT(child, 0);
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    const std::string out = readFile(dir_ + "/child.out");
+    const std::string out = readText(dir_ + "/child.out");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
     EXPECT_NE(out.find("PASSED  ] 1 test"), std::string::npos) << out;  // ran, not skipped
     EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
-    EXPECT_EQ(readFile(dir_ + "/child.err"), "");
+    EXPECT_EQ(readText(dir_ + "/child.err"), "");
 }
 
 // Run by the test above in a process of its own, with the server it started.
@@ -491,7 +466,7 @@ TEST_F(PulseStream, PreviewedNoteReachesTheServer) {
     ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
     startRecording();
     // A quarter second of recorded silence first.
-    ASSERT_TRUE(waitFor([this] { return recordedBytes() > 44100; }, 10.0)) << readFile(dir_ + "/parec.log");
+    ASSERT_TRUE(waitFor([this] { return recordedBytes() > 44100; }, 10.0)) << readText(dir_ + "/parec.log");
     previewNote(0, 48);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::vector<int16_t> samples = stopRecording();
@@ -593,7 +568,8 @@ protected:
             return false;
         }, 120.0);
         ASSERT_TRUE(claimed) << "every JACK test server name stayed in use";
-        dir_ = makeTempDir("vorna-jack");
+        folder_.emplace("jack");
+        dir_ = folder_->path();
         ASSERT_FALSE(dir_.empty());
         env_.set("JACK_DEFAULT_SERVER", name_);
         env_.set("PULSE_SERVER", "unix:" + dir_ + "/no-pulse-here");
@@ -603,8 +579,8 @@ protected:
                         {"JACK_NO_AUDIO_RESERVATION=1"}, dir_ + "/jackd.out", dir_ + "/jackd.log");
         ASSERT_GT(server_, 0);
         // The server's own client exists once its driver runs.
-        ASSERT_TRUE(waitFor([this] { return exists("/dev/shm/jack_sem.0_" + name_ + "_system"); }, 15.0))
-            << readFile(dir_ + "/jackd.out") << readFile(dir_ + "/jackd.log");
+        ASSERT_TRUE(waitFor([this] { return fileExists("/dev/shm/jack_sem.0_" + name_ + "_system"); }, 15.0))
+            << readText(dir_ + "/jackd.out") << readText(dir_ + "/jackd.log");
     }
     void TearDown() override {
         stopAudio();
@@ -613,7 +589,7 @@ protected:
         // A server killed with clients attached leaves its semaphores behind.
         std::string command = "rm -f /dev/shm/jack_sem.0_" + name_ + "_* /dev/shm/jack_" + name_ + "_*";
         if (!name_.empty() && std::system(command.c_str()) != 0) std::fprintf(stderr, "cleanup failed\n");
-        removeTree(dir_);
+        folder_.reset();
         if (lock_ >= 0) close(lock_);  // lets the next JACK test start its server
     }
 
@@ -631,6 +607,7 @@ protected:
         return false;
     }
 
+    std::optional<TempFolder> folder_;
     std::string dir_, name_, lastError_;
     pid_t server_ = -1;
     int lock_ = -1;

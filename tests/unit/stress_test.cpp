@@ -12,8 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -33,7 +31,9 @@
 #include "app/file_commands.h"
 #include "app/recovery.h"
 #include "app/history.h"
-#include "test_support.h"
+#include "tests/support/keys.h"
+#include "tests/support/surfaces.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -41,19 +41,6 @@ double stressSeconds() {
     const char* s = std::getenv("VORNA_STRESS_SECONDS");
     const double v = s ? std::atof(s) : 0.0;
     return v > 0.0 ? v : 3.0;
-}
-
-std::vector<uint8_t> readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void press(int symbol, uint8_t scanCode = 0, int modifiers = 0) {
-    heldKey = KeyRecord{};
-    heldKey.symbol = symbol;
-    heldKey.scanCode = scanCode;
-    heldKey.modifiers = modifiers;
-    dispatchKey();
 }
 
 // Stands in for the audio library's callback thread: one 512-frame block
@@ -89,10 +76,9 @@ struct Stress : ::testing::Test {
     SDL_Surface* surface = nullptr;
     void SetUp() override {
         resetEngine();
-        setPalette(60, 70, 80);
-        fadeCounter = 300;
+        restingScreen();
         running = true;
-        surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+        surface = newScreen();
         ASSERT_NE(surface, nullptr);
     }
     void TearDown() override {
@@ -149,7 +135,7 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             cursorColumn = int(rng() % 6);
             octave = int(rng() % 8);
             if (cursorColumn == 0)
-                press(SDLK_z, noteScanCodes[rng() % sizeof noteScanCodes]);
+                press(SDLK_z, 0, noteScanCodes[rng() % sizeof noteScanCodes]);
             else
                 press(SDLK_0 + int(rng() % 10));
         } else if (action < 55) {
@@ -158,12 +144,12 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
         } else if (action < 62) {
             press(rng() % 2 ? SDLK_F3 : SDLK_F4);
         } else if (action < 65) {
-            press(rng() % 2 ? SDLK_z : SDLK_y, 0, KMOD_LCTRL);  // undo or redo
+            press(rng() % 2 ? SDLK_z : SDLK_y, KMOD_LCTRL);  // undo or redo
         } else if (action < 67) {
             cursorChannel = int(rng() % ChannelCount);
             press(SDLK_PAUSE);
         } else if (action < 73) {
-            press(SDLK_SPACE, 0, rng() % 2 ? KMOD_LSHIFT : 0);
+            press(SDLK_SPACE, rng() % 2 ? KMOD_LSHIFT : 0);
         } else if (action < 78) {
             // The order list: type a pattern digit or clear the slot.
             cursorChannel = -1;
@@ -191,7 +177,7 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             allLoadsOk = openSongNamed("short") && allLoadsOk;
             const std::string name = "take" + std::to_string(exports % 3) + ".wav";
             const bool ok = exportWavNamed(name);
-            const std::vector<uint8_t> wav = readAll(name);
+            const std::vector<uint8_t> wav = readFile(name);
             allExportsWhole = allExportsWhole && ok && wav.size() == 44 + 2 * 64000u &&
                               getLe32(wav.data() + 40) == 2 * 64000u && getLe32(wav.data() + 4) == 36 + 2 * 64000u;
             ++exports;
@@ -207,7 +193,7 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
     // One export at the end in any case: the handoff is what the test is about.
     ASSERT_TRUE(openSongNamed("short"));
     EXPECT_TRUE(exportWavNamed("last.wav"));
-    EXPECT_EQ(readAll("last.wav").size(), 44 + 2 * 64000u);
+    EXPECT_EQ(readFile("last.wav").size(), 44 + 2 * 64000u);
     EXPECT_EQ(statusText, "SUCCESSFULLY EXPORTED");
     // The callback goes back to playing after the export.
     const long before = cb.blocks.load();
@@ -239,7 +225,7 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     for (int c = 0; c < ChannelCount; ++c) song.channels[c].gain = 1.0f;
     seedNoise(7);
     ASSERT_TRUE(exportWavNamed("alone.wav"));
-    const std::vector<uint8_t> alone = readAll("alone.wav");
+    const std::vector<uint8_t> alone = readFile("alone.wav");
 
     // Same start again, now with the callback running and the song stopped.
     ASSERT_TRUE(openSongNamed("short"));
@@ -275,7 +261,7 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     // Every voice was silent when both exports began, and the block the
     // callback was filling stops at the next frame without touching the
     // export's first row: the files are equal.
-    const std::vector<uint8_t> shared = readAll("shared.wav");
+    const std::vector<uint8_t> shared = readFile("shared.wav");
     ASSERT_EQ(shared.size(), alone.size());
     size_t firstDiff = 0;
     while (firstDiff < shared.size() && shared[firstDiff] == alone[firstDiff]) ++firstDiff;

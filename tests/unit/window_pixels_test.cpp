@@ -18,6 +18,7 @@
 #include "ui/palette.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
+#include "tests/support/surfaces.h"
 
 namespace {
 
@@ -109,9 +110,7 @@ protected:
         ASSERT_NE(display, nullptr);
 
         initSong();
-        buildTextTables();
-        setPalette(60, 70, 80);
-        fadeCounter = 300;
+        restingScreen();
         statusText = "SAVED";
         statusTimer = 500;
         outputLevel = 0.5;

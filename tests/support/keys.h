@@ -1,0 +1,15 @@
+#pragma once
+// A key press handed to the key commands as the main loop hands on a
+// key-down: a fresh key record, then dispatchKey.
+#include <cstdint>
+
+#include "app/keys.h"
+#include "app/main_loop.h"
+
+inline void press(int symbol, int modifiers = 0, uint8_t scanCode = 0) {
+    heldKey = KeyRecord{};
+    heldKey.symbol = symbol;
+    heldKey.modifiers = modifiers;
+    heldKey.scanCode = scanCode;
+    dispatchKey();
+}
