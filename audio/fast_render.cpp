@@ -131,7 +131,7 @@ struct Shared {
     struct alignas(64) Costs {
         std::atomic<uint32_t> of[ChannelCount] = {};
     } cost[2];
-    uint32_t mixCost = 0;  // the main thread's mixing and writing, kept by it alone
+    uint32_t mixCost[ChannelCount + 1] = {};  // the main thread's mixing and writing, by the worker's channel count; its own
     uint32_t share = 0;    // the worker's share in force, kept by the main thread
 };
 
@@ -191,27 +191,53 @@ static bool estimateCosts(const Shared& sh, double (&cost)[2][ChannelCount]) {
     return true;
 }
 
-// The share whose longer side is shortest (ties: the lower mask), among all
-// 256; subset sums built one channel at a time, nothing allocated.
+// The main thread's mixing and writing for n channels from the worker: a
+// line through the points measured so far (least squares, rising or flat).
+static double mixFor(const Shared& sh, int n) {
+    double count = 0, sumN = 0, sumC = 0, sumNN = 0, sumNC = 0;
+    for (int m = 0; m <= ChannelCount; ++m) {
+        const double cost = sh.mixCost[m];
+        if (cost == 0) continue;
+        count += 1, sumN += m, sumC += cost, sumNN += m * m, sumNC += m * cost;
+    }
+    if (count == 0) return 0.0;
+    const double spread = count * sumNN - sumN * sumN;
+    const double slope = spread > 0 ? std::max(0.0, (count * sumNC - sumN * sumC) / spread) : 0.0;
+    return (sumC - slope * sumN) / count + slope * n;
+}
+
+// Among all 256 splits, those whose longer side is within a twentieth of
+// the shortest; of these the one with the fewest channels on the worker
+// (each must travel to the other core), then the shortest. Subset sums
+// built one channel at a time, nothing allocated.
 static void settleShare(Shared& sh) {
     double cost[2][ChannelCount];
     if (!estimateCosts(sh, cost)) {
         sh.share = 0xAAu;  // half the channels each until every one has been timed
         return;
     }
-    double onWorker[1 << ChannelCount], onMain[1 << ChannelCount];
+    constexpr uint32_t All = (1u << ChannelCount) - 1;
+    double onWorker[All + 1], onMain[All + 1], mix[ChannelCount + 1];
     onWorker[0] = 0.0, onMain[0] = 0.0;
-    for (uint32_t s = 1; s < (1u << ChannelCount); ++s) {
+    for (uint32_t s = 1; s <= All; ++s) {
         const int c = __builtin_ctz(s);
         onWorker[s] = onWorker[s & (s - 1)] + cost[WorkerThread][c];
         onMain[s] = onMain[s & (s - 1)] + cost[MainThread][c];
     }
-    const uint32_t all = (1u << ChannelCount) - 1;
-    auto longer = [&](uint32_t s) { return std::max(onWorker[s], sh.mixCost + onMain[all & ~s]); };
-    uint32_t best = 0;
-    for (uint32_t s = 1; s <= all; ++s)
-        if (longer(s) < longer(best)) best = s;
-    if (longer(best) < 0.9 * longer(sh.share)) sh.share = best;
+    for (int n = 0; n <= ChannelCount; ++n) mix[n] = mixFor(sh, n);
+    auto longer = [&](uint32_t s) { return std::max(onWorker[s], mix[__builtin_popcount(s)] + onMain[All & ~s]); };
+    double shortest = longer(0);
+    for (uint32_t s = 1; s <= All; ++s) shortest = std::min(shortest, longer(s));
+    uint32_t best = All;
+    for (uint32_t s = 0; s <= All; ++s) {
+        if (longer(s) > 1.05 * shortest) continue;
+        const int fewer = __builtin_popcount(s) - __builtin_popcount(best);
+        if (fewer < 0 || (fewer == 0 && longer(s) < longer(best))) best = s;
+    }
+    const double now = longer(sh.share);
+    if (longer(best) < 0.9 * now ||
+        (__builtin_popcount(best) < __builtin_popcount(sh.share) && longer(best) <= now))
+        sh.share = best;
 }
 
 // Takes channel c's block k, unless another thread has.
@@ -236,8 +262,8 @@ static void handOver(double* to, const double* from, int frames) {
 // Renders the channels in `wanted` of block k that this thread can take,
 // together. `wait`: a channel whose previous block is not yet taken or done
 // is waited for (the thread's own share); otherwise it is left to its owner
-// (taking over). Returns whether any was rendered.
-static bool renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
+// (taking over). Returns the channels rendered.
+static uint32_t renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
     using Clock = std::chrono::steady_clock;
     const Block b = sh.plan.at(k);
     const Stretch stretch = stretchOf(b);
@@ -263,7 +289,7 @@ static bool renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint6
         taken |= 1u << c;
         ++count;
     }
-    if (!taken) return false;
+    if (!taken) return 0;
     const auto t0 = Clock::now();
     group.finish();
     if (side == WorkerThread)
@@ -277,7 +303,7 @@ static bool renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint6
                           std::memory_order_relaxed);
     for (int c = 0; c < ChannelCount; ++c)
         if (taken >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
-    return true;
+    return taken;
 }
 
 static void workerLoop(Shared* sh, RenderScratch* scratch) {
@@ -294,6 +320,7 @@ static void workerLoop(Shared* sh, RenderScratch* scratch) {
 // ---- 4. renderSong ------------------------------------------------------------------------
 
 static constexpr uint64_t ProgressEvery = 44100;  // about one report per second of song
+static constexpr uint64_t SettleEvery = 8;
 
 // The export's own buffers, untouched (no pages) until the first export.
 static struct {
@@ -350,12 +377,13 @@ uint64_t renderSong(SampleSink sink, void* context) {
         orderPos = block.slot;
         currentPattern = block.pattern;
         currentRow = block.row;
+        uint32_t rendered = 0;  // by the worker
         if (worker.joinable()) {
             const uint32_t theirs = sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed);
-            renderBlock(sh, MainThread, ~theirs & 0xFFu, true, b, scratch);
+            uint32_t mine = renderBlock(sh, MainThread, ~theirs & 0xFFu, true, b, scratch);
             // What the worker has not started yet, as soon as it may be started.
-            while (renderBlock(sh, MainThread, theirs, false, b, scratch)) {
-            }
+            while (const uint32_t taken = renderBlock(sh, MainThread, theirs & ~mine, false, b, scratch)) mine |= taken;
+            rendered = 0xFFu & ~mine;
             for (int c = 0; c < ChannelCount; ++c)
                 waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
         } else {
@@ -371,11 +399,14 @@ uint64_t renderSong(SampleSink sink, void* context) {
         const uint64_t before = done;
         done += uint64_t(block.frames);
         const bool more = sink(samples, channelOut, block.frames, context);
-        sh.mixCost = smoothed(
-            sh.mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
+        uint32_t& mixCost = sh.mixCost[__builtin_popcount(rendered)];
+        mixCost = smoothed(
+            mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
             block.frames);
-        // The slot is free again (the sink has had it): the shares of the block it takes next.
-        settleShare(sh);
+        // The slot is free again (the sink has had it): the shares of the block it takes next,
+        // weighed anew every few blocks, as often as the smoothed costs move by much; weighing
+        // takes microseconds, and the main thread's time is the export's.
+        if (b % SettleEvery == 0) settleShare(sh);
         sh.workerShare[b % RingBlocks].store(sh.share, std::memory_order_relaxed);
         sh.mixed.store(b + 1, std::memory_order_release);
         if (!more) break;
