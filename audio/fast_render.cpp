@@ -97,15 +97,16 @@ static Stretch stretchOf(const Block& b) {
 // must mix next and the worker has not started some of its own (it has lost
 // its core on a crowded machine), the main thread takes them over.
 //
-// The shares follow costs measured while the export runs, by each thread for
-// the channels it renders: a channel's inputs, and an equal part of its
-// group's memories and values. The two threads' figures differ: the worker's
-// values must travel to the other core to be mixed, and its memories run as
-// a chain of their own whatever the number of channels. Every way of
-// splitting the eight channels is tried against these figures, the main
-// thread's mixing and writing counted on its side; no order of the voices
-// is assumed, and a share is kept until another shortens the longer side by
-// a tenth, since every change of hands costs a wait.
+// The shares follow costs measured while the export runs by the thread that
+// renders each channel: its inputs, and an equal part of its group's
+// memories and values. Each channel the worker renders costs the main
+// thread's mix a read from the other core: the mix's cost is measured by the
+// number of them. Every way of splitting the eight channels is weighed
+// against these figures, the main thread's mixing and writing counted on its
+// side; no order of the voices is assumed. Of the splits nearly as short as
+// the shortest, the one moving fewest channels wins, and a share is kept
+// until another shortens the longer side by a tenth, since every change of
+// hands costs a wait.
 
 // Blocks rendered ahead of the mix: the worker may run this many blocks
 // ahead of the main thread's mixing; each needs its own slot.
@@ -167,27 +168,18 @@ static uint32_t smoothed(uint32_t old, double nanoseconds, int frames) {
     return uint32_t(old - old / 8 + sample / 8);
 }
 
-// Each side's cost of each channel: its own measure, or where it has not
-// rendered the channel yet, the other side's, scaled by how the two sides
-// compare on the channels both have rendered. False until every channel has
-// been measured somewhere.
-static bool estimateCosts(const Shared& sh, double (&cost)[2][ChannelCount]) {
-    uint32_t seen[2][ChannelCount];
-    double both[2] = {0.0, 0.0};
+// Each channel's cost as the thread rendering it under the share in force
+// measured it last (the other thread's figure is older, from its first cold
+// blocks perhaps), or the other's if that one has none. False until every
+// channel has been measured somewhere.
+static bool estimateCosts(const Shared& sh, double (&cost)[ChannelCount]) {
     for (int c = 0; c < ChannelCount; ++c) {
-        for (int t = 0; t < 2; ++t) seen[t][c] = sh.cost[t].of[c].load(std::memory_order_relaxed);
-        if (seen[0][c] && seen[1][c]) both[0] += seen[0][c], both[1] += seen[1][c];
+        const int owner = sh.share >> c & 1u ? WorkerThread : MainThread;
+        uint32_t seen = sh.cost[owner].of[c].load(std::memory_order_relaxed);
+        if (seen == 0) seen = sh.cost[1 - owner].of[c].load(std::memory_order_relaxed);
+        if (seen == 0) return false;
+        cost[c] = seen;
     }
-    for (int t = 0; t < 2; ++t)
-        for (int c = 0; c < ChannelCount; ++c) {
-            const uint32_t other = seen[1 - t][c];
-            if (seen[t][c])
-                cost[t][c] = seen[t][c];
-            else if (other)
-                cost[t][c] = both[1 - t] > 0.0 ? other * both[t] / both[1 - t] : other;
-            else
-                return false;
-        }
     return true;
 }
 
@@ -211,21 +203,20 @@ static double mixFor(const Shared& sh, int n) {
 // (each must travel to the other core), then the shortest. Subset sums
 // built one channel at a time, nothing allocated.
 static void settleShare(Shared& sh) {
-    double cost[2][ChannelCount];
+    double cost[ChannelCount];
     if (!estimateCosts(sh, cost)) {
         sh.share = 0xAAu;  // half the channels each until every one has been timed
         return;
     }
     constexpr uint32_t All = (1u << ChannelCount) - 1;
-    double onWorker[All + 1], onMain[All + 1], mix[ChannelCount + 1];
-    onWorker[0] = 0.0, onMain[0] = 0.0;
+    double onWorker[All + 1], mix[ChannelCount + 1];  // the same channels cost the same on either side
+    onWorker[0] = 0.0;
     for (uint32_t s = 1; s <= All; ++s) {
         const int c = __builtin_ctz(s);
-        onWorker[s] = onWorker[s & (s - 1)] + cost[WorkerThread][c];
-        onMain[s] = onMain[s & (s - 1)] + cost[MainThread][c];
+        onWorker[s] = onWorker[s & (s - 1)] + cost[c];
     }
     for (int n = 0; n <= ChannelCount; ++n) mix[n] = mixFor(sh, n);
-    auto longer = [&](uint32_t s) { return std::max(onWorker[s], mix[__builtin_popcount(s)] + onMain[All & ~s]); };
+    auto longer = [&](uint32_t s) { return std::max(onWorker[s], mix[__builtin_popcount(s)] + onWorker[All & ~s]); };
     double shortest = longer(0);
     for (uint32_t s = 1; s <= All; ++s) shortest = std::min(shortest, longer(s));
     uint32_t best = All;
