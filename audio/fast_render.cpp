@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "audio/sequencer.h"
 #include "song/song.h"
