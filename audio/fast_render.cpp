@@ -14,11 +14,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
-#include <vector>
 
 #include "audio/sequencer.h"
 #include "song/song.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 ExportProgress exportProgress = nullptr;
 int renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
@@ -84,55 +88,72 @@ static Stretch stretchOf(const Block& b) {
 // ---- 3. two threads ------------------------------------------------------------------------
 //
 // Both threads work through the blocks in order, each rendering its share
-// of a block's channels together (their memories side by side). The shares
-// follow the cost of each voice measured while the export runs: the dearest
-// channel first, each to the thread with less so far, the main thread's
-// share counting its mixing and writing too. No order of the voices is
-// assumed; until the first costs are in, the channels alternate. The main
+// of a block's channels together (their memories side by side). The main
 // thread settles each block's shares before the worker may start it, so
-// both see the same. When the main thread has done its share of the block
-// it must mix next and the worker has not started some of its own (it has
-// lost its core on a crowded machine), the main thread takes them over. A
-// channel's blocks are rendered in order: a thread waits for the channel's
-// previous block, which the other thread is then about to finish.
+// both see the same. A channel's blocks are rendered in order: a thread
+// waits for the channel's previous block, which the other thread is then
+// about to finish. When the main thread has done its share of the block it
+// must mix next and the worker has not started some of its own (it has lost
+// its core on a crowded machine), the main thread takes them over.
+//
+// The shares follow costs measured while the export runs by the thread that
+// renders each channel: its inputs, and an equal part of its group's
+// memories and values. Each channel the worker renders costs the main
+// thread's mix a read from the other core: the mix's cost is measured by the
+// number of them. Every way of splitting the eight channels is weighed
+// against these figures, the main thread's mixing and writing counted on its
+// side; no order of the voices is assumed. Of the splits nearly as short as
+// the shortest, the one moving fewest channels wins, and a share is kept
+// until another shortens the longer side by a tenth, since every change of
+// hands costs a wait.
 
 // Blocks rendered ahead of the mix: the worker may run this many blocks
 // ahead of the main thread's mixing; each needs its own slot.
 static constexpr int RingBlocks = 4;
 static constexpr size_t Stride = RunFrames + RunSlack;
+enum Side { MainThread = 0, WorkerThread = 1 };
 
+// Each group of words is written by one thread (or, for the per-channel
+// counters, by the one that holds the channel), on its own cache line: on
+// some machines a line moving between the cores costs as much as a few
+// hundred frames of one voice.
 struct Shared {
     Plan plan;
-    double* ring = nullptr;                              // RingBlocks x ChannelCount x Stride
-    std::atomic<uint32_t> workerShare[RingBlocks] = {}; // bit c: the worker renders channel c of the slot's block
-    std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
-    std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
-    std::atomic<uint64_t> mixed{0};                     // blocks the main thread has mixed
+    double* ring = nullptr;  // RingBlocks x ChannelCount x Stride
+    double* workerOut = nullptr;  // ChannelCount x Stride: the worker renders here first
+    // Written by the main thread.
+    alignas(64) std::atomic<uint32_t> workerShare[RingBlocks] = {};  // bit c: the worker renders channel c of the slot's block
+    std::atomic<uint64_t> mixed{0};                                  // blocks the main thread has mixed
     std::atomic<bool> quit{false};
-    // Nanoseconds per 1000 frames, smoothed: each voice's rendering, kept by
-    // whichever thread renders it; the main thread's mixing and writing, and
-    // the worker's share in force, kept by the main thread alone.
-    std::atomic<uint32_t> cost[ChannelCount] = {};
-    uint32_t mixCost = 0;
-    uint32_t share = 0;
+    alignas(64) std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
+    alignas(64) std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
+    // Nanoseconds per 1000 frames, smoothed, as each side measured them (0: not yet).
+    struct alignas(64) Costs {
+        std::atomic<uint32_t> of[ChannelCount] = {};
+    } cost[2];
+    uint32_t mixCost[ChannelCount + 1] = {};  // the main thread's mixing and writing, by the worker's channel count; its own
+    uint32_t share = 0;    // the worker's share in force, kept by the main thread
 };
 
 static double* blockChannel(const Shared& sh, uint64_t k, int c) {
     return sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
 }
 
-// Short spins, then yields, then short sleeps: the other thread is normally
-// only microseconds away, but on a crowded machine it may have lost its core,
-// and a waiter that keeps spinning only keeps it from getting one back.
+// Spins while the other thread is normally only a block or so away; then
+// short sleeps: on a crowded machine it may have lost its core, and a waiter
+// that keeps spinning only keeps it from getting one back.
 template <class Ready>
 static void waitUntil(const Shared& sh, Ready ready) {
-    for (int spins = 0; !ready() && !sh.quit.load(std::memory_order_acquire); ++spins) {
-        if (spins < 200)
+    using Clock = std::chrono::steady_clock;
+    if (ready()) return;
+    const auto spinUntil = Clock::now() + std::chrono::microseconds(200);
+    bool spinning = true;
+    for (int spins = 1; !ready() && !sh.quit.load(std::memory_order_acquire); ++spins) {
+        if (spinning && spins % 64 == 0) spinning = Clock::now() < spinUntil;
+        if (spinning)
             __builtin_ia32_pause();
-        else if (spins < 300)
-            std::this_thread::yield();
         else
-            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
 }
 
@@ -146,37 +167,67 @@ static uint32_t smoothed(uint32_t old, double nanoseconds, int frames) {
     return uint32_t(old - old / 8 + sample / 8);
 }
 
-// Shares by cost: each channel, dearest first, to the thread with less so
-// far. A new share replaces the one in force only when it shortens the
-// longer of the two by a tenth: every change of hands costs a wait.
-static void settleShare(Shared& sh) {
-    uint32_t cost[ChannelCount];
-    int order[ChannelCount];
-    bool measured = true;
+// Each channel's cost as the thread rendering it under the share in force
+// measured it last (the other thread's figure is older, from its first cold
+// blocks perhaps), or the other's if that one has none. False until every
+// channel has been measured somewhere.
+static bool estimateCosts(const Shared& sh, double (&cost)[ChannelCount]) {
     for (int c = 0; c < ChannelCount; ++c) {
-        cost[c] = sh.cost[c].load(std::memory_order_relaxed), order[c] = c;
-        measured = measured && cost[c] > 0;
+        const int owner = sh.share >> c & 1u ? WorkerThread : MainThread;
+        uint32_t seen = sh.cost[owner].of[c].load(std::memory_order_relaxed);
+        if (seen == 0) seen = sh.cost[1 - owner].of[c].load(std::memory_order_relaxed);
+        if (seen == 0) return false;
+        cost[c] = seen;
     }
-    if (!measured) {
-        sh.share = 0xAAu;  // odd channels to the worker until every voice has been timed
+    return true;
+}
+
+// The main thread's mixing and writing for n channels from the worker: a
+// line through the points measured so far (least squares, rising or flat).
+static double mixFor(const Shared& sh, int n) {
+    double count = 0, sumN = 0, sumC = 0, sumNN = 0, sumNC = 0;
+    for (int m = 0; m <= ChannelCount; ++m) {
+        const double cost = sh.mixCost[m];
+        if (cost == 0) continue;
+        count += 1, sumN += m, sumC += cost, sumNN += m * m, sumNC += m * cost;
+    }
+    if (count == 0) return 0.0;
+    const double spread = count * sumNN - sumN * sumN;
+    const double slope = spread > 0 ? std::max(0.0, (count * sumNC - sumN * sumC) / spread) : 0.0;
+    return (sumC - slope * sumN) / count + slope * n;
+}
+
+// Among all 256 splits, those whose longer side is within a twentieth of
+// the shortest; of these the one with the fewest channels on the worker
+// (each must travel to the other core), then the shortest. Subset sums
+// built one channel at a time, nothing allocated.
+static void settleShare(Shared& sh) {
+    double cost[ChannelCount];
+    if (!estimateCosts(sh, cost)) {
+        sh.share = 0xAAu;  // half the channels each until every one has been timed
         return;
     }
-    auto longer = [&](uint32_t share) {
-        uint64_t load[2] = {sh.mixCost, 0};
-        for (int c = 0; c < ChannelCount; ++c) load[share >> c & 1u] += cost[c];
-        return std::max(load[0], load[1]);
-    };
-    // Dearest first, equal costs in channel order (eight: an insertion sort, nothing allocated).
-    for (int i = 1; i < ChannelCount; ++i)
-        for (int j = i; j > 0 && cost[order[j]] > cost[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
-    uint64_t load[2] = {sh.mixCost, 0};
-    uint32_t share = 0;
-    for (int c : order) {
-        const int to = load[0] <= load[1] ? 0 : 1;
-        load[to] += cost[c];
-        if (to == 1) share |= 1u << c;
+    constexpr uint32_t All = (1u << ChannelCount) - 1;
+    double onWorker[All + 1], mix[ChannelCount + 1];  // the same channels cost the same on either side
+    onWorker[0] = 0.0;
+    for (uint32_t s = 1; s <= All; ++s) {
+        const int c = __builtin_ctz(s);
+        onWorker[s] = onWorker[s & (s - 1)] + cost[c];
     }
-    if (longer(share) * 10 < longer(sh.share) * 9) sh.share = share;
+    for (int n = 0; n <= ChannelCount; ++n) mix[n] = mixFor(sh, n);
+    auto longer = [&](uint32_t s) { return std::max(onWorker[s], mix[__builtin_popcount(s)] + onWorker[All & ~s]); };
+    double shortest = longer(0);
+    for (uint32_t s = 1; s <= All; ++s) shortest = std::min(shortest, longer(s));
+    uint32_t best = All;
+    for (uint32_t s = 0; s <= All; ++s) {
+        if (longer(s) > 1.05 * shortest) continue;
+        const int fewer = __builtin_popcount(s) - __builtin_popcount(best);
+        if (fewer < 0 || (fewer == 0 && longer(s) < longer(best))) best = s;
+    }
+    const double now = longer(sh.share);
+    if (longer(best) < 0.9 * now ||
+        (__builtin_popcount(best) < __builtin_popcount(sh.share) && longer(best) <= now))
+        sh.share = best;
 }
 
 // Takes channel c's block k, unless another thread has.
@@ -185,18 +236,34 @@ static bool claim(Shared& sh, int c, uint64_t k) {
     return sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel);
 }
 
+// The worker's values reach the main thread's mix through memory: streaming
+// stores, which do not first fetch each line from the main thread's cache,
+// where its last mix of the slot left it. Fenced before the block is
+// published as finished.
+static void handOver(double* to, const double* from, int frames) {
+#if defined(__SSE2__)
+    for (int i = 0; i < frames; i += 2) _mm_stream_pd(to + i, _mm_load_pd(from + i));
+    _mm_sfence();
+#else
+    std::memcpy(to, from, size_t(frames) * sizeof(double));
+#endif
+}
+
 // Renders the channels in `wanted` of block k that this thread can take,
 // together. `wait`: a channel whose previous block is not yet taken or done
 // is waited for (the thread's own share); otherwise it is left to its owner
-// (taking over). Returns whether any was rendered.
-static bool renderBlock(Shared& sh, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
+// (taking over). Returns the channels rendered.
+static uint32_t renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
     using Clock = std::chrono::steady_clock;
     const Block b = sh.plan.at(k);
     const Stretch stretch = stretchOf(b);
     double* out[ChannelCount];
-    for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, k, c);
+    for (int c = 0; c < ChannelCount; ++c)
+        out[c] = side == WorkerThread ? sh.workerOut + size_t(c) * Stride : blockChannel(sh, k, c);
     ChannelGroup group(stretch, out, scratch);
     uint32_t taken = 0;
+    int count = 0;
+    double inputs[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) {
         if (!(wanted >> c & 1u)) continue;
         if (wait) {
@@ -208,30 +275,50 @@ static bool renderBlock(Shared& sh, uint32_t wanted, bool wait, uint64_t k, Rend
         }
         const auto t0 = Clock::now();
         group.add(c);
-        const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
-        sh.cost[c].store(smoothed(sh.cost[c].load(std::memory_order_relaxed), ns, b.frames), std::memory_order_relaxed);
+        inputs[c] = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
         taken |= 1u << c;
+        ++count;
     }
+    if (!taken) return 0;
+    const auto t0 = Clock::now();
     group.finish();
+    if (side == WorkerThread)
+        for (int c = 0; c < ChannelCount; ++c)
+            if (taken >> c & 1u) handOver(blockChannel(sh, k, c), out[c], b.frames);
+    const double shareOfRest = std::chrono::duration<double, std::nano>(Clock::now() - t0).count() / count;
+    std::atomic<uint32_t>* cost = sh.cost[side].of;
+    for (int c = 0; c < ChannelCount; ++c)
+        if (taken >> c & 1u)
+            cost[c].store(smoothed(cost[c].load(std::memory_order_relaxed), inputs[c] + shareOfRest, b.frames),
+                          std::memory_order_relaxed);
     for (int c = 0; c < ChannelCount; ++c)
         if (taken >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
-    return taken != 0;
+    return taken;
 }
 
-static void workerLoop(Shared* sh) {
-    RenderScratch scratch(RunFrames);
+static void workerLoop(Shared* sh, RenderScratch* scratch) {
     const uint64_t blocks = sh->plan.blocks();
     for (uint64_t k = 0; k < blocks; ++k) {
         // Its slot is free, and its share settled, once block k - RingBlocks is mixed.
         waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderBlock(*sh, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), true, k, scratch);
+        renderBlock(*sh, WorkerThread, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), true, k,
+                    *scratch);
     }
 }
 
 // ---- 4. renderSong ------------------------------------------------------------------------
 
 static constexpr uint64_t ProgressEvery = 44100;  // about one report per second of song
+static constexpr uint64_t SettleEvery = 8;
+
+// The export's own buffers, untouched (no pages) until the first export.
+static struct {
+    alignas(64) double ring[size_t(RingBlocks) * ChannelCount * Stride];
+    alignas(64) double workerOut[size_t(ChannelCount) * Stride];
+    int16_t samples[RunFrames];
+    double mean[RunFrames], absMean[RunFrames];
+} buffers;
 
 uint64_t renderSong(SampleSink sink, void* context) {
     playing = false;
@@ -251,8 +338,11 @@ uint64_t renderSong(SampleSink sink, void* context) {
     sh.plan.blocksPerRow = (sh.plan.rowFrames + RunFrames - 1) / RunFrames;
     const uint64_t blocks = sh.plan.blocks();
     const uint64_t total = exportFrameCount();
-    std::vector<double> ring(size_t(RingBlocks) * ChannelCount * Stride, 0.0);
-    sh.ring = ring.data();
+    // Made at the first export and kept: a fresh megabyte of pages costs
+    // each export milliseconds of faults on some machines.
+    static RenderScratch scratch(RunFrames), workerScratch(RunFrames);
+    sh.ring = buffers.ring;
+    sh.workerOut = buffers.workerOut;
 
     // Channels sharing a voice (a damaged slot) must stay in one thread's group.
     std::thread worker;
@@ -260,15 +350,14 @@ uint64_t renderSong(SampleSink sink, void* context) {
     for (int slot = 0; slot < RingBlocks; ++slot) sh.workerShare[slot].store(sh.share, std::memory_order_relaxed);
     if (renderThreads >= 2 && channelsHaveOwnVoices() && blocks > 1) {
         try {
-            worker = std::thread(workerLoop, &sh);
+            worker = std::thread(workerLoop, &sh, &workerScratch);
         } catch (...) {
             // No second thread: the main thread renders every channel.
         }
     }
 
-    RenderScratch scratch(RunFrames);
-    std::vector<int16_t> samples(RunFrames);
-    std::vector<double> mean(RunFrames), absMean(RunFrames);
+    int16_t* samples = buffers.samples;
+    double *mean = buffers.mean, *absMean = buffers.absMean;
     const RenderKernels& k = kernels();
     const double* channelOut[ChannelCount];
     const int all[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -278,12 +367,13 @@ uint64_t renderSong(SampleSink sink, void* context) {
         orderPos = block.slot;
         currentPattern = block.pattern;
         currentRow = block.row;
+        uint32_t rendered = 0;  // by the worker
         if (worker.joinable()) {
             const uint32_t theirs = sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed);
-            renderBlock(sh, ~theirs & 0xFFu, true, b, scratch);
+            uint32_t mine = renderBlock(sh, MainThread, ~theirs & 0xFFu, true, b, scratch);
             // What the worker has not started yet, as soon as it may be started.
-            while (renderBlock(sh, theirs, false, b, scratch)) {
-            }
+            while (const uint32_t taken = renderBlock(sh, MainThread, theirs & ~mine, false, b, scratch)) mine |= taken;
+            rendered = 0xFFu & ~mine;
             for (int c = 0; c < ChannelCount; ++c)
                 waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
         } else {
@@ -294,16 +384,19 @@ uint64_t renderSong(SampleSink sink, void* context) {
         // Every channel counts, muted or not.
         const auto mixStart = std::chrono::steady_clock::now();
         for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, b, c);
-        k.mixDown(channelOut, 0xFFu, block.frames, mean.data(), absMean.data());
-        k.quantise(mean.data(), block.frames, samples.data());
+        k.mixDown(channelOut, 0xFFu, block.frames, mean, absMean);
+        k.quantise(mean, block.frames, samples);
         const uint64_t before = done;
         done += uint64_t(block.frames);
-        const bool more = sink(samples.data(), channelOut, block.frames, context);
-        sh.mixCost = smoothed(
-            sh.mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
+        const bool more = sink(samples, channelOut, block.frames, context);
+        uint32_t& mixCost = sh.mixCost[__builtin_popcount(rendered)];
+        mixCost = smoothed(
+            mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
             block.frames);
-        // The slot is free again (the sink has had it): the shares of the block it takes next.
-        settleShare(sh);
+        // The slot is free again (the sink has had it): the shares of the block it takes next,
+        // weighed anew every few blocks, as often as the smoothed costs move by much; weighing
+        // takes microseconds, and the main thread's time is the export's.
+        if (b % SettleEvery == 0) settleShare(sh);
         sh.workerShare[b % RingBlocks].store(sh.share, std::memory_order_relaxed);
         sh.mixed.store(b + 1, std::memory_order_release);
         if (!more) break;
