@@ -204,7 +204,7 @@ uint32_t Ins_Drum::noiseKey() const { return mix32(noiseSeed.load() ^ mix32(stre
 void Instrument::beginRun(VoiceRun& run) {
     run.first = time.load();
     run.recurs = false;
-    runInputs(run);
+    runMemoryInput(run);
 }
 
 void Instrument::endRun(const VoiceRun& run, double* out) {
@@ -219,7 +219,7 @@ static void lowPassRun(VoiceRun& run) {
     run.take = C01;
 }
 
-void Ins0_0::runInputs(VoiceRun& run) {
+void Ins0_0::runMemoryInput(VoiceRun& run) {
     kernels().pulseStack(double(freq.load()), run.first, run.count, run.in);
     lowPassRun(run);
 }
@@ -228,7 +228,7 @@ void Ins0_0::runValues(const VoiceRun& run, double* out) {
 }
 
 // The pitch steps inside the run: sub-runs of constant pitch, each to the next step.
-void Ins0_1::runInputs(VoiceRun& run) {
+void Ins0_1::runMemoryInput(VoiceRun& run) {
     const RenderKernels& k = kernels();
     int i = 0;
     while (i < run.count) {
@@ -245,7 +245,7 @@ void Ins0_1::runValues(const VoiceRun& run, double* out) {
     kernels().shape(ArpeggioScale, ArpeggioDecay, run.first, run.count, run.mem, out);
 }
 
-void Ins0_2::runInputs(VoiceRun& run) {
+void Ins0_2::runMemoryInput(VoiceRun& run) {
     kernels().warp(double(freq.load()), run.first, run.count, run.in);
     lowPassRun(run);
 }
@@ -253,7 +253,7 @@ void Ins0_2::runValues(const VoiceRun& run, double* out) {
     kernels().shape(WarpScale, WarpDecay, run.first, run.count, run.mem, out);
 }
 
-void Ins0_3::runInputs(VoiceRun& run) {
+void Ins0_3::runMemoryInput(VoiceRun& run) {
     kernels().squares(double(freq.load()), run.first, run.count, run.in);
     lowPassRun(run);
 }
@@ -264,7 +264,7 @@ void Ins0_3::runValues(const VoiceRun& run, double* out) {
 // The tone drum's memory runs through silence too: in full, so that it
 // comes out the same however the silence is cut up, and the next note
 // starts from the value the reference leaves.
-void Ins_Drum::runInputs(VoiceRun& run) {
+void Ins_Drum::runMemoryInput(VoiceRun& run) {
     if (note.load() % 12 != ToneDrumClass) return;
     kernels().toneDrum(double(freq.load()), run.first, run.count, run.in);
     run.recurs = true;

@@ -39,7 +39,7 @@ public:
     void endRun(const VoiceRun& run, double* out);
 
 protected:
-    virtual void runInputs(VoiceRun& run) = 0;
+    virtual void runMemoryInput(VoiceRun& run) = 0;
     virtual void runValues(const VoiceRun& run, double* out) = 0;
 };
 
@@ -63,7 +63,7 @@ class Ins0_0 : public Instrument {
 public:
     double nextSample(int32_t n) override;
 protected:
-    void runInputs(VoiceRun& run) override;
+    void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
     RatePeriods<18> periods;
@@ -73,14 +73,14 @@ public:
     Relaxed<int32_t> arpStep{0};
     double nextSample(int32_t n) override;
 protected:
-    void runInputs(VoiceRun& run) override;
+    void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 };
 class Ins0_2 : public Instrument {
 public:
     double nextSample(int32_t n) override;
 protected:
-    void runInputs(VoiceRun& run) override;
+    void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
     RatePeriods<3> periods;
@@ -89,7 +89,7 @@ class Ins0_3 : public Instrument {
 public:
     double nextSample(int32_t n) override;
 protected:
-    void runInputs(VoiceRun& run) override;
+    void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
     RatePeriods<5> periods;
@@ -101,7 +101,7 @@ public:
     // Picks the noise drum's values for the current note: seed, voice and note count.
     uint32_t noiseKey() const;
 protected:
-    void runInputs(VoiceRun& run) override;
+    void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
     const uint32_t stream;  // tells the two drum voices' noise apart
