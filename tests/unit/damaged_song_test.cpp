@@ -20,20 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "app/keys.h"
-#include "app/main_loop.h"
-#include "audio/export.h"
-#include "audio/instruments.h"
-#include "audio/sequencer.h"
 #include "song/bytes.h"
-#include "song/song.h"
-#include "song/song_file.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/status.h"
 #include "app/file_commands.h"
-#include "app/history.h"
 #include "tests/support/keys.h"
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"

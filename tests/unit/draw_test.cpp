@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "tests/support/surfaces.h"
-#include "ui/draw.h"
 
 namespace {
 

@@ -13,13 +13,6 @@
 
 #include "app/command_line.h"
 #include "app/file_commands.h"
-#include "app/history.h"
-#include "app/keys.h"
-#include "app/main_loop.h"
-#include "audio/instruments.h"
-#include "audio/sequencer.h"
-#include "song/song.h"
-#include "song/song_file.h"
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "tests/support/keys.h"

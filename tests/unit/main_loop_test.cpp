@@ -9,8 +9,6 @@
 
 #include "app/main_loop.h"
 #include "app/scancode.h"
-#include "song/song.h"
-#include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
 #include "tests/support/test_support.h"

@@ -11,11 +11,7 @@
 #include <thread>
 
 #include "tests/support/surfaces.h"
-#include "song/song.h"
 #include "tests/support/test_support.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/prompt.h"
 
 namespace {

@@ -12,9 +12,6 @@
 #include <vector>
 
 #include "app/main_loop.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/prompt.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"

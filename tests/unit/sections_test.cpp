@@ -12,9 +12,6 @@
 #include "audio/sequencer.h"
 #include "tests/support/surfaces.h"
 #include "song/song.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/panels.h"
 #include "ui/status.h"
 

@@ -34,10 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/instruments.h"
-#include "audio/sequencer.h"
 #include "audio/stream.h"
-#include "song/song.h"
 #include "tests/support/test_support.h"
 
 extern char** environ;

@@ -13,9 +13,6 @@
 
 #include "audio/sequencer.h"
 #include "song/song.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
 #include "tests/support/surfaces.h"
