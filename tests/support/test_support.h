@@ -1,12 +1,14 @@
 #pragma once
 // Set-up shared by the unit tests on top of the test framework: a scratch
-// working folder that must go away whole, and SDL's dummy video. The engine
-// state and the files (engine.h, files.h) come with it.
+// working folder that must go away whole, environment variables set for a
+// while, and SDL's dummy video. The engine state and the files (engine.h,
+// files.h) come with it.
 #include <gtest/gtest.h>
 #include <SDL/SDL.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/support/engine.h"
 #include "tests/support/files.h"
@@ -23,17 +25,36 @@ struct ScratchDir {
     ~ScratchDir() { EXPECT_TRUE(folder.close()) << dir; }
 };
 
+// Environment variables set (a null value: removed) for the object's life;
+// the old values come back at the end, the last set first.
+class EnvSettings {
+public:
+    EnvSettings() = default;
+    EnvSettings(const char* name, const char* value) { set(name, value); }
+    EnvSettings(const EnvSettings&) = delete;
+    EnvSettings& operator=(const EnvSettings&) = delete;
+    void set(const std::string& name, const char* value) {
+        const char* old = std::getenv(name.c_str());
+        saved_.push_back({name, old ? old : "", old != nullptr});
+        value ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+    }
+    void set(const std::string& name, const std::string& value) { set(name, value.c_str()); }
+    ~EnvSettings() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            it->had ? setenv(it->name.c_str(), it->value.c_str(), 1) : unsetenv(it->name.c_str());
+    }
+
+private:
+    struct Saved {
+        std::string name, value;
+        bool had;
+    };
+    std::vector<Saved> saved_;
+};
+
 // A real video mode on SDL's dummy driver: the event queue works without a display.
 struct DummyVideo {
-    SDL_Surface* screen = nullptr;
-    const char* old = std::getenv("SDL_VIDEODRIVER");
-    std::string saved = old ? old : "";
-    DummyVideo() {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) == 0) screen = SDL_SetVideoMode(640, 480, 32, 0);
-    }
-    ~DummyVideo() {
-        SDL_Quit();
-        old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
-    }
+    EnvSettings driver{"SDL_VIDEODRIVER", "dummy"};
+    SDL_Surface* screen = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) == 0 ? SDL_SetVideoMode(640, 480, 32, 0) : nullptr;
+    ~DummyVideo() { SDL_Quit(); }
 };

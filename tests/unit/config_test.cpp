@@ -12,26 +12,14 @@
 
 namespace {
 
-// Sets an environment variable for the object's life (null: unset).
-struct EnvSetting {
-    std::string name, saved;
-    bool had;
-    EnvSetting(const char* n, const char* value) : name(n) {
-        const char* old = std::getenv(n);
-        had = old != nullptr;
-        if (had) saved = old;
-        value ? setenv(n, value, 1) : unsetenv(n);
-    }
-    ~EnvSetting() { had ? setenv(name.c_str(), saved.c_str(), 1) : unsetenv(name.c_str()); }
-};
-
 class Config : public ::testing::Test {
 protected:
     ScratchDir scratch{"config"};  // each test works in its own folder
     // The user's own settings stay out of the tests: both user folders are scratch ones.
-    EnvSetting xdg{"XDG_CONFIG_HOME", (scratch.dir + "/xdg").c_str()};
-    EnvSetting home{"HOME", (scratch.dir + "/home").c_str()};
+    EnvSettings env;
     void SetUp() override {
+        env.set("XDG_CONFIG_HOME", scratch.dir + "/xdg");
+        env.set("HOME", scratch.dir + "/home");
         ASSERT_EQ(mkdir("conf", 0755), 0);
         ASSERT_EQ(mkdir("conf/audio", 0755), 0);
         ASSERT_EQ(mkdir("conf/video", 0755), 0);
@@ -39,6 +27,12 @@ protected:
     static void put(const std::string& key, const std::string& content, const std::string& folder = ".") {
         std::ofstream out(folder + "/conf/" + key + ".conf", std::ios::binary | std::ios::trunc);
         out << content;
+    }
+    // A folder in the place of the key's file.
+    static void folderInTheWay(const std::string& key) {
+        const std::string path = "conf/" + key + ".conf";
+        unlink(path.c_str());
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
     }
     // A data folder with conf/audio and conf/video, made below the scratch folder.
     std::string dataFolder(const std::string& relative) {
@@ -56,57 +50,39 @@ protected:
 
 }  // namespace
 
-TEST_F(Config, DriverTextIsTheFirstTokenAsWritten) {
-    // The driver is the first token, white space skipped, case kept, the rest ignored.
+TEST_F(Config, DriverIsTheFirstTokenAsWrittenAndDsoundWithoutOne) {
+    // The driver is the first token, white space skipped, case kept, the rest ignored; no file, an
+    // empty file, blanks only, or a folder give the empty text and the default driver.
+    EXPECT_EQ(readConfigText("audio/driver"), "");
+    EXPECT_EQ(configDriver(), "dsound");
     const std::pair<const char*, const char*> cases[] = {
-        {"dsound\n", "dsound"},       {"\n\n  \tdsound", "dsound"}, {"DSOUND", "DSOUND"},
-        {"dsound2", "dsound2"},       {"alsa jack\n", "alsa"},     {"\"dsound\"", "\"dsound\""},
+        {"dsound\n", "dsound"},       {"\n\n  \tdsound", "dsound"}, {"DSOUND", "DSOUND"}, {"dsound2", "dsound2"},
+        {"alsa jack\n", "alsa"},     {"\"dsound\"", "\"dsound\""}, {"", ""},               {" \n\t\n", ""},
     };
     for (auto& [content, expected] : cases) {
         put("audio/driver", content);
         EXPECT_EQ(readConfigText("audio/driver"), expected) << content;
-        EXPECT_EQ(configDriver(), expected) << content;
+        EXPECT_EQ(configDriver(), *expected ? expected : "dsound") << content;
     }
-}
-
-TEST_F(Config, MissingOrEmptyDriverFallsBackToDsound) {
-    // No file, an empty file, blanks only, or a folder give the empty text and the default driver.
-    EXPECT_EQ(readConfigText("audio/driver"), "");
-    EXPECT_EQ(configDriver(), "dsound");
-    for (const char* content : {"", " \n\t\n"}) {
-        put("audio/driver", content);
-        EXPECT_EQ(readConfigText("audio/driver"), "");
-        EXPECT_EQ(configDriver(), "dsound");
-    }
-    unlink("conf/audio/driver.conf");
-    ASSERT_EQ(mkdir("conf/audio/driver.conf", 0755), 0);
+    folderInTheWay("audio/driver");
     EXPECT_EQ(readConfigText("audio/driver"), "");
     EXPECT_EQ(configDriver(), "dsound");
 }
 
-TEST_F(Config, IntegerTakesSignAndDigitsUpToTheFirstOtherCharacter) {
+TEST_F(Config, IntegerTakesSignAndDigitsUpToTheFirstOtherCharacterWithin32Bits) {
     // An optional sign and decimal digits; reading stops at the first character that cannot continue.
-    const std::pair<const char*, int32_t> cases[] = {
+    // A token not beginning as a number, or beyond the 32-bit signed range, gives no value.
+    const std::pair<std::string, std::optional<int32_t>> cases[] = {
         {"512 frames", 512},  {"+512", 512},           {"\n  -40\n", -40},          {"1024abc", 1024},
         {"0x20", 0},          {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"007", 7},
+        {"", {}},             {"   ", {}},               {"abc", {}},                 {"-", {}},
+        {"+ 5", {}},          {"2147483648", {}},        {"-2147483649", {}},         {"99999999999999999999999", {}},
+        {"\x01\xff\x80", {}}, {std::string("\0\0" "512", 5), {}},  // binary garbage with NULs
     };
     for (auto& [content, expected] : cases) {
         put("audio/dsound_buffersize", content);
-        std::optional<int32_t> got = readConfigInt("audio/dsound_buffersize");
-        ASSERT_TRUE(got.has_value()) << content;
-        EXPECT_EQ(*got, expected) << content;
+        EXPECT_EQ(readConfigInt("audio/dsound_buffersize"), expected) << content;
     }
-}
-
-TEST_F(Config, IntegerThatIsNoNumberOrOutside32BitsHasNoValue) {
-    // A token not beginning as a number, or beyond the 32-bit signed range, gives no value.
-    for (const char* content : {"", "   ", "abc", "-", "+ 5", "2147483648", "-2147483649",
-                                "99999999999999999999999", "\x01\xff\x80\x00"}) {
-        put("audio/dsound_buffersize", content);
-        EXPECT_FALSE(readConfigInt("audio/dsound_buffersize").has_value()) << content;
-    }
-    put("audio/dsound_buffersize", std::string("\0\0" "512", 5));  // binary garbage with NULs
-    EXPECT_FALSE(readConfigInt("audio/dsound_buffersize").has_value());
     unlink("conf/audio/dsound_buffersize.conf");
     EXPECT_FALSE(readConfigInt("audio/dsound_buffersize").has_value());
 }
@@ -122,23 +98,19 @@ TEST_F(Config, BufferSizeOutside16To8192BecomesTheDefault512) {
         put("audio/dsound_buffersize", content);
         EXPECT_EQ(configBufferFrames(), expected) << content;
     }
-    unlink("conf/audio/dsound_buffersize.conf");
-    ASSERT_EQ(mkdir("conf/audio/dsound_buffersize.conf", 0755), 0);
+    folderInTheWay("audio/dsound_buffersize");
     EXPECT_EQ(configBufferFrames(), 512u);
 }
 
 TEST_F(Config, FlagIsTheNumberZeroOrOne) {
     // 1 sets, 0 clears, words after it are ignored; any other number or word gives no value.
-    const std::pair<const char*, bool> valid[] = {{"1", true}, {"0", false}, {"1 yes", true}, {"\n0\n", false}};
-    for (auto& [content, expected] : valid) {
+    const std::pair<const char*, std::optional<bool>> cases[] = {
+        {"1", true}, {"0", false}, {"1 yes", true}, {"\n0\n", false}, {"2", {}},  {"-1", {}},
+        {"true", {}}, {"false", {}}, {"yes", {}},    {"", {}},          {"4294967297", {}}, {"\x7f\x45LF", {}},
+    };
+    for (auto& [content, expected] : cases) {
         put("video/sdl_fullscreen", content);
-        std::optional<bool> got = readConfigFlag("video/sdl_fullscreen");
-        ASSERT_TRUE(got.has_value()) << content;
-        EXPECT_EQ(*got, expected) << content;
-    }
-    for (const char* content : {"2", "-1", "true", "false", "yes", "", "4294967297", "\x7f\x45LF"}) {
-        put("video/sdl_fullscreen", content);
-        EXPECT_FALSE(readConfigFlag("video/sdl_fullscreen").has_value()) << content;
+        EXPECT_EQ(readConfigFlag("video/sdl_fullscreen"), expected) << content;
     }
 }
 
@@ -156,8 +128,7 @@ TEST_F(Config, FlagsDefaultToWindowedWithSplash) {
         EXPECT_EQ(configFullscreen(), c.full) << c.fullscreen;
         EXPECT_EQ(configSplash(), c.shown) << c.splash;
     }
-    unlink("conf/video/splashscreen.conf");
-    ASSERT_EQ(mkdir("conf/video/splashscreen.conf", 0755), 0);
+    folderInTheWay("video/splashscreen");
     EXPECT_TRUE(configSplash());
 }
 
@@ -205,12 +176,12 @@ TEST_F(Config, WithoutAnAbsoluteXdgConfigHomeTheUserFolderIsUnderHome) {
     const std::string user = dataFolder("home/.config/vornatracker");
     put("audio/driver", "alsa", user);
     for (const char* value : {static_cast<const char*>(nullptr), "", "relative/xdg"}) {
-        EnvSetting unset("XDG_CONFIG_HOME", value);
+        EnvSettings unset("XDG_CONFIG_HOME", value);
         EXPECT_EQ(userDataFolder(), scratch.dir + "/home/.config/vornatracker");
         EXPECT_EQ(configDriver(), "alsa");
     }
-    EnvSetting noXdg("XDG_CONFIG_HOME", nullptr);
-    EnvSetting noHome("HOME", nullptr);
+    env.set("XDG_CONFIG_HOME", nullptr);
+    env.set("HOME", nullptr);
     EXPECT_EQ(userDataFolder(), "");  // no user folder is known: that place is skipped
     EXPECT_EQ(configDriver(), "dsound");
 }
@@ -220,7 +191,7 @@ TEST_F(Config, AFileInTheWayInAnEarlierFolderHidesTheLaterOnes) {
     const std::string user = dataFolder("xdg/vornatracker");
     put("video/sdl_fullscreen", "1", user);
     EXPECT_TRUE(configFullscreen());
-    ASSERT_EQ(mkdir("conf/video/sdl_fullscreen.conf", 0755), 0);
+    folderInTheWay("video/sdl_fullscreen");
     EXPECT_FALSE(configFullscreen());
 }
 

@@ -12,33 +12,18 @@
 #include <vector>
 
 #include "tests/support/surfaces.h"
-#include "ui/draw.h"
 
 namespace {
 
-constexpr uint32_t Back = 0x11223344u, Ink = 0xFFA0B0C0u, Pad = 0xDEADBEEFu;
-constexpr int PadWords = 3, GuardRows = 2;  // after each row; before the first row and after the last
+constexpr uint32_t Back = 0x11223344u, Ink = 0xFFA0B0C0u;
 
-// A surface over our own memory, so the padding after each row and the rows
-// around the surface can be checked as well as the pixels.
-struct Canvas {
-    int w, h, stride;  // stride in words: padded rows
-    std::vector<uint32_t> words;
-    SDL_Surface* s;
+// A guarded surface of the background colour, with the references' one
+// primitive (one pixel, skipped when off the surface) and the lit pixels.
+struct Canvas : GuardedSurface {
     explicit Canvas(int w = 23, int h = 17, uint32_t r = 0xFF0000, uint32_t g = 0xFF00, uint32_t b = 0xFF,
                     uint32_t a = 0)
-        : w(w), h(h), stride(w + PadWords), words(size_t(stride) * (h + 2 * GuardRows), Pad),
-          s(SDL_CreateRGBSurfaceFrom(&at(0, 0), w, h, 32, 4 * stride, r, g, b, a)) {
-        clear();
-    }
-    ~Canvas() { SDL_FreeSurface(s); }
-    Canvas(const Canvas&) = delete;
-    void clear() {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) at(x, y) = Back;
-    }
-    uint32_t& at(int x, int y) { return words[size_t(y + GuardRows) * stride + x]; }
-    // The references' one primitive: one pixel, skipped when off the surface.
+        : GuardedSurface(w, h, Back, r, g, b, a) {}
+    void clear() { fillPixels(Back); }
     void plot(int x, int y, uint32_t v) {
         if (x >= 0 && y >= 0 && x < w && y < h) at(x, y) = v;
     }
@@ -48,13 +33,6 @@ struct Canvas {
             for (int x = 0; x < w; ++x)
                 if (at(x, y) != Back) out.insert({x, y});
         return out;
-    }
-    // Words written outside the pixels: in the row padding or the rows around.
-    int outsideWritten() {
-        int n = 0;
-        for (int y = -GuardRows; y < h + GuardRows; ++y)
-            for (int x = y >= 0 && y < h ? w : 0; x < stride; ++x) n += at(x, y) != Pad;
-        return n;
     }
 };
 

@@ -14,12 +14,9 @@
 #include <vector>
 
 #include "song/codec.h"
-#include "song/song.h"
-#include "song/song_file.h"
 #include "ui/frame.h"
 #include "ui/status.h"
 #include "app/file_commands.h"
-#include "app/history.h"
 #include "tests/support/song_reference.h"
 #include "tests/support/test_support.h"
 

@@ -11,11 +11,7 @@
 #include <thread>
 
 #include "tests/support/surfaces.h"
-#include "song/song.h"
 #include "tests/support/test_support.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/prompt.h"
 
 namespace {
@@ -33,10 +29,12 @@ SDL_Event typedChar(char c) {
     return keyDown(sym, Uint16(static_cast<unsigned char>(c)));
 }
 
-// Feeds every character of `keys` and returns the typed text.
+// Feeds the keys to the prompt, one character each ('\b': Backspace), and returns the text.
 std::string typeAll(const std::string& keys, std::string typed = "") {
     bool running = true;
-    for (char c : keys) EXPECT_EQ(promptHandleEvent(typedChar(c), typed, running), PromptAction::Continue);
+    for (char c : keys)
+        EXPECT_EQ(promptHandleEvent(c == '\b' ? keyDown(SDLK_BACKSPACE, 8) : typedChar(c), typed, running),
+                  PromptAction::Continue);
     EXPECT_TRUE(running);
     return typed;
 }
@@ -69,47 +67,32 @@ struct PromptLoop : ::testing::Test {
 
 }  // namespace
 
-TEST(PromptTyping, LettersAreUpperCasedAndOtherCharactersDropped) {
-    // Typing s, o, n, g, space and 1 gives SONG1: letters are upper-cased, the space is
-    // dropped; only A-Z, 0-9 and _ are kept.
-    EXPECT_EQ(typeAll("song 1"), "SONG1");
-    EXPECT_EQ(typeAll("My_Tune-2.vorna"), "MY_TUNE2VORNA");
-    EXPECT_EQ(typeAll("/\\:*?\"<>|!@#$%^&()[]{}~`'=+,;"), "");
-}
+TEST(PromptTyping, LettersAreUpperCasedDigitsAndUnderscoreKeptAndTheRestDropped) {
+    // Typing s, o, n, g, space and 1 gives SONG1: letters are upper-cased, the space is dropped; only
+    // A-Z, 0-9 and _ are kept, at most 32 of them (the 33rd is ignored, after a Backspace there is room
+    // for one more); Backspace removes the last character and does nothing on an empty text.
+    const std::string full(32, 'A');
+    const struct {
+        std::string before, keys, after;
+    } cases[] = {
+        {"", "song 1", "SONG1"},
+        {"", "My_Tune-2.vorna", "MY_TUNE2VORNA"},
+        {"", "/\\:*?\"<>|!@#$%^&()[]{}~`'=+,;", ""},
+        {"", std::string(33, 'a'), full},
+        {full, "b", full},
+        {full, "\bbc", std::string(31, 'A') + "B"},
+        {"AB", "\b", "A"},
+        {"AB", "\b\b\b", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(typeAll(c.keys, c.before), c.after) << "'" << c.keys << "' after '" << c.before << "'";
 
-TEST(PromptTyping, At32CharactersFurtherKeysAreIgnored) {
-    // The text holds at most 32 characters; the 33rd typed character is ignored.
-    std::string full = typeAll(std::string(32, 'a'));
-    EXPECT_EQ(full, std::string(32, 'A'));
-    EXPECT_EQ(typeAll("b", full), full);
-    // After a backspace there is room for one more.
-    bool running = true;
-    promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), full, running);
-    EXPECT_EQ(typeAll("bc", full), std::string(31, 'A') + "B");
-}
-
-TEST(PromptTyping, BackspaceRemovesTheLastCharacterAndNothingWhenEmpty) {
-    // Backspace removes the last character; on an empty text it does nothing.
-    bool running = true;
-    std::string typed = "AB";
-    EXPECT_EQ(promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), typed, running), PromptAction::Continue);
-    EXPECT_EQ(typed, "A");
-    promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), typed, running);
-    EXPECT_EQ(typed, "");
-    EXPECT_EQ(promptHandleEvent(keyDown(SDLK_BACKSPACE, 8), typed, running), PromptAction::Continue);
-    EXPECT_EQ(typed, "");
-    EXPECT_TRUE(running);
-}
-
-TEST(PromptTyping, KeysBeyondSevenBitAsciiAddNothing) {
-    // A key whose Unicode value has bits above 0x7F adds nothing, even when its low
-    // 7 bits would be a letter (0xE9 is e-acute; 0x141 has low bits 'A').
+    // A key whose Unicode value has bits above 0x7F adds nothing, even when its low 7 bits would be a
+    // letter (0xE9 is e-acute; 0x141 has low bits 'A'); nor does a key with no character (an arrow).
     bool running = true;
     std::string typed = "X";
     for (Uint16 u : {Uint16(0xE9), Uint16(0xC4), Uint16(0x141), Uint16(0x4E2D)})
         EXPECT_EQ(promptHandleEvent(keyDown(SDLK_WORLD_73, u), typed, running), PromptAction::Continue);
-    EXPECT_EQ(typed, "X");
-    // A key with no character (an arrow) adds nothing either.
     promptHandleEvent(keyDown(SDLK_LEFT, 0), typed, running);
     EXPECT_EQ(typed, "X");
 }

@@ -5,7 +5,6 @@
 
 #include <SDL.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -13,15 +12,11 @@
 #include <vector>
 
 #include "app/main_loop.h"
-#include "audio/sequencer.h"
-#include "song/song.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/prompt.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
 #include "tests/support/surfaces.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -137,8 +132,8 @@ TEST(Redraw, EqualSignaturesAlwaysMeanEqualFrames) {
 }
 
 TEST(Redraw, UnchangedFrameIsSkippedUntilSomethingChangesOrAnExposeArrives) {
-    // The first frame is drawn; the same frame again is not; a change, a window
-    // expose or another drawer's mark draws it again.
+    // The first frame is drawn; the same frame again is not; a change or a window
+    // expose draws it again (the prompt's mark: the next test).
     quietEditor();
     Offscreen screenA;
     frameStale = true;
@@ -157,20 +152,14 @@ TEST(Redraw, UnchangedFrameIsSkippedUntilSomethingChangesOrAnExposeArrives) {
     handleEvent(expose);
     EXPECT_TRUE(drawFrameIfChanged(screenA.s));
     EXPECT_FALSE(drawFrameIfChanged(screenA.s));
-
-    frameStale = true;  // as the prompt leaves it
-    EXPECT_TRUE(drawFrameIfChanged(screenA.s));
 }
 
 TEST(Redraw, MainFrameIsRepaintedAfterThePromptCloses) {
     // The prompt draws its box over the screen; once it returns, the next main frame is drawn
     // even though nothing the frame shows has changed.
     quietEditor();
-    const char* old = std::getenv("SDL_VIDEODRIVER");
-    const std::string saved = old ? old : "";
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0);
-    SDL_Surface* screen = SDL_SetVideoMode(640, 480, 32, 0);
+    DummyVideo video;
+    SDL_Surface* screen = video.screen;
     ASSERT_NE(screen, nullptr);
     frameStale = true;
     EXPECT_TRUE(drawFrameIfChanged(screen));
@@ -183,89 +172,46 @@ TEST(Redraw, MainFrameIsRepaintedAfterThePromptCloses) {
     bool running = true;
     EXPECT_EQ(promptFilename(screen, "ENTER FILENAME TO OPEN", running), "");
     EXPECT_TRUE(drawFrameIfChanged(screen));
-
-    SDL_Quit();
-    old ? setenv("SDL_VIDEODRIVER", saved.c_str(), 1) : unsetenv("SDL_VIDEODRIVER");
 }
 
 // ---- the scale step ---------------------------------------------------------
 
 namespace {
 
-// A 32-bit surface over memory of its own, with spare bytes at the end of each
-// row and rows after the last, all holding Guard until something writes them.
-constexpr uint32_t Guard = 0xA5A5A5A5u;
-struct GuardedSurface {
-    int w, h, pitch;
-    static constexpr int SpareRows = 3;
-    std::vector<uint32_t> memory;
-    SDL_Surface* s;
-    GuardedSurface(int width, int height)
-        : w(width), h(height), pitch(4 * width + 12),
-          memory(size_t(pitch / 4) * size_t(height + SpareRows), Guard),
-          s(SDL_CreateRGBSurfaceFrom(memory.data(), width, height, 32, pitch, 0xFF0000, 0xFF00, 0xFF, 0)) {}
-    ~GuardedSurface() { SDL_FreeSurface(s); }
-    uint32_t& at(int x, int y) { return memory[size_t(y) * size_t(pitch / 4) + size_t(x)]; }
-    // Words written outside the surface's own pixels.
-    int spareTouched() const {
-        int n = 0;
-        for (size_t i = 0; i < memory.size(); ++i) {
-            const size_t x = i % size_t(pitch / 4), y = i / size_t(pitch / 4);
-            if ((x >= size_t(w) || y >= size_t(h)) && memory[i] != Guard) ++n;
+// Scales the frame into a guarded window at (x0, y0) and expects each frame pixel as an NxN block
+// there, cut at the window's edges, and every other word of the window and around it untouched.
+void expectScaled(const SDL_Surface* frame, int n, int x0, int y0, int windowW, int windowH) {
+    GuardedSurface window(windowW, windowH, GuardedSurface::Guard);
+    scaleFrame(frame, window.s, n, x0, y0);
+    int wrong = 0;
+    for (int y = 0; y < window.h; ++y)
+        for (int x = 0; x < window.w; ++x) {
+            const bool inBlock = x >= x0 && x < x0 + frame->w * n && y >= y0 && y < y0 + frame->h * n;
+            wrong += window.at(x, y) != (inBlock ? pixelAt(frame, (x - x0) / n, (y - y0) / n) : GuardedSurface::Guard);
         }
-        return n;
-    }
-};
-
-uint32_t framePixel(const SDL_Surface* frame, int x, int y) {
-    return reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(frame->pixels) + y * frame->pitch)[x];
+    EXPECT_EQ(wrong, 0) << "scale " << n << " at " << x0 << "," << y0;
+    EXPECT_EQ(window.outsideWritten(), 0) << "scale " << n << " at " << x0 << "," << y0;
 }
 
 }  // namespace
 
-TEST(ScaleStep, EachFramePixelBecomesAnNxNBlockAndNothingElseIsWritten) {
-    // Scale N shows frame pixel (x, y) on window pixels x0 + N x .. + N - 1, y0 + N y .. + N - 1; the rest stays.
+TEST(ScaleStep, EachFramePixelBecomesAnNxNBlockClippedAtTheWindowAndNothingElseIsWritten) {
+    // Scale N shows frame pixel (x, y) on window pixels x0 + N x .. + N - 1, y0 + N y .. + N - 1; the rest
+    // stays. Blocks that fall off the window are cut at its edges; no byte past a row or past the last
+    // row is written.
     quietEditor();
     cellAt(5, 0, 20).note = 90;
     showStatus("SCALED");
     Offscreen frame;
     drawFrame(frame.s);
-    for (int n = 1; n <= 4; ++n) {
-        const int x0 = 3 * n, y0 = 2 * n + 1;  // away from the corner, so every border is checked
-        GuardedSurface window(640 * n + 7 * n, 480 * n + 5 * n);
-        scaleFrame(frame.s, window.s, n, x0, y0);
-        int wrong = 0, outsideTouched = 0;
-        for (int y = 0; y < window.h; ++y)
-            for (int x = 0; x < window.w; ++x) {
-                const bool inBlock = x >= x0 && x < x0 + 640 * n && y >= y0 && y < y0 + 480 * n;
-                if (inBlock)
-                    wrong += window.at(x, y) != framePixel(frame.s, (x - x0) / n, (y - y0) / n);
-                else
-                    outsideTouched += window.at(x, y) != Guard;
-            }
-        EXPECT_EQ(wrong, 0) << "scale " << n;
-        EXPECT_EQ(outsideTouched, 0) << "scale " << n;
-        EXPECT_EQ(window.spareTouched(), 0) << "scale " << n;
-    }
-}
-
-TEST(ScaleStep, AFramePartlyOffTheWindowIsClippedAtEveryEdge) {
-    // Blocks that fall off the window are cut at its edges; no byte past a row or past the last row is written.
-    GuardedSurface frame(5, 3);
+    for (int n = 1; n <= 4; ++n)  // away from the corner, so every border is checked
+        expectScaled(frame.s, n, 3 * n, 2 * n + 1, 640 * n + 7 * n, 480 * n + 5 * n);
+    GuardedSurface small(5, 3, 0);
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) frame.at(x, y) = 0xFF000000u | uint32_t(y * 16 + x);
+        for (int x = 0; x < 5; ++x) small.at(x, y) = 0xFF000000u | uint32_t(y * 16 + x);
     for (const auto& [x0, y0] : std::vector<std::pair<int, int>>{
-             {-4, -2}, {5, 4}, {-14, 0}, {0, -8}, {7, 5}, {-100, -100}, {100, 1}, {1, 100}}) {
-        GuardedSurface window(8, 6);
-        scaleFrame(frame.s, window.s, 3, x0, y0);
-        for (int y = 0; y < 6; ++y)
-            for (int x = 0; x < 8; ++x) {
-                const bool inBlock = x >= x0 && x < x0 + 15 && y >= y0 && y < y0 + 9;
-                const uint32_t expected = inBlock ? frame.at((x - x0) / 3, (y - y0) / 3) : Guard;
-                EXPECT_EQ(window.at(x, y), expected) << "at " << x << "," << y << " frame at " << x0 << "," << y0;
-            }
-        EXPECT_EQ(window.spareTouched(), 0) << "frame at " << x0 << "," << y0;
-    }
+             {-4, -2}, {5, 4}, {-14, 0}, {0, -8}, {7, 5}, {-100, -100}, {100, 1}, {1, 100}})
+        expectScaled(small.s, 3, x0, y0, 8, 6);
 }
 
 TEST(ScaleStep, LayoutFitsTheDesktopAndCentresFullScreen) {
@@ -328,7 +274,7 @@ TEST(ScaleStep, OnlyAScaledOrCentredFrameIsDrawnOffTheWindow) {
     EXPECT_EQ(frame->format->BitsPerPixel, 32);
     EXPECT_EQ(frame->format->Rmask, 0xFFu);  // the window's own layout, so scaling is a plain copy
     EXPECT_EQ(frame->format->Bmask, 0xFF0000u);
-    EXPECT_EQ(framePixel(big, 1279, 959), 0u);  // the window starts black
+    EXPECT_EQ(pixelAt(big, 1279, 959), 0u);  // the window starts black
     EXPECT_EQ(frameLayout.scale, 2);
 
     frameSurfaceFor(nullptr, FrameLayout());  // no window is left behind for later tests

@@ -12,9 +12,6 @@
 #include "audio/sequencer.h"
 #include "tests/support/surfaces.h"
 #include "song/song.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/panels.h"
 #include "ui/status.h"
 
@@ -28,12 +25,8 @@ const uint32_t Back = rgb(60, 70, 80), Bright = rgb(240, 245, 252), Dim = rgb(18
                Effect = rgb(255, 61, 240), Param = rgb(204, 255, 80), Frame = rgb(132, 151, 171),
                Beat = rgb(216, 255, 255), Cursor = rgb(132, 140, 148);
 
-// Glyph rows from the font table, 0x10 = leftmost pixel.
+// Glyph rows, 0x10 = leftmost pixel.
 using Rows = std::vector<int>;
-const Rows Dot{0, 0, 0, 0, 4}, Zero{0x1F, 0x11, 0x15, 0x11, 0x1F}, One{0x02, 0x06, 0x0A, 0x02, 0x02},
-    Three{0x1F, 0x01, 0x0F, 0x01, 0x1F}, A{0x1F, 0x11, 0x1F, 0x11, 0x11}, C{0x1F, 0x10, 0x10, 0x10, 0x1F},
-    F{0x1F, 0x10, 0x1E, 0x10, 0x10}, N{0x11, 0x19, 0x15, 0x13, 0x11}, P{0x1F, 0x11, 0x1F, 0x10, 0x10},
-    Block{0x1F, 0x1F, 0x1F, 0x1F, 0x1F}, O{0x1F, 0x11, 0x11, 0x11, 0x1F};
 
 class Sections : public ::testing::Test {
 protected:
@@ -162,10 +155,9 @@ TEST_F(Sections, ChannelHeadersAndMutedChannels) {
     muted[0] = true;
     muted[2] = true;
     drawPatternView(s);
-    EXPECT_EQ(rows(172, 79, Bright), C);           // channel 1
-    EXPECT_EQ(rows(172 + 6, 79, Bright), (Rows{0x11, 0x11, 0x1F, 0x11, 0x11}));  // H
+    EXPECT_EQ(shown(172, 79, 2, Bright), "CH");         // channel 1
     EXPECT_EQ(count(221, 78, 269, 84, Panel), 49 * 7);  // channel 2: muted, plain band
-    EXPECT_EQ(rows(122, 79, Panel), C);             // channel 0: muted, shows faintly on the lit band
+    EXPECT_EQ(shown(122, 79, 1, Panel), "C");           // channel 0: muted, shows faintly on the lit band
     EXPECT_EQ(at(121, 78), Lit);
 }
 
@@ -197,17 +189,15 @@ TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {
     orderPos = 5;
     cursorColumn = 1;
     drawOrderList(s);
-    EXPECT_EQ(rows(541, 87, Bright), Zero);
-    EXPECT_EQ(rows(547, 87, Bright), Zero);
-    EXPECT_EQ(rows(541, 93, Bright), Dot);
-    EXPECT_EQ(rows(547, 87 + 6 * 63, Bright), Dot);
-    EXPECT_EQ(rows(541, 117, Bright), Three);
-    EXPECT_EQ(rows(547, 117, Bright), F);
+    EXPECT_EQ(shown(541, 87, 2, Bright), "00");
+    EXPECT_EQ(shown(541, 93, 2, Bright), "..");
+    EXPECT_EQ(shown(541, 87 + 6 * 63, 2, Bright), "..");
+    EXPECT_EQ(shown(541, 117, 2, Bright), "3F");
     EXPECT_EQ(count(546, 116, 552, 122, Cursor), 49 - 12);  // all but the 12 pixels of the F
     EXPECT_EQ(at(545, 116), Panel);                         // bar under the first digit
     EXPECT_EQ(at(540, 78), Lit);
     EXPECT_EQ(at(635, 84), Lit);
-    EXPECT_EQ(rows(541, 79, Bright), O);
+    EXPECT_EQ(shown(541, 79, 1, Bright), "O");
     EXPECT_EQ(at(636, 86), Back);
     EXPECT_EQ(at(553, 86), Frame);
     EXPECT_EQ(at(553, 471), Frame);
@@ -227,10 +217,10 @@ TEST_F(Sections, ParametersShowSpeedAndOctaveInHexAtX95) {
     song.speed = 15;
     octave = 10;
     drawParameters(s);
-    EXPECT_EQ(rows(95, 97, Beat), F);
-    EXPECT_EQ(rows(95, 105, Beat), A);
-    EXPECT_EQ(rows(83, 89, Beat), N);
-    EXPECT_EQ(rows(5, 79, Bright), P);
+    EXPECT_EQ(shown(95, 97, 1, Beat), "F");
+    EXPECT_EQ(shown(95, 105, 1, Beat), "A");
+    EXPECT_EQ(shown(83, 89, 3, Beat), "N/A");
+    EXPECT_EQ(shown(5, 79, 1, Bright), "P");
     EXPECT_EQ(at(4, 78), Panel);
     EXPECT_EQ(at(3, 77), Frame);
     EXPECT_EQ(at(101, 112), Frame);
@@ -243,21 +233,18 @@ TEST_F(Sections, ParametersShowSpeedAndOctaveInHexAtX95) {
     song.speed = 16;
     octave = 0;
     drawParameters(s);
-    EXPECT_EQ(rows(89, 97, Beat), One);
-    EXPECT_EQ(rows(95, 97, Beat), Zero);
-    EXPECT_EQ(rows(95, 105, Beat), Zero);
+    EXPECT_EQ(shown(89, 97, 2, Beat), "10");
+    EXPECT_EQ(shown(95, 105, 1, Beat), "0");
     EXPECT_EQ(at(101, 97), Frame);
 }
 
 TEST_F(Sections, MenuLegendEightPixelsApart) {
     // The MENU panel lists the keys 8 pixels apart from y 130; F7..F9 lead with a space.
     drawMenu(s);
-    EXPECT_EQ(rows(5, 120, Bright), (Rows{0x11, 0x1B, 0x15, 0x11, 0x11}));  // M
-    EXPECT_EQ(rows(5, 130, Bright), P);
-    EXPECT_EQ(rows(5, 138, Bright), (Rows{0, 0, 0, 0, 0}));
-    EXPECT_EQ(rows(11, 138, Bright), F);
-    EXPECT_EQ(rows(5, 178, Bright), F);
-    EXPECT_EQ(rows(11, 178, Bright), One);
+    EXPECT_EQ(shown(5, 120, 1, Bright), "M");
+    EXPECT_EQ(shown(5, 130, 1, Bright), "P");
+    EXPECT_EQ(shown(5, 138, 2, Bright), " F");
+    EXPECT_EQ(shown(5, 178, 2, Bright), "F1");
     EXPECT_EQ(at(4, 119), Panel);
     EXPECT_EQ(at(3, 118), Frame);
     EXPECT_EQ(at(60, 186), Frame);
@@ -269,15 +256,15 @@ TEST_F(Sections, MessageLineFadesFromTextBrightToBackground) {
     statusText = "&";
     statusTimer = 500;
     drawStatus(s);
-    EXPECT_EQ(rows(7, 7, 0x00F0F5FCu), Block);
+    EXPECT_EQ(shown(7, 7, 1, 0x00F0F5FCu), "&");
 
     statusTimer = 250;  // halfway: (240 - 90, 245 - 88, 252 - 86)
     drawStatus(s);
-    EXPECT_EQ(rows(7, 7, 0x00969DA6u), Block);
+    EXPECT_EQ(shown(7, 7, 1, 0x00969DA6u), "&");
 
     statusTimer = 1;  // d = 255; rounding toward minus infinity lands on the background itself
     drawStatus(s);
-    EXPECT_EQ(rows(7, 7, 0x003C4650u), Block);
+    EXPECT_EQ(shown(7, 7, 1, 0x003C4650u), "&");
 
     fillRect(s, 0, 0, 640, 480, Back);
     statusTimer = 0;
@@ -389,22 +376,19 @@ TEST_F(Sections, WholeFrameDrawsEverySectionOverTheBackground) {
     outputLevel = 1.0;
     drawFrame(s);
     EXPECT_EQ(at(0, 0), Back);
-    EXPECT_EQ(rows(7, 7, 0x00F0F5FCu), A);
+    EXPECT_EQ(shown(7, 7, 1, 0x00F0F5FCu), "A");
     EXPECT_EQ(at(40, 20), Frame);
     EXPECT_EQ(at(106, 77), Frame);
-    EXPECT_EQ(rows(108, 87, Beat), Zero);
-    EXPECT_EQ(rows(122, 79, Bright), C);
-    EXPECT_EQ(rows(5, 79, Bright), P);
+    EXPECT_EQ(shown(108, 87, 2, Beat), "00");
+    EXPECT_EQ(shown(122, 79, 1, Bright), "C");
+    EXPECT_EQ(shown(5, 79, 1, Bright), "P");
     EXPECT_EQ(at(600, 300), Dim);
 }
 
 TEST_F(Sections, FrameUsesTheSurfacesOwnLayoutAndStaysInsideItsMemory) {
     // Drawing a frame with extreme values writes nothing past the rows or into the pitch padding,
     // and a surface with another channel order gets the same colours in its own layout.
-    const int pitch = 4 * 640 + 48, guardRows = 4;
-    std::vector<uint8_t> memory(size_t(pitch) * (480 + guardRows), 0x5A);
-    SDL_Surface* g = SDL_CreateRGBSurfaceFrom(memory.data(), 640, 480, 32, pitch, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
-    ASSERT_NE(g, nullptr);
+    GuardedSurface g(640, 480, 0, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
     statusText = std::string(300, '&');
     statusTimer = 600;
     outputLevel = 1e9;
@@ -416,18 +400,8 @@ TEST_F(Sections, FrameUsesTheSurfacesOwnLayoutAndStaysInsideItsMemory) {
     cursorColumn = 5;
     for (int i = 0; i < ScopeLength; ++i) song.channels[0].scope.samples[i] = (i % 2 ? 1e30f : -1e30f);
     song.channels[0].scope.writeIndex = -7;
-    drawFrame(g);
-    SDL_FreeSurface(g);
-
-    int touched = 0;
-    for (int y = 0; y < 480 + guardRows; ++y)
-        for (int b = (y < 480 ? 4 * 640 : 0); b < pitch; ++b) touched += memory[size_t(y) * pitch + b] != 0x5A;
-    EXPECT_EQ(touched, 0);
-    // (300, 0): background (60, 70, 80) as 0xAABBGGRR.
-    uint32_t corner;
-    std::memcpy(&corner, memory.data() + 4 * 300, 4);
-    EXPECT_EQ(corner, 0xFF50463Cu);
-    uint32_t frameLine;  // (106, 77): frameColour (132, 151, 171)
-    std::memcpy(&frameLine, memory.data() + size_t(77) * pitch + 4 * 106, 4);
-    EXPECT_EQ(frameLine, 0xFFAB9784u);
+    drawFrame(g.s);
+    EXPECT_EQ(g.outsideWritten(), 0);
+    EXPECT_EQ(g.at(300, 0), 0xFF50463Cu);    // background (60, 70, 80) as 0xAABBGGRR
+    EXPECT_EQ(g.at(106, 77), 0xFFAB9784u);  // frameColour (132, 151, 171)
 }

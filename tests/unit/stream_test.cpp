@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,12 +34,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/instruments.h"
-#include "audio/sequencer.h"
 #include "audio/stream.h"
-#include "song/song.h"
-#include "tests/support/engine.h"
-#include "tests/support/files.h"
+#include "tests/support/test_support.h"
 
 extern char** environ;
 
@@ -134,64 +131,48 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-// Everything written to file descriptor 2 between begin and end.
-class StderrCapture {
-public:
-    void begin() {
-        std::fflush(stderr);
-        std::fflush(stdout);
-        folder_.emplace("err");
-        path_ = folder_->path() + "/err.txt";
-        saved_ = dup(2);
-        int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        close(fd);
-    }
-    std::string end() {
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::string text = readText(path_);
-        folder_.reset();
-        return text;
-    }
-
-private:
-    std::optional<TempFolder> folder_;
-    std::string path_;
-    int saved_ = -1;
-};
-
-int countLines(const std::string& text) {
-    int lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
+// Everything f writes to file descriptor 2.
+std::string stderrOf(const std::function<void()>& f) {
+    std::fflush(stderr);
+    std::fflush(stdout);
+    TempFolder folder("err");
+    const std::string path = folder.path() + "/err.txt";
+    const int saved = dup(2), fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 2);
+    close(fd);
+    f();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    return readText(path);
 }
 
-// Sets an environment variable for one test and puts the old value back.
-class EnvOverride {
-public:
-    void set(const std::string& key, const std::string& value) {
-        const char* old = std::getenv(key.c_str());
-        saved_.push_back({key, old ? old : "", old != nullptr});
-        setenv(key.c_str(), value.c_str(), 1);
-    }
-    ~EnvOverride() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->had)
-                setenv(it->key.c_str(), it->value.c_str(), 1);
-            else
-                unsetenv(it->key.c_str());
-        }
-    }
-
-private:
-    struct Saved {
-        std::string key, value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
+// startAudio with what it said on standard error.
+struct Start {
+    bool started = false;
+    std::string said;
 };
+Start startQuietly(const char* word, unsigned frames) {
+    Start s;
+    s.said = stderrOf([&] { s.started = startAudio(word, frames); });
+    return s;
+}
+
+// The server may need a moment after its driver is up to accept clients.
+Start startRetrying(const char* word, unsigned frames) {
+    Start s;
+    for (int attempt = 0; attempt < 5 && !s.started; ++attempt) {
+        if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        s = startQuietly(word, frames);
+    }
+    return s;
+}
+
+bool blocksPass(uint64_t n, double seconds = 10.0) {
+    return waitFor([n] { return streamBlocks() > n; }, seconds);
+}
+
+int countLines(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
 
 // ---------------------------------------------------------------------------
 // 2. Driver words and failures without a server
@@ -199,38 +180,24 @@ private:
 // Only a unique name of our own: another program's JACK server must not be found.
 std::string noJackServer() { return "vorna-absent-" + std::to_string(getpid()); }
 
-TEST(StreamDriver, NoneRunsWithoutSoundAndSaysNothing) {
-    // "none": no stream, no message, and stopping is harmless.
+TEST(StreamDriver, NoneRunsSilentlyAndUnknownWordsGiveOneLineAndNoStream) {
+    // "none": no stream and no message; a driver word other than the known ones, even "dsound" in
+    // another case or with a trailing character, opens nothing and is reported in one line. Stopping
+    // is harmless either way.
     initSong();
-    StderrCapture err;
-    err.begin();
-    bool started = startAudio("none", 512);
-    std::string text = err.end();
-    EXPECT_FALSE(started);
-    EXPECT_EQ(text, "");
-    EXPECT_FALSE(streamActive.load());
-    EXPECT_EQ(streamBackend(), "");
-    uint64_t before = streamBlocks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(streamBlocks(), before);
-    stopAudio();
-    stopAudio();
-}
-
-TEST(StreamDriver, UnknownWordsGiveOneLineAndNoStream) {
-    // A driver word other than the known ones, even "dsound" in another case or
-    // with a trailing character, opens nothing and is reported in one line.
-    initSong();
-    for (const char* word : {"Dsound", "dsound ", "dsoundx", "DSOUND", "oss", "pulse2", ""}) {
-        StderrCapture err;
-        err.begin();
-        bool started = startAudio(word, 512);
-        std::string text = err.end();
+    for (const char* word : {"none", "Dsound", "dsound ", "dsoundx", "DSOUND", "oss", "pulse2", ""}) {
+        const auto [started, text] = startQuietly(word, 512);
+        const bool none = std::string(word) == "none";
         EXPECT_FALSE(started) << word;
-        EXPECT_EQ(countLines(text), 1) << "'" << word << "': " << text;
-        EXPECT_EQ(text.compare(0, 7, "audio: "), 0) << text;
-        EXPECT_NE(text.find("running without sound"), std::string::npos) << text;
+        EXPECT_EQ(countLines(text), none ? 0 : 1) << "'" << word << "': " << text;
+        EXPECT_EQ(text.compare(0, 7, none ? "" : "audio: "), 0) << text;
+        EXPECT_EQ(text.find("running without sound") != std::string::npos, !none) << text;
         EXPECT_FALSE(streamActive.load());
+        EXPECT_EQ(streamBackend(), "");
+        const uint64_t before = streamBlocks();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(streamBlocks(), before);
+        stopAudio();
         stopAudio();
     }
 }
@@ -241,20 +208,17 @@ TEST(StreamDriver, NoServerMeansOneLineAndTheProgramGoesOn) {
     initSong();
     TempFolder folder("noserver");
     const std::string dir = folder.path();
-    EnvOverride env;
+    EnvSettings env;
     env.set("PULSE_SERVER", "unix:" + dir + "/no-such-socket");
     env.set("JACK_DEFAULT_SERVER", noJackServer());
     env.set("HOME", dir);
     env.set("XDG_RUNTIME_DIR", dir);
     for (const char* word : {"pulse", "jack", "dsound"}) {
-        StderrCapture err;
-        err.begin();
-        bool started = startAudio(word, 512);
-        std::string text = err.end();
+        const auto [started, text] = startQuietly(word, 512);
         if (started) {
             // Only a back end that really plays may be chosen (a working ALSA device).
             EXPECT_STREQ(word, "dsound");
-            EXPECT_TRUE(waitFor([] { return streamBlocks() > 0; }, 5.0));
+            EXPECT_TRUE(blocksPass(0, 5.0));
             EXPECT_EQ(text, "");
         } else {
             EXPECT_EQ(countLines(text), 1) << word << ": " << text;
@@ -320,15 +284,12 @@ protected:
         std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
         return samples;
     }
-    size_t recordedBytes() const {
-        struct stat info;
-        return stat(recording_.c_str(), &info) == 0 ? size_t(info.st_size) : 0;
-    }
+    size_t recordedBytes() const { return readFile(recording_).size(); }
 
     std::optional<TempFolder> folder_;
     std::string dir_, socket_, recording_;
     pid_t server_ = -1, recorder_ = -1;
-    EnvOverride env_;
+    EnvSettings env_;
 };
 
 TEST_F(PulseStream, CallbackRunsAndPlaybackAdvances) {
@@ -338,7 +299,7 @@ TEST_F(PulseStream, CallbackRunsAndPlaybackAdvances) {
     EXPECT_EQ(streamBackend(), "pulse");
     EXPECT_TRUE(streamActive.load());
     EXPECT_GT(streamBlockFrames(), 0u);
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    ASSERT_TRUE(blocksPass(10));
 
     // Once the server has settled (its null sink starts slowly), the blocks
     // delivered over two seconds are near real time, never a spin.
@@ -402,13 +363,13 @@ TEST_F(PulseStream, CallbackRunsRealtimeWherePermittedAndSilentlyWithoutWhereNot
     // The stream asks for real-time scheduling: its callback thread runs under a real-time policy
     // where the process may have one; where it may not the stream runs as before. Neither case
     // says anything, while the library's other words still reach standard error.
-    StderrCapture err;
-    err.begin();
-    const bool started = startAudio("pulse", 256);
-    const bool running = waitFor([] { return streamBlocks() > 20; }, 10.0);
-    std::cerr << "RtAudio pulse: _NOT_ running realtime scheduling" << std::endl;
-    std::cerr << "RtAudio pulse: another note" << std::endl;
-    std::string text = err.end();
+    bool started = false, running = false;
+    const std::string text = stderrOf([&] {
+        started = startAudio("pulse", 256);
+        running = blocksPass(20);
+        std::cerr << "RtAudio pulse: _NOT_ running realtime scheduling" << std::endl;
+        std::cerr << "RtAudio pulse: another note" << std::endl;
+    });
     ASSERT_TRUE(started);
     ASSERT_TRUE(running);
     EXPECT_EQ(text, "RtAudio pulse: another note\n");
@@ -441,29 +402,34 @@ TEST(PulseStreamWithoutRealtime, StreamRunsWithoutRealtimeAndSaysNothing) {
     dropRealtimePermission();
     ASSERT_FALSE(realtimePermitted());
     ASSERT_TRUE(startAudio("pulse", 256));
-    EXPECT_TRUE(waitFor([] { return streamBlocks() > 20; }, 10.0));
+    EXPECT_TRUE(blocksPass(20));
     EXPECT_FALSE(streamRealtime());
     stopAudio();
 }
 
-TEST_F(PulseStream, DefaultDriverPicksTheRunningServer) {
-    // "dsound" takes the first back end with a playable device; with only the
-    // PulseAudio server running that is PulseAudio.
-    StderrCapture err;
-    err.begin();
-    bool started = startAudio("dsound", 512);
-    std::string text = err.end();
-    ASSERT_TRUE(started) << text;
-    EXPECT_EQ(text, "");
+TEST_F(PulseStream, DefaultDriverPicksTheRunningServerAndAStoppedStreamCanStartAgain) {
+    // "dsound" takes the first back end with a playable device; with only the PulseAudio server
+    // running that is PulseAudio. After stopAudio no block is asked for; a new stream can be started.
+    const Start picked = startQuietly("dsound", 512);
+    ASSERT_TRUE(picked.started) << picked.said;
+    EXPECT_EQ(picked.said, "");
     EXPECT_EQ(streamBackend(), "pulse");
-    EXPECT_TRUE(waitFor([] { return streamBlocks() > 5; }, 10.0));
+    ASSERT_TRUE(blocksPass(5));
+    stopAudio();
+    EXPECT_FALSE(streamActive.load());
+    EXPECT_EQ(streamBackend(), "");
+    const uint64_t after = streamBlocks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(streamBlocks(), after);
+    ASSERT_TRUE(startAudio("pulse", 1024));
+    EXPECT_TRUE(blocksPass(after + 5));
 }
 
 TEST_F(PulseStream, PreviewedNoteReachesTheServer) {
     // A note started on voice 0 while stopped is mixed by the callback and
     // arrives at the sound server; before it, the stream is silence.
     ASSERT_TRUE(startAudio("pulse", 512));
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    ASSERT_TRUE(blocksPass(10));
     startRecording();
     // A quarter second of recorded silence first.
     ASSERT_TRUE(waitFor([this] { return recordedBytes() > 44100; }, 10.0)) << readText(dir_ + "/parec.log");
@@ -484,34 +450,21 @@ TEST_F(PulseStream, PreviewedNoteReachesTheServer) {
     EXPECT_LE(peak, 32767 / 8 + 2);
 }
 
-TEST_F(PulseStream, StopEndsTheCallbackAndAllowsARestart) {
-    // After stopAudio no block is asked for; a new stream can be started.
-    ASSERT_TRUE(startAudio("pulse", 256));
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 5; }, 10.0));
-    stopAudio();
-    EXPECT_FALSE(streamActive.load());
-    EXPECT_EQ(streamBackend(), "");
-    uint64_t after = streamBlocks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(streamBlocks(), after);
-    ASSERT_TRUE(startAudio("pulse", 1024));
-    EXPECT_TRUE(waitFor([after] { return streamBlocks() > after + 5; }, 10.0));
-}
-
 TEST_F(PulseStream, ServerGoingAwayStopsSoundButNotTheProgram) {
     // The server dies mid-stream: one line "audio: sound stopped: ...", the
     // stream no longer counts as active (exports do not wait for it), and the
     // library's thread does not spin on the dead connection.
     ASSERT_TRUE(startAudio("pulse", 512));
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
-    StderrCapture err;
-    err.begin();
-    stopChild(server_);
-    bool noticed = waitFor([] { return !streamActive.load(); }, 8.0);
-    uint64_t settled = streamBlocks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    uint64_t later = streamBlocks();
-    std::string text = err.end();
+    ASSERT_TRUE(blocksPass(10));
+    bool noticed = false;
+    uint64_t settled = 0, later = 0;
+    const std::string text = stderrOf([&] {
+        stopChild(server_);
+        noticed = waitFor([] { return !streamActive.load(); }, 8.0);
+        settled = streamBlocks();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        later = streamBlocks();
+    });
     EXPECT_TRUE(noticed);
     EXPECT_EQ(countLines(text), 1) << text;
     EXPECT_EQ(text.compare(0, 21, "audio: sound stopped:"), 0) << text;
@@ -524,16 +477,17 @@ TEST_F(PulseStream, FrozenServerDoesNotHoldUpQuitting) {
     // A server that stops answering (here: stopped by a signal) is noticed as
     // silence, and closing the stream still returns within seconds.
     ASSERT_TRUE(startAudio("pulse", 512));
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
-    StderrCapture err;
-    err.begin();
-    kill(server_, SIGSTOP);
-    bool noticed = waitFor([] { return !streamActive.load(); }, 8.0);
-    auto t0 = std::chrono::steady_clock::now();
-    stopAudio();
-    double closeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    kill(server_, SIGCONT);
-    std::string text = err.end();
+    ASSERT_TRUE(blocksPass(10));
+    bool noticed = false;
+    double closeSeconds = 0;
+    const std::string text = stderrOf([&] {
+        kill(server_, SIGSTOP);
+        noticed = waitFor([] { return !streamActive.load(); }, 8.0);
+        const auto t0 = std::chrono::steady_clock::now();
+        stopAudio();
+        closeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        kill(server_, SIGCONT);
+    });
     EXPECT_TRUE(noticed);
     EXPECT_LT(closeSeconds, 5.0);
     EXPECT_NE(text.find("audio: sound stopped:"), std::string::npos) << text;
@@ -593,63 +547,38 @@ protected:
         if (lock_ >= 0) close(lock_);  // lets the next JACK test start its server
     }
 
-    // The server may need a moment after its driver is up to accept clients.
-    bool startJack() {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            StderrCapture err;
-            err.begin();
-            bool started = startAudio("jack", 256);
-            std::string text = err.end();
-            if (started) return true;
-            lastError_ = text;
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        }
-        return false;
-    }
-
     std::optional<TempFolder> folder_;
-    std::string dir_, name_, lastError_;
+    std::string dir_, name_;
     pid_t server_ = -1;
     int lock_ = -1;
-    EnvOverride env_;
+    EnvSettings env_;
 };
 
-TEST_F(JackStream, CallbackRunsAtTheServersBlockSize) {
-    // The JACK server sets the block size; the callback runs at real-time pace.
-    ASSERT_TRUE(startJack()) << lastError_;
+TEST_F(JackStream, DefaultDriverPrefersARunningJackServerAndItsBlockSize) {
+    // JACK comes first in the library's order: with its server up, "dsound" uses it. The JACK
+    // server sets the block size; the callback runs at real-time pace.
+    const Start s = startRetrying("dsound", 256);
+    ASSERT_TRUE(s.started) << s.said;
     EXPECT_EQ(streamBackend(), "jack");
     EXPECT_EQ(streamBlockFrames(), 512u);
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
+    ASSERT_TRUE(blocksPass(10));
     playing = true;
     int32_t row = currentRow;
     EXPECT_TRUE(waitFor([row] { return currentRow.load() != row; }, 5.0));
     playing = false;
 }
 
-TEST_F(JackStream, DefaultDriverPrefersARunningJackServer) {
-    // JACK comes first in the library's order: with its server up, "dsound" uses it.
-    bool started = false;
-    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
-        StderrCapture err;
-        err.begin();
-        started = startAudio("dsound", 512);
-        lastError_ = err.end();
-        if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-    ASSERT_TRUE(started) << lastError_;
-    EXPECT_EQ(streamBackend(), "jack");
-}
-
 TEST_F(JackStream, ServerShutdownIsNoticed) {
     // The JACK server closing the stream on its own is noticed within seconds:
     // one "audio: sound stopped" line and the stream no longer active.
-    ASSERT_TRUE(startJack()) << lastError_;
-    ASSERT_TRUE(waitFor([] { return streamBlocks() > 10; }, 10.0));
-    StderrCapture err;
-    err.begin();
-    stopChild(server_);
-    bool noticed = waitFor([] { return !streamActive.load(); }, 10.0);
-    std::string text = err.end();
+    const Start s = startRetrying("jack", 256);
+    ASSERT_TRUE(s.started) << s.said;
+    ASSERT_TRUE(blocksPass(10));
+    bool noticed = false;
+    const std::string text = stderrOf([&] {
+        stopChild(server_);
+        noticed = waitFor([] { return !streamActive.load(); }, 10.0);
+    });
     EXPECT_TRUE(noticed);
     EXPECT_NE(text.find("audio: sound stopped:"), std::string::npos) << text;
     stopAudio();

@@ -13,9 +13,6 @@
 
 #include "audio/sequencer.h"
 #include "song/song.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
 #include "tests/support/surfaces.h"
@@ -124,17 +121,21 @@ protected:
         outputLevel = 0.0;
     }
 
-    // Draws and flips until the server shows the frame (the window may take a moment to map).
-    Capture showFrame(Rgb expectAtOrigin) {
+    // Shows the frame until the server has it: `expect` at (x, y) of a capture of w x h (the window may
+    // take a moment to map).
+    Capture showUntil(Rgb expect, int x = 0, int y = 0, int w = 640, int h = 480) {
         Capture c;
         for (int attempt = 0; attempt < 30; ++attempt) {
-            drawFrame(screen);
-            SDL_Flip(screen);
+            showScreen(screen);
             SDL_PumpEvents();
             SDL_Delay(100);
-            if (capture(xlib, display, window, c) && c.at(0, 0) == expectAtOrigin) break;
+            if (capture(xlib, display, window, c, w, h) && c.at(x, y) == expect) break;
         }
         return c;
+    }
+    Capture showFrame(Rgb expectAtOrigin) {
+        drawFrame(screen);
+        return showUntil(expectAtOrigin);
     }
 };
 
@@ -189,13 +190,7 @@ TEST_F(ScaledWindowPixels, ScaledWindowShowsEveryFramePixelAsATwoByTwoBlock) {
     ASSERT_EQ(screen->w, 640);
     cellAt(3, 0, 10).note = 60;
     drawFrame(screen);
-    Capture c;
-    for (int attempt = 0; attempt < 30; ++attempt) {
-        showScreen(screen);
-        SDL_PumpEvents();
-        SDL_Delay(100);
-        if (capture(xlib, display, window, c, 1280, 960) && c.at(1279, 959) == (Rgb{60, 70, 80})) break;
-    }
+    const Capture c = showUntil({60, 70, 80}, 1279, 959, 1280, 960);
     ASSERT_FALSE(c.pixels.empty());
     const SDL_PixelFormat* f = screen->format;
     int wrong = 0;
