@@ -8,7 +8,9 @@ that the tests keep catching what they are there for.
 TREE is a checkout to break (a `git worktree add --detach` of the commit to
 check; never a tree with work in it): each change is written into its file,
 built in TREE/build-mut, tested, then the file is put back. A change whose
-text is no longer found is reported as SKIP: update it with the code."""
+text is no longer found is reported as SKIP: update it with the code.
+The first eleven are the rules every change must keep; with no NAME all run
+(about a minute each)."""
 import subprocess, sys, os, time
 TREE = sys.argv[1]
 BUILD = os.path.join(TREE, 'build-mut')
@@ -27,6 +29,47 @@ M = [
  ('save-failure', 'song/safe_file.cpp', 'bool ok = !f.failed && std::fflush(f.file) == 0', 'bool ok = std::fflush(f.file) == 0', 'a failed write still renamed into place as a success', None),
  ('recovery-step', 'app/recovery.cpp', 'copy.name = job.name;', 'copy.name = "";', 'recovery copy loses the song name', None),
  ('recovery-late', 'app/recovery.h', 'RecoverySnapshotMs = 150;', 'RecoverySnapshotMs = 900;', 'copies taken only every 0.9 s', 'recovery_editor'),
+ # the rules of tests that were merged into tables: each still caught
+ ('key-table', 'app/keys.cpp', '14, 15, 17, 19,', '14, 15, 17, 18,', 'the / key plays offset 18 instead of 19', None),
+ ('order-digit', 'app/keys.cpp', 'first ? (d >= 0 && d <= 3)', 'first ? (d >= 0 && d <= 4)', 'first order digit 4 accepted', None),
+ ('order-reselect', 'app/keys.cpp', '    selectSlot(slot);\n}', '}', 'a key in the order list no longer shows the slot pattern', None),
+ ('paste-source', 'app/keys.cpp', 'const int source = from < 0 ? c : from;', 'const int source = c;', 'one-channel paste copies the destination channel', None),
+ ('copy-all', 'app/keys.cpp', 'copyChannel = cursorChannel;', 'copyChannel = cursorChannel < 0 ? 0 : cursorChannel;', 'F7 on the order list copies channel 0 only', None),
+ ('theme-order', 'app/keys.cpp', 'setWord(0, red);', 'setWord(0, green);', 'theme red byte takes the green draw', None),
+ ('tab-orders', 'app/keys.cpp', 'if (ctrlHeld()) cursorChannel = lastChannel;', 'cursorChannel = lastChannel;', 'plain Tab leaves the order list', None),
+ ('volume-empty', 'app/keys.cpp', 'if (v < VolumeBase) v += VolumeBase;', '', 'second volume digit on an empty volume not offset by 16', None),
+ ('prompt-char', 'ui/prompt.cpp', "|| c == '_';", "|| c == '-';", 'prompt keeps - instead of _', None),
+ ('prompt-length', 'ui/prompt.cpp', 'typed.size() >= size_t(PromptMaxLength)', 'typed.size() > size_t(PromptMaxLength)', 'prompt takes 33 characters', None),
+ ('prompt-ascii', 'ui/prompt.cpp', '(key.unicode & ~0x7F) != 0', '(key.unicode & ~0xFF) != 0', 'prompt takes Latin-1 keys by their low bits', None),
+ ('config-default', 'audio/stream.h', 'DefaultBufferFrames = 512;', 'DefaultBufferFrames = 256;', 'default buffer 256 frames', None),
+ ('config-driver', 'app/config.cpp', 'return driver.empty() ? "dsound" : driver;', 'return driver.empty() ? "alsa" : driver;', 'default driver alsa', None),
+ ('config-scale', 'app/config.cpp', 'if (scale.size() == 1 &&', 'if (scale.size() >= 1 &&', 'scale "2x" read as 2', None),
+ ('config-splash', 'app/config.cpp', 'readConfigFlag("video/splashscreen").value_or(true)', 'readConfigFlag("video/splashscreen").value_or(false)', 'splash off by default', None),
+ ('draw-clip', 'ui/draw.cpp', 'if (x1 > long(c.x) + c.w) x1 = long(c.x) + c.w;', 'if (x1 > long(c.x) + c.w + 1) x1 = long(c.x) + c.w + 1;', 'fill one pixel past the clip rectangle', None),
+ ('text-advance', 'ui/draw.h', 'constexpr int GlyphAdvance = 6;', 'constexpr int GlyphAdvance = 7;', 'characters 7 pixels apart', None),
+ ('splash-alpha', 'ui/splash.cpp', 'return int(double(c) * double(0.005f) * 256);', 'return int(double(c) * 0.005 * 256);', 'wave alpha from the double 0.005', None),
+ ('splash-floor', 'ui/splash.cpp', 'if (x % 256 != 0 && x < 0) --q;', 'if (x % 256 != 0 && x > 0) --q;', 'blend quotient floored the wrong way', None),
+ ('signature-octave', 'ui/frame.cpp', '*w++ = uint32_t(octave);', '*w++ = 0;', 'octave left out of the frame signature', None),
+ ('signature-column', 'ui/frame.cpp', '*w++ = uint32_t(cursorColumn);', '*w++ = 0;', 'cursor column left out of the frame signature', None),
+ ('scale-clip', 'ui/scale_frame.cpp', 'const int to = right > window->w ? window->w :', 'const int to = right > window->w ? window->w + 1 :', 'scaled frame written one column past the window', None),
+ ('layout-margin', 'ui/scale_frame.cpp', 'fullscreen ? desktopHeight : desktopHeight - WindowMargin;', 'desktopHeight;', 'window layout ignores the title bar', None),
+ ('status-fade', 'ui/status.cpp', 'int d = int((1.0f - t) * 256.0f);', 'int d = int((1.0f - t) * 255.0f);', 'message fade over 255 steps', None),
+ ('meter', 'ui/level_meter.cpp', 'y = int(472.0 - v);', 'y = int(471.0 - v);', 'level bar one row high', None),
+ ('repeat-delay', 'app/main_loop.h', 'constexpr int RepeatDelayTicks = 40;', 'constexpr int RepeatDelayTicks = 39;', 'first repeat after 400 ms', None),
+ ('scancode', 'app/scancode.cpp', 'return static_cast<uint8_t>(xKeycode - KeycodeOffset);', 'return static_cast<uint8_t>(xKeycode - KeycodeOffset + 1);', 'scan codes one off', None),
+ ('cmdline-dash', 'app/command_line.cpp', 'arg.size() < 2 ||', 'arg.size() < 1 ||', '"-" taken as an option', None),
+ ('load-trailing', 'song/song_file.cpp', '(!songBytes && size - PreambleSize != packedLength)', '(false && size - PreambleSize != packedLength)', 'bytes after the packed image accepted', None),
+ ('kill-temps', 'song/safe_file.cpp', '    removeStaleTemps(folder);', '    (void)folder;', 'temporary files of killed saves never removed', None),
+ ('kill-window', 'song/safe_file.cpp', 'ok = std::rename(f.tempPath.c_str(), f.target.c_str()) == 0;', 'unlink(f.target.c_str()); usleep(3000); ok = std::rename(f.tempPath.c_str(), f.target.c_str()) == 0;', 'old file removed before the rename: a kill can leave neither', None),
+ ('keep-mode', 'song/safe_file.cpp', 'fchmod(fd, old.st_mode & 07777);', 'fchmod(fd, 0644);', 'a save resets the replaced file mode', None),
+ ('recovery-kept', 'app/recovery.h', 'RecoveryCopiesKept = 10;', 'RecoveryCopiesKept = 11;', 'eleven copies kept', None),
+ ('save-name', 'app/file_commands.cpp', '? askName("ENTER FILENAME TO SAVE") : songName;', '? askName("ENTER FILENAME TO SAVE") : songName + "_";', 'F11 saves a named song under another name', None),
+ ('prompt-repaint', 'ui/prompt.cpp', '~Repaint() { frameStale = true; }', '~Repaint() {}', 'the main frame not repainted after the prompt', None),
+ ('stream-none', 'audio/stream.cpp', 'if (driver == "none") return false;', '', 'driver none treated as an unknown word', None),
+ ('quit-key', 'app/keys.cpp', 'static void quit() { running = false; }', 'static void quit() {}', 'F12 does not end the loop', None),
+ ('line-edge', 'ui/draw.cpp', 'if (yb >= s->h) yb = s->h - 1;', 'if (yb >= s->h) yb = s->h;', 'a vertical line runs one row past the surface', None),
+ ('glyph-edge', 'ui/draw.cpp', 'if (g[j * 5 + i] && px >= 0 && px < w) putPixel(s, px, py, pixel);', 'if (g[j * 5 + i] && px >= 0 && px <= w) putPixel(s, px, py, pixel);', 'a clipped glyph writes one column past the row', None),
+ ('stream-stopped', 'audio/stream.cpp', '"audio: sound stopped: %s\\n"', '"audio: sound lost: %s\\n"', 'server loss reported in other words', None),
 ]
 
 def run(cmd, **kw):
