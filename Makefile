@@ -4,20 +4,24 @@
 # DESTDIR when given (a staging folder for packaging).
 BUILD ?= build
 JOBS ?= 2
-# Warnings as errors: on in make test's builds (tools/run-tests.sh exports
-# VORNA_WERROR=ON, so an install test run by it keeps the same flags); off for
-# a plain local build.
-VORNA_WERROR ?= OFF
+# Warnings as errors in every build of $(BUILD): make run, make test and make
+# install share that folder, and settings that differ between them would
+# build everything again each time one follows another.
+VORNA_WERROR ?= ON
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test install uninstall clean
+.PHONY: all deps build compile run test install uninstall clean
 all: build
 
 deps:
 	bash tools/install-deps.sh
 
 build: deps
+	@$(MAKE) --no-print-directory compile
+
+# The one configuration of $(BUILD), make test's build too (tools/run-tests.sh).
+compile:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_WERROR=$(VORNA_WERROR)
 	cmake --build $(BUILD) -j$(JOBS)
 

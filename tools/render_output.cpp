@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -50,9 +51,13 @@ bool formatByName(const std::string& name, Format& format) {
     return false;
 }
 
+// `tail` in lower case; the name's end in any case ("x.FLAC" is FLAC).
 static bool endsWith(const std::string& text, const char* tail) {
     const size_t n = std::strlen(tail);
-    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != tail[i]) return false;
+    return true;
 }
 
 Format formatOfName(const std::string& path) {

@@ -16,8 +16,8 @@ enum class Format { Wav16, Wav24, WavFloat, Flac, Ogg };
 // The format named on the command line ("wav", "wav16", "wav24", "wav32f",
 // "flac", "ogg"); false for any other name.
 bool formatByName(const std::string& name, Format& format);
-// The format an output name asks for: ".flac" FLAC, ".ogg" or ".oga" Ogg
-// Vorbis, anything else the 16-bit WAV as always.
+// The format an output name asks for, its extension in any case: ".flac"
+// FLAC, ".ogg" or ".oga" Ogg Vorbis, anything else the 16-bit WAV as always.
 Format formatOfName(const std::string& path);
 const char* extensionOf(Format format);  // ".wav", ".flac", ".ogg"
 const char* formatNames();               // for the usage text

@@ -50,16 +50,18 @@ static const char* const Usage =
     "  SONG           a song file; a name without \".vorna\" gets it appended,\n"
     "                 as in the editor's load prompt\n"
     "  -o, --output OUT\n"
-    "                 where to write (one song only); \"-\" is standard output;\n"
-    "                 an existing file is replaced only once the new one is complete\n"
+    "                 where to write (one song only); \"-\" is standard output,\n"
+    "                 but never a terminal; an existing file is replaced only\n"
+    "                 once the new one is complete, and never when it is a song\n"
+    "                 of this call (under any name)\n"
     "  -f, --format NAME\n"
     "                 wav (16-bit, the default), wav24, wav32f (32-bit float),\n"
     "                 flac (16-bit, the same samples as wav) or ogg (Vorbis);\n"
-    "                 without it the output's extension decides (.flac, .ogg/.oga),\n"
-    "                 anything else is the 16-bit WAV\n"
+    "                 without it the output's extension decides (.flac, .ogg/.oga,\n"
+    "                 in any case), anything else is the 16-bit WAV\n"
     "  --stems        one file per channel, each the channel as it enters the mix,\n"
     "                 scaled as the mix is: SONG.ch1.wav ... SONG.ch8.wav, or the\n"
-    "                 -o name with %c for the channel number (1..8)\n"
+    "                 -o name with %c for the channel number (1..8) and %% for a %\n"
     "  --info         print each song's speed, slots played, length and the\n"
     "                 channels that play notes; renders nothing\n"
     "  --seed N       start value of the noise drum's generator, 0..4294967295\n"
@@ -70,8 +72,19 @@ static const char* const Usage =
     "\n"
     "Several songs are rendered one after another, each as if on its own.\n"
     "Exit status: 0 all written; 1 a song cannot be read or is refused, or an\n"
-    "output cannot be written (the worst of all the songs); 2 wrong command line,\n"
-    "and then nothing is written.\n";
+    "output (standard output too) cannot be written (the worst of all the songs);\n"
+    "2 wrong command line, and then nothing is written.\n";
+
+// The status, made at least 1 when what was printed on standard output (the
+// help, the facts, the summary) did not all reach it, as into a full disk.
+static int checkStdout(int status) {
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "vorna-render: cannot write to standard output: %s\n",
+                 flushed ? "a write failed" : std::strerror(error));
+    return std::max(status, 1);
+}
 
 // One line, then exit 2: nothing has been written yet.
 static int usageError(const std::string& what) {
@@ -84,6 +97,7 @@ static int usageError(const std::string& what) {
 
 struct Options {
     std::vector<std::string> songs;  // as given
+    std::vector<std::string> inputs; // their files, NAME.vorna: never an output
     std::string output;              // "" = beside each song
     Format format = Format::Wav16;
     bool formatGiven = false;
@@ -106,6 +120,49 @@ static bool parseSeed(const std::string& text, uint32_t& seed) {
     if (value > 0xFFFFFFFFull) return false;
     seed = uint32_t(value);
     return true;
+}
+
+static const std::string SongExtension = ".vorna";
+
+// The file of a song as given: a name without ".vorna" gets it, as in the
+// editor's load prompt.
+static std::string songFile(const std::string& given) {
+    const size_t n = SongExtension.size();
+    const bool has = given.size() >= n && given.compare(given.size() - n, n, SongExtension) == 0;
+    return has ? given : given + SongExtension;
+}
+
+// A stem name pattern for channel `channel` (0..7): "%c" is the channel
+// number 1..8, "%%" one "%", any other "%" stays as it is. `marks` counts the
+// "%c" in the pattern.
+static std::string stemPath(const std::string& pattern, int channel, int* marks = nullptr) {
+    std::string path;
+    int found = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        if (pattern[i] == '%' && next == 'c') {
+            path += std::to_string(channel + 1);
+            ++found;
+            ++i;
+        } else if (pattern[i] == '%' && next == '%') {
+            path += '%';
+            ++i;
+        } else {
+            path += pattern[i];
+        }
+    }
+    if (marks) *marks = found;
+    return path;
+}
+
+// Text that a stem name pattern keeps as it is: each "%" doubled.
+static std::string literalInPattern(const std::string& text) {
+    std::string pattern;
+    for (char c : text) {
+        if (c == '%') pattern += '%';
+        pattern += c;
+    }
+    return pattern;
 }
 
 // Fills `options`; returns "" or the reason the command line is wrong.
@@ -168,31 +225,19 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
     if (!options.output.empty() && options.songs.size() > 1)
         return "-o names the output of one song; several songs are each written beside their song";
     if (options.stems && options.output == "-") return "--stems writes eight files, not standard output";
-    if (options.stems && !options.output.empty() && options.output.find("%c") == std::string::npos)
-        return "with --stems the output name needs %c for the channel number (such as mix.ch%c.wav)";
+    int marks = 0;
+    if (options.stems && !options.output.empty()) stemPath(options.output, 0, &marks);
+    if (options.stems && !options.output.empty() && marks == 0)
+        return "with --stems the output name needs %c for the channel number (such as mix.ch%c.wav; %% is a %)";
     if (options.info && (!options.output.empty() || options.stems || options.formatGiven))
         return "--info renders nothing; it takes no -o, --format or --stems";
+    // Sound is no text: a terminal would only be garbled by it.
+    if (options.output == "-" && isatty(STDOUT_FILENO))
+        return "standard output is a terminal; -o - writes sound only into a pipe or a file";
     if (!options.formatGiven && !options.output.empty() && options.output != "-")
         options.format = formatOfName(options.output);
+    for (const std::string& given : options.songs) options.inputs.push_back(songFile(given));
     return "";
-}
-
-static bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Every "%c" of a stem name pattern replaced by the channel number 1..8.
-static std::string stemPath(const std::string& pattern, int channel) {
-    std::string path;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern.compare(i, 2, "%c") == 0) {
-            path += std::to_string(channel + 1);
-            ++i;
-        } else {
-            path += pattern[i];
-        }
-    }
-    return path;
 }
 
 // ---------------------------------------------------------------------------
@@ -288,18 +333,28 @@ static int renderLoaded(const Options& options, const std::string& name) {
     const std::string extension = extensionOf(options.format);
     std::vector<std::string> paths;
     if (options.stems) {
-        const std::string pattern = options.output.empty() ? name + ".ch%c" + extension : options.output;
+        const std::string pattern =
+            options.output.empty() ? literalInPattern(name) + ".ch%c" + extension : options.output;
         for (int c = 0; c < ChannelCount; ++c) paths.push_back(stemPath(pattern, c));
     } else {
         paths.push_back(options.output.empty() ? name + extension : options.output);
     }
-    // However it is spelled (links, "./", another name of the same file).
-    for (const std::string& path : paths)
-        if (sameFile(name + ".vorna", path)) {
+    // However it is spelled (links, "./", another name of the same file), an
+    // output is never a song of this call: the one rendered or one still to come.
+    const std::string own = name + SongExtension;
+    for (const std::string& path : paths) {
+        if (sameFile(own, path)) {
             std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song being rendered\n",
                          path.c_str());
             return 1;
         }
+        for (const std::string& input : options.inputs)
+            if (sameFile(input, path)) {
+                std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song \"%s\" of this call\n",
+                             path.c_str(), input.c_str());
+                return 1;
+            }
+    }
     const bool toStdout = paths[0] == "-";
     // Standard output may carry the sound itself; the summary then goes with the messages.
     std::FILE* summary = toStdout ? stderr : stdout;
@@ -351,9 +406,8 @@ static int renderLoaded(const Options& options, const std::string& name) {
 // Loads one song and renders it or prints its facts; returns the exit status.
 static int processSong(const Options& options, const std::string& given) {
     // The loader takes the name without its extension, like the editor's prompt.
-    std::string name = given;
-    if (endsWith(name, ".vorna")) name.resize(name.size() - 6);
-    const std::string path = name + ".vorna";
+    const std::string path = songFile(given);
+    const std::string name = path.substr(0, path.size() - SongExtension.size());
 
     // Tell a file that cannot be read from one that is refused; a FIFO or a
     // device is refused without being opened in a way that could wait.
@@ -422,8 +476,7 @@ static int processInChild(const Options& options, const std::string& song) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // a parent killed outright takes its render with it
         safeFileSignals();
         sigprocmask(SIG_SETMASK, &before, nullptr);
-        const int status = quitSignal ? 1 : processSong(options, song);
-        std::fflush(stdout);
+        const int status = checkStdout(quitSignal ? 1 : processSong(options, song));
         std::fflush(stderr);
         _exit(status);
     }
@@ -445,15 +498,15 @@ int main(int argc, char** argv) {
     if (!wrong.empty()) return usageError(wrong);
     if (options.help) {
         std::fputs(Usage, stdout);
-        return 0;
+        return checkStdout(0);
     }
     if (options.version) {
         std::printf("vorna-render %s\n", Version);
-        return 0;
+        return checkStdout(0);
     }
     if (options.songs.size() == 1) {
         safeFileSignals();  // an interrupted render leaves no temporary file; a size limit is a failed write
-        return processSong(options, options.songs[0]);
+        return checkStdout(processSong(options, options.songs[0]));
     }
     handleQuitSignals(passOn);
     signal(SIGXFSZ, SIG_IGN);

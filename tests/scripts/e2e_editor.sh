@@ -3,7 +3,8 @@
 # key events (XTEST through xdotool). Notes, volume, effect, moves, speed,
 # octave, order list, copy/paste, save under a typed name, open, export, quit
 # with F12, with the window's close button and with SIGTERM (unsaved work
-# kept in a recovery copy), a song named on the command line; the files it
+# kept in a recovery copy), a song named on the command line, the export
+# against vorna-render with the editor's noise seed; the files it
 # writes are checked by an independent reader.
 # Usage: e2e_editor.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -116,6 +117,27 @@ closeWindow
 waitExit 10
 [ -s "$DIR/out.txt" ] && fail "output after a quit from the splash: $(head -n 3 "$DIR/out.txt")"
 echo "ok: closing the window during the splash ends the program"
+
+# -- run 4b: the export of a song with noise drum notes, made first thing after the
+# song opened, is vorna-render's with --seed set to the second the editor started
+DIR=$(newFolder seed none)
+cp "$SRC/songs/first_steps.vorna" "$DIR/"
+started=$(date +%s)
+startApp "$DIR" first_steps.vorna
+opened=$(date +%s)
+keys F9
+waitFile "$DIR/first_steps.wav"
+keys F12
+waitExit 10
+"$BUILD/vorna-render" "$DIR/first_steps.vorna" -o "$WORK/seed1.wav" --quiet
+cmp -s "$WORK/seed1.wav" "$DIR/first_steps.wav" && fail "the editor's noise is that of seed 1: this check tells nothing"
+same=
+for second in $(seq "$started" "$opened"); do
+  "$BUILD/vorna-render" "$DIR/first_steps.vorna" -o "$WORK/seed.wav" --seed "$second" --quiet
+  cmp -s "$WORK/seed.wav" "$DIR/first_steps.wav" && same=$second
+done
+[ -n "$same" ] || fail "no --seed from $started to $opened renders the editor's export byte for byte"
+echo "ok: the editor's export is vorna-render --seed $same (the second it started)"
 
 # -- run 5: a song named on the command line (a path, with its extension) opens
 # at start-up; F11 saves it back to the same file without asking

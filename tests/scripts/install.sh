@@ -1,5 +1,6 @@
 #!/bin/bash
-# make install into a staging folder (DESTDIR), then both installed programs
+# make install into a staging folder (DESTDIR), building nothing again after
+# make test's build, then both installed programs
 # run from another folder on an installed demo song: the editor takes its
 # settings from the user's folder and, for what that lacks, from the installed
 # share folder; the manual pages and the desktop entry are well formed; make
@@ -14,8 +15,13 @@ bound 180
 STAGE=$WORK/stage
 PREFIX=/opt/vorna
 ROOT=$STAGE$PREFIX
-make -s -C "$SRC" install BUILD="$BUILD" DESTDIR="$STAGE" PREFIX="$PREFIX" > "$WORK/install.log" 2>&1 ||
+# make install builds with make run's settings; after the test build (make test's)
+# it builds nothing again. From a shell where nothing of make test is set.
+built=$(stat -c %Y "$BUILD/vornatracker" "$BUILD/vorna-render")
+env -u VORNA_WERROR make -s -C "$SRC" install BUILD="$BUILD" DESTDIR="$STAGE" PREFIX="$PREFIX" > "$WORK/install.log" 2>&1 ||
   fail "make install: $(tail -n 20 "$WORK/install.log")"
+[ "$(stat -c %Y "$BUILD/vornatracker" "$BUILD/vorna-render")" = "$built" ] ||
+  fail "make install built the programs again: make's build settings differ from make test's"
 for f in bin/vornatracker bin/vorna-render share/vornatracker/splash.dat share/vornatracker/songs/first_steps.vorna \
          share/vornatracker/conf/audio/driver.conf share/vornatracker/conf/audio/dsound_buffersize.conf \
          share/vornatracker/conf/video/sdl_fullscreen.conf share/vornatracker/conf/video/splashscreen.conf \

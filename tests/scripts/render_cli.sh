@@ -251,6 +251,7 @@ printf '%s\n' first_steps.vorna eight_voices.vorna | xargs -P 2 -n 1 "$RENDER" -
 # Wrong command lines: one line on standard error, exit 2, nothing written.
 rm -f first_steps.wav first_steps.flac out.flac
 for args in "first_steps --format mp3" "first_steps -f" "first_steps --stems -o -" "first_steps --stems -o x.wav" \
+            "first_steps --stems -o x%%c.wav" \
             "first_steps eight_voices -o out.flac" "--info first_steps -o x.wav" "--info --stems first_steps" \
             "first_steps --stems=1" "first_steps --format"; do
     # shellcheck disable=SC2086
@@ -297,6 +298,65 @@ expect_code 1 "song is a FIFO"
 ln -s /dev/zero zero.vorna
 timeout 10 "$RENDER" zero.vorna --quiet > out.txt 2> err.txt; code=$?
 expect_code 1 "song is a device"
+
+# An output that is another song of the same call, through a link or a second
+# name, is refused like the song's own file: that song stays as it was and is
+# still rendered itself.
+cp fresh.vorna one.vorna
+for way in symlink hardlink stem; do
+    cp note.vorna other.vorna
+    rm -f one.wav one.ch3.wav other.wav other.ch*.wav
+    case $way in
+        symlink) ln -s other.vorna one.wav; flags=--quiet ;;
+        hardlink) ln other.vorna one.wav; flags=--quiet ;;
+        stem) ln -s other.vorna one.ch3.wav; flags="--stems --quiet" ;;
+    esac
+    # shellcheck disable=SC2086
+    run one other $flags
+    expect_code 1 "output of one is the song other ($way)"
+    expect_err 'refusing to write "one.*other.vorna' "output of one is the song other ($way)"
+    cmp -s other.vorna note.vorna && pass || fail "$way: the song other.vorna was overwritten"
+    [ -f other.wav ] || [ -f other.ch1.wav ] && pass || fail "$way: the song other was not rendered"
+done
+
+# The output's extension picks the format in any case, never a WAV in disguise.
+for ext in FLAC Flac OGG Oga; do
+    run fresh.vorna -o "case.$ext" --quiet
+    expect_code 0 "-o case.$ext"
+    case $ext in [Ff]*) magic=fLaC ;; *) magic=OggS ;; esac
+    [ "$(head -c 4 "case.$ext")" = $magic ] && pass || fail "-o case.$ext is not $magic: $(head -c 4 "case.$ext")"
+done
+
+# In a stem name "%%" is one "%"; a song whose own name holds "%c" keeps it.
+mkdir -p pct
+run fresh.vorna --stems -o 'pct/100%%_%c.wav' --quiet
+expect_code 0 "stems named with %%"
+[ "$(ls pct | tr '\n' ' ')" = "100%_1.wav 100%_2.wav 100%_3.wav 100%_4.wav 100%_5.wav 100%_6.wav 100%_7.wav 100%_8.wav " ] &&
+    pass || fail "stems named with %%: $(ls pct | tr '\n' ' ')"
+cp fresh.vorna 'odd%c.vorna'
+run 'odd%c' --stems --quiet
+expect_code 0 "stems of a song named odd%c"
+[ -f 'odd%c.ch1.wav' ] && [ -f 'odd%c.ch8.wav' ] && pass || fail "stems of odd%c: $(ls odd*)"
+
+# Sound is not sent to a terminal: one line on standard error, exit 2, nothing shown.
+if command -v script > /dev/null; then
+    script -qec "'$RENDER' fresh.vorna -o - 2> tty_err.txt" /dev/null > tty_out.txt; code=$?
+    [ "$code" = 2 ] && pass || fail "-o - onto a terminal: exit $code"
+    [ "$(wc -l < tty_err.txt)" = 1 ] && grep -q 'terminal' tty_err.txt && pass ||
+        fail "-o - onto a terminal said: $(head -c 300 tty_err.txt)"
+    [ -s tty_out.txt ] && fail "-o - onto a terminal wrote $(stat -c %s tty_out.txt) bytes there" || pass
+else
+    echo "skipped: -o - onto a terminal (no script command)"
+fi
+
+# What goes to standard output (help, version, facts, summary) and cannot be
+# written there is a failure: exit 1 and a line on standard error.
+for args in "--help" "--version" "--info fresh.vorna" "--info fresh.vorna note.vorna" "fresh.vorna -o full.wav"; do
+    # shellcheck disable=SC2086
+    "$RENDER" $args > /dev/full 2> err.txt; code=$?
+    expect_code 1 "'$args' into a full standard output"
+    expect_err 'cannot write to standard output' "'$args' into a full standard output"
+done
 
 # A replaced output keeps its permission bits; through a link the file it points to is replaced.
 printf 'old' > private.wav
