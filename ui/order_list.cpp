@@ -1,6 +1,7 @@
 // The order list column right of the pattern view.
 #include "song/song.h"
 #include "ui/draw.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
 
@@ -22,4 +23,12 @@ void drawOrderList(SDL_Surface* screen) {
         const char* chars = value == OrderEmpty ? ".." : (value >= 0 && value <= 255) ? hexByteText + 2 * value : "??";
         drawChars(screen, chars, 2, 541, 87 + 6 * k, palette[textBright]);
     }
+}
+
+void signOrderList(FrameSignature& sig) {
+    const bool focused = cursorChannel < 0;
+    sig.put(focused ? 1u : 0u);
+    sig.put(focused ? uint32_t(cursorColumn & 1) : 0u);  // the digit the cursor box stands on
+    sig.put(uint32_t(orderPos.load()));
+    for (int k = 0; k < OrderSlots; ++k) sig.put(uint32_t(song.orders[k].load()));
 }

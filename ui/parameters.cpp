@@ -4,6 +4,7 @@
 
 #include "song/song.h"
 #include "ui/draw.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
 
@@ -31,4 +32,9 @@ void drawParameters(SDL_Surface* screen) {
     drawValue(screen, song.speed, 97);
     drawText(screen, palette[textBright], 5, 105, "F5/F6 OCTAVE:");
     drawValue(screen, octave, 105);
+}
+
+void signParameters(FrameSignature& sig) {
+    sig.put(uint32_t(song.speed.load()));
+    sig.put(uint32_t(octave));
 }

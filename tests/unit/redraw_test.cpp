@@ -49,6 +49,7 @@ void quietEditor() {
 FrameSignature signatureNow() {
     FrameSignature s;
     takeFrameSignature(s);
+    EXPECT_FALSE(s.overflowed) << "the sections' words outgrew the signature";
     return s;
 }
 
@@ -84,7 +85,7 @@ TEST(Redraw, EveryShownInputChangesTheFrameAndItsSignature) {
     Offscreen before, after;
     for (const auto& [name, change] : changes) {
         quietEditor();
-            song.channels[1].scope.samples[3] = -0.7f;  // something for the ring position to move
+        song.channels[1].scope.samples[3] = -0.7f;  // something for the ring position to move
         drawFrame(before.s);
         const FrameSignature a = signatureNow();
         change();
@@ -159,19 +160,40 @@ TEST(Redraw, MainFrameIsRepaintedAfterThePromptCloses) {
     // even though nothing the frame shows has changed.
     quietEditor();
     DummyVideo video;
-    SDL_Surface* screen = video.screen;
-    ASSERT_NE(screen, nullptr);
+    SDL_Surface* window = video.screen;
+    ASSERT_NE(window, nullptr);
     frameStale = true;
-    EXPECT_TRUE(drawFrameIfChanged(screen));
-    EXPECT_FALSE(drawFrameIfChanged(screen));
+    EXPECT_TRUE(drawFrameIfChanged(window));
+    EXPECT_FALSE(drawFrameIfChanged(window));
 
     SDL_Event escape{};
     escape.type = SDL_KEYDOWN;
     escape.key.keysym.sym = SDLK_ESCAPE;
     ASSERT_EQ(SDL_PushEvent(&escape), 0);
-    bool running = true;
-    EXPECT_EQ(promptFilename(screen, "ENTER FILENAME TO OPEN", running), "");
-    EXPECT_TRUE(drawFrameIfChanged(screen));
+    bool stillRunning = true;
+    EXPECT_EQ(promptFilename(window, "ENTER FILENAME TO OPEN", stillRunning), "");
+    EXPECT_TRUE(drawFrameIfChanged(window));
+}
+
+TEST(Redraw, ASignatureThatRanOutOfRoomNeverMatchesSoTheFrameIsDrawn) {
+    // A section adding more words than the signature holds loses them: the signature then
+    // equals nothing, not even itself, and the frame is drawn every time rather than skipped.
+    quietEditor();
+    FrameSignature a = signatureNow(), b = signatureNow();
+    ASSERT_TRUE(a == b);
+    const int room = FrameSignature::Capacity - a.count;
+    for (int i = 0; i < room; ++i) a.put(7), b.put(7);
+    EXPECT_TRUE(a == b) << "a full signature still compares";
+    EXPECT_FALSE(a.overflowed);
+    a.put(7);
+    b.put(8);  // the two differ only in the lost words
+    EXPECT_TRUE(a.overflowed);
+    EXPECT_EQ(a.count, FrameSignature::Capacity);
+    EXPECT_FALSE(a == b);
+    EXPECT_FALSE(a == a);
+    b.clear();
+    EXPECT_FALSE(b.overflowed);
+    EXPECT_EQ(b.count, 0);
 }
 
 // ---- the scale step ---------------------------------------------------------
