@@ -13,12 +13,7 @@
 #include "ui/scale_frame.h"
 #include "ui/status.h"
 
-bool running = false;
-bool keyHeld = false;
-KeyRecord heldKey;
-int repeatCount = 0;
-uint32_t tickMark = 0;
-SDL_Surface* screen = nullptr;
+MainLoop mainLoop;
 
 static uint32_t sdlNow() { return SDL_GetTicks(); }
 

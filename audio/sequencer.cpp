@@ -17,12 +17,16 @@
 
 // ---- 1. shared play state, previews ---------------------------------------------
 
-Relaxed<bool> exporting{false};
-Relaxed<bool> exportSeen{false};
-Relaxed<bool> streamActive{false};
-Relaxed<int32_t> tick{0};
-Relaxed<int32_t> tickFrame{0};
-Relaxed<double> outputLevel{0.0};
+Engine engine;
+
+void askCallbackForVoices() {
+    engine.exportSeen.value.store(false, std::memory_order_relaxed);
+    engine.exporting.value.store(true, std::memory_order_release);
+}
+
+bool callbackHasLetGo() { return engine.exportSeen.value.load(std::memory_order_acquire); }
+
+void handVoicesBackToCallback() { engine.exporting.value.store(false, std::memory_order_release); }
 
 // One mailbox per voice: written by the main thread, emptied by the thread
 // that renders, so a note-on never lands in the middle of a run.
@@ -269,13 +273,14 @@ static double liveOut[ChannelCount][RunFrames + RunSlack];
 static double liveAbs[RunFrames];
 static const int allChannels[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
 
-// The two hand-overs of the voices between the threads: the callback's last
-// writes must be visible to the export once it sees `exportSeen`, and the
-// export's last writes to the callback once it sees `exporting` clear. Each
-// side therefore pairs a release store with an acquire load; every other
-// shared word stands on its own and stays relaxed.
-static bool exportStarted() { return exporting.value.load(std::memory_order_acquire); }
-static void handVoicesToExport() { exportSeen.value.store(true, std::memory_order_release); }
+// The callback's side of the voices' hand-over (audio/sequencer.h).
+// Whether an export has asked for the voices (acquire: pairs with the
+// export's release when it asks and when it hands them back, so its writes
+// to the voices are seen here).
+static bool exportStarted() { return engine.exporting.value.load(std::memory_order_acquire); }
+// The callback has let go of the voices (release: its last writes to them
+// are seen by the export once it reads exportSeen set).
+static void handVoicesToExport() { engine.exportSeen.value.store(true, std::memory_order_release); }
 
 void fillBlock(double* out, unsigned frames, double* const* channels) {
     if (exportStarted()) {
