@@ -181,9 +181,9 @@ double renderChannel(int channel) {
     out[channel] = value;
     Stretch frame;
     frame.frames = 1;
-    frame.rowStart = (playing || exporting) && tick == 0 && tickFrame == 0;
-    frame.pattern = currentPattern;
-    frame.row = currentRow;
+    frame.rowStart = (transport.playing || engine.exporting) && transport.tick == 0 && transport.tickFrame == 0;
+    frame.pattern = transport.currentPattern;
+    frame.row = transport.currentRow;
     renderChannels(&channel, 1, frame, out, scratch);
     return value[0];
 }
@@ -194,7 +194,7 @@ struct PlayPosition {
     int32_t slot, pattern, row, tick, frame;
 };
 
-static PlayPosition loadPosition() { return PlayPosition{orderPos, currentPattern, currentRow, tick, tickFrame}; }
+static PlayPosition loadPosition() { return PlayPosition{transport.orderPos, transport.currentPattern, transport.currentRow, transport.tick, transport.tickFrame}; }
 
 // Frames left in the current tick: at least one, even for a damaged frame count.
 static int64_t framesLeftInTick(const PlayPosition& p) { return p.frame < FramesPerTick ? FramesPerTick - int64_t(p.frame) : 1; }
@@ -244,11 +244,11 @@ static void advanceBy(PlayPosition& p, int64_t frames, int32_t speed) {
 void advancePlayPosition() {
     PlayPosition p = loadPosition();
     advanceBy(p, 1, song.speed);
-    orderPos = p.slot;
-    currentPattern = p.pattern;
-    currentRow = p.row;
-    tick = p.tick;
-    tickFrame = p.frame;
+    transport.orderPos = p.slot;
+    transport.currentPattern = p.pattern;
+    transport.currentRow = p.row;
+    transport.tick = p.tick;
+    transport.tickFrame = p.frame;
 }
 
 // Writes a position word the block moved, unless the main thread has written
@@ -258,11 +258,11 @@ static void storeMoved(Relaxed<int32_t>& word, int32_t was, int32_t now) {
 }
 
 static void storePosition(const PlayPosition& was, const PlayPosition& now) {
-    storeMoved(orderPos, was.slot, now.slot);
-    storeMoved(currentPattern, was.pattern, now.pattern);
-    storeMoved(currentRow, was.row, now.row);
-    storeMoved(tick, was.tick, now.tick);
-    storeMoved(tickFrame, was.frame, now.frame);
+    storeMoved(transport.orderPos, was.slot, now.slot);
+    storeMoved(transport.currentPattern, was.pattern, now.pattern);
+    storeMoved(transport.currentRow, was.row, now.row);
+    storeMoved(transport.tick, was.tick, now.tick);
+    storeMoved(transport.tickFrame, was.frame, now.frame);
 }
 
 // ---- 4. the live block ----------------------------------------------------------------------
@@ -292,16 +292,16 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
         return;
     }
     takePreviews();
-    const bool play = playing;
+    const bool play = transport.playing;
     const int32_t speed = song.speed;
     const PlayPosition start = loadPosition();
     PlayPosition p = start;
     unsigned mask = 0;
     for (int c = 0; c < ChannelCount; ++c)
-        if (!muted[c]) mask |= 1u << c;
+        if (!transport.muted[c]) mask |= 1u << c;
     double* outs[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) outs[c] = liveOut[c];
-    double level = outputLevel;
+    double level = engine.outputLevel;
     const RenderKernels& k = kernels();
 
     for (unsigned done = 0; done < frames;) {
@@ -326,7 +326,7 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
         if (play) advanceBy(p, n, speed);
         done += unsigned(n);
     }
-    outputLevel = level;
+    engine.outputLevel = level;
     if (play) storePosition(start, p);
     // Seen after the last frame (or in an empty block): this block is done with the voices.
     if (exportStarted()) handVoicesToExport();

@@ -33,11 +33,11 @@ inline void resetEngine() {
     resetHistory();
     silenceVoices();
     useKernels(8);
-    tick = 0;
-    tickFrame = 0;
-    exporting = false;
-    exportSeen = false;
-    streamActive = false;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    engine.exporting = false;
+    engine.exportSeen = false;
+    engine.streamActive = false;
     exportProgress = nullptr;
 }
 
@@ -51,9 +51,9 @@ inline double frame() {
 // Frames until currentRow leaves its value, with playback running (at most
 // a million, so a row that never ends shows as a wrong count).
 inline int framesInRow() {
-    const int start = currentRow;
+    const int start = transport.currentRow;
     int frames = 0;
-    while (currentRow == start && frames < 1000000) frame(), ++frames;
+    while (transport.currentRow == start && frames < 1000000) frame(), ++frames;
     return frames;
 }
 
