@@ -22,14 +22,6 @@ struct MainLoop {
 
 extern MainLoop mainLoop;  // app/main_loop.cpp
 
-// The former names, until their uses are renamed (tools/rename-state.pl).
-inline bool& running = mainLoop.running;
-inline bool& keyHeld = mainLoop.keyHeld;
-inline KeyRecord& heldKey = mainLoop.heldKey;
-inline int& repeatCount = mainLoop.repeatCount;
-inline uint32_t& tickMark = mainLoop.tickMark;
-inline SDL_Surface*& screen = mainLoop.screen;
-
 constexpr int RepeatDelayTicks = 40;  // first repeat at 44 ticks, then every 4
 constexpr int RepeatEveryTicks = 4;
 

@@ -1,7 +1,7 @@
 // The sequencer and the one engine.
 //
 // Sections:
-//   1. shared play state, previews
+//   1. the engine's words, the voices' hand-over, previews
 //   2. the row trigger and the channels' stretches
 //   3. the play position
 //   4. the live block
@@ -15,18 +15,27 @@
 #include "audio/instruments.h"
 #include "song/song.h"
 
-// ---- 1. shared play state, previews ---------------------------------------------
+// ---- 1. engine's words, hand-over, previews ------------------------------------
 
 Engine engine;
 
+// The export's side of the voices' hand-over (audio/sequencer.h).
 void askCallbackForVoices() {
-    engine.exportSeen.value.store(false, std::memory_order_relaxed);
-    engine.exporting.value.store(true, std::memory_order_release);
+    engine.exportSeen.store(false, std::memory_order_relaxed);
+    engine.exporting.store(true, std::memory_order_release);
 }
 
-bool callbackHasLetGo() { return engine.exportSeen.value.load(std::memory_order_acquire); }
+bool callbackHasLetGo() { return engine.exportSeen.load(std::memory_order_acquire); }
 
-void handVoicesBackToCallback() { engine.exporting.value.store(false, std::memory_order_release); }
+void handVoicesBackToCallback() { engine.exporting.store(false, std::memory_order_release); }
+
+// The callback's side. Whether an export has asked for the voices (acquire:
+// pairs with the export's release when it asks and when it hands them back,
+// so its writes to the voices are seen here).
+static bool exportStarted() { return engine.exporting.load(std::memory_order_acquire); }
+// The callback has let go of the voices (release: its last writes to them
+// are seen by the export once it reads exportSeen set).
+static void handVoicesToExport() { engine.exportSeen.store(true, std::memory_order_release); }
 
 // One mailbox per voice: written by the main thread, emptied by the thread
 // that renders, so a note-on never lands in the middle of a run.
@@ -272,15 +281,6 @@ static RenderScratch liveScratch(RunFrames);
 static double liveOut[ChannelCount][RunFrames + RunSlack];
 static double liveAbs[RunFrames];
 static const int allChannels[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
-
-// The callback's side of the voices' hand-over (audio/sequencer.h).
-// Whether an export has asked for the voices (acquire: pairs with the
-// export's release when it asks and when it hands them back, so its writes
-// to the voices are seen here).
-static bool exportStarted() { return engine.exporting.value.load(std::memory_order_acquire); }
-// The callback has let go of the voices (release: its last writes to them
-// are seen by the export once it reads exportSeen set).
-static void handVoicesToExport() { engine.exportSeen.value.store(true, std::memory_order_release); }
 
 void fillBlock(double* out, unsigned frames, double* const* channels) {
     if (exportStarted()) {

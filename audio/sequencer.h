@@ -4,6 +4,7 @@
 // triggers, the live block, the hand-over of note previews.
 // Knows nothing of the output library: the stream, the export, the headless
 // renderer and the tests all drive these same routines.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,10 +19,10 @@ constexpr int FramesPerTick = 1000;
 // The engine's own words. The play position and the mutes are the
 // transport's (song/song.h).
 struct Engine {
-    // The voices' hand-over between the audio callback and the export
-    // (routines below).
-    Relaxed<bool> exporting{false};   // set by the export: the callback outputs silence and lets go of the voices
-    Relaxed<bool> exportSeen{false};  // set by the callback: it has let go of the voices
+    // The voices' hand-over between the audio callback and the export: not
+    // Relaxed, each publishes the writes made before it (routines below).
+    std::atomic<bool> exporting{false};   // set by the export: the callback outputs silence and lets go of the voices
+    std::atomic<bool> exportSeen{false};  // set by the callback: it has let go of the voices
     // Set by startAudio, cleared by stopAudio and by the stream's threads
     // when the sound stops: a live stream is calling fillBlock, so an export
     // waits for its answer.
@@ -30,12 +31,6 @@ struct Engine {
 };
 
 extern Engine engine;  // audio/sequencer.cpp
-
-// The former names, until their uses are renamed (tools/rename-state.pl).
-inline Relaxed<bool>& exporting = engine.exporting;
-inline Relaxed<bool>& exportSeen = engine.exportSeen;
-inline Relaxed<bool>& streamActive = engine.streamActive;
-inline Relaxed<double>& outputLevel = engine.outputLevel;
 
 // The voices' hand-over. One thread at a time renders the voices: the audio
 // callback, or the export while it runs. The export asks for them and waits

@@ -86,22 +86,6 @@ struct Editor {
 
 extern Editor editor;  // song/song.cpp
 
-// The former names, until their uses are renamed (tools/rename-state.pl).
-inline Relaxed<int32_t>& orderPos = transport.orderPos;
-inline Relaxed<int32_t>& currentPattern = transport.currentPattern;
-inline Relaxed<int32_t>& currentRow = transport.currentRow;
-inline Relaxed<int32_t>& tick = transport.tick;
-inline Relaxed<int32_t>& tickFrame = transport.tickFrame;
-inline Relaxed<bool>& playing = transport.playing;
-inline Relaxed<bool> (&muted)[ChannelCount] = transport.muted;
-inline int& octave = editor.octave;
-inline std::string& songName = editor.songName;
-inline int& cursorChannel = editor.cursorChannel;
-inline int& cursorColumn = editor.cursorColumn;
-inline int& lastChannel = editor.lastChannel;
-inline int& copyPattern = editor.copyPattern;
-inline int& copyChannel = editor.copyChannel;
-
 // The document at its start value: an empty song.
 void clearSong();
 // The transport at its start value: stopped at slot 0, row 0, nothing muted.

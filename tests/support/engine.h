@@ -26,18 +26,25 @@ inline void silenceVoices() {
     static_cast<Ins0_1*>(instruments[1])->arpStep = 0;
 }
 
-// An empty song, silent voices, the row clock at its start, and no export
-// or live stream in progress: the state a test expects to begin from.
-inline void resetEngine() {
-    initSong();
-    resetHistory();
-    silenceVoices();
-    useKernels(8);
-    transport.tick = 0;
-    transport.tickFrame = 0;
+// The engine's words at their start: no export, no live stream, no level.
+inline void resetEngineWords() {
     engine.exporting = false;
     engine.exportSeen = false;
     engine.streamActive = false;
+    engine.outputLevel = 0.0;
+}
+
+// An empty song, stopped at its start, the editor as at start-up, silent
+// voices, and no export or live stream in progress: the state a test
+// expects to begin from.
+inline void resetEngine() {
+    clearSong();
+    resetTransport();
+    editor = Editor{};
+    resetEngineWords();
+    resetHistory();
+    silenceVoices();
+    useKernels(8);
     exportProgress = nullptr;
 }
 
