@@ -56,9 +56,10 @@ extern Song song;  // song/song.cpp
 
 // Where playback stands, and what it leaves out. The play position is the
 // editor's cursor: the main thread moves it (cursor keys, play, stop, load,
-// export) and the audio thread advances it while playing; the last write
-// stands (a block stores only the words it moved). Every word crosses
-// threads and stands on its own.
+// export) and the audio thread advances it while playing. A block stores
+// only the words it moved, and only where the main thread has not written
+// meanwhile, so a cursor move always stands. Every word crosses threads and
+// stands on its own.
 struct Transport {
     // The whole play position.
     Relaxed<int32_t> orderPos{0};        // order slot played = the order cursor
