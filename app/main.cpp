@@ -78,10 +78,10 @@ int main(int argc, char** argv) {
     }
     const bool fullscreen = configFullscreen();
     bool plain = false;
-    screen = openFrameWindow(fullscreen, configScale(), plain);
+    mainLoop.screen = openFrameWindow(fullscreen, configScale(), plain);
     if (plain)
         std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
-    if (!screen) {
+    if (!mainLoop.screen) {
         std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
         stopAudio();
         SDL_Quit();
@@ -92,11 +92,11 @@ int main(int argc, char** argv) {
     SDL_EnableUNICODE(1);  // the filename prompt reads typed characters
     exportProgress = showExportProgress;  // a long export shows how far it got
 
-    running = true;
-    if (configSplash() && showSplash(screen, dataFilePath("splash.dat").c_str()) == -1)
-        running = false;  // window closed
+    mainLoop.running = true;
+    if (configSplash() && showSplash(mainLoop.screen, dataFilePath("splash.dat").c_str()) == -1)
+        mainLoop.running = false;  // window closed
 
-    const bool quitFromSplash = !running;
+    const bool quitFromSplash = !mainLoop.running;
     // From here on changes are copied. A song named on the command line opens
     // as the open key would load it, and unsaved work of an earlier run then
     // stays for a later start; without one, that work comes back.

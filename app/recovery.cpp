@@ -431,7 +431,7 @@ static void takeCopy() {
         image.resize(SongImageSize);
         buildSongImage(image.data());
         job.image = std::move(image);
-        job.name = songName;
+        job.name = editor.songName;
     }
     std::lock_guard<std::mutex> lock(writer.mutex);
     auto same = std::find_if(writer.jobs.begin(), writer.jobs.end(), [&](const Job& j) { return j.work == job.work; });

@@ -77,12 +77,12 @@ bool exportWav(const std::string& fileName, std::string* why) {
         if (!file.failed) safeWrite(file, sink.block.data(), sink.filled * 2);
         ok = !file.failed && done == total;
     }
-    playing = false;
-    currentPattern = 0;
-    currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    exporting.value.store(false, std::memory_order_release);  // hands the voices back to the callback
+    transport.playing = false;
+    transport.currentPattern = 0;
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    handVoicesBackToCallback();
 
     // The RIFF sizes are 32-bit; even 64 slots at speed 255 stay below 2^31 bytes.
     if (ok) {

@@ -42,11 +42,10 @@ uint64_t exportFrameCount() {
 // voices, so no voice is ever rendered by two threads at once. A stream
 // that never calls back delays the export, never hangs it.
 static void takeVoicesFromCallback() {
-    exportSeen = false;
-    exporting = true;
+    askCallbackForVoices();
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + milliseconds(500);
-    while (streamActive && !exportSeen.value.load(std::memory_order_acquire) && steady_clock::now() < deadline)
+    while (engine.streamActive && !callbackHasLetGo() && steady_clock::now() < deadline)
         std::this_thread::sleep_for(milliseconds(1));
 }
 
@@ -321,13 +320,13 @@ static struct {
 } buffers;
 
 uint64_t renderSong(SampleSink sink, void* context) {
-    playing = false;
+    transport.playing = false;
     takeVoicesFromCallback();
-    currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    orderPos = 0;
-    currentPattern = song.orders[0].load();
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    transport.orderPos = 0;
+    transport.currentPattern = song.orders[0].load();
     // A note previewed just before the export sounds on into it, as it would have played on.
     takePreviews();
 
@@ -364,9 +363,9 @@ uint64_t renderSong(SampleSink sink, void* context) {
     uint64_t done = 0;
     for (uint64_t b = 0; b < blocks; ++b) {
         const Block block = sh.plan.at(b);
-        orderPos = block.slot;
-        currentPattern = block.pattern;
-        currentRow = block.row;
+        transport.orderPos = block.slot;
+        transport.currentPattern = block.pattern;
+        transport.currentRow = block.row;
         uint32_t rendered = 0;  // by the worker
         if (worker.joinable()) {
             const uint32_t theirs = sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed);
@@ -406,12 +405,12 @@ uint64_t renderSong(SampleSink sink, void* context) {
     if (worker.joinable()) worker.join();
 
     // The end marker's slot, or slot 0 after a full order list (no marker to stand on).
-    orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
-    playing = false;
-    currentPattern = 0;
-    currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    exporting.value.store(false, std::memory_order_release);  // hands the voices back to the callback
+    transport.orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
+    transport.playing = false;
+    transport.currentPattern = 0;
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    handVoicesBackToCallback();
     return done;
 }

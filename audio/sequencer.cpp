@@ -1,7 +1,7 @@
 // The sequencer and the one engine.
 //
 // Sections:
-//   1. shared play state, previews
+//   1. the engine's words, the voices' hand-over, previews
 //   2. the row trigger and the channels' stretches
 //   3. the play position
 //   4. the live block
@@ -15,14 +15,27 @@
 #include "audio/instruments.h"
 #include "song/song.h"
 
-// ---- 1. shared play state, previews ---------------------------------------------
+// ---- 1. engine's words, hand-over, previews ------------------------------------
 
-Relaxed<bool> exporting{false};
-Relaxed<bool> exportSeen{false};
-Relaxed<bool> streamActive{false};
-Relaxed<int32_t> tick{0};
-Relaxed<int32_t> tickFrame{0};
-Relaxed<double> outputLevel{0.0};
+Engine engine;
+
+// The export's side of the voices' hand-over (audio/sequencer.h).
+void askCallbackForVoices() {
+    engine.exportSeen.store(false, std::memory_order_relaxed);
+    engine.exporting.store(true, std::memory_order_release);
+}
+
+bool callbackHasLetGo() { return engine.exportSeen.load(std::memory_order_acquire); }
+
+void handVoicesBackToCallback() { engine.exporting.store(false, std::memory_order_release); }
+
+// The callback's side. Whether an export has asked for the voices (acquire:
+// pairs with the export's release when it asks and when it hands them back,
+// so its writes to the voices are seen here).
+static bool exportStarted() { return engine.exporting.load(std::memory_order_acquire); }
+// The callback has let go of the voices (release: its last writes to them
+// are seen by the export once it reads exportSeen set).
+static void handVoicesToExport() { engine.exportSeen.store(true, std::memory_order_release); }
 
 // One mailbox per voice: written by the main thread, emptied by the thread
 // that renders, so a note-on never lands in the middle of a run.
@@ -177,9 +190,9 @@ double renderChannel(int channel) {
     out[channel] = value;
     Stretch frame;
     frame.frames = 1;
-    frame.rowStart = (playing || exporting) && tick == 0 && tickFrame == 0;
-    frame.pattern = currentPattern;
-    frame.row = currentRow;
+    frame.rowStart = (transport.playing || engine.exporting) && transport.tick == 0 && transport.tickFrame == 0;
+    frame.pattern = transport.currentPattern;
+    frame.row = transport.currentRow;
     renderChannels(&channel, 1, frame, out, scratch);
     return value[0];
 }
@@ -190,7 +203,7 @@ struct PlayPosition {
     int32_t slot, pattern, row, tick, frame;
 };
 
-static PlayPosition loadPosition() { return PlayPosition{orderPos, currentPattern, currentRow, tick, tickFrame}; }
+static PlayPosition loadPosition() { return PlayPosition{transport.orderPos, transport.currentPattern, transport.currentRow, transport.tick, transport.tickFrame}; }
 
 // Frames left in the current tick: at least one, even for a damaged frame count.
 static int64_t framesLeftInTick(const PlayPosition& p) { return p.frame < FramesPerTick ? FramesPerTick - int64_t(p.frame) : 1; }
@@ -240,11 +253,11 @@ static void advanceBy(PlayPosition& p, int64_t frames, int32_t speed) {
 void advancePlayPosition() {
     PlayPosition p = loadPosition();
     advanceBy(p, 1, song.speed);
-    orderPos = p.slot;
-    currentPattern = p.pattern;
-    currentRow = p.row;
-    tick = p.tick;
-    tickFrame = p.frame;
+    transport.orderPos = p.slot;
+    transport.currentPattern = p.pattern;
+    transport.currentRow = p.row;
+    transport.tick = p.tick;
+    transport.tickFrame = p.frame;
 }
 
 // Writes a position word the block moved, unless the main thread has written
@@ -254,11 +267,11 @@ static void storeMoved(Relaxed<int32_t>& word, int32_t was, int32_t now) {
 }
 
 static void storePosition(const PlayPosition& was, const PlayPosition& now) {
-    storeMoved(orderPos, was.slot, now.slot);
-    storeMoved(currentPattern, was.pattern, now.pattern);
-    storeMoved(currentRow, was.row, now.row);
-    storeMoved(tick, was.tick, now.tick);
-    storeMoved(tickFrame, was.frame, now.frame);
+    storeMoved(transport.orderPos, was.slot, now.slot);
+    storeMoved(transport.currentPattern, was.pattern, now.pattern);
+    storeMoved(transport.currentRow, was.row, now.row);
+    storeMoved(transport.tick, was.tick, now.tick);
+    storeMoved(transport.tickFrame, was.frame, now.frame);
 }
 
 // ---- 4. the live block ----------------------------------------------------------------------
@@ -268,14 +281,6 @@ static RenderScratch liveScratch(RunFrames);
 static double liveOut[ChannelCount][RunFrames + RunSlack];
 static double liveAbs[RunFrames];
 static const int allChannels[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
-
-// The two hand-overs of the voices between the threads: the callback's last
-// writes must be visible to the export once it sees `exportSeen`, and the
-// export's last writes to the callback once it sees `exporting` clear. Each
-// side therefore pairs a release store with an acquire load; every other
-// shared word stands on its own and stays relaxed.
-static bool exportStarted() { return exporting.value.load(std::memory_order_acquire); }
-static void handVoicesToExport() { exportSeen.value.store(true, std::memory_order_release); }
 
 void fillBlock(double* out, unsigned frames, double* const* channels) {
     if (exportStarted()) {
@@ -287,16 +292,16 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
         return;
     }
     takePreviews();
-    const bool play = playing;
+    const bool play = transport.playing;
     const int32_t speed = song.speed;
     const PlayPosition start = loadPosition();
     PlayPosition p = start;
     unsigned mask = 0;
     for (int c = 0; c < ChannelCount; ++c)
-        if (!muted[c]) mask |= 1u << c;
+        if (!transport.muted[c]) mask |= 1u << c;
     double* outs[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) outs[c] = liveOut[c];
-    double level = outputLevel;
+    double level = engine.outputLevel;
     const RenderKernels& k = kernels();
 
     for (unsigned done = 0; done < frames;) {
@@ -321,7 +326,7 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
         if (play) advanceBy(p, n, speed);
         done += unsigned(n);
     }
-    outputLevel = level;
+    engine.outputLevel = level;
     if (play) storePosition(start, p);
     // Seen after the last frame (or in an empty block): this block is done with the voices.
     if (exportStarted()) handVoicesToExport();

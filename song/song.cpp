@@ -1,19 +1,8 @@
 #include "song/song.h"
 
 Song song;
-
-int octave = 3;
-std::string songName;
-Relaxed<int32_t> currentPattern{0};
-Relaxed<int32_t> orderPos{0};
-Relaxed<int32_t> currentRow{0};
-int cursorChannel = 0;
-int cursorColumn = 0;
-int lastChannel = 0;
-int copyPattern = 0;
-int copyChannel = -1;
-Relaxed<bool> muted[ChannelCount];
-Relaxed<bool> playing{false};
+Transport transport;
+Editor editor;
 
 void copyCell(Cell& to, const Cell& from) {
     to.note = from.note.load();
@@ -22,7 +11,7 @@ void copyCell(Cell& to, const Cell& from) {
     to.effectParam = from.effectParam.load();
 }
 
-void initSong() {
+void clearSong() {
     song.themeRed = 60;
     song.themeGreen = 70;
     song.themeBlue = 80;
@@ -42,17 +31,21 @@ void initSong() {
         }
         ch.instrumentSlot = c;
         ch.gain = 1.0f;
-        muted[c] = false;
     }
-    octave = 3;
-    songName.clear();
-    currentPattern = 0;
-    orderPos = 0;
-    currentRow = 0;
-    cursorChannel = 0;
-    cursorColumn = 0;
-    lastChannel = 0;
-    copyPattern = 0;
-    copyChannel = -1;
-    playing = false;
+}
+
+void resetTransport() {
+    transport.orderPos = 0;
+    transport.currentPattern = 0;
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    transport.playing = false;
+    for (auto& m : transport.muted) m = false;
+}
+
+void initSong() {
+    clearSong();
+    resetTransport();
+    editor = Editor{};
 }

@@ -11,7 +11,7 @@
 static bool levelBar(int& y, int& height) {
     // The bar grows up from y 471. A level above 1 reaches past the meter and
     // is cut at the screen's top by the fill; the bound keeps the int conversion defined.
-    double v = outputLevel.load() * 380.0;
+    double v = engine.outputLevel.load() * 380.0;
     if (!std::isfinite(v) || v <= 0.0) return false;
     if (v > 100000.0) v = 100000.0;
     y = int(472.0 - v);

@@ -31,10 +31,10 @@ void drawParameters(SDL_Surface* screen) {
     drawText(screen, palette[textBright], 5, 97, "F3/F4 SPEED:");
     drawValue(screen, song.speed, 97);
     drawText(screen, palette[textBright], 5, 105, "F5/F6 OCTAVE:");
-    drawValue(screen, octave, 105);
+    drawValue(screen, editor.octave, 105);
 }
 
 void signParameters(FrameSignature& sig) {
     sig.put(uint32_t(song.speed.load()));
-    sig.put(uint32_t(octave));
+    sig.put(uint32_t(editor.octave));
 }

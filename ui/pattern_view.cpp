@@ -47,12 +47,12 @@ static void drawCell(SDL_Surface* screen, const Cell& cell, int x, int y) {
 }
 
 void drawPatternView(SDL_Surface* screen) {
-    const int row = currentRow;
+    const int row = transport.currentRow;
     fillRect(screen, 107, 86, 13, 385, palette[panel]);
     fillRect(screen, 107, 86 + 6 * row, 414, 7, palette[panel]);
-    if (cursorChannel >= 0) {
-        const int k = cursorColumn;
-        const int x = 121 + 50 * cursorChannel + (k == 0 ? 0 : 6 * k + 12);
+    if (editor.cursorChannel >= 0) {
+        const int k = editor.cursorColumn;
+        const int x = 121 + 50 * editor.cursorChannel + (k == 0 ? 0 : 6 * k + 12);
         fillRect(screen, x, 86 + 6 * row, k == 0 ? 19 : 7, 7, palette[cursorColour]);
     }
     drawRowNumbers(screen, 108);
@@ -63,24 +63,24 @@ void drawPatternView(SDL_Surface* screen) {
     drawLine(screen, 120, 77, 120, 471, palette[frameColour]);  // right of the row numbers
     drawLine(screen, 106, 85, 534, 85, palette[frameColour]);   // under the channel headers
 
-    const int pattern = currentPattern;
+    const int pattern = transport.currentPattern;
     for (int c = 0; c < ChannelCount; ++c) {
         const int x = channelX(c);
         drawLine(screen, x + 48, 77, x + 48, 471, palette[frameColour]);
-        fillRect(screen, x - 1, 78, 49, 7, palette[c == cursorChannel ? panelLit : panel]);
-        drawText(screen, palette[muted[c] ? panel : textBright], x, 79, "CHANNEL");
+        fillRect(screen, x - 1, 78, 49, 7, palette[c == editor.cursorChannel ? panelLit : panel]);
+        drawText(screen, palette[transport.muted[c] ? panel : textBright], x, 79, "CHANNEL");
         for (int r = 0; r < RowsPerPattern; ++r)
             drawCell(screen, shownCell(c, pattern, r), x, rowTextY(r));
     }
 }
 
 void signPatternView(FrameSignature& sig) {
-    sig.put(uint32_t(currentRow.load()));
-    sig.put(uint32_t(cursorChannel));
-    sig.put(uint32_t(cursorColumn));
-    const int32_t pattern = currentPattern.load();
+    sig.put(uint32_t(transport.currentRow.load()));
+    sig.put(uint32_t(editor.cursorChannel));
+    sig.put(uint32_t(editor.cursorColumn));
+    const int32_t pattern = transport.currentPattern.load();
     sig.put(uint32_t(pattern));
-    for (int c = 0; c < ChannelCount; ++c) sig.put(muted[c] ? 1u : 0u);
+    for (int c = 0; c < ChannelCount; ++c) sig.put(transport.muted[c] ? 1u : 0u);
     for (int c = 0; c < ChannelCount; ++c)
         for (int r = 0; r < RowsPerPattern; ++r) {
             const Cell& cell = shownCell(c, pattern, r);

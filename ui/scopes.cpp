@@ -33,7 +33,7 @@ static void scopeTrace(int channel, int ys[TraceLength]) {
 void drawScopes(SDL_Surface* screen) {
     for (int c = 0; c < ChannelCount; ++c) {
         const int x0 = 80 * c;
-        fillRect(screen, x0, 20, 80, 50, palette[c == cursorChannel ? panelLit : panel]);
+        fillRect(screen, x0, 20, 80, 50, palette[c == editor.cursorChannel ? panelLit : panel]);
         drawLine(screen, x0, 20, x0 + 80, 20, palette[frameColour]);
         drawLine(screen, x0, 70, x0 + 80, 70, palette[frameColour]);
         drawLine(screen, x0, 20, x0, 70, palette[frameColour]);
@@ -47,7 +47,7 @@ void drawScopes(SDL_Surface* screen) {
 
 // The lit box and every trace as drawn.
 void signScopes(FrameSignature& sig) {
-    sig.put(uint32_t(cursorChannel));
+    sig.put(uint32_t(editor.cursorChannel));
     for (int c = 0; c < ChannelCount; ++c) {
         int ys[TraceLength];
         scopeTrace(c, ys);

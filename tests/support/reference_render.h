@@ -74,7 +74,7 @@ inline std::vector<int16_t> renderExport(std::vector<double>* channels = nullptr
                 out.push_back(exportSample(sum));
             }
     }
-    orderPos = slots < OrderSlots ? slots : 0;
+    transport.orderPos = slots < OrderSlots ? slots : 0;
     return out;
 }
 

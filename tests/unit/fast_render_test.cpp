@@ -85,12 +85,12 @@ Outcome renderBoth() {
     seedNoise(7);
     o.reference = reference::renderExport();
     o.after = take();
-    o.orderPos = orderPos;
+    o.orderPos = transport.orderPos;
     restore(before);
     seedNoise(7);
     o.fast = exportRender().mix;
     o.fastAfter = take();
-    o.fastOrderPos = orderPos;
+    o.fastOrderPos = transport.orderPos;
     return o;
 }
 
@@ -147,7 +147,7 @@ protected:
         useKernels(8);
         renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
         exportProgress = nullptr;
-        playing = false;
+        transport.playing = false;
     }
 };
 
@@ -156,8 +156,8 @@ protected:
 Collected playbackRender(unsigned block) {
     Collected out;
     const uint64_t frames = exportFrameCount();
-    orderPos = 0, currentPattern = song.orders[0].load(), currentRow = 0, tick = 0, tickFrame = 0;
-    playing = true;
+    transport.orderPos = 0, transport.currentPattern = song.orders[0].load(), transport.currentRow = 0, transport.tick = 0, transport.tickFrame = 0;
+    transport.playing = true;
     std::vector<double> mix(block), values[ChannelCount];
     double* channels[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) values[c].resize(block), channels[c] = values[c].data();
@@ -167,7 +167,7 @@ Collected playbackRender(unsigned block) {
         for (unsigned i = 0; i < n; ++i) out.mix.push_back(reference::exportSample(float(mix[i] * ChannelCount)));
         for (int c = 0; c < ChannelCount; ++c) out.channels[c].insert(out.channels[c].end(), channels[c], channels[c] + n);
     }
-    playing = false;
+    transport.playing = false;
     return out;
 }
 

@@ -468,7 +468,7 @@ TEST_F(Recovery, UnsavedChangesReachACopyAndASaveRemovesIt) {
     // once the work is saved the copy goes; undoing back to the saved state counts as saved.
     ASSERT_TRUE(startRecovery());
     uint32_t now = 1000;
-    songName = "tune";
+    editor.songName = "tune";
     changeSongWord(cellOffset(2, 0, 5, 0), 44);
     recoveryTick(now);
     const auto start = std::chrono::steady_clock::now();
@@ -540,7 +540,7 @@ TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
     ASSERT_TRUE(startRecovery());
     ASSERT_TRUE(recoverAtStart());
     EXPECT_TRUE(currentImage() == someSong(50));
-    EXPECT_EQ(songName, "newest");
+    EXPECT_EQ(editor.songName, "newest");
     EXPECT_EQ(statusText, "RECOVERED UNSAVED WORK");
     EXPECT_EQ(palette[background], packColour(90, 100, 110));
     EXPECT_TRUE(songModified());
@@ -552,7 +552,7 @@ TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
 
     ASSERT_TRUE(undoStep());
     EXPECT_TRUE(currentImage() == empty);
-    EXPECT_EQ(songName, "");
+    EXPECT_EQ(editor.songName, "");
     EXPECT_FALSE(songModified());
     finishRecovery();
     EXPECT_EQ(copiesIn(local).size(), 3u);  // nothing was saved or dropped
@@ -560,7 +560,7 @@ TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
     resetEngine();
     ASSERT_TRUE(startRecovery());
     ASSERT_TRUE(recoverAtStart());
-    EXPECT_EQ(songName, "newest");
+    EXPECT_EQ(editor.songName, "newest");
     close(lock);
 }
 

@@ -36,7 +36,7 @@ int poll(SDL_Event* e) {
 }
 void act() {
     actedAt.push_back(ticksRun);
-    actedSymbol.push_back(heldKey.symbol);
+    actedSymbol.push_back(mainLoop.heldKey.symbol);
     fakeNow += actCost;
 }
 void draw() {
@@ -75,7 +75,7 @@ struct Loop : ::testing::Test {
         actCost = 0;
         statusTimer = 0;
         fadeCounter = 0;
-        heldKey = KeyRecord{};
+        mainLoop.heldKey = KeyRecord{};
         loopIo = LoopIo{now, poll, act, draw, sleepFor, echo};
         startLoop();
     }
@@ -99,7 +99,7 @@ TEST_F(Loop, ATickActsOnTheKeyHeldWhenItsEventsArePolled) {
     up(SDLK_a);
     ticks(50);
     EXPECT_TRUE(actedAt.empty());
-    EXPECT_FALSE(keyHeld);
+    EXPECT_FALSE(mainLoop.keyHeld);
     EXPECT_EQ(echoed, std::vector<int>{30});
     down(SDLK_F3);
     down(SDLK_F4);
@@ -127,7 +127,7 @@ TEST_F(Loop, ReleasingAKeyOtherThanTheLastPressedKeepsTheRepeat) {
     ticks(50);        // ticks 2..51
     EXPECT_EQ(actedAt, (std::vector<int>{0, 1, 45, 49}));
     EXPECT_EQ(actedSymbol.back(), SDLK_b);
-    EXPECT_TRUE(keyHeld);
+    EXPECT_TRUE(mainLoop.keyHeld);
     up(SDLK_b);
     ticks(20);
     EXPECT_EQ(actedAt.size(), 4u);
@@ -136,19 +136,19 @@ TEST_F(Loop, ReleasingAKeyOtherThanTheLastPressedKeepsTheRepeat) {
 TEST_F(Loop, EachTickLowersTheStatusTimerAndAdvancesTheFade) {
     // statusTimer drops by one per tick down to 0; fadeCounter grows by 2 without limit; tickMark by 10.
     statusTimer = 3;
-    const uint32_t mark = tickMark;
+    const uint32_t mark = mainLoop.tickMark;
     ticks(200);
     EXPECT_EQ(statusTimer, 0);
     EXPECT_EQ(fadeCounter, 400);
-    EXPECT_EQ(tickMark, mark + 2000);
+    EXPECT_EQ(mainLoop.tickMark, mark + 2000);
 }
 
 TEST_F(Loop, TicksRunOnlyWhenMoreThan10msAreDue) {
     // A frame starting exactly 10 ms after the last tick runs none; 11 ms runs one.
-    EXPECT_EQ(runDueTicks(tickMark + 10), 0);
-    EXPECT_EQ(runDueTicks(tickMark + 11), 1);
+    EXPECT_EQ(runDueTicks(mainLoop.tickMark + 10), 0);
+    EXPECT_EQ(runDueTicks(mainLoop.tickMark + 11), 1);
     // The unsigned difference also works across the clock's wrap.
-    tickMark = 0xFFFFFFF0u;
+    mainLoop.tickMark = 0xFFFFFFF0u;
     EXPECT_EQ(runDueTicks(20), 3);
 }
 
@@ -201,7 +201,7 @@ TEST_F(Loop, QuitEventEndsTheLoopAfterTheCurrentFrame) {
     queue.push_back(q);
     fakeNow += 35;  // three ticks due
     runMainLoop();
-    EXPECT_FALSE(running);
+    EXPECT_FALSE(mainLoop.running);
     EXPECT_EQ(frames, 1);
     EXPECT_EQ(fadeCounter, 6);
 }
@@ -212,11 +212,11 @@ TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {
     e.key.keysym.mod = KMOD_LSHIFT;
     e.key.keysym.unicode = 'Z';
     handleEvent(e);
-    EXPECT_EQ(heldKey.scanCode, 44);
-    EXPECT_EQ(heldKey.symbol, SDLK_z);
-    EXPECT_EQ(heldKey.modifiers, KMOD_LSHIFT);
-    EXPECT_EQ(heldKey.unicode, 'Z');
-    EXPECT_TRUE(keyHeld);
+    EXPECT_EQ(mainLoop.heldKey.scanCode, 44);
+    EXPECT_EQ(mainLoop.heldKey.symbol, SDLK_z);
+    EXPECT_EQ(mainLoop.heldKey.modifiers, KMOD_LSHIFT);
+    EXPECT_EQ(mainLoop.heldKey.unicode, 'Z');
+    EXPECT_TRUE(mainLoop.keyHeld);
     EXPECT_EQ(echoed, std::vector<int>{44});
 }
 
