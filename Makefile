@@ -11,7 +11,7 @@ VORNA_WERROR ?= ON
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build compile run test install uninstall clean
+.PHONY: all deps build compile run test install uninstall clean windows
 all: build
 
 deps:
@@ -37,6 +37,10 @@ install: build
 # Removes the files of the last install from this build folder (give the same DESTDIR).
 uninstall:
 	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P tools/uninstall.cmake
+
+# The Windows build: the libraries cross-built once into build/windows-deps/.
+windows: deps
+	JOBS=$(JOBS) bash tools/windows/build-deps.sh > /dev/null
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan
