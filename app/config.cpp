@@ -1,47 +1,36 @@
 #include "app/config.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cstdlib>
 #include <sstream>
+#include <vector>
 
 #include "audio/stream.h"
-#include "song/safe_file.h"
+#include "platform/platform.h"
 
 // ---- where the files are ------------------------------------------------------
 
 std::string userDataFolder() {
-    // Only an absolute $XDG_CONFIG_HOME counts; a relative one is to be ignored.
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/vornatracker";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') return std::string(home) + "/.config/vornatracker";
-    return "";
+    const std::string base = userSettingsFolder();
+    return base.empty() ? "" : base + "/vornatracker";
 }
 
 std::string shareFolder() {
     // Relative to the program itself, so an install moved or staged under
     // another root (DESTDIR) still finds its own files.
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "";
-    std::string path(exe, size_t(n));
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return "";
-    return path.substr(0, slash) + "/" + ShareFromBinary;
+    const std::string folder = programFolder();
+    return folder.empty() ? "" : folder + "/" + ShareFromBinary;
 }
 
 std::string dataFilePath(const std::string& relative) {
     // The first place where the name exists wins, even when it is a folder
     // or unreadable: a file the user put in the way is never skipped silently.
-    struct stat info;
-    if (stat(relative.c_str(), &info) == 0) return relative;  // the working folder
+    PathKind kind;
+    const auto exists = [&kind](const std::string& path) { return pathKind(path, kind) && kind != PathKind::Missing; };
+    if (exists(relative)) return relative;  // the working folder
     for (const std::string& folder : {userDataFolder(), shareFolder()}) {
         if (folder.empty()) continue;  // that place is unknown here
         const std::string path = folder + "/" + relative;
-        if (stat(path.c_str(), &info) == 0) return path;
+        if (exists(path)) return path;
     }
     return relative;  // nowhere: the working folder's name, which then fails to open
 }
@@ -60,23 +49,15 @@ constexpr std::size_t BlankMax = 64 * 1024;  // white space skipped before givin
 // file cannot be opened. A huge file or one of endless blanks costs no more
 // than BlankMax + TokenMax bytes.
 static std::optional<std::string> readToken(const std::string& key) {
-    const int fd = openRegularFile(configPath(key));
-    if (fd < 0) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    if (!readRegularFileStart(configPath(key), BlankMax + TokenMax, bytes)) return std::nullopt;
     std::string token;
-    std::size_t seen = 0;
-    char buf[4096];
-    bool done = false;
-    while (!done && seen < BlankMax + TokenMax) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        for (ssize_t i = 0; i < n && !done; ++i, ++seen) {
-            const bool blank = std::isspace(static_cast<unsigned char>(buf[i]));
-            if (blank && !token.empty()) done = true;
-            else if (!blank && (token.size() < TokenMax)) token += buf[i];
-            else if (!blank) done = true;
-        }
+    for (uint8_t byte : bytes) {
+        const bool blank = std::isspace(byte);
+        if (blank && !token.empty()) break;
+        if (!blank && token.size() == TokenMax) break;
+        if (!blank) token += char(byte);
     }
-    close(fd);
     return token;
 }
 

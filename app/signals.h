@@ -1,6 +1,7 @@
 #pragma once
-// Signals: SIGTERM, SIGINT and SIGHUP end the editor the normal way (the
-// recovery copy is written, the window closes); a second one ends it at once.
+// Quit requests (SIGTERM, SIGINT and SIGHUP; on Windows Ctrl+C, closing the
+// console, log-off and shut-down) end the editor the normal way (the recovery
+// copy is written, the window closes); a second one ends it at once.
 // A file-size limit makes a write fail instead of killing the process, and a
 // closed standard output does not kill it either.
 #include "song/relaxed.h"

@@ -9,8 +9,6 @@
 #include "audio/stream.h"
 
 #include <RtAudio.h>
-#include <dlfcn.h>
-#include <sched.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +23,7 @@
 #include <vector>
 
 #include "audio/sequencer.h"
+#include "platform/platform.h"
 #include "song/relaxed.h"
 
 // ---------------------------------------------------------------------------
@@ -52,18 +51,11 @@ static std::string openError;
 // ---------------------------------------------------------------------------
 // 2. The callbacks
 
-// Whether the calling thread got the real-time policy the stream asked for
-// (one system call, no lock: on Linux the policy is the thread's own).
-static bool threadIsRealtime() {
-    const int policy = sched_getscheduler(0);
-    return policy == SCHED_RR || policy == SCHED_FIFO;
-}
-
 static int audioCallback(void* out, void*, unsigned int nFrames, double, RtAudioStreamStatus status, void*) {
     if (failing) return 2;  // abort: the library parks its thread instead of spinning on a dead device
     if (firstBlock) {
         firstBlock = false;
-        realtime = threadIsRealtime();  // once per stream, for the read-out
+        realtime = threadIsRealtime();  // once per stream, for the read-out (one system call, no lock)
     }
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) underflows.store(underflows.load() + 1);
     fillBlock(static_cast<double*>(out), nFrames);
@@ -120,19 +112,6 @@ static void streamError(RtAudioError::Type type, const std::string& text) {
     if (text.find("underrun") != std::string::npos) return;
     failing = true;
     reportStopped(text);
-}
-
-// The sound library's own diagnostics ("cannot find card '0'", ...) would
-// bury the one line we print; the handler is looked up at run time so that
-// this file needs neither its headers nor a link of its own.
-extern "C" {
-typedef void (*AlsaErrorHandler)(const char*, int, const char*, int, const char*, ...);
-static void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
-}
-static void quietAlsa() {
-    using SetHandler = int (*)(AlsaErrorHandler);
-    void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler");
-    if (symbol) reinterpret_cast<SetHandler>(symbol)(alsaQuiet);
 }
 
 // Asked for real-time scheduling, the library's PulseAudio and ALSA threads
@@ -314,7 +293,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     if (audio) return true;  // one stream per run
     if (driver == "none") return false;
 
-    quietAlsa();
+    quietSoundSystem();  // its diagnostics would bury the one line we print
     filterLibraryChatter();
     std::string name = driver;  // for messages
     std::string backend;        // the library's word for the back end in use

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// Also the readers that never block (openRegularFile, readRegularFile, ...)
+// and sameFile, which callers of this file use beside it.
+#include "platform/platform.h"
+
 struct SafeFile {
     std::FILE* file = nullptr;
     std::string tempPath;
@@ -21,7 +25,8 @@ struct SafeFile {
 
 // Creates the temporary file; false (and nothing on disk) when it cannot, or
 // when the target exists and is a folder, a FIFO, a device or a socket, or
-// is write-protected. Removes temporary files left by dead processes there.
+// is write-protected, or names a device the system reserves (CON, NUL, ...
+// on Windows). Removes temporary files left by dead processes there.
 bool safeOpen(SafeFile& f, const std::string& target);
 // Writes all bytes or marks the file failed.
 bool safeWrite(SafeFile& f, const void* data, std::size_t size);
@@ -33,27 +38,14 @@ bool safeCommit(SafeFile& f);
 // Throws the temporary file away.
 void safeAbandon(SafeFile& f);
 
-// The signals that ask a program to quit. One that was ignored when the
-// program started (nohup, a background job) is left ignored.
-extern const int QuitSignals[3];  // song/safe_file.cpp: SIGINT, SIGTERM, SIGHUP
-bool signalIgnoredAtStart(int sig);
-// Installs handler for each quit signal not ignored at start.
-void handleQuitSignals(void (*handler)(int));
-
-// For programs without an event loop: SIGINT, SIGTERM and SIGHUP remove the
-// temporary files still open and end the process as the signal would; a
-// file-size limit makes a write fail instead of killing the process.
+// For programs without an event loop: a quit request removes the temporary
+// files still open and ends the process as the request would; a file-size
+// limit makes a write fail instead of ending the process.
 void safeFileSignals();
 
 // The prefix of every temporary file, followed by the process id and a dash.
 extern const char* const SafeTempPrefix;  // song/safe_file.cpp: ".vorna-tmp-"
 
-// Opens path for reading without ever blocking: -1 with errno set unless it
-// is a regular file (a FIFO, a device, a socket or a folder gives EINVAL or
-// EISDIR). The descriptor is blocking again once returned.
-int openRegularFile(const std::string& path);
-// Reads a whole regular file of at most maxSize bytes; false when it is
-// missing, not a regular file, larger, or unreadable.
-bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
-// Both paths name one existing file (same device and inode, links followed).
-bool sameFile(const std::string& a, const std::string& b);
+// vorna-render's children, POSIX processes until that program's own port.
+extern const int QuitSignals[3];  // platform/platform_posix.cpp
+inline void handleQuitSignals(void (*handler)(int)) { handleQuitRequests(handler); }

@@ -8,16 +8,23 @@
 #include <SDL.h>
 
 #include <cmath>
+#include <vector>
 
+#include "platform/platform.h"
 #include "ui/pacing.h"
 #include "ui/scale_frame.h"
 
 static const int PictureSide = 300;  // only the top-left 300x300 pixels are used
+static const std::size_t PictureFileMax = 64 << 20;  // far above any 32-bit picture a screen shows
 
 // ---- loading the picture --------------------------------------------------
 
 SDL_Surface* loadSplashPicture(const char* path, SDL_PixelFormat* format) {
-    SDL_RWops* rw = SDL_RWFromFile(path, "rb");
+    // Read through the platform layer: SDL would take the name in Windows'
+    // 8-bit code page, and would wait for a writer on a FIFO.
+    std::vector<uint8_t> bytes;
+    if (!readRegularFile(path, PictureFileMax, bytes) || bytes.empty()) return nullptr;
+    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), int(bytes.size()));
     if (!rw) return nullptr;
     SDL_Surface* loaded = SDL_LoadBMP_RW(rw, 1);  // closes rw whatever happens
     if (!loaded) return nullptr;

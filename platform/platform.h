@@ -1,0 +1,116 @@
+#pragma once
+// What differs between the systems the programs run on, behind one set of
+// routines: POSIX in platform/platform_posix.cpp, Windows in
+// platform/platform_windows.cpp; the build compiles the one for its target.
+// Paths are UTF-8 text throughout the program; on Windows they become UTF-16
+// here, at the system's boundary, and only here. Failures leave errno set,
+// so callers can say why with strerror.
+//
+//   1. paths and folders
+//   2. files: what a path names, replacing, flushing, reading
+//   3. processes and quit requests
+//   4. threads and standard output
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// ---- 1. paths and folders -------------------------------------------------------
+
+// The folder part of a path: "." for a bare name, "/" for one in the root.
+std::string folderOf(const std::string& path);
+// Follows symbolic links of the last component, so the file they point to
+// is replaced in its own folder and the links stay links. A dangling link
+// gives the path it names. False (errno set) for a loop or an unreadable link.
+bool followLinks(std::string& path);
+// A name the system keeps for a device in every folder (on Windows CON, PRN,
+// AUX, NUL, COM1-9 and LPT1-9, with any extension): never to be opened.
+bool isReservedName(const std::string& path);
+// The names in a folder, without "." and ".."; empty when it cannot be read.
+std::vector<std::string> listFolder(const std::string& folder);
+// Makes a folder only its owner may use; false (errno set) unless it was made.
+bool makePrivateFolder(const std::string& path);
+
+std::string workingFolder();       // "" when it cannot be told
+std::string programFolder();       // the folder of the running program; "" when it cannot be told
+// The base of the user's settings: $XDG_CONFIG_HOME, else ~/.config (only
+// absolute values count); %APPDATA% on Windows. "" when none is known.
+std::string userSettingsFolder();
+// The base of the user's kept state: $XDG_STATE_HOME, else ~/.local/state;
+// %LOCALAPPDATA% on Windows. "" when none is known.
+std::string userStateFolder();
+
+// ---- 2. files ----------------------------------------------------------------------
+
+enum class PathKind { Missing, File, Folder, Other };  // Other: a FIFO, a device, a socket
+// What a path names, links followed; false (errno set) when that cannot be told.
+bool pathKind(const std::string& path, PathKind& kind);
+// Whether the user may replace an existing file: root may write anything,
+// but a file without any write permission was protected on purpose.
+bool mayReplace(const std::string& path);
+// Makes and opens ("wb") a new file in folder, named prefix + the process id
+// + "-" + a unique part. With `like` it takes that file's permissions (and
+// owner and group, where the process may set them), else a new file's. Null
+// (errno set) when it cannot.
+std::FILE* createTempFile(const std::string& folder, const std::string& prefix, const std::string& like,
+                          std::string& path);
+// Everything written so far reaches the disk.
+bool flushToDisk(std::FILE* file);
+// Puts the file `from` in the place of `to` in one step, replacing it, and
+// makes the change durable. False (errno set) leaves `to` as it was.
+bool replaceFile(const std::string& from, const std::string& to);
+// Removes a file. Safe in a signal handler: nothing allocated on POSIX.
+bool removeFile(const char* path);
+
+// Opens path for reading without ever blocking: -1 with errno set unless it
+// is a regular file (a FIFO, a device, a socket or a folder gives EINVAL or
+// EISDIR). Read and close it with the C library's read and close.
+int openRegularFile(const std::string& path);
+// Reads a whole regular file of at most maxSize bytes; false when it is
+// missing, not a regular file, larger, or unreadable.
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
+// Reads at most the first maxSize bytes of a regular file of any size.
+bool readRegularFileStart(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
+// Both paths name one existing file (links followed).
+bool sameFile(const std::string& a, const std::string& b);
+// Opens a file with the C library's modes ("rb", "wb", ...), by a UTF-8 name.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// ---- 3. processes and quit requests ---------------------------------------------------
+
+long processId();
+// Whether a process of that id exists (one of another user counts).
+bool processRunning(long pid);
+
+// The requests to quit: SIGINT, SIGTERM and SIGHUP, each unless it was
+// ignored when the program started (nohup, a background job); on Windows
+// Ctrl+C, Ctrl+Break, closing the console, log-off and shut-down.
+//
+// For a program with an event loop; to be called before any other thread
+// starts. onQuit runs on a thread of its own at the first request (it may
+// take locks and post events); a second request ends the process at once, as
+// the request would have. A request that ends the session (closing the
+// console, log-off, shut-down) waits for the program to end by itself.
+void watchQuitRequests(void (*onQuit)());
+// For programs without an event loop: handler runs at each request, inside a
+// signal handler on POSIX (only async-signal-safe work), with the request.
+void handleQuitRequests(void (*handler)(int request));
+// Ends the process as the request would have ended it (from handleQuitRequests).
+[[noreturn]] void endByQuitRequest(int request);
+// A file-size limit makes a write fail instead of ending the process.
+void ignoreFileSizeLimit();
+// A closed standard output makes a write fail instead of ending the process.
+void ignoreClosedOutput();
+
+// ---- 4. threads and standard output ------------------------------------------------
+
+// Whether the calling thread runs under a real-time (time-critical) priority.
+bool threadIsRealtime();
+// Silences the system sound library's own diagnostics (ALSA's "cannot find
+// card '0'", ...), which would bury the one line the program prints.
+void quietSoundSystem();
+// Standard output carries bytes as they are (no line-end translation).
+void binaryStandardOutput();
+// Whether a standard stream (1 output, 2 error) is a terminal.
+bool isTerminal(int stream);

@@ -1,0 +1,313 @@
+// The platform layer on POSIX systems (Linux).
+//
+//   1. paths and folders
+//   2. files
+//   3. processes and quit requests
+//   4. threads and standard output
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+// ---- 1. paths and folders -------------------------------------------------------
+
+std::string folderOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool followLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit on a chain
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        char link[PATH_MAX];
+        const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+        if (n <= 0) return false;
+        const std::string to(link, std::size_t(n));
+        path = to[0] == '/' ? to : folderOf(path) + "/" + to;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool isReservedName(const std::string&) { return false; }  // devices live in /dev, by their paths
+
+std::vector<std::string> listFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* d = opendir(folder.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    return names;
+}
+
+bool makePrivateFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
+
+std::string workingFolder() {
+    char cwd[PATH_MAX];
+    return getcwd(cwd, sizeof cwd) ? cwd : "";
+}
+
+std::string programFolder() {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "";
+    const std::string path(exe, std::size_t(n));
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+// An XDG folder: the variable when it holds an absolute path (relative values
+// are to be ignored), else its place under $HOME.
+static std::string xdgFolder(const char* variable, const char* underHome) {
+    const char* value = std::getenv(variable);
+    if (value && value[0] == '/') return value;
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/" + underHome;
+    return "";
+}
+
+std::string userSettingsFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+std::string userStateFolder() { return xdgFolder("XDG_STATE_HOME", ".local/state"); }
+
+// ---- 2. files ----------------------------------------------------------------------
+
+bool pathKind(const std::string& path, PathKind& kind) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        kind = PathKind::Missing;
+        return errno == ENOENT;
+    }
+    kind = S_ISDIR(st.st_mode) ? PathKind::Folder : S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+    return true;
+}
+
+bool mayReplace(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || (st.st_mode & 0222) == 0) return false;
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+std::FILE* createTempFile(const std::string& folder, const std::string& prefix, const std::string& like,
+                          std::string& path) {
+    std::string pattern = folder + "/" + prefix + std::to_string(getpid()) + "-XXXXXX";
+    const int fd = mkstemp(&pattern[0]);
+    if (fd < 0) return nullptr;
+    struct stat old;
+    if (!like.empty() && stat(like.c_str(), &old) == 0) {
+        // Owner and group first: changing them clears set-id bits the mode then restores.
+        if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, uid_t(-1), old.st_gid) != 0) {
+            // Not allowed to give the file away: it stays the user's own.
+        }
+        fchmod(fd, old.st_mode & 07777);
+    } else {
+        // mkstemp makes the file 0600; a new file gets the usual mode.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int err = errno;
+        close(fd);
+        unlink(pattern.c_str());
+        errno = err;
+        return nullptr;
+    }
+    path = pattern;
+    return file;
+}
+
+bool flushToDisk(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+    // Make the rename itself durable; a failure here no longer loses data.
+    const int dir = open(folderOf(to).c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+bool removeFile(const char* path) { return unlink(path) == 0; }
+
+int openRegularFile(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        errno = ENOENT;
+        return -1;
+    }
+    // Looked at before opening: a device is never opened at all.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    // O_NONBLOCK: should a FIFO take the name meanwhile, opening it must not wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Up to `limit` bytes of an open file.
+static bool readUpTo(int fd, std::size_t limit, std::vector<uint8_t>& bytes) {
+    bytes.resize(limit);
+    std::size_t got = 0;
+    bool ok = true;
+    while (got < bytes.size()) {
+        const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        got += std::size_t(n);
+    }
+    bytes.resize(got);
+    return ok;
+}
+
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    const int fd = openRegularFile(path);
+    if (fd < 0) return false;
+    struct stat st;
+    // One byte more than allowed shows a file that grew since fstat.
+    bool ok = fstat(fd, &st) == 0 && uint64_t(st.st_size) <= maxSize && readUpTo(fd, maxSize + 1, bytes) &&
+              bytes.size() <= maxSize;
+    close(fd);
+    if (!ok) bytes.clear();
+    return ok;
+}
+
+bool readRegularFileStart(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    const int fd = openRegularFile(path);
+    if (fd < 0) return false;
+    const bool ok = readUpTo(fd, maxSize, bytes);
+    close(fd);
+    return ok;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+// ---- 3. processes and quit requests ---------------------------------------------------
+
+long processId() { return long(getpid()); }
+
+// EPERM means the process exists under another user.
+bool processRunning(long pid) { return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno != ESRCH); }
+
+// Also named by vorna-render, which holds them back over its fork.
+extern const int QuitSignals[3];
+const int QuitSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+static bool signalIgnoredAtStart(int sig) {
+    struct sigaction old {};
+    return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
+}
+
+// A signal ignored from the start (nohup, a background job) stays ignored.
+static sigset_t quitSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : QuitSignals)
+        if (!signalIgnoredAtStart(sig)) sigaddset(&set, sig);
+    return set;
+}
+
+// Waits for the quit signals on a thread of its own: a handler could do
+// almost nothing safely, this thread may post an event.
+static void waitForSignals(sigset_t set, void (*onQuit)()) {
+    for (int count = 0;; ++count) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        if (count > 0) {
+            // A second request while the first is handled: end now, as the
+            // signal would. The recovery copy on disk is at most 0.5 s old.
+            endByQuitRequest(sig);
+        }
+        onQuit();
+    }
+}
+
+void watchQuitRequests(void (*onQuit)()) {
+    sigset_t set = quitSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);  // inherited by every thread started later
+    std::thread(waitForSignals, set, onQuit).detach();
+}
+
+void handleQuitRequests(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : QuitSignals)
+        if (!signalIgnoredAtStart(sig)) sigaction(sig, &sa, nullptr);
+}
+
+void endByQuitRequest(int request) {
+    // Ended as the signal ends a program, so the caller sees which one; inside
+    // its own handler the signal is blocked until let through here.
+    signal(request, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, request);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(request);
+    _exit(128 + request);  // not reached
+}
+
+void ignoreFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
+void ignoreClosedOutput() { signal(SIGPIPE, SIG_IGN); }
+
+// ---- 4. threads and standard output ------------------------------------------------
+
+// One system call, no lock: on Linux the policy is the thread's own.
+bool threadIsRealtime() {
+    const int policy = sched_getscheduler(0);
+    return policy == SCHED_RR || policy == SCHED_FIFO;
+}
+
+// The handler is looked up at run time so that nothing here needs ALSA's
+// headers or a link of its own.
+extern "C" {
+typedef void (*AlsaErrorHandler)(const char*, int, const char*, int, const char*, ...);
+static void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
+}
+void quietSoundSystem() {
+    using SetHandler = int (*)(AlsaErrorHandler);
+    void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler");
+    if (symbol) reinterpret_cast<SetHandler>(symbol)(alsaQuiet);
+}
+
+void binaryStandardOutput() {}  // POSIX streams never translate line ends
+
+bool isTerminal(int stream) { return isatty(stream) == 1; }
