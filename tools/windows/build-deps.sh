@@ -151,7 +151,8 @@ EOF
 }
 version_of() { echo "$versions" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
 pc sdl "$(version_of libsdl1.2)" "-lmingw32 -lSDLmain -lSDL -luser32 -lgdi32 -lwinmm -ldxguid" "-I\${includedir}/SDL"
-pc rtaudio "$(version_of rtaudio)" "-lrtaudio -ldsound -lole32 -lwinmm -luuid" "-I\${includedir}/rtaudio"
+# RtAudio's header declares the back ends' members only when told which.
+pc rtaudio "$(version_of rtaudio)" "-lrtaudio -ldsound -lole32 -lwinmm -luuid" "-I\${includedir}/rtaudio -D__WINDOWS_DS__"
 pc sndfile "$(version_of libsndfile)" "-lsndfile -lFLAC -lvorbisenc -lvorbis -lopus -logg -lssp" ""
 echo "$versions" | tr ' ' '\n' | sed '/^$/d' > "$PREFIX/versions.txt"
 
