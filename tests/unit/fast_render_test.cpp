@@ -173,10 +173,9 @@ Collected playbackRender(unsigned block) {
 
 // Every kernel set this processor can run: the scalar one and the vector ones it supports.
 std::vector<const RenderKernels*> kernelsOfThisMachine() {
-    std::vector<const RenderKernels*> sets{&scalarKernels};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) sets.push_back(&avx2Kernels);
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) sets.push_back(&avx512Kernels);
+    std::vector<const RenderKernels*> sets;
+    for (int lanes : {1, 4, 8})
+        if (sets.empty() || sets.back() != &widestKernels(lanes)) sets.push_back(&widestKernels(lanes));
     return sets;
 }
 
