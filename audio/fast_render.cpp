@@ -344,11 +344,10 @@ uint64_t renderSong(SampleSink sink, void* context) {
     sh.ring = buffers.ring;
     sh.workerOut = buffers.workerOut;
 
-    // Channels sharing a voice (a damaged slot) must stay in one thread's group.
     std::thread worker;
     settleShare(sh);
     for (int slot = 0; slot < RingBlocks; ++slot) sh.workerShare[slot].store(sh.share, std::memory_order_relaxed);
-    if (renderThreads >= 2 && channelsHaveOwnVoices() && blocks > 1) {
+    if (renderThreads >= 2 && blocks > 1) {
         try {
             worker = std::thread(workerLoop, &sh, &workerScratch);
         } catch (...) {

@@ -303,16 +303,6 @@ TEST_F(FastRender, VoiceNearTheEndOfItsIndexStaysOnItsLastIndex) {
     expectSameVoices(o.after, o.fastAfter, {0, 3});
 }
 
-TEST_F(FastRender, ChannelsSharingAVoiceRenderFrameByFrame) {
-    // A damaged instrument slot makes two channels pull from one voice, interleaved per frame.
-    song.channels[4].instrumentSlot = 0;
-    cellAt(0, 0, 0).note = 40;
-    cellAt(4, 0, 10).note = 52;
-    Outcome o = renderBoth();
-    EXPECT_LE(worstStep(o), 1);
-    expectSameVoices(o.after, o.fastAfter, {0, 4});
-}
-
 TEST_F(FastRender, ToneDrumAfterASilentStretchStartsFromTheSameMemory) {
     // Past T = 10000 the drum is silent but its memory runs on; the next note starts from it.
     song.speed = 15;
