@@ -5,7 +5,7 @@
 // channel goes through the engine's channel groups, as live playback does.
 //
 // Sections:
-//   1. frame count, the hand-over from the callback
+//   1. slots played, frame count, the export's play state
 //   2. the block plan
 //   3. sharing the channels between two threads
 //   4. renderSong
@@ -27,16 +27,21 @@
 ExportProgress exportProgress = nullptr;
 int renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 
-// ---- 1. frame count, hand-over ------------------------------------------------------
+// ---- 1. slots, frame count, play state -------------------------------------------------
 
-uint64_t exportFrameCount() {
-    uint64_t slots = 0;
+int playedSlots() {
+    int slots = 0;
     while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
-    int32_t speed = song.speed;
-    // A row ends when the tick reaches or passes speed: at least one tick.
-    uint64_t ticksPerRow = speed < 1 ? 1 : uint64_t(speed);
-    return slots * RowsPerPattern * ticksPerRow * FramesPerTick;
+    return slots;
 }
+
+// A row ends when the tick reaches or passes speed: at least one tick.
+static int framesPerRow() {
+    const int32_t speed = song.speed;
+    return (speed < 1 ? 1 : speed) * FramesPerTick;
+}
+
+uint64_t exportFrameCount() { return uint64_t(playedSlots()) * RowsPerPattern * uint64_t(framesPerRow()); }
 
 // Silences the callback and waits (bounded) until it has let go of the
 // voices, so no voice is ever rendered by two threads at once. A stream
@@ -50,6 +55,28 @@ static void takeVoicesFromCallback() {
         std::this_thread::sleep_for(milliseconds(1));
 }
 
+// Stopped, the voices taken, at the first row of slot 0.
+static void startExportPlayState() {
+    playing = false;
+    takeVoicesFromCallback();
+    currentRow = 0;
+    tick = 0;
+    tickFrame = 0;
+    orderPos = 0;
+    currentPattern = song.orders[0].load();
+    // A note previewed just before the export sounds on into it, as it would have played on.
+    takePreviews();
+}
+
+void endExportPlayState() {
+    playing = false;
+    currentPattern = 0;
+    currentRow = 0;
+    tick = 0;
+    tickFrame = 0;
+    exporting.value.store(false, std::memory_order_release);  // hands the voices back to the callback
+}
+
 // ---- 2. the block plan ------------------------------------------------------------------
 
 struct Block {
@@ -59,9 +86,9 @@ struct Block {
 };
 
 struct Plan {
-    int slots = 0;
-    int rowFrames = 0;
-    int blocksPerRow = 1;
+    int slots = playedSlots();
+    int rowFrames = framesPerRow();
+    int blocksPerRow = (rowFrames + RunFrames - 1) / RunFrames;
     uint64_t blocks() const { return uint64_t(slots) * RowsPerPattern * uint64_t(blocksPerRow); }
     Block at(uint64_t k) const {
         const uint64_t rowIndex = k / uint64_t(blocksPerRow);
@@ -321,21 +348,8 @@ static struct {
 } buffers;
 
 uint64_t renderSong(SampleSink sink, void* context) {
-    playing = false;
-    takeVoicesFromCallback();
-    currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    orderPos = 0;
-    currentPattern = song.orders[0].load();
-    // A note previewed just before the export sounds on into it, as it would have played on.
-    takePreviews();
-
+    startExportPlayState();
     Shared sh;
-    while (sh.plan.slots < OrderSlots && song.orders[sh.plan.slots] != OrderEmpty) ++sh.plan.slots;
-    const int32_t speed = song.speed;
-    sh.plan.rowFrames = (speed < 1 ? 1 : speed) * FramesPerTick;
-    sh.plan.blocksPerRow = (sh.plan.rowFrames + RunFrames - 1) / RunFrames;
     const uint64_t blocks = sh.plan.blocks();
     const uint64_t total = exportFrameCount();
     // Made at the first export and kept: a fresh megabyte of pages costs
@@ -406,11 +420,6 @@ uint64_t renderSong(SampleSink sink, void* context) {
 
     // The end marker's slot, or slot 0 after a full order list (no marker to stand on).
     orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
-    playing = false;
-    currentPattern = 0;
-    currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    exporting.value.store(false, std::memory_order_release);  // hands the voices back to the callback
+    endExportPlayState();
     return done;
 }
