@@ -2,7 +2,7 @@
 // The export's renderer: the whole song, order slot 0 to the end marker, in
 // blocks through the engine that plays it live (audio/sequencer.h), so the
 // export gives each channel the values playback gives it. The eight channels
-// of a block are shared out over two threads as they come free.
+// of a block are shared out over two threads.
 #include <cstdint>
 
 // Called now and then during an export with frames rendered and frames in all.
