@@ -19,6 +19,10 @@ KeyRecord heldKey;
 int repeatCount = 0;
 uint32_t tickMark = 0;
 SDL_Surface* screen = nullptr;
+bool quitByKey = false;
+
+static bool quitRefused = false;    // the last request to quit was refused ...
+static uint32_t quitRefusedAt = 0;  // ... at this time
 
 static uint32_t sdlNow() { return SDL_GetTicks(); }
 
@@ -114,9 +118,29 @@ void runFrame() {
     if (elapsed < FrameMs) loopIo.sleep(FrameMs - elapsed);
 }
 
+// The loop was told to end (running cleared). Unsaved work without a
+// recovery copy would be lost: the first request is refused with a message
+// naming the way it came; a second within QuitAgainMs, or a signal, ends it.
+static void confirmQuit() {
+    const bool byKey = quitByKey;
+    quitByKey = false;
+    if (quitSignalled || unsavedWorkHasCopy()) return;
+    const uint32_t now = loopIo.now();
+    if (quitRefused && now - quitRefusedAt <= QuitAgainMs) {
+        std::fprintf(stderr, "vornatracker: quit asked twice; unsaved work without a recovery copy is lost\n");
+        return;
+    }
+    quitRefused = true;
+    quitRefusedAt = now;
+    running = true;
+    showStatus(byKey ? "NOT SAVED: F12 AGAIN TO QUIT" : "NOT SAVED: CLOSE AGAIN TO QUIT");
+}
+
 void runMainLoop() {
-    do runFrame();
-    while (running);
+    do {
+        runFrame();
+        if (!running) confirmQuit();
+    } while (running);
 }
 
 static bool progressShown = false;

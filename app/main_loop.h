@@ -16,6 +16,12 @@ extern KeyRecord heldKey;      // app/main_loop.cpp: the last key pressed
 extern int repeatCount;        // app/main_loop.cpp: ticks since heldKey went down
 extern uint32_t tickMark;      // app/main_loop.cpp: time of the last tick, +10 per tick
 extern SDL_Surface* screen;    // app/main_loop.cpp: the window surface
+extern bool quitByKey;         // app/main_loop.cpp: the request to end came from F12, not the window
+
+// With unsaved work that has no recovery copy, a request to quit (F12, the
+// window's close) only says so on the message line; a second one within
+// this time quits. Quit signals never wait.
+constexpr uint32_t QuitAgainMs = 3000;
 
 constexpr int RepeatDelayTicks = 40;  // first repeat at 44 ticks, then every 4
 constexpr int RepeatEveryTicks = 4;
@@ -46,7 +52,7 @@ void runTick();
 int runDueTicks(uint32_t frameStart);
 // One pass: due ticks, the frame, the pacing delay.
 void runFrame();
-// Passes until running is cleared.
+// Passes until running is cleared and the quit is confirmed (QuitAgainMs).
 void runMainLoop();
 
 // The export's progress handler: at most every 100 ms (loopIo's clock) the

@@ -10,7 +10,7 @@
 //   failures      full disk (file size limit), read-only folder, target is a folder
 //   targets       permission bits, links, write-protected files, FIFOs and devices
 //   recovery      the copy's bytes, writing and removing copies, start-up, the fall-back place,
-//                 places that fail, taking over, foreign, damaged and waiting copies
+//                 places that fail, quitting without a copy, taking over, foreign, damaged and waiting copies
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,7 +40,10 @@
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "app/file_commands.h"
+#include "app/keys.h"
+#include "app/main_loop.h"
 #include "app/recovery.h"
+#include "app/signals.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -640,6 +644,108 @@ TEST_F(Recovery, UnsavedWorkWithNoPlaceForACopyIsSaidAtOnceWithTheRealReason) {
     EXPECT_NE(answer.find("cannot make folder " + state + "/vornatracker: Permission denied"), std::string::npos) << answer;
     EXPECT_EQ(answer.find("No such file"), std::string::npos) << answer;
     EXPECT_TRUE(folderEntries(state).empty());
+}
+
+namespace {
+
+// A world for the main loop: a clock, events due at given times (a signal
+// arrives as the signal thread delivers it: the flag, then SDL_QUIT), and
+// the message-line texts as they were drawn.
+constexpr uint8_t SignalEvent = SDL_USEREVENT;
+uint32_t worldNow = 0;
+std::deque<std::pair<uint32_t, SDL_Event>> worldEvents;
+std::vector<std::string> worldSaid;
+uint32_t worldClock() { return worldNow; }
+int worldPoll(SDL_Event* e) {
+    if (worldEvents.empty() || worldEvents.front().first > worldNow) return 0;
+    *e = worldEvents.front().second;
+    worldEvents.pop_front();
+    if (e->type == SignalEvent) {
+        quitSignalled = true;
+        e->type = SDL_QUIT;
+    }
+    return 1;
+}
+void worldDraw() {
+    if (statusTimer > 0 && (worldSaid.empty() || worldSaid.back() != statusText)) worldSaid.push_back(statusText);
+}
+void worldSleep(uint32_t ms) { worldNow += ms; }
+void worldEcho(int) {}
+
+void worldEvent(uint32_t at, uint8_t type, int symbol = 0) {
+    SDL_Event e{};
+    e.type = type;
+    e.key.type = type;
+    e.key.keysym.sym = SDLKey(symbol);
+    worldEvents.emplace_back(at, e);
+}
+
+}  // namespace
+
+TEST_F(Recovery, QuittingWithUnsavedWorkThatHasNoCopyAsksForTheSameRequestAgain) {
+    // F12 or closing the window with unsaved work that has no current copy does not quit at once:
+    // "NOT SAVED: F12 AGAIN TO QUIT" (or "NOT SAVED: CLOSE AGAIN TO QUIT"), and a second F12 or close
+    // within 3 s quits; a held F12's repeats are no second request; a quit signal never waits.
+    struct Request {
+        uint32_t at;
+        uint8_t type;  // SDL_KEYDOWN (F12, released 60 ms later), SDL_QUIT (the close button), or a signal
+        uint32_t heldMs;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Request> requests;
+        uint32_t endsAt;       // ms after the start, to the 100 ms
+        const char* asked;     // the message shown, "" for none
+    };
+    const Case cases[] = {
+        {"F12 twice", {{100, SDL_KEYDOWN, 60}, {1100, SDL_KEYDOWN, 60}}, 1100, "NOT SAVED: F12 AGAIN TO QUIT"},
+        {"close, then close too late, then in time",
+         {{100, SDL_QUIT, 0}, {4200, SDL_QUIT, 0}, {5200, SDL_QUIT, 0}}, 5200, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"close, then F12", {{100, SDL_QUIT, 0}, {2900, SDL_KEYDOWN, 60}}, 2900, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"F12 held 2 s, then a signal", {{100, SDL_KEYDOWN, 2000}, {3000, SignalEvent, 0}}, 3000,
+         "NOT SAVED: F12 AGAIN TO QUIT"},
+        {"a signal", {{100, SignalEvent, 0}}, 100, ""},
+    };
+    ASSERT_EQ(chmod(scratch.dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(state.c_str(), 0755), 0);
+    const std::string answer = inChild([&] {
+        if (!dropToNobody()) return std::string("could not drop to nobody");
+        std::string out;
+        stderrOf([&] {
+            startRecovery();
+            changeSongWord(cellOffset(0, 0, 0, 0), 40);
+            for (const Case& c : cases) {
+                // Each case far beyond the last one's requests.
+                const uint32_t start = worldNow + 10000;
+                worldEvents.clear();
+                for (const Request& r : c.requests) {
+                    worldEvent(start + r.at, r.type, SDLK_F12);
+                    if (r.type == SDL_KEYDOWN) worldEvent(start + r.at + r.heldMs, SDL_KEYUP, SDLK_F12);
+                }
+                std::stable_sort(worldEvents.begin(), worldEvents.end(),
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+                worldNow = start;
+                worldSaid.clear();
+                statusTimer = 0;
+                quitSignalled = false;
+                heldKey = KeyRecord{};
+                loopIo = LoopIo{worldClock, worldPoll, dispatchKey, worldDraw, worldSleep, worldEcho};
+                startLoop();
+                runMainLoop();
+                std::string asked;
+                for (const std::string& said : worldSaid)
+                    if (said.rfind("NOT SAVED", 0) == 0) asked = said;
+                out += std::string(c.what) + ": " + std::to_string((worldNow - start) / 100 * 100) + " " + asked + "\n";
+            }
+            quitSignalled = false;
+            loopIo = sdlLoopIo;
+            finishRecovery();
+        });
+        return out;
+    });
+    std::string expected;
+    for (const Case& c : cases) expected += std::string(c.what) + ": " + std::to_string(c.endsAt) + " " + c.asked + "\n";
+    EXPECT_EQ(answer, expected);
 }
 
 TEST_F(Recovery, AFailedCopyIsTriedAgainUntilOneIsKeptInThePreferredPlace) {

@@ -62,7 +62,7 @@ void up(int symbol) { queue.push_back(keyEvent(SDL_KEYUP, symbol)); }
 
 struct Loop : ::testing::Test {
     void SetUp() override {
-        initSong();
+        resetEngine();  // nothing unsaved: quitting is not asked twice
         fakeNow = 1000;
         queue.clear();
         ticksRun = 0;
