@@ -110,14 +110,6 @@ int runDueTicks(uint32_t frameStart) {
     return ran;
 }
 
-void runFrame() {
-    const uint32_t frameStart = loopIo.now();
-    runDueTicks(frameStart);
-    loopIo.draw();
-    const uint32_t elapsed = loopIo.now() - frameStart;
-    if (elapsed < FrameMs) loopIo.sleep(FrameMs - elapsed);
-}
-
 // The loop was told to end (running cleared). Unsaved work without a
 // recovery copy would be lost: the first request is refused with a message
 // naming the way it came; a second within QuitAgainMs, or a signal, ends it.
@@ -136,11 +128,18 @@ static void confirmQuit() {
     showStatus(byKey ? "NOT SAVED: F12 AGAIN TO QUIT" : "NOT SAVED: CLOSE AGAIN TO QUIT");
 }
 
+void runFrame() {
+    const uint32_t frameStart = loopIo.now();
+    runDueTicks(frameStart);
+    loopIo.draw();
+    const uint32_t elapsed = loopIo.now() - frameStart;
+    if (elapsed < FrameMs) loopIo.sleep(FrameMs - elapsed);
+    if (!running) confirmQuit();
+}
+
 void runMainLoop() {
-    do {
-        runFrame();
-        if (!running) confirmQuit();
-    } while (running);
+    do runFrame();
+    while (running);
 }
 
 static bool progressShown = false;

