@@ -104,9 +104,15 @@ int main(int argc, char** argv) {
     if (!quitFromSplash) {
         if (args.song.empty())
             recoverAtStart();
-        else if (!openSongNamed(songNameFromArgument(args.song)))
-            std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
-                         args.song.c_str());
+        else {
+            const bool opened = openSongNamed(songNameFromArgument(args.song));
+            if (!opened)
+                std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
+                             args.song.c_str());
+            // Earlier unsaved work is not opened, but the user hears of it;
+            // after a failed open, once its message has been read.
+            tellRecoveryWaiting(opened);
+        }
     }
     startLoop();
     if (!quitFromSplash) runMainLoop();
