@@ -32,7 +32,7 @@
 #include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "tools/render_output.h"
+#include "render/render_output.h"
 
 // ---------------------------------------------------------------------------
 // 1. Usage text and messages

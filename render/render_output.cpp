@@ -4,7 +4,7 @@
 //   2. Values per format
 //   3. Where the bytes go (libsndfile's virtual I/O)
 //   4. Opening, writing, finishing
-#include "tools/render_output.h"
+#include "render/render_output.h"
 
 #include <unistd.h>
 
