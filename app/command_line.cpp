@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-const char* const EditorVersion = "pre8";
+const char* const EditorVersion = VORNA_VERSION;  // from CMakeLists.txt
 
 const char* const EditorUsage =
     "usage: vornatracker [SONG[.vorna]]\n"

@@ -37,7 +37,7 @@
 // ---------------------------------------------------------------------------
 // 1. Usage text and messages
 
-static const char* const Version = "pre8";
+static const char* const Version = VORNA_VERSION;  // from CMakeLists.txt
 static const uint32_t DefaultSeed = 1;  // fixed: the same song renders to the same file every time
 
 static const char* const Usage =
