@@ -15,13 +15,6 @@ int copyChannel = -1;
 Relaxed<bool> muted[ChannelCount];
 Relaxed<bool> playing{false};
 
-void copyCell(Cell& to, const Cell& from) {
-    to.note = from.note.load();
-    to.volume = from.volume.load();
-    to.effect = from.effect.load();
-    to.effectParam = from.effectParam.load();
-}
-
 void initSong() {
     song.themeRed = 60;
     song.themeGreen = 70;
