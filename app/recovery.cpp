@@ -28,6 +28,7 @@
 #include "app/file_commands.h"
 #include "app/history.h"
 #include "song/bytes.h"
+#include "song/names.h"
 #include "song/relaxed.h"
 #include "song/safe_file.h"
 #include "song/song.h"
@@ -153,11 +154,6 @@ static int openPlace(const std::string& path, bool create, std::string& problem)
         return -1;
     }
     return fd;
-}
-
-static bool endsWith(const std::string& text, const char* tail) {
-    const std::size_t n = std::strlen(tail);
-    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
 }
 
 // "<pid>-<start>-<work>.recovery" and "<pid>-<start>-<work>.tmp" belong to
