@@ -15,6 +15,9 @@
 
 MainLoop mainLoop;
 
+static bool quitRefused = false;    // the last request to quit was refused ...
+static uint32_t quitRefusedAt = 0;  // ... at this time
+
 static uint32_t sdlNow() { return SDL_GetTicks(); }
 
 // An idle editor shows the same frame again and again: it is drawn and
@@ -101,12 +104,31 @@ int runDueTicks(uint32_t frameStart) {
     return ran;
 }
 
+// The loop was told to end (running cleared). Unsaved work without a
+// recovery copy would be lost: the first request is refused with a message
+// naming the way it came; a second within QuitAgainMs, or a signal, ends it.
+static void confirmQuit() {
+    const bool byKey = mainLoop.quitByKey;
+    mainLoop.quitByKey = false;
+    if (quitSignalled || unsavedWorkHasCopy()) return;
+    const uint32_t now = loopIo.now();
+    if (quitRefused && now - quitRefusedAt <= QuitAgainMs) {
+        std::fprintf(stderr, "vornatracker: quit asked twice; unsaved work without a recovery copy is lost\n");
+        return;
+    }
+    quitRefused = true;
+    quitRefusedAt = now;
+    mainLoop.running = true;
+    showStatus(byKey ? "NOT SAVED: F12 AGAIN TO QUIT" : "NOT SAVED: CLOSE AGAIN TO QUIT");
+}
+
 void runFrame() {
     const uint32_t frameStart = loopIo.now();
     runDueTicks(frameStart);
     loopIo.draw();
     const uint32_t elapsed = loopIo.now() - frameStart;
     if (elapsed < FrameMs) loopIo.sleep(FrameMs - elapsed);
+    if (!mainLoop.running) confirmQuit();
 }
 
 void runMainLoop() {

@@ -2,15 +2,18 @@
 // The export's renderer: the whole song, order slot 0 to the end marker, in
 // blocks through the engine that plays it live (audio/sequencer.h), so the
 // export gives each channel the values playback gives it. The eight channels
-// of a block are shared out over two threads as they come free.
+// of a block are shared out over two threads.
 #include <cstdint>
 
 // Called now and then during an export with frames rendered and frames in all.
 using ExportProgress = void (*)(uint64_t framesDone, uint64_t framesTotal);
 extern ExportProgress exportProgress;  // audio/fast_render.cpp: null = no progress report
 
-// Frames an export of the current song renders: slots before the end marker
-// x 64 rows x ticks per row (speed, at least 1) x 1000.
+// Order slots a song plays: those before the end marker, all 64 when there is none.
+int playedSlots();
+
+// Frames an export of the current song renders: slots played x 64 rows x
+// ticks per row (speed, at least 1) x 1000.
 uint64_t exportFrameCount();
 
 extern int renderThreads;  // audio/fast_render.cpp: 1 or 2 (default: 2 when the machine has two cores)
@@ -25,3 +28,9 @@ using SampleSink = bool (*)(const int16_t* mix, const double* const* channels, i
 // hands each block to sink and reports to exportProgress from this thread,
 // then hands the voices back. Returns the frames delivered.
 uint64_t renderSong(SampleSink sink, void* context);
+
+// The play state an export leaves: stopped on row 0 of pattern 0, the voices
+// handed back to the callback (the order position is the caller's). renderSong
+// ends with it; an export that renders nothing (its file would not open) calls
+// it itself.
+void endExportPlayState();

@@ -339,8 +339,7 @@ __attribute__((target("fma"))) static void memoryChainsFused(float* s, const dou
 
 // Each memory is one long chain of dependent steps; N chains side by side
 // let the processor overlap them.
-static bool cpuHas(const char* feature);
-static const bool fusedMemory = cpuHas("fma");
+static const bool fusedMemory = processorHasFma();
 
 template <int N>
 static void chains(float* s, const double* const* in, double* const* mem, const double* keep, const double* take,
@@ -400,7 +399,7 @@ void renderRun(Instrument& voice, VoiceRun& run, double* out) {
     voice.endRun(run, out);
 }
 
-// ---- 5. table, pitch, note-on, noise seed, kernel choice -----------------------------
+// ---- 5. table, pitch, note-on, noise seed -------------------------------------------
 
 static Ins0_0 voice0;
 static Ins0_1 voice1;
@@ -424,24 +423,3 @@ void noteOn(Instrument& voice, int32_t note) {
 }
 
 void seedNoise(uint32_t seed) { noiseSeed = seed; }
-
-// Also before main(): the processor's features must be read first.
-static bool cpuHas(const char* feature) {
-    __builtin_cpu_init();
-    if (std::strcmp(feature, "fma") == 0) return __builtin_cpu_supports("fma");
-    if (std::strcmp(feature, "avx2") == 0) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (std::strcmp(feature, "avx512") == 0)
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    return false;
-}
-
-static const RenderKernels* widestKernels(int maxLanes) {
-    if (maxLanes >= 8 && cpuHas("avx512")) return &avx512Kernels;
-    if (maxLanes >= 4 && cpuHas("avx2")) return &avx2Kernels;
-    return &scalarKernels;
-}
-
-static Relaxed<const RenderKernels*> activeKernels{widestKernels(8)};  // read by the audio thread
-
-void useKernels(int maxLanes) { activeKernels = widestKernels(maxLanes); }
-const RenderKernels& kernels() { return *activeKernels.load(); }

@@ -62,17 +62,11 @@ static constexpr float TriggerGain = 0.75f;
 RenderScratch::RenderScratch(int capacity)
     : frames(capacity), stride(size_t(capacity) + RunSlack), buffer(2 * ChannelCount * stride, 0.0) {}
 
-// Channel i always plays voice i; the slot is kept only as the document says.
+// The voice the channel's slot names: always the channel's own (nothing sets
+// the slot otherwise), so no two channels share a voice.
 static Instrument& voiceOf(int channel) {
     const int32_t slot = song.channels[channel].instrumentSlot;
     return *instruments[(slot >= 0 && slot < ChannelCount) ? slot : channel];
-}
-
-bool channelsHaveOwnVoices() {
-    for (int a = 0; a < ChannelCount; ++a)
-        for (int b = a + 1; b < ChannelCount; ++b)
-            if (&voiceOf(a) == &voiceOf(b)) return false;
-    return true;
 }
 
 // The row trigger on the first frame of a row. A damaged song can name a
@@ -113,23 +107,6 @@ static void runToLastIndex(Instrument& voice, int frames, RenderScratch& scratch
         renderRun(voice, run, out);
     }
     for (int i = before; i < frames; ++i) out[i] = voice.nextSample(INT32_MAX);
-}
-
-// Channels sharing a voice take their samples in turn, frame by frame.
-static void renderFrameByFrame(const int* list, int count, const Stretch& stretch, double* const* out,
-                               RenderScratch& scratch) {
-    double value[ChannelCount][1 + RunSlack];
-    double* one[ChannelCount];
-    for (int c = 0; c < ChannelCount; ++c) one[c] = value[c];
-    for (int i = 0; i < stretch.frames; ++i) {
-        Stretch frame = stretch;
-        frame.frames = 1;
-        frame.rowStart = stretch.rowStart && i == 0;
-        for (int k = 0; k < count; ++k) {
-            renderChannels(&list[k], 1, frame, one, scratch);
-            out[list[k]][i] = value[list[k]][0];
-        }
-    }
 }
 
 ChannelGroup::ChannelGroup(const Stretch& stretch, double* const* out, RenderScratch& scratch)
@@ -174,10 +151,6 @@ void ChannelGroup::finish() {
 
 void renderChannels(const int* list, int count, const Stretch& stretch, double* const* out, RenderScratch& scratch) {
     if (stretch.frames <= 0 || count <= 0) return;
-    if (count > 1 && !channelsHaveOwnVoices()) {
-        renderFrameByFrame(list, count, stretch, out, scratch);
-        return;
-    }
     ChannelGroup group(stretch, out, scratch);
     for (int i = 0; i < count; ++i) group.add(list[i]);
     group.finish();

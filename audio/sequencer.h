@@ -96,14 +96,8 @@ private:
     int joined = 0;
 };
 
-// A whole list of channels (no channel twice) as one group; channels that
-// share a voice, frame by frame.
+// A whole list of channels (no channel twice) as one group.
 void renderChannels(const int* list, int count, const Stretch& stretch, double* const* out, RenderScratch& scratch);
-
-// Whether each channel plays its own voice. A damaged slot can make two
-// channels share one; their samples then interleave frame by frame, and
-// their channels must be rendered in one list.
-bool channelsHaveOwnVoices();
 
 // The render step for one frame of one channel: row trigger (while playing or
 // exporting, on the row's first frame), one voice sample, clamp, gain, scope.

@@ -482,7 +482,6 @@ void stopAudio() {
 }
 
 uint64_t streamBlocks() { return blocks; }
-uint64_t streamUnderflows() { return underflows; }
 std::string streamBackend() { return backendName; }
 unsigned streamBlockFrames() { return grantedFrames; }
 bool streamRealtime() { return realtime; }

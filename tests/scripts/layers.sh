@@ -1,6 +1,6 @@
 #!/bin/bash
-# The layers run one way: song <- audio <- ui <- app, the renderer on song and
-# audio alone. Includes: tools/check-layers.sh passes on the tree and fails on
+# The layers run one way: platform <- song <- audio <- ui <- app, the renderer
+# on song and audio alone. Includes: tools/check-layers.sh passes on the tree and fails on
 # a copy with one upward include planted. Links: no library needs a symbol of
 # a library above it, and vorna-render carries neither SDL nor ui/ or app/ code.
 # Usage: layers.sh BUILD_DIR SOURCE_DIR
@@ -18,7 +18,7 @@ bash "$SRC/tools/check-layers.sh" "$SRC" || fail "the tree has an upward include
 while read -r file line; do
   rm -rf "$WORK/tree"
   mkdir "$WORK/tree"
-  cp -r "$SRC/song" "$SRC/audio" "$SRC/ui" "$SRC/app" "$SRC/tools" "$WORK/tree/"
+  cp -r "$SRC/platform" "$SRC/song" "$SRC/audio" "$SRC/ui" "$SRC/app" "$SRC/render" "$SRC/tools" "$WORK/tree/"
   echo "$line" >> "$WORK/tree/$file"
   set +e
   out=$(bash "$SRC/tools/check-layers.sh" "$WORK/tree")
@@ -27,14 +27,17 @@ while read -r file line; do
   [ "$status" = 1 ] || fail "planted '$line' in $file: the check exited $status"
   grep -q "^$file:" <<< "$out" || fail "planted '$line' in $file: the check said: $out"
 done << 'PLANTED'
+platform/platform_posix.cpp #include "song/safe_file.h"
+platform/platform.h #include <SDL.h>
 song/song.cpp #include "audio/sequencer.h"
 song/codec.h #include "ui/draw.h"
 audio/export.cpp #include "ui/status.h"
 audio/sequencer.h #include <SDL.h>
 ui/frame.cpp #include "app/main_loop.h"
 ui/draw.h # include "app/keys.h"
-tools/vorna_render.cpp #include "ui/palette.h"
-tools/render_output.h #include <SDL/SDL.h>
+render/vorna_render.cpp #include "ui/palette.h"
+render/render_output.h #include <SDL/SDL.h>
+render/render_output.cpp #include "app/config.h"
 PLANTED
 echo "ok: the check names each planted upward include"
 
@@ -42,7 +45,7 @@ echo "ok: the check names each planted upward include"
 # template copies every user may carry, are left out).
 definedIn() { nm -g --defined-only "$1" 2> /dev/null | awk 'NF == 3 && $2 ~ /^[TDBR]$/ { print $3 }' | sort -u; }
 neededBy() { nm -g --undefined-only "$1" 2> /dev/null | awk '{ print $NF }' | sort -u; }
-order=(song audio ui app)
+order=(platform song audio ui app)
 for ((i = 0; i < ${#order[@]}; i++)); do
   lib=$BUILD/libvorna_${order[i]}.a
   [ -f "$lib" ] || fail "no $lib"

@@ -430,6 +430,8 @@ TEST(CommandLine, SongNameIsTheArgumentWithoutItsExtension) {
     EXPECT_EQ(songNameFromArgument("/tmp/a.vorna.vorna"), "/tmp/a.vorna");
     EXPECT_EQ(songNameFromArgument("tune.VORNA"), "tune.VORNA");
     EXPECT_EQ(songNameFromArgument("tune.vorna.bak"), "tune.vorna.bak");
+    EXPECT_EQ(songNameFromArgument(".vorna"), ".vorna");  // a name of its own, never the empty name
+    EXPECT_EQ(songNameFromArgument("a.vorn"), "a.vorn");
 }
 
 TEST_F(Keys, SongGivenOnTheCommandLineOpensAsWithF10AndF11SavesItBack) {
