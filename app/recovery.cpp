@@ -8,12 +8,6 @@
 //   6. start-up: finding, adopting and opening the newest copy; damaged ones set aside
 #include "app/recovery.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -27,6 +21,7 @@
 
 #include "app/file_commands.h"
 #include "app/history.h"
+#include "platform/platform.h"
 #include "song/bytes.h"
 #include "song/names.h"
 #include "song/relaxed.h"
@@ -99,17 +94,8 @@ constexpr std::size_t MaxCopySize = MaxSongFileSize + TrailerFixed + 2 * (4 + Re
 // ---- 2. places ------------------------------------------------------------------
 
 std::string recoveryFallbackFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base;
-    if (state && state[0] == '/') {
-        base = state;
-    } else {
-        // Relative values are to be ignored, as for every XDG variable.
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') return "";
-        base = std::string(home) + "/.local/state";
-    }
-    return base + "/vornatracker/recovery";
+    const std::string base = userStateFolder();
+    return base.empty() ? "" : base + "/vornatracker/recovery";
 }
 
 // "cannot <what> <path>: <the reason errno gives>", said right after the failing call.
@@ -119,41 +105,14 @@ static std::string failure(const char* what, const std::string& path) {
 
 // Opens a place as a folder of this user's own, never through a symbolic
 // link (a link could lead the copies onto someone's files) and never one
-// another user could plant files in. With `create`, makes it (mode 0700).
-// `problem` says why not, naming the call that failed.
-static int openPlace(const std::string& path, bool create, std::string& problem) {
-    if (path.empty()) {
-        problem = "no fall-back place: neither XDG_STATE_HOME nor HOME is an absolute path";
-        return -1;
+// another user could plant files in. With `create`, makes it (for this user
+// alone). `problem` says why not, naming the call that failed.
+static bool openPlace(HeldFolder& place, bool create, std::string& problem) {
+    if (place.path.empty()) {
+        problem = "no fall-back place: no folder for the user's state is known (XDG_STATE_HOME, HOME)";
+        return false;
     }
-    std::string unmade;  // the first folder that could not be made, and why
-    if (create) {
-        // Every missing parent too, for the fall-back place.
-        for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-            const std::string part = path.substr(0, slash);
-            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST && unmade.empty())
-                unmade = failure("make folder", part);
-            if (slash == std::string::npos) break;
-        }
-    }
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0) {
-        // Missing because it could not be made: that is the real reason.
-        if (errno == ENOENT && !unmade.empty())
-            problem = unmade;
-        else if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            problem = "will not use " + path + ": a symbolic link";
-        else
-            problem = failure("open folder", path);
-        return -1;
-    }
-    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
-        close(fd);
-        problem = "will not use " + path + ": not a folder of this user's own closed to others";
-        return -1;
-    }
-    return fd;
+    return holdPrivateFolder(place, create, problem);
 }
 
 // "<pid>-<start>-<work>.recovery" and "<pid>-<start>-<work>.tmp" belong to
@@ -168,71 +127,19 @@ static std::string sessionOf(const std::string& entry) {
     return first == last ? stem : stem.substr(0, last);
 }
 
-// How reading a copy went: read, not a plain copy at all (a link, a folder,
-// a device, far too large: set aside like a damaged one), or a failing read.
-enum class Read { Ok, Strange, Failed };
-
-// Reads a whole file of a place, never through a link and never blocking.
-static Read readInPlace(int dir, const std::string& name, std::vector<uint8_t>& bytes) {
-    const int fd = openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ELOOP || errno == ENXIO ? Read::Strange : Read::Failed;
-    struct stat st;
-    Read result = fstat(fd, &st) != 0 ? Read::Failed : Read::Ok;
-    if (result == Read::Ok && (!S_ISREG(st.st_mode) || uint64_t(st.st_size) > MaxCopySize)) result = Read::Strange;
-    if (result == Read::Ok) {
-        bytes.resize(std::size_t(st.st_size));
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += std::size_t(n);
-        }
-        if (got != bytes.size()) result = Read::Failed;
-    }
-    close(fd);
-    return result;
-}
-
-// Renames inside a place, never over an entry already there.
-static bool renameFresh(int dir, const std::string& from, const std::string& to) {
-    if (renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without that flag: a second name, then the first goes.
-    if (linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return false;
-    unlinkat(dir, from.c_str(), 0);
-    return true;
-}
-
 // ---- 3. sessions ----------------------------------------------------------------
 
 // A session is running while its lock file is locked; the lock goes with
 // the process, however it ends.
-static bool sessionRunning(int dir, const std::string& session) {
-    const int fd = openat(dir, ("." + session + LockSuffix).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    close(fd);
-    return held;
+static bool sessionRunning(const HeldFolder& dir, const std::string& session) {
+    return entryLockHeld(dir, "." + session + LockSuffix);
 }
 
-// Takes this session's lock in a place: made under another name, locked,
-// then renamed into place, so no one ever sees it unlocked.
-static int takeLock(int dir, const std::string& path, const std::string& session, std::string& problem) {
-    const std::string name = "." + session + LockSuffix, temp = name + TempSuffix;
-    unlinkat(dir, temp.c_str(), 0);
-    const int fd = openat(dir, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        problem = failure("create", path + "/" + temp);
-        return -1;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
-        problem = failure("lock", path + "/" + name);
-        unlinkat(dir, temp.c_str(), 0);
-        close(fd);
-        return -1;
-    }
-    return fd;
+// Takes this session's lock in a place, hidden so that removing the copies
+// (rm .vorna-recovery/*) leaves it.
+static intptr_t takeLock(const HeldFolder& dir, const std::string& session, std::string& problem) {
+    const std::string name = "." + session + LockSuffix;
+    return takeEntryLock(dir, name, name + TempSuffix, problem);
 }
 
 // ---- 4. the writer thread --------------------------------------------------------
@@ -248,9 +155,10 @@ struct Job {
 };
 
 struct Place {
-    std::string path;
-    int dir = -1;    // open folder, or -1 until first used
-    int lock = -1;   // this session's lock there
+    HeldFolder dir;      // its path, and held open once first used
+    intptr_t lock = -1;  // this session's lock there
+    const std::string& path() const { return dir.path; }
+    bool open() const { return dir.handle >= 0; }
 };
 
 struct Writer {
@@ -300,17 +208,16 @@ static int* copyPlace(uint64_t work) {
 }
 
 static void closePlace(Place& p) {
-    if (p.lock >= 0) close(p.lock);
-    if (p.dir >= 0) close(p.dir);
-    p.lock = p.dir = -1;
+    releaseLock(p.lock);
+    releaseFolder(p.dir);
+    p.lock = -1;
 }
 
 // Opens a place and takes this session's lock in it; false leaves it closed.
 static bool openWithLock(Place& p, bool create, std::string& problem) {
-    p.dir = openPlace(p.path, create, problem);
-    if (p.dir >= 0) p.lock = takeLock(p.dir, p.path, session, problem);
-    if (p.dir >= 0 && p.lock < 0) closePlace(p);
-    return p.dir >= 0;
+    if (openPlace(p.dir, create, problem)) p.lock = takeLock(p.dir, session, problem);
+    if (p.open() && p.lock < 0) closePlace(p);
+    return p.open();
 }
 
 // Place i, ready for a copy: open, still there, and holding this session's
@@ -318,16 +225,12 @@ static bool openWithLock(Place& p, bool create, std::string& problem) {
 // made again and a removed lock taken again.
 static bool readyPlace(int i, std::string& problem) {
     Place& p = writer.places[i];
-    struct stat st, held;
-    if (p.dir >= 0 && (fstat(p.dir, &st) != 0 || st.st_nlink == 0)) closePlace(p);  // the folder was removed
-    if (p.dir < 0) return openWithLock(p, true, problem);
-    const std::string lockName = "." + session + LockSuffix;
-    if (fstat(p.lock, &held) == 0 && fstatat(p.dir, lockName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        st.st_ino == held.st_ino && st.st_dev == held.st_dev)
-        return true;
-    const int lock = takeLock(p.dir, p.path, session, problem);
+    if (p.open() && folderRemoved(p.dir)) closePlace(p);
+    if (!p.open()) return openWithLock(p, true, problem);
+    if (entryIsLock(p.dir, "." + session + LockSuffix, p.lock)) return true;
+    const intptr_t lock = takeLock(p.dir, session, problem);
     if (lock < 0) return false;
-    close(p.lock);
+    releaseLock(p.lock);
     p.lock = lock;
     return true;
 }
@@ -338,35 +241,14 @@ static bool writeIn(int i, const std::vector<uint8_t>& bytes, uint64_t work, boo
     if (!readyPlace(i, problem)) return false;
     const Place& p = writer.places[i];
     const std::string temp = session + "-" + std::to_string(work) + TempSuffix;
-    unlinkat(p.dir, temp.c_str(), 0);
-    const int fd = openat(p.dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        problem = failure("create", p.path + "/" + temp);
-        return false;
-    }
-    std::size_t put = 0;
-    while (put < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + put, bytes.size() - put);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;  // no progress and no reason given
-        if (n <= 0) break;
-        put += std::size_t(n);
-    }
-    bool ok = put == bytes.size();
-    if (!ok) problem = failure("write", p.path + "/" + temp);
-    if (ok && sync && fsync(fd) != 0) {
-        problem = failure("sync", p.path + "/" + temp);
+    const char* step = "write";
+    bool ok = writeEntry(p.dir, temp, bytes, sync, step);
+    if (!ok) problem = failure(step, p.path() + "/" + temp);
+    if (ok && !renameEntry(p.dir, temp, copyName(work))) {
+        problem = failure("rename", p.path() + "/" + temp);
         ok = false;
     }
-    if (close(fd) != 0 && ok) {
-        problem = failure("write", p.path + "/" + temp);
-        ok = false;
-    }
-    if (ok && renameat(p.dir, temp.c_str(), p.dir, copyName(work).c_str()) != 0) {
-        problem = failure("rename", p.path + "/" + temp);
-        ok = false;
-    }
-    if (!ok) unlinkat(p.dir, temp.c_str(), 0);
+    if (!ok) removeEntry(p.dir, temp);
     return ok;
 }
 
@@ -374,7 +256,7 @@ static void removeCopy(uint64_t work) {
     auto c = std::find_if(writer.copies.begin(), writer.copies.end(), [&](const auto& x) { return x.first == work; });
     if (c == writer.copies.end()) return;
     const Place& p = writer.places[c->second];
-    if (p.dir >= 0) unlinkat(p.dir, copyName(work).c_str(), 0);
+    if (p.open()) removeEntry(p.dir, copyName(work));
     writer.copies.erase(c);
     writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), work), writer.unsynced.end());
 }
@@ -402,18 +284,17 @@ static bool writeCopy(const Job& job, bool sync) {
     }
     if (in == 1 && !writer.toldFallback)
         std::fprintf(stderr, "vornatracker: cannot keep recovery copies in %s (%s); keeping them in %s\n",
-                     writer.places[0].path.c_str(), why[0].c_str(), writer.places[1].path.c_str());
+                     writer.places[0].path().c_str(), why[0].c_str(), writer.places[1].path().c_str());
     writer.toldFallback = writer.toldFallback || in == 1;
     // An older copy of the same work in the other place is out of date.
     int* at = copyPlace(job.work);
-    if (at && *at != in && writer.places[*at].dir >= 0)
-        unlinkat(writer.places[*at].dir, copyName(job.work).c_str(), 0);
+    if (at && *at != in && writer.places[*at].open()) removeEntry(writer.places[*at].dir, copyName(job.work));
     if (at)
         *at = in;
     else
         writer.copies.emplace_back(job.work, in);
     if (sync) {
-        fsync(writer.places[in].dir);  // the rename itself
+        syncFolder(writer.places[in].dir);  // the rename itself
         writer.lastSync = now;
         writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), job.work), writer.unsynced.end());
     } else if (std::find(writer.unsynced.begin(), writer.unsynced.end(), job.work) == writer.unsynced.end()) {
@@ -427,15 +308,10 @@ static bool writeCopy(const Job& job, bool sync) {
 static void syncPending() {
     for (uint64_t work : writer.unsynced) {
         int* at = copyPlace(work);
-        if (!at || writer.places[*at].dir < 0) continue;
-        const int fd = openat(writer.places[*at].dir, copyName(work).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            fsync(fd);
-            close(fd);
-        }
+        if (at && writer.places[*at].open()) syncEntry(writer.places[*at].dir, copyName(work));
     }
     for (const Place& p : writer.places)
-        if (p.dir >= 0) fsync(p.dir);
+        if (p.open()) syncFolder(p.dir);
     writer.unsynced.clear();
     writer.lastSync = std::chrono::steady_clock::now();
 }
@@ -465,7 +341,7 @@ static void writeRound(std::vector<Job>& batch, bool syncAll) {
         if (!writeCopy(job, syncAll)) {
             writer.failed.push_back(std::move(job));
         } else {
-            where = writer.places[*copyPlace(job.work)].path;
+            where = writer.places[*copyPlace(job.work)].path();
             if (!job.image.empty()) batch.push_back(std::move(job));  // its buffer goes back to the spares
         }
     }
@@ -615,16 +491,16 @@ bool unsavedWorkHasCopy() {
 
 bool startRecovery() {
     if (started) return true;
-    char cwd[4096];
-    folder = getcwd(cwd, sizeof cwd) ? cwd : ".";
+    folder = workingFolder();
+    if (folder.empty()) folder = ".";
     const uint64_t startNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::system_clock::now().time_since_epoch())
                                           .count());
     char id[64];
-    std::snprintf(id, sizeof id, "%ld-%llx", long(getpid()), static_cast<unsigned long long>(startNs));
+    std::snprintf(id, sizeof id, "%ld-%llx", processId(), static_cast<unsigned long long>(startNs));
     session = id;
-    writer.places[0] = Place{(folder == "/" ? "" : folder) + "/" + RecoveryFolderName};
-    writer.places[1] = Place{recoveryFallbackFolder()};
+    writer.places[0] = Place{HeldFolder{(folder == "/" ? "" : folder) + "/" + RecoveryFolderName}};
+    writer.places[1] = Place{HeldFolder{recoveryFallbackFolder()}};
     writer.lastSync = std::chrono::steady_clock::now();
     writer.stop = false;
     // Places that exist get this session's lock before anything of it can
@@ -654,7 +530,7 @@ void finishRecovery() {
     started = false;
     // The lock goes; the copies stay for the next start to find.
     for (Place& p : writer.places) {
-        if (p.lock >= 0) unlinkat(p.dir, ("." + session + LockSuffix).c_str(), 0);
+        if (p.lock >= 0) removeEntry(p.dir, "." + session + LockSuffix);
         closePlace(p);
     }
     writer.copies.clear();
@@ -680,12 +556,12 @@ struct Found {
 
 // A damaged copy is said once and set aside under another name, never
 // removed: the work in it may still be worth something to someone.
-static void setAside(int dir, const std::string& path, const std::string& entry) {
+static void setAside(const HeldFolder& dir, const std::string& entry) {
+    const std::string& path = dir.path;
     std::string aside = entry + ".damaged";
-    for (int n = 2; !renameFresh(dir, entry, aside) && errno == EEXIST && n < 100; ++n)
+    for (int n = 2; !renameEntryFresh(dir, entry, aside) && errno == EEXIST && n < 100; ++n)
         aside = entry + ".damaged-" + std::to_string(n);
-    struct stat st;
-    if (fstatat(dir, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (entryExists(dir, entry))
         std::fprintf(stderr, "vornatracker: recovery copy %s/%s is damaged; left as it is\n", path.c_str(),
                      entry.c_str());
     else
@@ -698,16 +574,12 @@ static void setAside(int dir, const std::string& path, const std::string& entry)
 // With `tidy`, temporary files and locks of ended sessions go, and copies
 // beyond the newest RecoveryCopiesKept.
 static void gather(int placeIndex, bool tidy, std::vector<Found>& found) {
-    const int dir = writer.places[placeIndex].dir;
-    const std::string& path = writer.places[placeIndex].path;
-    DIR* d = fdopendir(dup(dir));
-    if (!d) return;
-    rewinddir(d);  // the duplicate shares the folder's reading position
+    const HeldFolder& dir = writer.places[placeIndex].dir;
+    const std::string& path = dir.path;
     std::vector<Found> here;
     std::vector<std::string> stale;
     int foreign = 0;
-    while (dirent* e = readdir(d)) {
-        const std::string entry = e->d_name;
+    for (const std::string& entry : entriesOf(dir)) {
         const bool lock = endsWith(entry, LockSuffix) || endsWith(entry, (std::string(LockSuffix) + TempSuffix).c_str());
         if (entry[0] == '.' && !lock) continue;  // only locks are hidden
         const std::string owner = sessionOf(entry);
@@ -715,22 +587,19 @@ static void gather(int placeIndex, bool tidy, std::vector<Found>& found) {
         if (lock || endsWith(entry, TempSuffix)) {
             // A lock is made under a temporary name just before it is locked:
             // only temporary files older than a minute are surely left over.
-            struct stat st;
-            if (endsWith(entry, LockSuffix) ||
-                (fstatat(dir, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && std::time(nullptr) - st.st_mtime > 60))
-                stale.push_back(entry);
+            if (endsWith(entry, LockSuffix) || entryAgeSeconds(dir, entry) > 60) stale.push_back(entry);
             continue;
         }
         if (!endsWith(entry, CopySuffix)) continue;
         std::vector<uint8_t> bytes;
         RecoveryCopy copy;
-        const Read read = readInPlace(dir, entry, bytes);
-        if (read == Read::Failed) {
+        const EntryRead read = readEntry(dir, entry, MaxCopySize, bytes);
+        if (read == EntryRead::Failed) {
             std::fprintf(stderr, "vornatracker: %s; left as it is\n", failure("read", path + "/" + entry).c_str());
             continue;
         }
-        if (read == Read::Strange || !decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) {
-            setAside(dir, path, entry);
+        if (read == EntryRead::Strange || !decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) {
+            setAside(dir, entry);
             continue;
         }
         // A place may hold copies of other folders (the fall-back place holds
@@ -741,7 +610,6 @@ static void gather(int placeIndex, bool tidy, std::vector<Found>& found) {
         }
         here.push_back(Found{placeIndex, entry, copy.writtenNs});
     }
-    closedir(d);
     if (foreign > 0 && placeIndex == 0)
         std::fprintf(stderr, "vornatracker: %d recovery cop%s in %s belong%s to another folder; left as %s\n", foreign,
                      foreign == 1 ? "y" : "ies", path.c_str(), foreign == 1 ? "s" : "", foreign == 1 ? "it is" : "they are");
@@ -749,8 +617,8 @@ static void gather(int placeIndex, bool tidy, std::vector<Found>& found) {
         return a.writtenNs != b.writtenNs ? a.writtenNs > b.writtenNs : a.entry > b.entry;
     });
     if (tidy) {
-        for (const std::string& entry : stale) unlinkat(dir, entry.c_str(), 0);
-        for (std::size_t i = RecoveryCopiesKept; i < here.size(); ++i) unlinkat(dir, here[i].entry.c_str(), 0);
+        for (const std::string& entry : stale) removeEntry(dir, entry);
+        for (std::size_t i = RecoveryCopiesKept; i < here.size(); ++i) removeEntry(dir, here[i].entry);
         if (here.size() > std::size_t(RecoveryCopiesKept)) here.resize(RecoveryCopiesKept);
     }
     found.insert(found.end(), here.begin(), here.end());
@@ -762,7 +630,7 @@ static void gather(int placeIndex, bool tidy, std::vector<Found>& found) {
 static std::vector<Found> findCopies(bool tidy) {
     std::vector<Found> found;
     for (int i = 0; i < 2; ++i)
-        if (writer.places[i].dir >= 0) gather(i, tidy, found);
+        if (writer.places[i].open()) gather(i, tidy, found);
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.writtenNs > b.writtenNs; });
     return found;
 }
@@ -770,31 +638,32 @@ static std::vector<Found> findCopies(bool tidy) {
 bool recoverAtStart() {
     if (!started) return false;
     for (const Found& f : findCopies(true)) {
-        const int dir = writer.places[f.place].dir;
+        const HeldFolder& dir = writer.places[f.place].dir;
         // Taken over by a rename into this session's names: if another editor
         // starting now took it first, the rename fails and the next one is
         // tried. Every name it passes through is a copy's, so a kill on the
         // way leaves a copy the next start opens, never a temporary file.
         const std::string adopting = session + "-adopting" + CopySuffix;
-        if (renameat(dir, f.entry.c_str(), dir, adopting.c_str()) != 0) continue;
+        if (!renameEntry(dir, f.entry, adopting)) continue;
         if (recoveryAdoptHook) recoveryAdoptHook();
         std::vector<uint8_t> bytes;
         RecoveryCopy copy;
-        if (readInPlace(dir, adopting, bytes) != Read::Ok || !decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) {
-            renameat(dir, adopting.c_str(), dir, f.entry.c_str());
+        if (readEntry(dir, adopting, MaxCopySize, bytes) != EntryRead::Ok ||
+            !decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) {
+            renameEntry(dir, adopting, f.entry);
             continue;
         }
         recordDocumentStep(StepKind::Recovery, copy.image, copy.name, false);
         // The copy is now the copy of this session's recovered work.
         const std::string mine = copyName(historyWork());
-        if (renameat(dir, adopting.c_str(), dir, mine.c_str()) == 0) {
+        if (renameEntry(dir, adopting, mine)) {
             std::lock_guard<std::mutex> lock(writer.mutex);
             writer.adopted.emplace_back(historyWork(), f.place);
         } else {
-            renameat(dir, adopting.c_str(), dir, f.entry.c_str());
+            renameEntry(dir, adopting, f.entry);
         }
         copiedVersion = historyVersion();  // the copy on disk holds this state
-        std::fprintf(stderr, "vornatracker: recovered unsaved work from %s/%s\n", writer.places[f.place].path.c_str(),
+        std::fprintf(stderr, "vornatracker: recovered unsaved work from %s/%s\n", writer.places[f.place].path().c_str(),
                      f.entry.c_str());
         showStatus("RECOVERED UNSAVED WORK");
         return true;
@@ -809,7 +678,7 @@ int tellRecoveryWaiting(bool now) {
     std::fprintf(stderr,
                  "vornatracker: unsaved work of an earlier run is kept in %zu recovery cop%s (newest %s/%s); "
                  "a start without a song in this folder opens it\n",
-                 found.size(), found.size() == 1 ? "y" : "ies", writer.places[found[0].place].path.c_str(),
+                 found.size(), found.size() == 1 ? "y" : "ies", writer.places[found[0].place].path().c_str(),
                  found[0].entry.c_str());
     if (now || statusTimer <= 0)
         showStatus(CopiesWaitingMessage);

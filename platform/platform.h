@@ -10,6 +10,7 @@
 //   2. files: what a path names, replacing, flushing, reading
 //   3. processes and quit requests
 //   4. threads and standard output
+//   5. folders held open: entries, their reads, writes, renames and locks
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -29,8 +30,6 @@ bool followLinks(std::string& path);
 bool isReservedName(const std::string& path);
 // The names in a folder, without "." and ".."; empty when it cannot be read.
 std::vector<std::string> listFolder(const std::string& folder);
-// Makes a folder only its owner may use; false (errno set) unless it was made.
-bool makePrivateFolder(const std::string& path);
 
 std::string workingFolder();       // "" when it cannot be told
 std::string programFolder();       // the folder of the running program; "" when it cannot be told
@@ -114,3 +113,53 @@ void quietSoundSystem();
 void binaryStandardOutput();
 // Whether a standard stream (1 output, 2 error) is a terminal.
 bool isTerminal(int stream);
+
+// ---- 5. folders held open ---------------------------------------------------------
+
+// A folder held open for the files of a program of its own (the recovery
+// copies). Its entries are named relative to it and never reached through a
+// symbolic link. Failures leave errno set, as everywhere here.
+struct HeldFolder {
+    std::string path;
+    intptr_t handle = -1;  // a descriptor on POSIX, a folder handle on Windows; -1 while not held
+};
+// Holds the folder at folder.path: one of this user's own that no other user
+// may plant files in, never through a symbolic link. With `create`, makes it
+// and its missing parents, for this user alone. `problem` says why not.
+bool holdPrivateFolder(HeldFolder& folder, bool create, std::string& problem);
+void releaseFolder(HeldFolder& folder);
+// The held folder was removed meanwhile.
+bool folderRemoved(const HeldFolder& folder);
+std::vector<std::string> entriesOf(const HeldFolder& folder);
+
+// How reading an entry went: read, not a plain file at all (a link, a folder,
+// a device, larger than allowed), or a failing read.
+enum class EntryRead { Ok, Strange, Failed };
+EntryRead readEntry(const HeldFolder& folder, const std::string& name, std::size_t maxSize,
+                    std::vector<uint8_t>& bytes);
+// Writes a new entry, removing one of that name first; synced to the disk
+// when asked. On failure `step` names what failed ("create", "write", "sync").
+bool writeEntry(const HeldFolder& folder, const std::string& name, const std::vector<uint8_t>& bytes, bool sync,
+                const char*& step);
+// Renames an entry, replacing one of the new name.
+bool renameEntry(const HeldFolder& folder, const std::string& from, const std::string& to);
+// Renames an entry, never over one already there (errno EEXIST).
+bool renameEntryFresh(const HeldFolder& folder, const std::string& from, const std::string& to);
+bool removeEntry(const HeldFolder& folder, const std::string& name);
+bool entryExists(const HeldFolder& folder, const std::string& name);
+// Seconds since the entry was last written; -1 when that cannot be told.
+int64_t entryAgeSeconds(const HeldFolder& folder, const std::string& name);
+// An entry's bytes, and the folder's list of names, reach the disk.
+void syncEntry(const HeldFolder& folder, const std::string& name);
+void syncFolder(const HeldFolder& folder);
+
+// Locks that last as long as the process that took them, however it ends.
+// Takes one as entry `name`: made as `temp`, locked, then renamed into
+// place, so no one ever sees it unlocked. -1 (problem said) when it cannot.
+intptr_t takeEntryLock(const HeldFolder& folder, const std::string& name, const std::string& temp,
+                       std::string& problem);
+// Whether entry `name` is a lock some running process holds.
+bool entryLockHeld(const HeldFolder& folder, const std::string& name);
+// Whether entry `name` is still the lock taken as `lock`.
+bool entryIsLock(const HeldFolder& folder, const std::string& name, intptr_t lock);
+void releaseLock(intptr_t lock);

@@ -4,6 +4,7 @@
 //   2. files
 //   3. processes and quit requests
 //   4. threads and standard output
+//   5. folders held open
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -12,6 +13,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 // ---- 1. paths and folders -------------------------------------------------------
@@ -57,8 +60,6 @@ std::vector<std::string> listFolder(const std::string& folder) {
     closedir(d);
     return names;
 }
-
-bool makePrivateFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
 
 std::string workingFolder() {
     char cwd[PATH_MAX];
@@ -311,3 +312,191 @@ void quietSoundSystem() {
 void binaryStandardOutput() {}  // POSIX streams never translate line ends
 
 bool isTerminal(int stream) { return isatty(stream) == 1; }
+
+// ---- 5. folders held open ---------------------------------------------------------
+
+static int fdOf(const HeldFolder& folder) { return int(folder.handle); }
+
+// "cannot <what> <path>: <the reason errno gives>", said right after the failing call.
+static std::string failure(const char* what, const std::string& path) {
+    return std::string("cannot ") + what + " " + path + ": " + std::strerror(errno);
+}
+
+bool holdPrivateFolder(HeldFolder& folder, bool create, std::string& problem) {
+    const std::string& path = folder.path;
+    std::string unmade;  // the first folder that could not be made, and why
+    if (create) {
+        // Every missing parent too, for the fall-back place.
+        for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+            const std::string part = path.substr(0, slash);
+            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST && unmade.empty())
+                unmade = failure("make folder", part);
+            if (slash == std::string::npos) break;
+        }
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0) {
+        // Missing because it could not be made: that is the real reason.
+        if (errno == ENOENT && !unmade.empty())
+            problem = unmade;
+        else if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            problem = "will not use " + path + ": a symbolic link";
+        else
+            problem = failure("open folder", path);
+        return false;
+    }
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
+        close(fd);
+        problem = "will not use " + path + ": not a folder of this user's own closed to others";
+        return false;
+    }
+    folder.handle = fd;
+    return true;
+}
+
+void releaseFolder(HeldFolder& folder) {
+    if (folder.handle >= 0) close(fdOf(folder));
+    folder.handle = -1;
+}
+
+bool folderRemoved(const HeldFolder& folder) {
+    struct stat st;
+    return fstat(fdOf(folder), &st) != 0 || st.st_nlink == 0;
+}
+
+std::vector<std::string> entriesOf(const HeldFolder& folder) {
+    std::vector<std::string> names;
+    DIR* d = fdopendir(dup(fdOf(folder)));
+    if (!d) return names;
+    rewinddir(d);  // the duplicate shares the folder's reading position
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    return names;
+}
+
+EntryRead readEntry(const HeldFolder& folder, const std::string& name, std::size_t maxSize,
+                    std::vector<uint8_t>& bytes) {
+    const int fd = openat(fdOf(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ELOOP || errno == ENXIO ? EntryRead::Strange : EntryRead::Failed;
+    struct stat st;
+    EntryRead result = fstat(fd, &st) != 0 ? EntryRead::Failed : EntryRead::Ok;
+    if (result == EntryRead::Ok && (!S_ISREG(st.st_mode) || uint64_t(st.st_size) > maxSize))
+        result = EntryRead::Strange;
+    if (result == EntryRead::Ok) {
+        bytes.resize(std::size_t(st.st_size));
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += std::size_t(n);
+        }
+        if (got != bytes.size()) result = EntryRead::Failed;
+    }
+    close(fd);
+    return result;
+}
+
+bool writeEntry(const HeldFolder& folder, const std::string& name, const std::vector<uint8_t>& bytes, bool sync,
+                const char*& step) {
+    const int dir = fdOf(folder);
+    unlinkat(dir, name.c_str(), 0);
+    step = "create";
+    const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    std::size_t put = 0;
+    while (put < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + put, bytes.size() - put);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;  // no progress and no reason given
+        if (n <= 0) break;
+        put += std::size_t(n);
+    }
+    step = "write";
+    bool ok = put == bytes.size();
+    if (ok && sync && fsync(fd) != 0) {
+        step = "sync";
+        ok = false;
+    }
+    if (close(fd) != 0 && ok) ok = false;  // step: "write"
+    return ok;
+}
+
+bool renameEntry(const HeldFolder& folder, const std::string& from, const std::string& to) {
+    return renameat(fdOf(folder), from.c_str(), fdOf(folder), to.c_str()) == 0;
+}
+
+bool renameEntryFresh(const HeldFolder& folder, const std::string& from, const std::string& to) {
+    const int dir = fdOf(folder);
+    if (renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without that flag: a second name, then the first goes.
+    if (linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return false;
+    unlinkat(dir, from.c_str(), 0);
+    return true;
+}
+
+bool removeEntry(const HeldFolder& folder, const std::string& name) {
+    return unlinkat(fdOf(folder), name.c_str(), 0) == 0;
+}
+
+bool entryExists(const HeldFolder& folder, const std::string& name) {
+    struct stat st;
+    return fstatat(fdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int64_t entryAgeSeconds(const HeldFolder& folder, const std::string& name) {
+    struct stat st;
+    if (fstatat(fdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    return int64_t(std::time(nullptr) - st.st_mtime);
+}
+
+void syncEntry(const HeldFolder& folder, const std::string& name) {
+    const int fd = openat(fdOf(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+void syncFolder(const HeldFolder& folder) { fsync(fdOf(folder)); }
+
+intptr_t takeEntryLock(const HeldFolder& folder, const std::string& name, const std::string& temp,
+                       std::string& problem) {
+    const int dir = fdOf(folder);
+    unlinkat(dir, temp.c_str(), 0);
+    const int fd = openat(dir, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        problem = failure("create", folder.path + "/" + temp);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
+        problem = failure("lock", folder.path + "/" + name);
+        unlinkat(dir, temp.c_str(), 0);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool entryLockHeld(const HeldFolder& folder, const std::string& name) {
+    const int fd = openat(fdOf(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
+bool entryIsLock(const HeldFolder& folder, const std::string& name, intptr_t lock) {
+    struct stat st, held;
+    return fstat(int(lock), &held) == 0 && fstatat(fdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           st.st_ino == held.st_ino && st.st_dev == held.st_dev;
+}
+
+void releaseLock(intptr_t lock) {
+    if (lock >= 0) close(int(lock));
+}
