@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/config.h"
@@ -18,6 +20,7 @@
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/stream.h"
+#include "platform/platform.h"
 #include "song/song.h"
 #include "ui/draw.h"
 #include "ui/scale_frame.h"
@@ -51,7 +54,11 @@ static int handleCommandLine(const EditorArguments& args) {
 
 int main(int argc, char** argv) {
     installQuitSignals();  // before the audio thread starts, so it leaves them alone
-    const EditorArguments args = parseEditorArguments(argc, argv);
+    // UTF-8 whatever the system hands over, so any song name opens.
+    const std::vector<std::string> given = programArguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& arg : given) pointers.push_back(arg.c_str());
+    const EditorArguments args = parseEditorArguments(int(pointers.size()), pointers.data());
     const int early = handleCommandLine(args);
     if (early >= 0) return early;
 

@@ -97,6 +97,25 @@ void watchQuitRequests(void (*onQuit)());
 void handleQuitRequests(void (*handler)(int request));
 // Ends the process as the request would have ended it (from handleQuitRequests).
 [[noreturn]] void endByQuitRequest(int request);
+// The running child of runChild hears the request too (on Windows the
+// console tells every process attached to it by itself).
+void forwardQuitRequest(int request);
+
+// How a child of runChild ended.
+enum class ChildEnd { Exited, ClosedOutput, Abnormal, NotStarted, Lost };
+// Runs one piece of work in a process of its own and waits for it; with
+// Exited, `status` is its exit status. On POSIX the child is a fork: it calls
+// prepare (quit requests are held back until then, so one always finds the
+// child it must reach, and a parent killed outright takes the child along),
+// then work, and exits with work's result. On Windows the child is this
+// program started again with `arguments`, which must ask it for that work.
+ChildEnd runChild(void (*prepare)(), int (*work)(void*), void* data, const std::vector<std::string>& arguments,
+                  int& status);
+
+// The command line as UTF-8 text (on Windows read again as UTF-16, so names
+// in any script survive), argument 0 first.
+std::vector<std::string> programArguments(int argc, char** argv);
+
 // A file-size limit makes a write fail instead of ending the process.
 void ignoreFileSizeLimit();
 // A closed standard output makes a write fail instead of ending the process.

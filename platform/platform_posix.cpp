@@ -14,6 +14,8 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,9 +229,7 @@ long processId() { return long(getpid()); }
 // EPERM means the process exists under another user.
 bool processRunning(long pid) { return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno != ESRCH); }
 
-// Also named by vorna-render, which holds them back over its fork.
-extern const int QuitSignals[3];
-const int QuitSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+static const int QuitSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 
 static bool signalIgnoredAtStart(int sig) {
     struct sigaction old {};
@@ -285,6 +285,45 @@ void endByQuitRequest(int request) {
     raise(request);
     _exit(128 + request);  // not reached
 }
+
+static volatile sig_atomic_t runningChild = 0;
+
+void forwardQuitRequest(int request) {
+    if (runningChild > 0) kill(pid_t(runningChild), request);
+}
+
+ChildEnd runChild(void (*prepare)(), int (*work)(void*), void* data, const std::vector<std::string>&, int& status) {
+    // Held back over the fork, so a quit signal always finds the child it must reach.
+    sigset_t quits, before;
+    sigemptyset(&quits);
+    for (int sig : QuitSignals) sigaddset(&quits, sig);
+    sigprocmask(SIG_BLOCK, &quits, &before);
+    const pid_t child = fork();
+    if (child != 0) {
+        runningChild = child > 0 ? child : 0;
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
+    if (child < 0) return ChildEnd::NotStarted;
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a parent killed outright takes its child with it
+        prepare();
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        const int result = work(data);
+        std::fflush(stderr);
+        _exit(result);
+    }
+    int wait = 0;
+    while (waitpid(child, &wait, 0) < 0)
+        if (errno != EINTR) return ChildEnd::Lost;
+    runningChild = 0;
+    if (WIFEXITED(wait)) {
+        status = WEXITSTATUS(wait);
+        return ChildEnd::Exited;
+    }
+    return WIFSIGNALED(wait) && WTERMSIG(wait) == SIGPIPE ? ChildEnd::ClosedOutput : ChildEnd::Abnormal;
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void ignoreFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 void ignoreClosedOutput() { signal(SIGPIPE, SIG_IGN); }

@@ -7,16 +7,19 @@
 //   3. files
 //   4. processes and quit requests
 //   5. threads and standard output
+//   6. folders held open
 #include "platform/platform.h"
 
 #include <windows.h>
 #include <fcntl.h>
+#include <shellapi.h>
 #include <io.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 // ---- 1. text -------------------------------------------------------------------------
@@ -111,14 +114,6 @@ std::vector<std::string> listFolder(const std::string& folder) {
     } while (FindNextFileW(find, &entry));
     FindClose(find);
     return names;
-}
-
-// Made with the folder's inherited permissions: under the user's profile
-// only the user may use it.
-bool makePrivateFolder(const std::string& path) {
-    if (CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
-    setErrnoFromSystem();
-    return false;
 }
 
 std::string workingFolder() {
@@ -352,6 +347,62 @@ void handleQuitRequests(void (*handler)(int)) {
 
 void endByQuitRequest(int) { ExitProcess(EndedByControlC); }
 
+void forwardQuitRequest(int) {}  // the console tells the child itself
+
+// One argument as the C run-time library reads it back: in quotes, with the
+// backslashes before a quote doubled.
+static std::wstring quoted(const std::wstring& arg) {
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+ChildEnd runChild(void (*)(), int (*)(void*), void*, const std::vector<std::string>& arguments, int& status) {
+    wchar_t exe[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, 32768);
+    if (n == 0 || n >= 32768) return ChildEnd::NotStarted;
+    std::wstring line = quoted(exe);
+    for (const std::string& arg : arguments) line += L" " + quoted(wide(arg));
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION child{};
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (!CreateProcessW(exe, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child)) {
+        setErrnoFromSystem();
+        return ChildEnd::NotStarted;
+    }
+    CloseHandle(child.hThread);
+    DWORD code = 1;
+    const bool waited = WaitForSingleObject(child.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                        GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    if (!waited) return ChildEnd::Lost;
+    if (code >= 0xC0000000u) return ChildEnd::Abnormal;  // an exception or Ctrl+C, not an exit
+    status = int(code);
+    return ChildEnd::Exited;
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wideArgs = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wideArgs) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back(narrow(wideArgs[i]));
+    LocalFree(wideArgs);
+    return args;
+}
+
 // Windows has no signal for either: a write simply fails.
 void ignoreFileSizeLimit() {}
 void ignoreClosedOutput() {}
@@ -365,3 +416,220 @@ void quietSoundSystem() {}  // DirectSound prints nothing of its own
 void binaryStandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 bool isTerminal(int stream) { return _isatty(stream) != 0; }
+
+// ---- 6. folders held open ---------------------------------------------------------
+//
+// The folder stays open (so it cannot be removed or renamed meanwhile) and
+// its entries are reached by their paths in it; a link (a reparse point) is
+// never followed. Locks are byte-range locks, which end with the process.
+
+static std::wstring entryPath(const HeldFolder& folder, const std::string& name) {
+    return wide(folder.path + "\\" + name);
+}
+
+static std::string failure(const char* what, const std::string& path) {
+    return std::string("cannot ") + what + " " + path + ": " + std::strerror(errno);
+}
+
+bool holdPrivateFolder(HeldFolder& folder, bool create, std::string& problem) {
+    const std::string& path = folder.path;
+    std::string unmade;
+    if (create) {
+        // Every missing parent too, past the drive ("C:\\") or the server and share ("\\\\host\\share").
+        std::size_t from = path.size() > 2 && path[1] == ':' ? 3 : 1;
+        if (path.compare(0, 2, "\\\\") == 0) {
+            const std::size_t server = path.find_first_of("/\\", 2);
+            from = server == std::string::npos ? path.size() : path.find_first_of("/\\", server + 1);
+            if (from == std::string::npos) from = path.size();
+        }
+        for (std::size_t slash = path.find_first_of("/\\", from);; slash = path.find_first_of("/\\", slash + 1)) {
+            const std::string part = path.substr(0, slash);
+            if (!CreateDirectoryW(wide(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
+                unmade.empty()) {
+                setErrnoFromSystem();
+                unmade = failure("make folder", part);
+            }
+            if (slash == std::string::npos) break;
+        }
+    }
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        problem = "will not use " + path + ": a symbolic link";
+        return false;
+    }
+    HANDLE h = CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (h == INVALID_HANDLE_VALUE) {
+            setErrnoFromSystem();
+        } else {
+            CloseHandle(h);
+            errno = ENOTDIR;
+        }
+        problem = errno == ENOENT && !unmade.empty() ? unmade : failure("open folder", path);
+        return false;
+    }
+    folder.handle = intptr_t(h);
+    return true;
+}
+
+void releaseFolder(HeldFolder& folder) {
+    if (folder.handle != -1) CloseHandle(HANDLE(folder.handle));
+    folder.handle = -1;
+}
+
+// Held open without sharing deletion, the folder cannot go; still asked, as
+// a network share may not keep that promise.
+bool folderRemoved(const HeldFolder& folder) {
+    return GetFileAttributesW(wide(folder.path).c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> entriesOf(const HeldFolder& folder) { return listFolder(folder.path); }
+
+// Opens an entry that is a plain file, never a link; INVALID_HANDLE_VALUE
+// (errno set, ELOOP for a link or a folder) when it is not.
+static HANDLE openEntry(const HeldFolder& folder, const std::string& name, DWORD access, DWORD disposition) {
+    const std::wstring path = entryPath(folder, name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        errno = ELOOP;
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) setErrnoFromSystem();
+    return h;
+}
+
+EntryRead readEntry(const HeldFolder& folder, const std::string& name, std::size_t maxSize,
+                    std::vector<uint8_t>& bytes) {
+    if (isReservedName(name)) return EntryRead::Strange;
+    HANDLE h = openEntry(folder, name, GENERIC_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) return errno == ELOOP ? EntryRead::Strange : EntryRead::Failed;
+    LARGE_INTEGER size;
+    EntryRead result = GetFileSizeEx(h, &size) ? EntryRead::Ok : EntryRead::Failed;
+    if (result == EntryRead::Ok && uint64_t(size.QuadPart) > maxSize) result = EntryRead::Strange;
+    if (result == EntryRead::Ok) {
+        bytes.resize(std::size_t(size.QuadPart));
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            DWORD n = 0;
+            if (!ReadFile(h, bytes.data() + got, DWORD(bytes.size() - got), &n, nullptr) || n == 0) break;
+            got += n;
+        }
+        if (got != bytes.size()) result = EntryRead::Failed;
+    }
+    CloseHandle(h);
+    return result;
+}
+
+bool writeEntry(const HeldFolder& folder, const std::string& name, const std::vector<uint8_t>& bytes, bool sync,
+                const char*& step) {
+    DeleteFileW(entryPath(folder, name).c_str());
+    step = "create";
+    HANDLE h = openEntry(folder, name, GENERIC_WRITE, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    step = "write";
+    std::size_t put = 0;
+    bool ok = true;
+    while (ok && put < bytes.size()) {
+        DWORD n = 0;
+        ok = WriteFile(h, bytes.data() + put, DWORD(bytes.size() - put), &n, nullptr) && n > 0;
+        put += n;
+    }
+    if (!ok) setErrnoFromSystem();
+    if (ok && sync && !FlushFileBuffers(h)) {
+        setErrnoFromSystem();
+        step = "sync";
+        ok = false;
+    }
+    CloseHandle(h);
+    return ok;
+}
+
+bool renameEntry(const HeldFolder& folder, const std::string& from, const std::string& to) {
+    if (MoveFileExW(entryPath(folder, from).c_str(), entryPath(folder, to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    setErrnoFromSystem();
+    return false;
+}
+
+bool renameEntryFresh(const HeldFolder& folder, const std::string& from, const std::string& to) {
+    if (MoveFileExW(entryPath(folder, from).c_str(), entryPath(folder, to).c_str(), MOVEFILE_WRITE_THROUGH))
+        return true;
+    setErrnoFromSystem();
+    return false;
+}
+
+bool removeEntry(const HeldFolder& folder, const std::string& name) {
+    if (DeleteFileW(entryPath(folder, name).c_str())) return true;
+    setErrnoFromSystem();
+    return false;
+}
+
+bool entryExists(const HeldFolder& folder, const std::string& name) {
+    return GetFileAttributesW(entryPath(folder, name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int64_t entryAgeSeconds(const HeldFolder& folder, const std::string& name) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(entryPath(folder, name).c_str(), GetFileExInfoStandard, &data)) return -1;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) { return int64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+    return (ticks(now) - ticks(data.ftLastWriteTime)) / 10000000;  // 100 ns ticks
+}
+
+void syncEntry(const HeldFolder& folder, const std::string& name) {
+    HANDLE h = openEntry(folder, name, GENERIC_WRITE, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) return;
+    FlushFileBuffers(h);
+    CloseHandle(h);
+}
+
+// Renames are written through (MOVEFILE_WRITE_THROUGH): nothing is left to sync.
+void syncFolder(const HeldFolder&) {}
+
+intptr_t takeEntryLock(const HeldFolder& folder, const std::string& name, const std::string& temp,
+                       std::string& problem) {
+    DeleteFileW(entryPath(folder, temp).c_str());
+    HANDLE h = openEntry(folder, temp, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE) {
+        problem = failure("create", folder.path + "/" + temp);
+        return -1;
+    }
+    OVERLAPPED at{};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) ||
+        !MoveFileExW(entryPath(folder, temp).c_str(), entryPath(folder, name).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        setErrnoFromSystem();
+        problem = failure("lock", folder.path + "/" + name);
+        CloseHandle(h);
+        DeleteFileW(entryPath(folder, temp).c_str());
+        return -1;
+    }
+    return intptr_t(h);
+}
+
+bool entryLockHeld(const HeldFolder& folder, const std::string& name) {
+    HANDLE h = openEntry(folder, name, GENERIC_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED at{};
+    const bool free = LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
+    const bool held = !free && GetLastError() == ERROR_LOCK_VIOLATION;
+    if (free) UnlockFileEx(h, 0, 1, 0, &at);
+    CloseHandle(h);
+    return held;
+}
+
+bool entryIsLock(const HeldFolder& folder, const std::string& name, intptr_t lock) {
+    BY_HANDLE_FILE_INFORMATION held, named;
+    return lock != -1 && GetFileInformationByHandle(HANDLE(lock), &held) &&
+           fileIdentity(folder.path + "/" + name, named) && held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+           held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
+}
+
+void releaseLock(intptr_t lock) {
+    if (lock != -1) CloseHandle(HANDLE(lock));
+}

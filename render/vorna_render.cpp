@@ -9,9 +9,6 @@
 //   4. One song: facts
 //   5. One song: rendering
 //   6. main: each song in a process of its own
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,6 +99,7 @@ struct Options {
     std::string output;              // "" = beside each song
     Format format = Format::Wav16;
     bool formatGiven = false;
+    std::string formatWord;          // as given, for a child's command line
     bool stems = false;
     bool info = false;
     uint32_t seed = DefaultSeed;
@@ -161,10 +159,11 @@ static std::string literalInPattern(const std::string& text) {
 }
 
 // Fills `options`; returns "" or the reason the command line is wrong.
-static std::string parseArguments(int argc, char** argv, Options& options) {
+static std::string parseArguments(const std::vector<std::string>& argv, Options& options) {
+    const int argc = int(argv.size());
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        std::string arg = argv[size_t(i)];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             options.songs.push_back(arg);
             continue;
@@ -189,7 +188,7 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
         if (inlineValue && !wantsValue) return "option " + arg + " takes no value";
         if (wantsValue && !inlineValue) {
             if (i + 1 >= argc) return "option " + arg + " needs a value";
-            value = argv[++i];
+            value = argv[size_t(++i)];
         }
         if (arg == "-o" || arg == "--output") {
             if (value.empty()) return "option " + arg + " needs a file name";
@@ -198,6 +197,7 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
             if (!formatByName(value, options.format))
                 return "unknown format \"" + value + "\" (one of " + formatNames() + ")";
             options.formatGiven = true;
+            options.formatWord = value;
         } else if (arg == "--seed") {
             if (!parseSeed(value, options.seed)) return "bad seed \"" + value + "\" (a whole number 0..4294967295)";
         } else if (arg == "--stems") {
@@ -227,7 +227,7 @@ static std::string parseArguments(int argc, char** argv, Options& options) {
     if (options.info && (!options.output.empty() || options.stems || options.formatGiven))
         return "--info renders nothing; it takes no -o, --format or --stems";
     // Sound is no text: a terminal would only be garbled by it.
-    if (options.output == "-" && isatty(STDOUT_FILENO))
+    if (options.output == "-" && isTerminal(1))
         return "standard output is a terminal; -o - writes sound only into a pipe or a file";
     if (!options.formatGiven && !options.output.empty() && options.output != "-")
         options.format = formatOfName(options.output);
@@ -353,7 +353,7 @@ static int renderLoaded(const Options& options, const std::string& name) {
     const bool toStdout = paths[0] == "-";
     // Standard output may carry the sound itself; the summary then goes with the messages.
     std::FILE* summary = toStdout ? stderr : stdout;
-    const bool bar = !options.quiet && isatty(STDERR_FILENO);
+    const bool bar = !options.quiet && isTerminal(2);
     if (bar) exportProgress = showProgress;
 
     const auto begin = std::chrono::steady_clock::now();
@@ -438,58 +438,69 @@ static int processSong(const Options& options, const std::string& given) {
 // Each song of several runs in a child process, so every song starts from a
 // freshly started engine (voices never triggered, as in a call of its own)
 // and one song's failure cannot touch the next.
-static volatile sig_atomic_t runningChild = 0;
 static volatile sig_atomic_t quitSignal = 0;
 
 // A quit signal goes on to the render under way, which removes its temporary
 // file; the parent ends with the same signal once that render has ended.
 static void passOn(int sig) {
     quitSignal = sig;
-    if (runningChild > 0) kill(pid_t(runningChild), sig);
+    forwardQuitRequest(sig);
 }
 
+struct ChildWork {
+    const Options* options;
+    const std::string* song;
+};
+
+// In the child, before a quit signal can reach it: an interrupted render
+// leaves no temporary file.
+static void prepareChild() { safeFileSignals(); }
+
+static int renderInChild(void* data) {
+    const ChildWork& work = *static_cast<ChildWork*>(data);
+    return checkStdout(quitSignal ? 1 : processSong(*work.options, *work.song));
+}
+
+// The command line that makes this program render one song as the options
+// say, for systems whose child is the program started again.
+static std::vector<std::string> childArguments(const Options& options, const std::string& song) {
+    std::vector<std::string> args = {"--seed", std::to_string(options.seed)};
+    if (options.formatGiven) args.insert(args.end(), {"--format", options.formatWord});
+    if (options.stems) args.push_back("--stems");
+    if (options.info) args.push_back("--info");
+    if (options.quiet) args.push_back("--quiet");
+    args.insert(args.end(), {"--", song});
+    return args;
+}
 
 static int processInChild(const Options& options, const std::string& song) {
     std::fflush(stdout);
     std::fflush(stderr);
-    // Held back over the fork, so a quit signal always finds the child it must reach.
-    sigset_t quits, before;
-    sigemptyset(&quits);
-    for (int sig : QuitSignals) sigaddset(&quits, sig);
-    sigprocmask(SIG_BLOCK, &quits, &before);
-    const pid_t child = fork();
-    if (child != 0) {
-        runningChild = child > 0 ? child : 0;
-        sigprocmask(SIG_SETMASK, &before, nullptr);
-    }
-    if (child < 0) {
+    ChildWork work{&options, &song};
+    int status = 1;
+    switch (runChild(prepareChild, renderInChild, &work, childArguments(options, song), status)) {
+    case ChildEnd::Exited:
+        return status;
+    case ChildEnd::NotStarted:
         std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", song.c_str(),
                      std::strerror(errno));
         return 1;
-    }
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a parent killed outright takes its render with it
-        safeFileSignals();
-        sigprocmask(SIG_SETMASK, &before, nullptr);
-        const int status = checkStdout(quitSignal ? 1 : processSong(options, song));
-        std::fflush(stderr);
-        _exit(status);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR) return 1;
-    runningChild = 0;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE)
+    case ChildEnd::ClosedOutput:
         std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", song.c_str());
-    else if (!quitSignal)
-        std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", song.c_str());
+        return 1;
+    case ChildEnd::Abnormal:
+        if (!quitSignal) std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", song.c_str());
+        return 1;
+    case ChildEnd::Lost:
+        break;
+    }
     return 1;
 }
 
 int main(int argc, char** argv) {
+    binaryStandardOutput();  // sound may go there
     Options options;
-    std::string wrong = parseArguments(argc, argv, options);
+    std::string wrong = parseArguments(programArguments(argc, argv), options);
     if (!wrong.empty()) return usageError(wrong);
     if (options.help) {
         std::fputs(Usage, stdout);
@@ -503,16 +514,13 @@ int main(int argc, char** argv) {
         safeFileSignals();  // an interrupted render leaves no temporary file; a size limit is a failed write
         return checkStdout(processSong(options, options.songs[0]));
     }
-    handleQuitSignals(passOn);
-    signal(SIGXFSZ, SIG_IGN);
+    handleQuitRequests(passOn);
+    ignoreFileSizeLimit();
     int worst = 0;
     for (const std::string& song : options.songs) {
         if (quitSignal) break;
         worst = std::max(worst, processInChild(options, song));
     }
-    if (quitSignal) {
-        signal(quitSignal, SIG_DFL);
-        raise(quitSignal);
-    }
+    if (quitSignal) endByQuitRequest(quitSignal);
     return worst;
 }

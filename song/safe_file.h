@@ -45,7 +45,3 @@ void safeFileSignals();
 
 // The prefix of every temporary file, followed by the process id and a dash.
 extern const char* const SafeTempPrefix;  // song/safe_file.cpp: ".vorna-tmp-"
-
-// vorna-render's children, POSIX processes until that program's own port.
-extern const int QuitSignals[3];  // platform/platform_posix.cpp
-inline void handleQuitSignals(void (*handler)(int)) { handleQuitRequests(handler); }

@@ -14,8 +14,7 @@ cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/windows/mingw64.c
   { cat build/windows-cmake.log >&2; exit 1; }
 cmake --build build/windows -j"$JOBS" --target vornatracker vorna-render
 
-version=$(sed -n 's/.*EditorVersion = "\([^"]*\)".*/\1/p' app/command_line.cpp)
-[ -n "$version" ] || { echo "windows: the editor's version not found in app/command_line.cpp" >&2; exit 1; }
+version=$(cat build/windows/version.txt)  # the one CMakeLists.txt sets
 name=VornaTracker-$version-win64
 stage=build/windows/$name
 rm -rf "$stage" "build/$name.zip"
