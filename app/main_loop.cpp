@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/recovery.h"
-#include "app/scancode.h"
 #include "app/signals.h"
+#include "platform/platform.h"
 #include "song/song.h"
 #include "ui/frame.h"
 #include "ui/scale_frame.h"

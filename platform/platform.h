@@ -11,6 +11,7 @@
 //   3. processes and quit requests
 //   4. threads and standard output
 //   5. folders held open: entries, their reads, writes, renames and locks
+//   6. keyboard
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -182,3 +183,11 @@ bool entryLockHeld(const HeldFolder& folder, const std::string& name);
 // Whether entry `name` is still the lock taken as `lock`.
 bool entryIsLock(const HeldFolder& folder, const std::string& name, intptr_t lock);
 void releaseLock(intptr_t lock);
+
+// ---- 6. keyboard ---------------------------------------------------------------------
+
+// The PC set-1 scan code of the scan code SDL's window reports, whatever the
+// keyboard layout; 0 for a key that has none. Under X11 that is the X
+// keycode (the set-1 code plus 8 for the main block, codes of their own for
+// the keys sent with an E0 prefix); on Windows the set-1 code itself.
+uint8_t setOneScanCode(uint8_t windowScanCode);

@@ -8,6 +8,7 @@
 //   4. processes and quit requests
 //   5. threads and standard output
 //   6. folders held open
+//   7. keyboard
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -625,11 +626,19 @@ bool entryLockHeld(const HeldFolder& folder, const std::string& name) {
 
 bool entryIsLock(const HeldFolder& folder, const std::string& name, intptr_t lock) {
     BY_HANDLE_FILE_INFORMATION held, named;
+    // Both in one folder, so on one volume: the file index alone tells them
+    // apart. (Wine reports volume 0 for a handle whose file was renamed.)
     return lock != -1 && GetFileInformationByHandle(HANDLE(lock), &held) &&
-           fileIdentity(folder.path + "/" + name, named) && held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-           held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
+           fileIdentity(folder.path + "/" + name, named) && held.nFileIndexHigh == named.nFileIndexHigh &&
+           held.nFileIndexLow == named.nFileIndexLow;
 }
 
 void releaseLock(intptr_t lock) {
     if (lock != -1) CloseHandle(HANDLE(lock));
 }
+
+// ---- 7. keyboard ---------------------------------------------------------------------
+
+// SDL's Windows driver reports the scan code byte of the key's message: the
+// set-1 code, for the keys sent with an E0 prefix the byte after it.
+uint8_t setOneScanCode(uint8_t windowScanCode) { return windowScanCode; }

@@ -9,8 +9,8 @@
 
 #include "app/keys.h"
 #include "app/main_loop.h"
-#include "app/scancode.h"
 #include "app/signals.h"
+#include "platform/platform.h"
 #include "ui/frame.h"
 #include "ui/status.h"
 #include "tests/support/test_support.h"
