@@ -1,5 +1,6 @@
 # make run: install what is missing, build, start the editor.
 # make test: install what is missing, build, run every test.
+# make windows: the Windows zip, cross-built (tested under Wine by make test).
 # make install / make uninstall: into PREFIX (default /usr/local), under
 # DESTDIR when given (a staging folder for packaging).
 BUILD ?= build
@@ -38,9 +39,10 @@ install: build
 uninstall:
 	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P tools/uninstall.cmake
 
-# The Windows build: the libraries cross-built once into build/windows-deps/.
+# The Windows build: build/VornaTracker-VERSION-win64.zip, cross-built in
+# build/windows/ with libraries cross-built once into build/windows-deps/.
 windows: deps
-	JOBS=$(JOBS) bash tools/windows/build-deps.sh > /dev/null
+	JOBS=$(JOBS) bash tools/windows/build.sh
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Everything `make test` runs: the normal build with every test, the unit tests
+# Everything `make test` runs: the normal build and the Windows build (its
+# libraries cached in build/windows-deps) with every test, the unit tests
 # again under AddressSanitizer + UndefinedBehaviorSanitizer (with the renderer
 # they call), the stress test under ThreadSanitizer, and each fuzz target for
 # a bounded time. Any failure or sanitizer report fails the run.
@@ -14,6 +15,12 @@ echo "== build"
 # The Makefile's own build of build/, as make run and make install do it, so
 # none of them builds again what another has built.
 make --no-print-directory compile BUILD=build JOBS="$JOBS"
+echo "== Windows build (the zip tests/scripts/windows_wine.sh runs under Wine)"
+if command -v x86_64-w64-mingw32-g++-posix > /dev/null && command -v wine > /dev/null; then
+  JOBS="$JOBS" bash tools/windows/build.sh
+else
+  echo "skipped: no MinGW-w64 compiler or no Wine (tools/install-deps.sh installs them)"
+fi
 echo "== tests"
 (cd build && ctest --output-on-failure -j"$JOBS")
 

@@ -13,8 +13,9 @@
 #      save-failure message and no file made; quit with F12
 #   3. "dsound" through DirectSound: the editor opens the stream, a note
 #      reaches the null sink; the window's close button quits with status 0
-#   4. killed outright: the next start opens the recovery copy, whose work
-#      saves as the song typed
+#   4. Ctrl+C (Wine's translation of SIGINT) quits with status 0; killed
+#      outright; each next start opens the recovery copy, and the work saves
+#      as the song typed
 # Exit 77 (ctest: skipped) with the reason when there is no Windows build.
 # Usage: windows_wine.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -170,9 +171,9 @@ startWindows "$DIR"
 grep -q "without sound" "$DIR/err.txt" && fail "no sound: $(cat "$DIR/err.txt")"
 parec -d vorna_null.monitor --raw --format=s16le --channels=1 --rate=44100 > "$WORK/sink.raw" 2> /dev/null &
 REC=$!
-sleep 0.3
+sleep 0.5                       # the recorder is connected
 keys z
-sleep 1
+sleep 1.5
 kill "$REC"
 wait "$REC" 2> /dev/null || true
 python3 - "$WORK/sink.raw" << 'EOF' || fail "no note reached the sink through DirectSound"
@@ -188,23 +189,28 @@ waitExit 15
 echo "ok: \"dsound\" plays through DirectSound into the sink; the close button quits with status 0"
 
 # ---------------------------------------------------------------------------
-# 4. Killed outright, then recovered
+# 4. Ctrl+C, then killed outright: each next start recovers the work
 
 DIR=$(newFolder "kill ä" none)
 startWindows "$DIR"
 keys z s x
-sleep 1  # a copy is at most 0.5 s old
+kill -INT "$APP_PID"  # Wine hands SIGINT to the program as Ctrl+C
+waitExit 15
+ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 || fail "no recovery copy after Ctrl+C"
+startWindows "$DIR"
+waitUntil 50 grep -q "recovered unsaved work" "$DIR/err.txt" || fail "no recovery after Ctrl+C: $(cat "$DIR/err.txt")"
+keys Down Down Down c           # row 3: E-3
+sleep 1                         # a copy is at most 0.5 s old
 kill -KILL "$APP_PID"
 wait "$APP_PID" 2> /dev/null || true
 APP_PID=
-ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 || fail "no recovery copy after the kill"
 startWindows "$DIR"
-waitUntil 50 grep -q "recovered unsaved work" "$DIR/err.txt" || fail "the next start did not recover: $(cat "$DIR/err.txt")"
+waitUntil 50 grep -q "recovered unsaved work" "$DIR/err.txt" || fail "no recovery after the kill: $(cat "$DIR/err.txt")"
 keys F11 w o r k Return
 waitFile "$DIR/WORK.vorna"
 keys F12
 waitExit 15
-$CHECK song "$DIR/WORK.vorna" --cell 0,0,0,39,0,0,0 --cell 0,0,1,40,0,0,0 --cell 0,0,2,41,0,0,0 ||
-  fail "the recovered work"
-echo "ok: killed outright, the next start recovers the work typed"
+$CHECK song "$DIR/WORK.vorna" --cell 0,0,0,39,0,0,0 --cell 0,0,1,40,0,0,0 --cell 0,0,2,41,0,0,0 \
+    --cell 0,0,3,43,0,0,0 || fail "the recovered work"
+echo "ok: after Ctrl+C (status 0) and after a kill, the next start recovers the work typed"
 echo "all Windows checks passed"
