@@ -80,6 +80,8 @@ std::FILE* openFile(const std::string& path, const char* mode);
 // ---- 3. processes and quit requests ---------------------------------------------------
 
 long processId();
+// Sets an environment variable of this process; a null value removes it.
+void setEnvironment(const std::string& name, const char* value);
 // Whether a process of that id exists (one of another user counts).
 bool processRunning(long pid);
 

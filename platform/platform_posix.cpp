@@ -227,6 +227,10 @@ std::FILE* openFile(const std::string& path, const char* mode) { return std::fop
 
 long processId() { return long(getpid()); }
 
+void setEnvironment(const std::string& name, const char* value) {
+    value ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+}
+
 // EPERM means the process exists under another user.
 bool processRunning(long pid) { return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno != ESRCH); }
 

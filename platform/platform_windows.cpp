@@ -303,6 +303,9 @@ std::FILE* openFile(const std::string& path, const char* mode) {
 
 long processId() { return long(GetCurrentProcessId()); }
 
+// An empty value removes the variable on Windows.
+void setEnvironment(const std::string& name, const char* value) { _putenv_s(name.c_str(), value ? value : ""); }
+
 bool processRunning(long pid) {
     if (pid <= 0) return false;
     HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));

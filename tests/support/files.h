@@ -2,17 +2,14 @@
 // Files for the tests and benchmarks: whole files read and written in one
 // call, the names in a folder, and scratch folders that clean up after
 // themselves. No test framework here, so the benchmarks can use it too.
-#include <dirent.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -34,37 +31,45 @@ inline void writeFile(const std::string& path, const Bytes& bytes) {
 }
 
 inline bool fileExists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
+    std::error_code error;
+    return std::filesystem::exists(path, error);
 }
 
 // The names in a folder, without "." and ".."; none when it cannot be read.
 inline std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        closedir(d);
-    }
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        names.push_back(it->path().filename().string());
     return names;
 }
 
-// A fresh folder /tmp/vorna-TAG-XXXXXX for the object's life, removed with
-// all it holds at the end; with `enter` it is also the working directory
-// meanwhile, and the old one is back afterwards. path() is empty when the
-// folder could not be made (or entered).
+// A fresh folder vorna-TAG-XXXXXX in the system's scratch place (/tmp) for
+// the object's life, open to its owner alone, removed with all it holds at
+// the end; with `enter` it is also the working directory meanwhile, and the
+// old one is back afterwards. path() is empty when the folder could not be
+// made (or entered).
 class TempFolder {
 public:
     explicit TempFolder(const char* tag, bool enter = false) {
-        std::string pattern = std::string("/tmp/vorna-") + tag + "-XXXXXX";
-        if (!mkdtemp(&pattern[0])) return;
-        path_ = pattern;
-        char cwd[4096];
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::path base = fs::temp_directory_path(error);
+        if (error) return;
+        static std::mt19937 pick{std::random_device{}()};
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path folder = base / (std::string("vorna-") + tag + "-" + std::to_string(pick() % 1000000));
+            if (fs::create_directory(folder, error)) path_ = folder.string();
+        }
+        if (path_.empty()) return;
+        fs::permissions(path_, fs::perms::owner_all, error);
         if (!enter) return;
-        if (getcwd(cwd, sizeof cwd) && chdir(path_.c_str()) == 0)
-            oldDir_ = cwd;
-        else
+        const fs::path old = fs::current_path(error);
+        if (!error) fs::current_path(path_, error);
+        if (error)
             close();
+        else
+            oldDir_ = old.string();
     }
     ~TempFolder() { close(); }
     TempFolder(const TempFolder&) = delete;
@@ -72,18 +77,24 @@ public:
 
     const std::string& path() const { return path_; }
 
-    // Back to the old working directory and the tree removed, depth first
-    // and without following links, like rm -rf; false when either failed.
+    // Back to the old working directory and the tree removed, without
+    // following links, like rm -rf; false when either failed.
     bool close() {
+        std::error_code error;
         bool ok = true;
-        if (!oldDir_.empty()) ok = chdir(oldDir_.c_str()) == 0;
+        if (!oldDir_.empty()) {
+            std::filesystem::current_path(oldDir_, error);
+            ok = !error;
+        }
         oldDir_.clear();
-        if (!path_.empty()) ok = nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) == 0 && ok;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, error);
+            ok = !error && ok;
+        }
         path_.clear();
         return ok;
     }
 
 private:
-    static int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
     std::string path_, oldDir_;
 };

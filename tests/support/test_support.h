@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/engine.h"
 #include "tests/support/files.h"
 
-// A fresh folder under /tmp as the working directory for the object's life;
+// A fresh scratch folder (files.h) as the working directory for the object's life;
 // afterwards the old working directory is back and the folder is gone.
 struct ScratchDir {
     TempFolder folder;
@@ -41,12 +42,12 @@ public:
     void set(const std::string& name, const char* value) {
         const char* old = std::getenv(name.c_str());
         saved_.push_back({name, old ? old : "", old != nullptr});
-        value ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+        setEnvironment(name, value);
     }
     void set(const std::string& name, const std::string& value) { set(name, value.c_str()); }
     ~EnvSettings() {
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-            it->had ? setenv(it->name.c_str(), it->value.c_str(), 1) : unsetenv(it->name.c_str());
+            setEnvironment(it->name, it->had ? it->value.c_str() : nullptr);
     }
 
 private:

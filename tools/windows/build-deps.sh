@@ -1,6 +1,7 @@
 #!/bin/bash
 # Cross-builds the libraries of the Windows build (SDL 1.2, RtAudio with
-# DirectSound, libsndfile with FLAC, Ogg Vorbis and Opus) from Debian's own
+# DirectSound, libsndfile with FLAC, Ogg Vorbis and Opus, and GoogleTest for
+# the unit tests) from Debian's own
 # source packages, at the versions the Linux build uses, into a cache folder
 # named after those versions, this script and the compiler: a second run
 # with nothing changed only prints the folder.
@@ -23,7 +24,7 @@ say() { echo "windows-deps: $*" >&2; }
 
 # The source package of each library, at the version of the Linux build's
 # development package: the Windows build then has the same libraries.
-DEV_PACKAGES="libsdl1.2-dev librtaudio-dev libogg-dev libopus-dev libvorbis-dev libflac-dev libsndfile1-dev"
+DEV_PACKAGES="libsdl1.2-dev librtaudio-dev libogg-dev libopus-dev libvorbis-dev libflac-dev libsndfile1-dev libgtest-dev"
 versions=""
 for dev in $DEV_PACKAGES; do
   line=$(dpkg-query -W -f='${source:Package}=${source:Version}' "$dev" 2>/dev/null) || {
@@ -127,6 +128,8 @@ step opus auto_lib opus --disable-doc --disable-extra-programs
 step vorbis cmake_lib libvorbis
 step flac cmake_lib flac -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF \
     -DINSTALL_MANPAGES=OFF -DWITH_OGG=ON
+# GoogleTest, for the unit tests that run as one Windows program under Wine.
+step googletest cmake_lib googletest -DBUILD_GMOCK=OFF
 # FLAC__NO_DLL: the static FLAC, not a DLL's imports.
 step sndfile cmake_lib libsndfile -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DENABLE_CPACK=OFF \
     -DENABLE_MPEG=OFF -DENABLE_EXTERNAL_LIBS=ON -DCMAKE_C_FLAGS=-DFLAC__NO_DLL

@@ -9,10 +9,14 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 JOBS=${JOBS:-2}
 DEPS=$(bash tools/windows/build-deps.sh build/windows-deps)
+# New libraries: a fresh build folder, as CMake keeps what pkg-config said.
+[ "$(cat build/windows/deps.txt 2> /dev/null)" = "$DEPS" ] || rm -rf build/windows
+mkdir -p build/windows
+echo "$DEPS" > build/windows/deps.txt
 cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/windows/mingw64.cmake" -DVORNA_WINDOWS_DEPS="$DEPS" \
-    -DCMAKE_BUILD_TYPE=Release -DVORNA_WERROR=ON -DVORNA_TESTS=OFF -DVORNA_BENCH=OFF > build/windows-cmake.log ||
+    -DCMAKE_BUILD_TYPE=Release -DVORNA_WERROR=ON -DVORNA_TESTS=ON -DVORNA_BENCH=OFF > build/windows-cmake.log ||
   { cat build/windows-cmake.log >&2; exit 1; }
-cmake --build build/windows -j"$JOBS" --target vornatracker vorna-render
+cmake --build build/windows -j"$JOBS" --target vornatracker vorna-render vorna_tests
 
 version=$(cat build/windows/version.txt)  # the one CMakeLists.txt sets
 name=VornaTracker-$version-win64
