@@ -22,18 +22,7 @@ namespace {
 
 // Fresh song and editor, nothing held, the loop running.
 struct Keys : ::testing::Test {
-    void SetUp() override {
-        initSong();
-        resetHistory();
-        mainLoop.running = true;
-        mainLoop.keyHeld = true;
-        mainLoop.repeatCount = 0;
-        for (Instrument* v : instruments) {
-            v->note = -1;
-            v->time = 1234;
-            v->freq = 0.0f;
-        }
-    }
+    void SetUp() override { freshKeys(); }
 };
 
 // Scan codes of a few keys (PC set 1).
