@@ -1,8 +1,8 @@
 #!/bin/bash
 # One frame in a real 640x480x32 window, the same with a marked block (only the
-# block's patch changes), and one in a window scaled to fit the 1280x1024 screen, on a private virtual X server, read back from the server
-# and checked (the WindowPixels unit tests, which skip themselves without a
-# display).
+# block's patch changes), and one in a window scaled to fit the 1280x1024
+# screen, on a private virtual X server, read back from the server and checked
+# (the WindowPixels unit tests, which skip themselves without a display).
 # Usage: window_pixels.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
