@@ -98,6 +98,7 @@ static void setBlock(int anchorRow, int anchorField, int endRow, int endField) {
     b.anchorField = uint8_t(anchorField);
     b.endRow = uint8_t(endRow);
     b.endField = uint8_t(endField);
+    b.marking = false;
 }
 
 void markWith(void (*move)()) {
@@ -106,12 +107,16 @@ void markWith(void (*move)()) {
         return;
     }
     const MarkedBlock& b = editor.block;
-    const bool goesOn = blockVisible() && b.endRow == transport.currentRow && b.endField == cursorField();
+    const bool goesOn = blockVisible() && b.marking && b.endRow == transport.currentRow && b.endField == cursorField();
     const int anchorRow = goesOn ? int(b.anchorRow) : transport.currentRow.load();
     const int anchorField = goesOn ? b.anchorField : cursorField();
     move();
-    if (inPattern()) setBlock(anchorRow, anchorField, transport.currentRow, cursorField());
+    if (!inPattern()) return;
+    setBlock(anchorRow, anchorField, transport.currentRow, cursorField());
+    editor.block.marking = true;
 }
+
+void endMarking() { editor.block.marking = false; }
 
 void markChannelOrPattern() {
     if (!inPattern()) return;

@@ -13,9 +13,11 @@ constexpr int FieldsPerRow = 32;  // 8 channels x (note, volume, effect, paramet
 int cursorField();
 
 // Runs a plain movement and marks from where the cursor stood to where it
-// goes. A mark that goes on from where the last one ended keeps its anchor;
-// any other starts a new block at the cursor.
+// goes. Right after a mark, from where it ended, the anchor stays; after
+// anything else a new block starts at the cursor.
 void markWith(void (*move)());
+// A plain movement: the block stays in sight, the next mark starts anew.
+void endMarking();
 // The cursor's channel, rows 0 to 63; when that is already marked, the whole pattern.
 void markChannelOrPattern();
 void dropBlock();

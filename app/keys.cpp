@@ -100,22 +100,26 @@ static void thenSelect() { selectSlot(transport.orderPos); }
 
 // ---- 3. movement and the other per-focus actions ----------------------------
 
-static void rowUp() { transport.currentRow = wrap64(transport.currentRow - 1); }
-static void rowDown() { transport.currentRow = wrap64(transport.currentRow + 1); }
-static void rowPageUp() { transport.currentRow = clamp(transport.currentRow - 16, 0, 63); }
-static void rowPageDown() { transport.currentRow = clamp(transport.currentRow + 16, 0, 63); }
+// Each ends a marking: the next Shift move starts a new block (a Shift move
+// runs these too, and marks after).
+static void rowUp() { transport.currentRow = wrap64(transport.currentRow - 1); endMarking(); }
+static void rowDown() { transport.currentRow = wrap64(transport.currentRow + 1); endMarking(); }
+static void rowPageUp() { transport.currentRow = clamp(transport.currentRow - 16, 0, 63); endMarking(); }
+static void rowPageDown() { transport.currentRow = clamp(transport.currentRow + 16, 0, 63); endMarking(); }
 static void slotUp() { transport.orderPos = wrap64(transport.orderPos - 1); thenSelect(); }
 static void slotDown() { transport.orderPos = wrap64(transport.orderPos + 1); thenSelect(); }
 static void slotPageUp() { transport.orderPos = clamp(transport.orderPos - 16, 0, 63); thenSelect(); }
 static void slotPageDown() { transport.orderPos = clamp(transport.orderPos + 16, 0, 63); thenSelect(); }
 
 static void columnRight() {
+    endMarking();
     if (++editor.cursorColumn > 5) {
         editor.cursorColumn = 0;
         editor.cursorChannel = (editor.cursorChannel + 1) % ChannelCount;
     }
 }
 static void columnLeft() {
+    endMarking();
     if (--editor.cursorColumn < 0) {
         editor.cursorColumn = 5;
         editor.cursorChannel = (editor.cursorChannel + ChannelCount - 1) % ChannelCount;

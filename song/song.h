@@ -82,6 +82,7 @@ struct MarkedBlock {
     uint8_t pattern = 0;
     uint8_t anchorRow = 0, anchorField = 0;  // where the marking began
     uint8_t endRow = 0, endField = 0;        // where it has reached
+    bool marking = false;                    // the last move marked it: the next Shift move goes on from the anchor
 };
 
 // The editor's own state: the main thread's alone (keys, drawing, file

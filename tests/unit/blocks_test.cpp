@@ -114,18 +114,19 @@ TEST_F(Blocks, ShiftMovesMarkFromTheAnchorAndPlainMovesStartANewOneCtrlAWidensEs
         {SDLK_RIGHT, KMOD_LSHIFT, {true, 5, 7, 0, 1}, 7},  // first volume digit: the volume field
         {SDLK_RIGHT, KMOD_LSHIFT, {true, 5, 7, 0, 1}, 7},  // second digit: the same field
         {SDLK_DOWN, 0, {true, 5, 7, 0, 1}, 8},             // kept, not moved
-        {SDLK_DOWN, KMOD_LSHIFT, {true, 8, 9, 1, 1}, 9},   // a new anchor where the cursor stood
-        {SDLK_UP, KMOD_LSHIFT, {true, 8, 8, 1, 1}, 8},
-        {SDLK_UP, KMOD_LSHIFT, {true, 7, 8, 1, 1}, 7},
-        {SDLK_LEFT, KMOD_LSHIFT, {true, 7, 8, 1, 1}, 7},
-        {SDLK_LEFT, KMOD_LSHIFT, {true, 7, 8, 0, 1}, 7},   // on the note
-        {SDLK_PAGEDOWN, KMOD_LSHIFT, {true, 8, 23, 0, 1}, 23},
-        {SDLK_PAGEUP, KMOD_LSHIFT, {true, 7, 8, 0, 1}, 7},
-        {SDLK_a, KMOD_LCTRL, {true, 0, 63, 0, 3}, 7},
-        {SDLK_a, KMOD_LCTRL, {true, 0, 63, 0, 31}, 7},
-        {SDLK_a, KMOD_LCTRL, {true, 0, 63, 0, 3}, 7},
-        {SDLK_ESCAPE, 0, {false, 0, 0, 0, 0}, 7},
-        {SDLK_LEFT, KMOD_LSHIFT, {true, 7, 7, 0, 31}, 7},  // Left from channel 0's note wraps to channel 7's parameter
+        {SDLK_UP, 0, {true, 5, 7, 0, 1}, 7},               // back where the marking ended
+        {SDLK_DOWN, KMOD_LSHIFT, {true, 7, 8, 1, 1}, 8},   // yet a new anchor where the cursor stood
+        {SDLK_UP, KMOD_LSHIFT, {true, 7, 7, 1, 1}, 7},
+        {SDLK_UP, KMOD_LSHIFT, {true, 6, 7, 1, 1}, 6},
+        {SDLK_LEFT, KMOD_LSHIFT, {true, 6, 7, 1, 1}, 6},
+        {SDLK_LEFT, KMOD_LSHIFT, {true, 6, 7, 0, 1}, 6},   // on the note
+        {SDLK_PAGEDOWN, KMOD_LSHIFT, {true, 7, 22, 0, 1}, 22},
+        {SDLK_PAGEUP, KMOD_LSHIFT, {true, 6, 7, 0, 1}, 6},
+        {SDLK_a, KMOD_LCTRL, {true, 0, 63, 0, 3}, 6},
+        {SDLK_a, KMOD_LCTRL, {true, 0, 63, 0, 31}, 6},
+        {SDLK_a, KMOD_LCTRL, {true, 0, 63, 0, 3}, 6},
+        {SDLK_ESCAPE, 0, {false, 0, 0, 0, 0}, 6},
+        {SDLK_LEFT, KMOD_LSHIFT, {true, 6, 6, 0, 31}, 6},  // Left from channel 0's note wraps to channel 7's parameter
     };
     for (const Step& s : steps) {
         press(s.symbol, s.modifiers);
