@@ -184,61 +184,34 @@ TEST_F(Sections, DamagedCellValuesShowQuestionMarks) {
 }
 
 TEST_F(Sections, MarkedBlockIsAPatchOfBlockColourBehindItsDigitsAndNothingElseChanges) {
-    // A block from channel 0's volume to channel 1's note, rows 2..4, is blockColour (half the base colour)
-    // from x 139 to 188 and y 98 to 116 wherever no digit or line is drawn; the digits keep their colours and
-    // no other pixel changes. Shown on another pattern or with the order list focused, it draws nothing.
+    // A block from channel 0's volume to channel 1's note, rows 2..4, turns blockColour (half the base colour) the
+    // pixels of x 139..188, y 98..116 where no digit or line is drawn, and no other; on another pattern, or with the
+    // order list focused, it changes nothing.
     setCell(0, 0, 3, 49, 80, 3, 7);
     setCell(1, 0, 4, 50, 64, 0, 0);
-    setCell(2, 0, 3, 51, 0, 0, 0);
-    drawPatternView(s);
-    std::vector<uint32_t> plain(640 * 480);
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) plain[y * 640 + x] = at(x, y);
-    const std::string cells = cellShown(0, 3) + cellShown(1, 4) + cellShown(2, 3);
-
-    editor.block = MarkedBlock{true, 0, 4, 4, 2, 1};  // anchor row 4 field 4, end row 2 field 1
-    auto changed = [&](int& x0, int& y0, int& x1, int& y1) {
-        int n = 0;
-        x0 = y0 = 9999, x1 = y1 = -1;
+    auto frame = [&](bool block, int pattern, int channel) {
+        editor.block = MarkedBlock{block, uint8_t(pattern), 4, 4, 2, 1};  // anchor row 4 field 4, end row 2 field 1
+        editor.cursorChannel = channel;
+        fillRect(s, 0, 0, 640, 480, Back);
+        drawPatternView(s);
+        std::vector<uint32_t> v;
         for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x)
-                if (at(x, y) != plain[y * 640 + x]) {
-                    ++n;
-                    EXPECT_EQ(at(x, y), rgb(30, 35, 40)) << x << "," << y;
-                    x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
-                }
-        return n;
-    };
-    fillRect(s, 0, 0, 640, 480, Back);
-    drawPatternView(s);
-    int x0, y0, x1, y1;
-    EXPECT_GT(changed(x0, y0, x1, y1), 600);
-    EXPECT_EQ(x0, 139);
-    EXPECT_EQ(y0, 98);
-    EXPECT_EQ(x1, 188);
-    EXPECT_EQ(y1, 116);
-    EXPECT_EQ(at(170, 100), Frame);  // the separator is drawn over it
-    EXPECT_EQ(cellShown(0, 3) + cellShown(1, 4) + cellShown(2, 3), cells);
-
-    editor.block.pattern = 1;  // another pattern shown
-    fillRect(s, 0, 0, 640, 480, Back);
-    drawPatternView(s);
-    EXPECT_EQ(changed(x0, y0, x1, y1), 0);
-    editor.block.pattern = 0;
-    editor.cursorChannel = -1;  // the order list focused: no cursor box either
-    fillRect(s, 0, 0, 640, 480, Back);
-    drawPatternView(s);
-    const std::vector<uint32_t> withBlock = [&] {
-        std::vector<uint32_t> v(640 * 480);
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x) v[y * 640 + x] = at(x, y);
+            for (int x = 0; x < 640; ++x) v.push_back(at(x, y));
         return v;
-    }();
-    editor.block.shown = false;
-    fillRect(s, 0, 0, 640, 480, Back);
-    drawPatternView(s);
-    plain = withBlock;
-    EXPECT_EQ(changed(x0, y0, x1, y1), 0);
+    };
+    const std::vector<uint32_t> plain = frame(false, 0, 0), marked = frame(true, 0, 0);
+    int changed = 0, x0 = 640, y0 = 480, x1 = 0, y1 = 0;
+    for (int i = 0; i < 640 * 480; ++i)
+        if (marked[i] != plain[i]) {
+            ++changed;
+            EXPECT_EQ(marked[i], rgb(30, 35, 40)) << i % 640 << "," << i / 640;
+            x0 = std::min(x0, i % 640), y0 = std::min(y0, i / 640), x1 = std::max(x1, i % 640), y1 = std::max(y1, i / 640);
+        }
+    EXPECT_GT(changed, 600);
+    EXPECT_EQ(std::vector<int>({x0, y0, x1, y1}), std::vector<int>({139, 98, 188, 116}));
+    EXPECT_EQ(cellShown(0, 3) + cellShown(1, 4), "A#340307B-330...");
+    EXPECT_TRUE(frame(true, 1, 0) == plain);
+    EXPECT_TRUE(frame(true, 0, -1) == frame(false, 0, -1));
 }
 
 TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {
