@@ -1,8 +1,10 @@
 // The export's renderer.
 //
-// An export never loops, so its blocks are known in advance: each lies
-// inside one row and the first of a row triggers it. Each block of each
-// channel goes through the engine's channel groups, as live playback does.
+// An export never loops (it ends before a repeat), so its blocks are known
+// in advance from the song alone: each lies inside one row, the first of a
+// row triggers it, and they are cut where the engine cuts runs (at most
+// RunFrames, at each tick where an effect acts). Each block of each channel
+// goes through the engine's channel groups, as live playback does.
 //
 // Sections:
 //   1. frame count, the hand-over from the callback
@@ -29,13 +31,15 @@ int renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 
 // ---- 1. frame count, hand-over ------------------------------------------------------
 
+// A row ends when the tick reaches or passes its speed: at least one tick.
+static int64_t rowFrames(const PlayedRow& row) { return (row.speed < 1 ? 1 : int64_t(row.speed)) * FramesPerTick; }
+
 uint64_t exportFrameCount() {
-    uint64_t slots = 0;
-    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
-    int32_t speed = song.speed;
-    // A row ends when the tick reaches or passes speed: at least one tick.
-    uint64_t ticksPerRow = speed < 1 ? 1 : uint64_t(speed);
-    return slots * RowsPerPattern * ticksPerRow * FramesPerTick;
+    SongWalk walk;
+    PlayedRow row;
+    uint64_t frames = 0;
+    while (walk.next(row)) frames += uint64_t(rowFrames(row));
+    return frames;
 }
 
 // Silences the callback and waits (bounded) until it has let go of the
@@ -55,24 +59,48 @@ static void takeVoicesFromCallback() {
 struct Block {
     int32_t slot, pattern, row;
     int frames;
-    bool rowStart;
+    bool rowStart, tickStart;
+    int32_t tick;
 };
 
-struct Plan {
-    int slots = 0;
-    int rowFrames = 0;
-    int blocksPerRow = 1;
-    uint64_t blocks() const { return uint64_t(slots) * RowsPerPattern * uint64_t(blocksPerRow); }
-    Block at(uint64_t k) const {
-        const uint64_t rowIndex = k / uint64_t(blocksPerRow);
-        const int within = int(k % uint64_t(blocksPerRow));
-        Block b;
-        b.slot = int32_t(rowIndex / RowsPerPattern);
-        b.row = int32_t(rowIndex % RowsPerPattern);
-        b.pattern = song.orders[b.slot].load();
-        b.frames = std::min(RunFrames, rowFrames - within * RunFrames);
-        b.rowStart = within == 0;
-        return b;
+// The blocks in order, walked by each thread on its own.
+class Plan {
+public:
+    // Block k, for k no lower than the last asked for; false past the end.
+    bool at(uint64_t k, Block& b) {
+        while (made <= k) {
+            if (!step()) return false;
+            ++made;
+        }
+        b = last;
+        return true;
+    }
+    // After the end: the slot play would go on at.
+    int32_t endSlot() const { return walk.endSlot(); }
+
+private:
+    SongWalk walk;
+    PlayedRow row{};
+    bool inRow = false;
+    int32_t tick = 0, frame = 0;  // where the next block begins in the row
+    uint64_t made = 0;
+    Block last{};
+
+    bool step() {
+        if (!inRow) {
+            if (!walk.next(row)) return false;
+            inRow = true;
+            tick = 0;
+            frame = 0;
+        }
+        const int64_t cut = framesToCut(row.pattern, row.row, row.speed, tick, frame);
+        last = Block{row.slot, row.pattern, row.row, int(std::min<int64_t>(RunFrames, cut)),
+                     tick == 0 && frame == 0, tick > 0 && frame == 0, tick};
+        frame += last.frames;
+        tick += frame / FramesPerTick;
+        frame %= FramesPerTick;
+        if (int64_t(tick) * FramesPerTick >= rowFrames(row)) inRow = false;
+        return true;
     }
 };
 
@@ -80,6 +108,8 @@ static Stretch stretchOf(const Block& b) {
     Stretch s;
     s.frames = b.frames;
     s.rowStart = b.rowStart;
+    s.tickStart = b.tickStart;
+    s.tick = b.tick;
     s.pattern = b.pattern;
     s.row = b.row;
     return s;
@@ -118,7 +148,8 @@ enum Side { MainThread = 0, WorkerThread = 1 };
 // some machines a line moving between the cores costs as much as a few
 // hundred frames of one voice.
 struct Shared {
-    Plan plan;
+    uint64_t blocks = 0;
+    Plan plan[2];  // each side's
     double* ring = nullptr;  // RingBlocks x ChannelCount x Stride
     double* workerOut = nullptr;  // ChannelCount x Stride: the worker renders here first
     // Written by the main thread.
@@ -255,7 +286,8 @@ static void handOver(double* to, const double* from, int frames) {
 // (taking over). Returns the channels rendered.
 static uint32_t renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
     using Clock = std::chrono::steady_clock;
-    const Block b = sh.plan.at(k);
+    Block b{};
+    if (!sh.plan[side].at(k, b)) return 0;
     const Stretch stretch = stretchOf(b);
     double* out[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
@@ -297,8 +329,7 @@ static uint32_t renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, u
 }
 
 static void workerLoop(Shared* sh, RenderScratch* scratch) {
-    const uint64_t blocks = sh->plan.blocks();
-    for (uint64_t k = 0; k < blocks; ++k) {
+    for (uint64_t k = 0; k < sh->blocks; ++k) {
         // Its slot is free, and its share settled, once block k - RingBlocks is mixed.
         waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
@@ -332,11 +363,9 @@ uint64_t renderSong(SampleSink sink, void* context) {
     takePreviews();
 
     Shared sh;
-    while (sh.plan.slots < OrderSlots && song.orders[sh.plan.slots] != OrderEmpty) ++sh.plan.slots;
-    const int32_t speed = song.speed;
-    sh.plan.rowFrames = (speed < 1 ? 1 : speed) * FramesPerTick;
-    sh.plan.blocksPerRow = (sh.plan.rowFrames + RunFrames - 1) / RunFrames;
-    const uint64_t blocks = sh.plan.blocks();
+    Plan whole;  // walked to the end first: the number of blocks, where the song ends
+    for (Block b; whole.at(sh.blocks, b);) ++sh.blocks;
+    const uint64_t blocks = sh.blocks;
     const uint64_t total = exportFrameCount();
     // Made at the first export and kept: a fresh megabyte of pages costs
     // each export milliseconds of faults on some machines.
@@ -363,7 +392,8 @@ uint64_t renderSong(SampleSink sink, void* context) {
     const int all[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
     uint64_t done = 0;
     for (uint64_t b = 0; b < blocks; ++b) {
-        const Block block = sh.plan.at(b);
+        Block block{};
+        sh.plan[MainThread].at(b, block);
         orderPos = block.slot;
         currentPattern = block.pattern;
         currentRow = block.row;
@@ -405,8 +435,9 @@ uint64_t renderSong(SampleSink sink, void* context) {
     sh.quit.store(true, std::memory_order_release);
     if (worker.joinable()) worker.join();
 
-    // The end marker's slot, or slot 0 after a full order list (no marker to stand on).
-    orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
+    // The slot play would go on at: the end marker's, a loop's, or slot 0
+    // after a full order list or a jump out of it (no slot to stand on).
+    orderPos = whole.endSlot();
     playing = false;
     currentPattern = 0;
     currentRow = 0;
