@@ -32,6 +32,7 @@ inline void resetEngine() {
     initSong();
     resetHistory();
     silenceVoices();
+    effectState = EffectState{};
     useKernels(8);
     tick = 0;
     tickFrame = 0;
