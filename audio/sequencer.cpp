@@ -43,13 +43,13 @@ void takePreviews() {
         const int32_t note = previews[v].value.exchange(NoPreview, std::memory_order_relaxed);
         if (note == NoPreview) continue;
         noteOn(*instruments[v], note);
-        startNoteEffects(effects.channels[v]);  // a new note: no offset carried over
+        startNoteEffects(effectState.channels[v]);  // a new note: no offset carried over
     }
 }
 
 // ---- 2. row trigger, effect column ------------------------------------------------------
 
-EffectState effects;
+EffectState effectState;
 
 // Gain of a triggered note, and of a stored volume v: (v - 16) / 64.
 static constexpr float TriggerGain = 0.75f;
@@ -152,7 +152,7 @@ static void setVolume(Channel& ch, ChannelEffects& fx, int32_t volume) {
 // says where the glide goes: no new note, no note-on gain.
 static void noteAndVolume(int c, const Cell& cell, bool glide) {
     Channel& ch = song.channels[c];
-    ChannelEffects& fx = effects.channels[c];
+    ChannelEffects& fx = effectState.channels[c];
     Instrument& voice = voiceOf(c);
     const int32_t note = cell.note;
     const int32_t volume = cell.volume;
@@ -217,7 +217,7 @@ static void retrigger(Channel& ch, Instrument& voice, ChannelEffects& fx, int32_
 static void startRow(int c, int32_t pattern, int32_t row) {
     const Cell* cell = cellOf(c, pattern, row);
     Channel& ch = song.channels[c];
-    ChannelEffects& fx = effects.channels[c];
+    ChannelEffects& fx = effectState.channels[c];
     Instrument& voice = voiceOf(c);
     const int32_t effect = cell ? effectOf(*cell) : 0;
     const int32_t param = cell ? paramOf(*cell) : 0;
@@ -260,7 +260,7 @@ static void effectTick(int c, int32_t pattern, int32_t row, int32_t tick) {
     const int32_t effect = effectOf(*cell), param = paramOf(*cell);
     if (!actsAt(effect, param, tick)) return;
     Channel& ch = song.channels[c];
-    ChannelEffects& fx = effects.channels[c];
+    ChannelEffects& fx = effectState.channels[c];
     Instrument& voice = voiceOf(c);
     switch (effect) {
     case SlideUp: slide(voice, fx, param); break;
@@ -548,16 +548,16 @@ static void advanceBy(PlayPosition& p, int64_t frames, int32_t speed) {
 // playback starts again or the song's own speed is changed (F3/F4), which
 // then rules.
 static int32_t liveSpeed(int32_t songSpeed) {
-    if (effects.speed && songSpeed != effects.speedOver) effects.speed = 0;
-    return effects.speed ? effects.speed : songSpeed;
+    if (effectState.speed && songSpeed != effectState.speedOver) effectState.speed = 0;
+    return effectState.speed ? effectState.speed : songSpeed;
 }
 
 // A row's first frame in live playback: its speed effect counts from it.
 static void settleRowSpeed(const PlayPosition& p, int32_t songSpeed) {
     const int32_t set = rowSpeedEffect(p.pattern, p.row);
     if (!set) return;
-    effects.speed = set;
-    effects.speedOver = songSpeed;
+    effectState.speed = set;
+    effectState.speedOver = songSpeed;
 }
 
 void advancePlayPosition() {
@@ -607,13 +607,13 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
             for (int c = 0; c < ChannelCount; ++c)
                 for (unsigned i = 0; i < frames; ++i) channels[c][i] = 0.0;
         handVoicesToExport();
-        effects.wasPlaying = false;  // the export stops playback
+        effectState.wasPlaying = false;  // the export stops playback
         return;
     }
     takePreviews();
     const bool play = playing;
-    if (play && !effects.wasPlaying) effects.speed = 0;  // started again: at the song's speed
-    effects.wasPlaying = play;
+    if (play && !effectState.wasPlaying) effectState.speed = 0;  // started again: at the song's speed
+    effectState.wasPlaying = play;
     const int32_t songSpeed = song.speed;
     const PlayPosition start = loadPosition();
     PlayPosition p = start;
