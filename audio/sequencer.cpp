@@ -242,6 +242,10 @@ static void startRow(int c, int32_t pattern, int32_t row) {
         remember(param, fx.tremoloSpeed, fx.tremoloDepth);
         tremoloTick(ch, fx);
         break;
+    case Retrigger:
+        // Every y ticks from the row's start: at tick 0 a note of the row is that start.
+        if (low(param) && cell->note <= 0) retrigger(ch, voice, fx, high(param));
+        break;
     case NoteCut:
         if (param == 0) setVolume(ch, fx, 0);
         break;

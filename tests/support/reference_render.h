@@ -119,7 +119,7 @@ inline void tickBegins(int c, const Cell& cell, int tick) {
         }
         break;
     case 6:
-        if (tick > 0 && y && tick % y == 0 && voice.note >= 0) {
+        if (y && tick % y == 0 && (tick > 0 || cell.note <= 0) && voice.note >= 0) {
             noteOn(voice, voice.note);
             setPitch(c);
             if (x != 8) m.volume = clampVolume(m.volume + x - 8), setGain(c);
