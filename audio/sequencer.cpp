@@ -212,8 +212,8 @@ static void retrigger(Channel& ch, Instrument& voice, ChannelEffects& fx, int32_
     if (x != 8) setVolume(ch, fx, clampTo(fx.volume + x - 8, 0, FullVolume));
 }
 
-// The first frame of a row: what the last row's vibrato, arpeggio or tremolo
-// did ends, the note and volume apply (unless delayed), then the effect's tick 0.
+// The first frame of a row: the note and volume apply (unless delayed), what
+// the last row's vibrato, arpeggio or tremolo did ends, then the effect's tick 0.
 static void startRow(int c, int32_t pattern, int32_t row) {
     const Cell* cell = cellOf(c, pattern, row);
     Channel& ch = song.channels[c];
