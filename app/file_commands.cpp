@@ -28,15 +28,15 @@ void showDocument(const uint8_t* image, const std::string& name) {
     applySongImage(image);
     setPalette(song.themeRed, song.themeGreen, song.themeBlue);
     fadeCounter = 300;  // the start-up fade would paint over the song's theme
-    songName = name;
+    editor.songName = name;
 }
 
 void showFirstSlot() {
-    orderPos = 0;
+    transport.orderPos = 0;
     const int32_t first = song.orders[0];
     // A damaged first slot stays in the order list but never becomes the
     // pattern shown and played.
-    if (first >= 0 && first < PatternCount) currentPattern = first;
+    if (first >= 0 && first < PatternCount) transport.currentPattern = first;
 }
 
 // ---- 2. by name ------------------------------------------------------------------
@@ -85,7 +85,7 @@ bool saveSongNamed(const std::string& name) {
 
 bool exportWavNamed(const std::string& fileName) {
     // A link from the WAV name to the song file would turn the song into sound.
-    bool ok = !sameFile(fileName, songFileName(songName));
+    bool ok = !sameFile(fileName, songFileName(editor.songName));
     if (ok) ok = exportWav(fileName);
     if (!ok) {
         showStatus("COULDN'T EXPORT \"" + fileName + "\"");
@@ -99,9 +99,9 @@ bool exportWavNamed(const std::string& fileName) {
 
 // The keys typed into the prompt must not act on the editor afterwards.
 static std::string askName(const char* title) {
-    const std::string name = promptFilename(screen, title, running);
-    keyHeld = false;
-    repeatCount = 0;
+    const std::string name = promptFilename(mainLoop.screen, title, mainLoop.running);
+    mainLoop.keyHeld = false;
+    mainLoop.repeatCount = 0;
     return name;
 }
 
@@ -114,8 +114,8 @@ void openCommand() {
 
 // Saving does not name the song: an unnamed song is asked for at every save.
 void saveCommand() {
-    const std::string name = songName.empty() ? askName("ENTER FILENAME TO SAVE") : songName;
+    const std::string name = editor.songName.empty() ? askName("ENTER FILENAME TO SAVE") : editor.songName;
     if (!name.empty()) saveSongNamed(name);
 }
 
-void exportCommand() { exportWavNamed(songName + ".wav"); }
+void exportCommand() { exportWavNamed(editor.songName + ".wav"); }

@@ -82,8 +82,8 @@ const char* stepName(StepKind kind) { return Names[int(kind)]; }
 static uint64_t positionId() { return done > 0 ? steps[done - 1].id : baseId; }
 
 static Place here() {
-    return Place{int8_t(cursorChannel), int8_t(cursorColumn), uint8_t(currentPattern.load()),
-                 uint8_t(currentRow.load()), uint8_t(orderPos.load())};
+    return Place{int8_t(editor.cursorChannel), int8_t(editor.cursorColumn), uint8_t(transport.currentPattern.load()),
+                 uint8_t(transport.currentRow.load()), uint8_t(transport.orderPos.load())};
 }
 
 void resetHistory() {
@@ -169,7 +169,7 @@ void recordDocumentStep(StepKind kind, const std::vector<uint8_t>& image, const 
     doc->after = encodeSongFile(image.data());
     doc->before.shrink_to_fit();
     doc->after.shrink_to_fit();
-    doc->beforeName = songName;
+    doc->beforeName = editor.songName;
     doc->afterName = name;
     // The work so far keeps its recovery copy; the new document is a new piece of work.
     recoveryWorkEnds();
@@ -192,13 +192,13 @@ static void unpackInto(const std::vector<uint8_t>& file, std::vector<uint8_t>& i
 // The cursor goes back where the change was made; while the song plays the
 // row, pattern and slot are the play position and stay.
 static void moveCursorTo(const Place& at) {
-    if (at.channel < 0 && cursorChannel >= 0) lastChannel = cursorChannel;
-    cursorChannel = at.channel;
-    cursorColumn = at.column;
-    if (playing) return;
-    currentPattern = at.pattern;
-    currentRow = at.row;
-    orderPos = at.slot;
+    if (at.channel < 0 && editor.cursorChannel >= 0) editor.lastChannel = editor.cursorChannel;
+    editor.cursorChannel = at.channel;
+    editor.cursorColumn = at.column;
+    if (transport.playing) return;
+    transport.currentPattern = at.pattern;
+    transport.currentRow = at.row;
+    transport.orderPos = at.slot;
 }
 
 // The piece of work of the state after step i (or before all kept steps).
@@ -248,7 +248,7 @@ bool redoStep(StepKind* kind) {
         unpackInto(s.document->after, image);
         showDocument(image.data(), s.document->afterName);
         work = s.id;
-        if (!playing) showFirstSlot();
+        if (!transport.playing) showFirstSlot();
     } else {
         applyChanges(changesDone, s.changes, true);
         moveCursorTo(s.at);

@@ -43,15 +43,15 @@ static constexpr int HighestNote = 194;  // notes of 195 and above are refused
 static constexpr int VolumeMax = 80;     // shown as 40
 static constexpr int VolumeBase = 16;    // stored level = typed level + 16
 
-static bool shiftHeld() { return heldKey.modifiers & KMOD_SHIFT; }
-static bool ctrlHeld() { return heldKey.modifiers & KMOD_CTRL; }
+static bool shiftHeld() { return mainLoop.heldKey.modifiers & KMOD_SHIFT; }
+static bool ctrlHeld() { return mainLoop.heldKey.modifiers & KMOD_CTRL; }
 
 // Main keyboard digits only (symbols 48..57); anything else is out of 0..9.
-static int typedDigit() { return heldKey.symbol - SDLK_0; }
+static int typedDigit() { return mainLoop.heldKey.symbol - SDLK_0; }
 
 // 0..15 from 0-9 and a-f; -1 for any other key.
 static int typedHexDigit() {
-    const int s = heldKey.symbol;
+    const int s = mainLoop.heldKey.symbol;
     if (s >= SDLK_0 && s <= SDLK_9) return s - SDLK_0;
     if (s >= SDLK_a && s <= SDLK_f) return s - SDLK_a + 10;
     return -1;
@@ -69,18 +69,18 @@ static int clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; 
 // are ever shown or edited.
 static bool isPattern(int value) { return value >= 0 && value < PatternCount; }
 
-static bool editableCell() { return cursorChannel >= 0 && cursorChannel < ChannelCount && isPattern(currentPattern); }
-static Cell& cursorCell() { return cellAt(cursorChannel, currentPattern, currentRow); }
-static uint32_t cursorField(Field f) { return cellOffset(cursorChannel, currentPattern, currentRow, f); }
+static bool editableCell() { return editor.cursorChannel >= 0 && editor.cursorChannel < ChannelCount && isPattern(transport.currentPattern); }
+static Cell& cursorCell() { return cellAt(editor.cursorChannel, transport.currentPattern, transport.currentRow); }
+static uint32_t cursorField(Field f) { return cellOffset(editor.cursorChannel, transport.currentPattern, transport.currentRow, f); }
 
 // After a delete or an accepted typed edit; while playing the edit lands in
 // the row being played and the cursor stays.
 static void advance() {
-    if (playing) return;
-    if (cursorChannel >= 0)
-        currentRow = wrap64(currentRow + 1);
+    if (transport.playing) return;
+    if (editor.cursorChannel >= 0)
+        transport.currentRow = wrap64(transport.currentRow + 1);
     else
-        orderPos = wrap64(orderPos + 1);
+        transport.orderPos = wrap64(transport.orderPos + 1);
 }
 
 // The audio thread moves orderPos too; never index with a stray value.
@@ -90,70 +90,70 @@ static bool validSlot(int slot) { return slot >= 0 && slot < OrderSlots; }
 static void selectSlot(int slot) {
     if (!validSlot(slot)) return;
     const int value = song.orders[slot];
-    if (value != OrderEmpty && isPattern(value)) currentPattern = value;
+    if (value != OrderEmpty && isPattern(value)) transport.currentPattern = value;
 }
-static void thenSelect() { selectSlot(orderPos); }
+static void thenSelect() { selectSlot(transport.orderPos); }
 
 // ---- 3. movement and the other per-focus actions ----------------------------
 
-static void rowUp() { currentRow = wrap64(currentRow - 1); }
-static void rowDown() { currentRow = wrap64(currentRow + 1); }
-static void rowPageUp() { currentRow = clamp(currentRow - 16, 0, 63); }
-static void rowPageDown() { currentRow = clamp(currentRow + 16, 0, 63); }
-static void slotUp() { orderPos = wrap64(orderPos - 1); thenSelect(); }
-static void slotDown() { orderPos = wrap64(orderPos + 1); thenSelect(); }
-static void slotPageUp() { orderPos = clamp(orderPos - 16, 0, 63); thenSelect(); }
-static void slotPageDown() { orderPos = clamp(orderPos + 16, 0, 63); thenSelect(); }
+static void rowUp() { transport.currentRow = wrap64(transport.currentRow - 1); }
+static void rowDown() { transport.currentRow = wrap64(transport.currentRow + 1); }
+static void rowPageUp() { transport.currentRow = clamp(transport.currentRow - 16, 0, 63); }
+static void rowPageDown() { transport.currentRow = clamp(transport.currentRow + 16, 0, 63); }
+static void slotUp() { transport.orderPos = wrap64(transport.orderPos - 1); thenSelect(); }
+static void slotDown() { transport.orderPos = wrap64(transport.orderPos + 1); thenSelect(); }
+static void slotPageUp() { transport.orderPos = clamp(transport.orderPos - 16, 0, 63); thenSelect(); }
+static void slotPageDown() { transport.orderPos = clamp(transport.orderPos + 16, 0, 63); thenSelect(); }
 
 static void columnRight() {
-    if (++cursorColumn > 5) {
-        cursorColumn = 0;
-        cursorChannel = (cursorChannel + 1) % ChannelCount;
+    if (++editor.cursorColumn > 5) {
+        editor.cursorColumn = 0;
+        editor.cursorChannel = (editor.cursorChannel + 1) % ChannelCount;
     }
 }
 static void columnLeft() {
-    if (--cursorColumn < 0) {
-        cursorColumn = 5;
-        cursorChannel = (cursorChannel + ChannelCount - 1) % ChannelCount;
+    if (--editor.cursorColumn < 0) {
+        editor.cursorColumn = 5;
+        editor.cursorChannel = (editor.cursorChannel + ChannelCount - 1) % ChannelCount;
     }
 }
 // In the order list the column only says which digit is typed.
-static void digitRight() { cursorColumn = cursorColumn >= 5 ? 0 : cursorColumn + 1; }
-static void digitLeft() { cursorColumn = cursorColumn <= 0 ? 5 : cursorColumn - 1; }
+static void digitRight() { editor.cursorColumn = editor.cursorColumn >= 5 ? 0 : editor.cursorColumn + 1; }
+static void digitLeft() { editor.cursorColumn = editor.cursorColumn <= 0 ? 5 : editor.cursorColumn - 1; }
 
 static void tabFromChannel() {
     if (ctrlHeld()) {
-        lastChannel = cursorChannel;
-        cursorChannel = -1;
+        editor.lastChannel = editor.cursorChannel;
+        editor.cursorChannel = -1;
         return;
     }
-    cursorChannel = (cursorChannel + (shiftHeld() ? ChannelCount - 1 : 1)) % ChannelCount;
-    cursorColumn = 0;
+    editor.cursorChannel = (editor.cursorChannel + (shiftHeld() ? ChannelCount - 1 : 1)) % ChannelCount;
+    editor.cursorColumn = 0;
 }
 static void tabFromOrders() {
-    if (ctrlHeld()) cursorChannel = lastChannel;  // plain Tab does nothing here
+    if (ctrlHeld()) editor.cursorChannel = editor.lastChannel;  // plain Tab does nothing here
 }
 
 static void playOrStop() {
-    if (playing) {
-        playing = false;
+    if (transport.playing) {
+        transport.playing = false;
         return;
     }
     // The audio thread starts from these once it sees playing set.
-    if (!shiftHeld()) currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    playing = true;
+    if (!shiftHeld()) transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    transport.playing = true;
 }
 
-static void toggleMute() { muted[cursorChannel] = !muted[cursorChannel]; }
+static void toggleMute() { transport.muted[editor.cursorChannel] = !transport.muted[editor.cursorChannel]; }
 
 static void deleteInCell() {
     if (!editableCell()) return;
     if (shiftHeld()) {
         for (Field f : {NoteField, VolumeField, EffectField, ParamField}) setWord(cursorField(f), 0);
     } else {
-        switch (cursorColumn) {
+        switch (editor.cursorColumn) {
         case 0: setWord(cursorField(NoteField), 0); break;
         case 1: case 2: setWord(cursorField(VolumeField), 0); break;
         case 3: setWord(cursorField(EffectField), 0); break;
@@ -163,47 +163,47 @@ static void deleteInCell() {
     advance();
 }
 static void deleteSlot() {
-    if (!validSlot(orderPos)) return;
-    setWord(orderOffset(orderPos), OrderEmpty);
+    if (!validSlot(transport.orderPos)) return;
+    setWord(orderOffset(transport.orderPos), OrderEmpty);
     advance();
 }
 
 static void setSpeed(int value) { setWord(SpeedOffset, clamp(value, 1, 15)); }
 static void speedDown() { setSpeed(song.speed - 1); }
 static void speedUp() { setSpeed(song.speed + 1); }
-static void octaveDown() { octave = clamp(octave - 1, 0, 15); }
-static void octaveUp() { octave = clamp(octave + 1, 0, 15); }
+static void octaveDown() { editor.octave = clamp(editor.octave - 1, 0, 15); }
+static void octaveUp() { editor.octave = clamp(editor.octave + 1, 0, 15); }
 
 static void copyAt() {
-    copyPattern = currentPattern;
-    copyChannel = cursorChannel;  // -1 from the order list: all channels
+    editor.copyPattern = transport.currentPattern;
+    editor.copyChannel = editor.cursorChannel;  // -1 from the order list: all channels
 }
 
 // Reads the source cells now; the clipboard holds only the two numbers.
 static void paste() {
-    if (!isPattern(copyPattern) || !isPattern(currentPattern)) return;
+    if (!isPattern(editor.copyPattern) || !isPattern(transport.currentPattern)) return;
     int first = 0, last = ChannelCount - 1, from = -1;
-    if (copyChannel >= 0) {
+    if (editor.copyChannel >= 0) {
         // One channel copied but no channel under the cursor: nowhere to paste.
-        if (cursorChannel < 0) return;
-        first = last = cursorChannel;
-        from = copyChannel;
+        if (editor.cursorChannel < 0) return;
+        first = last = editor.cursorChannel;
+        from = editor.copyChannel;
     }
     for (int r = 0; r < RowsPerPattern; ++r)
         for (int c = first; c <= last; ++c) {
             const int source = from < 0 ? c : from;
             for (int f = NoteField; f <= ParamField; ++f)
-                setWord(cellOffset(c, currentPattern, r, f), readSongWord(cellOffset(source, copyPattern, r, f)));
+                setWord(cellOffset(c, transport.currentPattern, r, f), readSongWord(cellOffset(source, editor.copyPattern, r, f)));
         }
 }
 
 // ---- 4. typing --------------------------------------------------------------
 
 static void typeNote() {
-    const int k = noteKeyOffset(heldKey.scanCode);
-    const int n = k + 12 * octave;
+    const int k = noteKeyOffset(mainLoop.heldKey.scanCode);
+    const int n = k + 12 * editor.octave;
     if (k < 1 || n > HighestNote) return;
-    const int slot = song.channels[cursorChannel].instrumentSlot;
+    const int slot = song.channels[editor.cursorChannel].instrumentSlot;
     // The preview sounds from the next audio block on, playing or not.
     if (slot >= 0 && slot < ChannelCount) previewNote(slot, n);
     setWord(cursorField(NoteField), n);
@@ -251,7 +251,7 @@ static void typeParamLow(Cell& cell) {
 static void typeIntoCell() {
     if (!editableCell()) return;
     Cell& cell = cursorCell();
-    switch (cursorColumn) {
+    switch (editor.cursorColumn) {
     case 0: typeNote(); break;
     case 1: typeVolumeHigh(cell); break;
     case 2: typeVolumeLow(cell); break;
@@ -264,11 +264,11 @@ static void typeIntoCell() {
 
 // Pattern numbers are typed as two digits, 0..3 then 0..9.
 static void typeIntoSlot() {
-    const int slot = orderPos;
+    const int slot = transport.orderPos;
     if (!validSlot(slot)) return;
     const int32_t entry = song.orders[slot];
     const int d = typedDigit();
-    const bool first = cursorColumn % 2 == 0;
+    const bool first = editor.cursorColumn % 2 == 0;
     if (first ? (d >= 0 && d <= 3) : (d >= 0 && d <= 9)) {
         int v = entry == OrderEmpty ? 0 : entry;
         v = first ? v % 16 + d * 16 : v / 16 * 16 + d;
@@ -301,7 +301,12 @@ static void randomTheme() {
     setPalette(red, green, blue);
 }
 
-static void quit() { running = false; }
+// A held F12's repeats are no second request to quit (see QuitAgainMs).
+static void quit() {
+    if (mainLoop.repeatCount > 0) return;
+    mainLoop.quitByKey = true;
+    mainLoop.running = false;
+}
 static void nothing() {}
 
 // ---- 6. the command table ---------------------------------------------------
@@ -340,26 +345,26 @@ static const Command commands[] = {
 
 // What a typed key changes, by focus and sub-column.
 static StepKind typingKind() {
-    if (cursorChannel < 0) return StepKind::Order;
+    if (editor.cursorChannel < 0) return StepKind::Order;
     static const StepKind byColumn[6] = {StepKind::Note,   StepKind::Volume,    StepKind::Volume,
                                          StepKind::Effect, StepKind::Parameter, StepKind::Parameter};
-    return byColumn[clamp(cursorColumn, 0, 5)];
+    return byColumn[clamp(editor.cursorColumn, 0, 5)];
 }
 
 // Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo, in either focus.
 static bool undoOrRedo() {
     if (!ctrlHeld()) return false;
-    if (heldKey.symbol == SDLK_z && !shiftHeld()) undoKey();
-    else if (heldKey.symbol == SDLK_y || heldKey.symbol == SDLK_z) redoKey();
+    if (mainLoop.heldKey.symbol == SDLK_z && !shiftHeld()) undoKey();
+    else if (mainLoop.heldKey.symbol == SDLK_y || mainLoop.heldKey.symbol == SDLK_z) redoKey();
     else return false;
     return true;
 }
 
 void dispatchKey() {
     if (undoOrRedo()) return;
-    const bool inOrders = cursorChannel < 0;
+    const bool inOrders = editor.cursorChannel < 0;
     for (const Command& c : commands)
-        if (c.symbol == heldKey.symbol) {
+        if (c.symbol == mainLoop.heldKey.symbol) {
             beginStep(c.kind);
             (inOrders ? c.inOrders : c.inChannel)();
             endStep();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/config.h"
@@ -78,25 +79,25 @@ int main(int argc, char** argv) {
     }
     const bool fullscreen = configFullscreen();
     bool plain = false;
-    screen = openFrameWindow(fullscreen, configScale(), plain);
+    mainLoop.screen = openFrameWindow(fullscreen, configScale(), plain);
     if (plain)
         std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
-    if (!screen) {
+    if (!mainLoop.screen) {
         std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
         stopAudio();
         SDL_Quit();
         return 1;
     }
     if (fullscreen) SDL_ShowCursor(SDL_DISABLE);
-    SDL_WM_SetCaption("VornaTracker pre8", nullptr);
+    SDL_WM_SetCaption(("VornaTracker " + std::string(EditorVersion)).c_str(), nullptr);
     SDL_EnableUNICODE(1);  // the filename prompt reads typed characters
     exportProgress = showExportProgress;  // a long export shows how far it got
 
-    running = true;
-    if (configSplash() && showSplash(screen, dataFilePath("splash.dat").c_str()) == -1)
-        running = false;  // window closed
+    mainLoop.running = true;
+    if (configSplash() && showSplash(mainLoop.screen, dataFilePath("splash.dat").c_str()) == -1)
+        mainLoop.running = false;  // window closed
 
-    const bool quitFromSplash = !running;
+    const bool quitFromSplash = !mainLoop.running;
     // From here on changes are copied. A song named on the command line opens
     // as the open key would load it, and unsaved work of an earlier run then
     // stays for a later start; without one, that work comes back.
@@ -104,9 +105,15 @@ int main(int argc, char** argv) {
     if (!quitFromSplash) {
         if (args.song.empty())
             recoverAtStart();
-        else if (!openSongNamed(songNameFromArgument(args.song)))
-            std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
-                         args.song.c_str());
+        else {
+            const bool opened = openSongNamed(songNameFromArgument(args.song));
+            if (!opened)
+                std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
+                             args.song.c_str());
+            // Earlier unsaved work is not opened, but the user hears of it;
+            // after a failed open, once its message has been read.
+            tellRecoveryWaiting(opened);
+        }
     }
     startLoop();
     if (!quitFromSplash) runMainLoop();

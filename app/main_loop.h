@@ -10,12 +10,23 @@
 struct SDL_Surface;
 union SDL_Event;
 
-extern bool running;           // app/main_loop.cpp: the loop repeats while set
-extern bool keyHeld;           // app/main_loop.cpp: heldKey is down and acts on repeat
-extern KeyRecord heldKey;      // app/main_loop.cpp: the last key pressed
-extern int repeatCount;        // app/main_loop.cpp: ticks since heldKey went down
-extern uint32_t tickMark;      // app/main_loop.cpp: time of the last tick, +10 per tick
-extern SDL_Surface* screen;    // app/main_loop.cpp: the window surface
+// The main loop's state: the main thread's alone.
+struct MainLoop {
+    bool running = false;           // the loop repeats while set
+    bool keyHeld = false;           // heldKey is down and acts on repeat
+    KeyRecord heldKey;              // the last key pressed
+    int repeatCount = 0;            // ticks since heldKey went down
+    uint32_t tickMark = 0;          // time of the last tick, +10 per tick
+    SDL_Surface* screen = nullptr;  // the window surface
+    bool quitByKey = false;         // the request to end came from F12, not the window
+};
+
+extern MainLoop mainLoop;  // app/main_loop.cpp
+
+// With unsaved work that has no recovery copy, a request to quit (F12, the
+// window's close) only says so on the message line; a second one within
+// this time quits. Quit signals never wait.
+constexpr uint32_t QuitAgainMs = 3000;
 
 constexpr int RepeatDelayTicks = 40;  // first repeat at 44 ticks, then every 4
 constexpr int RepeatEveryTicks = 4;
@@ -44,7 +55,8 @@ void handleEvent(const SDL_Event& event);
 void runTick();
 // Runs every tick due at frameStart; returns how many ran.
 int runDueTicks(uint32_t frameStart);
-// One pass: due ticks, the frame, the pacing delay.
+// One pass: due ticks, the frame, the pacing delay; when running was
+// cleared, the quit is confirmed or refused (QuitAgainMs).
 void runFrame();
 // Passes until running is cleared.
 void runMainLoop();

@@ -2,7 +2,8 @@
 //
 // Sections:
 //   1. shared building blocks (pulse, low-pass, envelopes, arpeggio step, noise)
-//   2. the five voices, sample by sample: the reference
+//   2. the five voices, sample by sample: the reference (pulse stack Ins0_0,
+//      arpeggio Ins0_1, warp Ins0_2, squares Ins0_3, drums Ins_Drum)
 //   3. the five voices, run by run: what the engine plays
 //   4. the memories side by side
 //   5. the voice table, pitch, note-on, the noise seed
@@ -33,6 +34,9 @@ static double pulseOver(double T, double period, double threshold) {
     return p > threshold ? 1.0 : -1.0;
 }
 
+// A pulse width from a swing of -1 .. +1: around half a period, up to all of it.
+static double widthOf(double swing) { return WidthCentre * (1.0 + swing); }
+
 // Whether the divisors must be worked out again for pitch f. Compared bit for
 // bit: +0 and -0 give divisors of opposite sign, and a NaN pitch still hits.
 template <int N>
@@ -47,7 +51,7 @@ static bool stale(RatePeriods<N>& p, float f) {
 
 // One-pole low-pass; returns the new memory as the voice sees it (float32).
 static double lowPass(Instrument& v, double input) {
-    float s = float(C09 * double(v.state.load()) + C01 * input);
+    float s = float(LowPassKeep * double(v.state.load()) + LowPassTake * input);
     v.state = s;
     return double(s);
 }
@@ -57,19 +61,20 @@ static double hyperbolic(double T, double c) {
     return env < 0.0 ? 0.0 : env;
 }
 
-// Before sample n of Ins0_1: a note restarts the arpeggio; at every 1000th
+// Before sample n of the arpeggio: a note restarts it; at every 1000th
 // sample the pitch steps x2, x2, then x1/4 back to the base.
 static void arpeggioStep(Ins0_1& v, int64_t n) {
     if (n == 0) v.arpStep = 0;
     if ((n + 1) % ArpeggioStep == 0) {
         int32_t step = v.arpStep.load();
         float f = v.freq.load();
-        v.freq = step == 2 ? 0.25f * f : 2.0f * f;
-        v.arpStep = (step + 1) % 3;
+        v.freq = step == ArpeggioSteps - 1 ? ArpeggioBack * f : ArpeggioUp * f;
+        v.arpStep = (step + 1) % ArpeggioSteps;
     }
 }
 
-// A 32-bit integer hash with every input bit reaching every output bit.
+// A 32-bit integer hash with every input bit reaching every output bit (the
+// shifts and odd multipliers of a published low-bias 32-bit mixer).
 static uint32_t mix32(uint32_t x) {
     x ^= x >> 16;
     x *= 0x7FEB352Du;
@@ -81,12 +86,18 @@ static uint32_t mix32(uint32_t x) {
 
 static Relaxed<uint32_t> noiseSeed{1};  // set by the main thread, read by whichever thread renders
 
+// Steps a key by 2^32 / golden ratio per index or voice: consecutive values
+// land far apart before the hash.
+static constexpr uint32_t GoldenStep = 0x9E3779B9u;
+
 // The top 15 bits of the hash of the note's key and the index: a value that
 // depends on nothing else, so runs cut anywhere draw the same noise.
-int32_t noiseValue(uint32_t key, int64_t n) { return int32_t(mix32(key + uint32_t(n) * 0x9E3779B9u) >> 17); }
+int32_t noiseValue(uint32_t key, int64_t n) {
+    return int32_t(mix32(key + uint32_t(n) * GoldenStep) >> (32 - NoiseBits));
+}
 
 // The noise drum's raw value c in [-0.5, 0.5).
-static double noiseSample(uint32_t key, int64_t n) { return noiseValue(key, n) * (1.0 / 32768.0) - 0.5; }
+static double noiseSample(uint32_t key, int64_t n) { return noiseValue(key, n) * (1.0 / (1 << NoiseBits)) - NoiseCentre; }
 
 // Drum envelope: rises over 1000 samples, falls to nothing at T = 10000.
 static double drumEnvelope(double T) { return std::fmin(DrumAttack * T, 1.0) * std::fmax(1.0 - DrumDecay * T, 0.0); }
@@ -96,66 +107,68 @@ static constexpr int64_t DrumSilentFrom = 9999;
 
 // ---- 2. the voices, sample by sample -------------------------------------------
 
-// Detuned pulse stack over a frequency-modulated sine.
+// Pulse stack: fifteen detuned pulses over a sine read through warped time.
 double Ins0_0::nextSample(int32_t n) {
     double T = double(n) + 1.0;
     const float pitch = freq.load();
     double f = double(pitch);
-    // d[0..2]: the sine rates; d[3..17]: the fifteen pulses' R / r, r = (1 + 0.01 i) f k / 2.
+    // The sines' R / r, then the fifteen pulses', r = (1 + 0.01 i) f k / 2.
     double* d = periods.period;
+    enum { WidthSine, WarpSine, ReadSine };
+    double* pulse = d + Sines;
     if (stale(periods, pitch)) {
-        d[0] = R / (f * C00001);
-        d[1] = R / (f * 0.5);
-        d[2] = R / f;
-        int j = 3;
-        for (double k = 0.5; k <= 8.0; k *= 2.0)
-            for (int i = -1; i <= 1; ++i) d[j++] = R / ((1.0 + C001 * i) * f * k * 0.5);
+        d[WidthSine] = R / (f * PulseWidthRate);
+        d[WarpSine] = R / (f * PulseWarpRate);
+        d[ReadSine] = R / f;
+        int j = 0;
+        for (double k = OctaveLowest; k <= OctaveHighest; k *= 2.0)
+            for (int i = -1; i <= 1; ++i) pulse[j++] = R / ((1.0 + PulseDetune * i) * f * k * PulseRateRatio);
     }
-    float w = float(0.5 * (1.0 + PulseWidthDepth * std::sin(T / d[0])));
+    float w = float(widthOf(PulseWidthDepth * std::sin(T / d[WidthSine])));
     double W = double(w);
-    double u = std::trunc(T + PulseWarpDepth * std::sin(T / d[1]));
-    double S = PulseSineLevel * std::sin(u / d[2]);
+    double u = std::trunc(T + PulseWarpDepth * std::sin(T / d[WarpSine]));
+    double S = PulseSineLevel * std::sin(u / d[ReadSine]);
     // The fifteen pulses do not depend on each other: all first, then the
     // float32 running sum in the same order as ever.
-    double v[15];
-    for (int j = 0; j < 15; ++j) v[j] = pulseOver(T, d[3 + j], W);
+    double v[StackPulses];
+    for (int j = 0; j < StackPulses; ++j) v[j] = pulseOver(T, pulse[j], W);
     float sum = 0.0f;
-    for (int j = 0; j < 15; ++j) sum = float((PulseLevel * v[j] + double(sum)) + S);  // the running sum is float32
-    double s = lowPass(*this, double(sum) * Inv15);
+    for (int j = 0; j < StackPulses; ++j) sum = float((PulseLevel * v[j] + double(sum)) + S);  // a float32 sum
+    double s = lowPass(*this, double(sum) * PulseStackAverage);
     return PulseStackScale * s * hyperbolic(T, PulseStackDecay);
 }
 
-// Pulse with full-depth width modulation, stepping base, x2, x4 every 1000 samples.
+// Arpeggio: a pulse with full-depth width modulation, stepping base, x2, x4 every 1000 samples.
 double Ins0_1::nextSample(int32_t n) {
     double T = double(n) + 1.0;
     arpeggioStep(*this, n);
     double f = double(freq.load());
-    double p = frac((T / (R / f) + Pi) * InvPi);
-    double W = 0.5 * (1.0 + std::sin(T / (R / (f * ArpeggioWidthRate))));
-    double v = p > W ? 1.0 : -1.0;
+    double W = widthOf(std::sin(T / (R / (f * ArpeggioWidthRate))));
+    double v = pulseOver(T, R / f, W);
     double s = lowPass(*this, v);
     return ArpeggioScale * s * hyperbolic(T, ArpeggioDecay);
 }
 
-// Sine read through two stages of decaying time warp.
+// Warp: a sine read through two stages of decaying time warp.
 double Ins0_2::nextSample(int32_t n) {
     double T = double(n) + 1.0;
     const float pitch = freq.load();
     double f = double(pitch);
     double* d = periods.period;
+    enum { FirstWarp, SecondWarp, ReadSine };
     if (stale(periods, pitch)) {
-        d[0] = R / (8.0 * f);
-        d[1] = R / (4.0 * f);
-        d[2] = R / f;
+        d[FirstWarp] = R / (WarpFirstRate * f);
+        d[SecondWarp] = R / (WarpSecondRate * f);
+        d[ReadSine] = R / f;
     }
-    double u1 = std::trunc(T + WarpDepth * std::sin(T / d[0]) / (1.0 + WarpFirstFade * T));
-    double u2 = std::trunc(T + WarpDepth * std::sin(u1 / d[1]) / (1.0 + WarpSecondFade * T));
-    double raw = std::sin(u2 / d[2]);
+    double u1 = std::trunc(T + WarpDepth * std::sin(T / d[FirstWarp]) / (1.0 + WarpFirstFade * T));
+    double u2 = std::trunc(T + WarpDepth * std::sin(u1 / d[SecondWarp]) / (1.0 + WarpSecondFade * T));
+    double raw = std::sin(u2 / d[ReadSine]);
     double s = lowPass(*this, raw);
     return WarpScale * s * hyperbolic(T, WarpDecay);
 }
 
-// Five octave-stacked squares, overdriven: the caller's clamp shapes it.
+// Squares: five octave-stacked squares, overdriven: the caller's clamp shapes it.
 double Ins0_3::nextSample(int32_t n) {
     double T = double(n) + 1.0;
     const float pitch = freq.load();
@@ -163,21 +176,21 @@ double Ins0_3::nextSample(int32_t n) {
     double* d = periods.period;  // R / (f k), k = 0.5, 1, 2, 4, 8
     if (stale(periods, pitch)) {
         int j = 0;
-        for (double k = 0.5; k <= 8.0; k *= 2.0) d[j++] = R / (f * k);
+        for (double k = OctaveLowest; k <= OctaveHighest; k *= 2.0) d[j++] = R / (f * k);
     }
-    double v[5];
-    for (int j = 0; j < 5; ++j) v[j] = pulseOver(T, d[j], 0.5);
+    double v[StackOctaves];
+    for (int j = 0; j < StackOctaves; ++j) v[j] = pulseOver(T, d[j], SquareWidth);
     float sum = 0.0f;
-    for (int j = 0; j < 5; ++j) sum = float(double(sum) + SquareLevel * v[j]);
+    for (int j = 0; j < StackOctaves; ++j) sum = float(double(sum) + SquareLevel * v[j]);
     double s = lowPass(*this, double(sum));
     return SquaresScale * s * hyperbolic(T, SquaresDecay);
 }
 
-// Tone drum on pitch class 3, noise drum on 5, silence otherwise.
+// Drums: the tone drum on pitch class 3, the noise drum on 5, silence otherwise.
 double Ins_Drum::nextSample(int32_t n) {
     double T = double(n) + 1.0;
     double E = drumEnvelope(T);
-    int32_t m = note.load() % 12;
+    int32_t m = note.load() % SemitonesPerOctave;
     if (m == ToneDrumClass) {
         double f = double(freq.load());
         double sweep = f / (ToneSweepSlope * n + ToneSweepStart);  // falls with n, not T
@@ -197,7 +210,9 @@ double Ins_Drum::nextSample(int32_t n) {
     return 0.0;
 }
 
-uint32_t Ins_Drum::noiseKey() const { return mix32(noiseSeed.load() ^ mix32(stream * 0x9E3779B9u + notesStarted.load())); }
+uint32_t Ins_Drum::noiseKey() const {
+    return mix32(noiseSeed.load() ^ mix32(stream * GoldenStep + notesStarted.load()));
+}
 
 // ---- 3. the voices, run by run ---------------------------------------------------
 
@@ -215,8 +230,8 @@ void Instrument::endRun(const VoiceRun& run, double* out) {
 // The four filtered voices share the memory: the one-pole low-pass.
 static void lowPassRun(VoiceRun& run) {
     run.recurs = true;
-    run.keep = C09;
-    run.take = C01;
+    run.keep = LowPassKeep;
+    run.take = LowPassTake;
 }
 
 void Ins0_0::runMemoryInput(VoiceRun& run) {
@@ -265,7 +280,7 @@ void Ins0_3::runValues(const VoiceRun& run, double* out) {
 // comes out the same however the silence is cut up, and the next note
 // starts from the value the reference leaves.
 void Ins_Drum::runMemoryInput(VoiceRun& run) {
-    if (note.load() % 12 != ToneDrumClass) return;
+    if (note.load() % SemitonesPerOctave != ToneDrumClass) return;
     kernels().toneDrum(double(freq.load()), run.first, run.count, run.in);
     run.recurs = true;
     run.keep = DrumKeep;
@@ -274,7 +289,7 @@ void Ins_Drum::runMemoryInput(VoiceRun& run) {
 
 void Ins_Drum::runValues(const VoiceRun& run, double* out) {
     const RenderKernels& k = kernels();
-    const int32_t m = note.load() % 12;
+    const int32_t m = note.load() % SemitonesPerOctave;
     // Samples before `audible` may sound; the envelope is 0 from T = 10000 on.
     const int audible = int(std::clamp<int64_t>(DrumSilentFrom - run.first, 0, run.count));
     if (m == ToneDrumClass) {
@@ -324,8 +339,7 @@ __attribute__((target("fma"))) static void memoryChainsFused(float* s, const dou
 
 // Each memory is one long chain of dependent steps; N chains side by side
 // let the processor overlap them.
-static bool cpuHas(const char* feature);
-static const bool fusedMemory = cpuHas("fma");
+static const bool fusedMemory = processorHasFma();
 
 template <int N>
 static void chains(float* s, const double* const* in, double* const* mem, const double* keep, const double* take,
@@ -336,19 +350,21 @@ static void chains(float* s, const double* const* in, double* const* mem, const 
         memoryChains<N>(s, in, mem, keep, take, len);
 }
 
+// Chains run side by side at most; more than that gain nothing.
+static constexpr int MaxChains = 8;
+
 void runMemories(Instrument* const* voices, VoiceRun* const* runs, int count) {
-    float s[8];
-    const double* in[8];
-    double* mem[8];
-    double keep[8], take[8];
-    Instrument* chained[8];
+    float s[MaxChains];
+    const double* in[MaxChains];
+    double* mem[MaxChains];
+    double keep[MaxChains], take[MaxChains];
+    Instrument* chained[MaxChains];
     int n = 0, len = 0;
     for (int j = 0; j < count; ++j) {
         if (!runs[j]->recurs) continue;
-        // Eight at a time: more chains than that gain nothing.
-        if (n == 8) {
-            chains<8>(s, in, mem, keep, take, len);
-            for (int k = 0; k < 8; ++k) chained[k]->state = s[k];
+        if (n == MaxChains) {
+            chains<MaxChains>(s, in, mem, keep, take, len);
+            for (int k = 0; k < MaxChains; ++k) chained[k]->state = s[k];
             n = 0;
         }
         chained[n] = voices[j];
@@ -360,6 +376,7 @@ void runMemories(Instrument* const* voices, VoiceRun* const* runs, int count) {
         len = runs[j]->count;  // all runs of one call have the same length
         ++n;
     }
+    static_assert(MaxChains == 8, "one case below for each count of chains");
     switch (n) {
         case 1: chains<1>(s, in, mem, keep, take, len); break;
         case 2: chains<2>(s, in, mem, keep, take, len); break;
@@ -382,7 +399,7 @@ void renderRun(Instrument& voice, VoiceRun& run, double* out) {
     voice.endRun(run, out);
 }
 
-// ---- 5. table, pitch, note-on, noise seed, kernel choice -----------------------------
+// ---- 5. table, pitch, note-on, noise seed -------------------------------------------
 
 static Ins0_0 voice0;
 static Ins0_1 voice1;
@@ -396,7 +413,7 @@ static Ins_Drum voice7{1};
 Instrument* const instruments[8] = {&voice0, &voice1, &voice2, &voice3,
                                     &voice4, &voice5, &voice6, &voice7};
 
-double pitchOf(int32_t note) { return 27.5 * std::pow(2.0, note * (1.0 / 12.0)); }
+double pitchOf(int32_t note) { return LowestPitch * std::pow(2.0, note * (1.0 / SemitonesPerOctave)); }
 
 float pitchOf(int32_t note, double sixteenths) {
     return float(pitchOf(note) * std::pow(2.0, sixteenths / 192.0));  // 192 sixteenths to the octave
@@ -417,24 +434,3 @@ void noteOn(Instrument& voice, int32_t note) {
 }
 
 void seedNoise(uint32_t seed) { noiseSeed = seed; }
-
-// Also before main(): the processor's features must be read first.
-static bool cpuHas(const char* feature) {
-    __builtin_cpu_init();
-    if (std::strcmp(feature, "fma") == 0) return __builtin_cpu_supports("fma");
-    if (std::strcmp(feature, "avx2") == 0) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (std::strcmp(feature, "avx512") == 0)
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    return false;
-}
-
-static const RenderKernels* widestKernels(int maxLanes) {
-    if (maxLanes >= 8 && cpuHas("avx512")) return &avx512Kernels;
-    if (maxLanes >= 4 && cpuHas("avx2")) return &avx2Kernels;
-    return &scalarKernels;
-}
-
-static Relaxed<const RenderKernels*> activeKernels{widestKernels(8)};  // read by the audio thread
-
-void useKernels(int maxLanes) { activeKernels = widestKernels(maxLanes); }
-const RenderKernels& kernels() { return *activeKernels.load(); }

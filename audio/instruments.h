@@ -7,6 +7,7 @@
 // halves of a run so that several voices' memories can run side by side.
 #include <cstdint>
 
+#include "audio/voice_constants.h"
 #include "song/relaxed.h"
 
 // One voice's share of a stretch of samples first .. first + count - 1.
@@ -63,6 +64,11 @@ struct RatePeriods {
     double period[N] = {};
 };
 
+// The five voices, by what they sound like (the kernels of each bear the
+// same name). The class names are the product's own.
+
+// Pulse stack: fifteen detuned pulses over five octaves, their width slowly
+// swinging, over a sine read through warped time; the slowest to fade.
 class Ins0_0 : public Instrument {
 public:
     double nextSample(int32_t n) override;
@@ -70,17 +76,25 @@ protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
-    RatePeriods<18> periods;
+    // Three sines (width, warp, the sine term) and the fifteen pulses.
+    static constexpr int Sines = 3;
+    RatePeriods<Sines + voice::StackPulses> periods;
 };
+
+// Arpeggio: one pulse whose width sweeps its whole period, stepping base,
+// an octave up, two octaves up every 1000 samples.
 class Ins0_1 : public Instrument {
 public:
-    Relaxed<int32_t> arpStep{0};
+    Relaxed<int32_t> arpStep{0};  // 0..2: where the pitch is in its three steps
     double nextSample(int32_t n) override;
     float ownPitchFactor() const override;
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 };
+
+// Warp: a sine read through two stages of time warp that fade as the note
+// goes on, so the tone bends at first and settles to a plain sine.
 class Ins0_2 : public Instrument {
 public:
     double nextSample(int32_t n) override;
@@ -88,8 +102,10 @@ protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
-    RatePeriods<3> periods;
+    RatePeriods<3> periods;  // the two warps' sines and the sine read
 };
+
+// Squares: five octave-stacked square waves, overdriven into the clamp.
 class Ins0_3 : public Instrument {
 public:
     double nextSample(int32_t n) override;
@@ -97,11 +113,14 @@ protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
 private:
-    RatePeriods<5> periods;
+    RatePeriods<voice::StackOctaves> periods;
 };
+
+// Drums: a tone drum (a sweeping and a falling sine) on pitch class 3, a
+// noise drum on pitch class 5, silence on the others.
 class Ins_Drum : public Instrument {
 public:
-    explicit Ins_Drum(uint32_t stream) : stream(stream) {}
+    explicit Ins_Drum(uint32_t noiseStream) : stream(noiseStream) {}
     double nextSample(int32_t n) override;
     // Picks the noise drum's values for the current note: seed, voice and note count.
     uint32_t noiseKey() const;

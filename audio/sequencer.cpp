@@ -1,7 +1,7 @@
 // The sequencer and the one engine.
 //
 // Sections:
-//   1. shared play state, previews
+//   1. the engine's words, the voices' hand-over, previews
 //   2. the row trigger and the effect column
 //   3. the channels' stretches
 //   4. the play position and the song's course
@@ -17,14 +17,27 @@
 #include "audio/instruments.h"
 #include "song/song.h"
 
-// ---- 1. shared play state, previews ---------------------------------------------
+// ---- 1. engine's words, hand-over, previews ------------------------------------
 
-Relaxed<bool> exporting{false};
-Relaxed<bool> exportSeen{false};
-Relaxed<bool> streamActive{false};
-Relaxed<int32_t> tick{0};
-Relaxed<int32_t> tickFrame{0};
-Relaxed<double> outputLevel{0.0};
+Engine engine;
+
+// The export's side of the voices' hand-over (audio/sequencer.h).
+void askCallbackForVoices() {
+    engine.exportSeen.store(false, std::memory_order_relaxed);
+    engine.exporting.store(true, std::memory_order_release);
+}
+
+bool callbackHasLetGo() { return engine.exportSeen.load(std::memory_order_acquire); }
+
+void handVoicesBackToCallback() { engine.exporting.store(false, std::memory_order_release); }
+
+// The callback's side. Whether an export has asked for the voices (acquire:
+// pairs with the export's release when it asks and when it hands them back,
+// so its writes to the voices are seen here).
+static bool exportStarted() { return engine.exporting.load(std::memory_order_acquire); }
+// The callback has let go of the voices (release: its last writes to them
+// are seen by the export once it reads exportSeen set).
+static void handVoicesToExport() { engine.exportSeen.store(true, std::memory_order_release); }
 
 // One mailbox per voice: written by the main thread, emptied by the thread
 // that renders, so a note-on never lands in the middle of a run.
@@ -78,7 +91,8 @@ enum : int32_t {
 };
 static constexpr int32_t NoTick = INT32_MAX;
 
-// Channel i always plays voice i; the slot is kept only as the document says.
+// The voice the channel's slot names: always the channel's own (nothing sets
+// the slot otherwise), so no two channels share a voice.
 static Instrument& voiceOf(int channel) {
     const int32_t slot = song.channels[channel].instrumentSlot;
     return *instruments[(slot >= 0 && slot < ChannelCount) ? slot : channel];
@@ -318,13 +332,6 @@ static int32_t nextEffectTick(int32_t pattern, int32_t row, int32_t tick) {
 RenderScratch::RenderScratch(int capacity)
     : frames(capacity), stride(size_t(capacity) + RunSlack), buffer(2 * ChannelCount * stride, 0.0) {}
 
-bool channelsHaveOwnVoices() {
-    for (int a = 0; a < ChannelCount; ++a)
-        for (int b = a + 1; b < ChannelCount; ++b)
-            if (&voiceOf(a) == &voiceOf(b)) return false;
-    return true;
-}
-
 // Only the last ScopeLength values survive in the ring.
 static void keepScope(Channel& ch, const double* out, int frames) {
     ScopeBuffer& scope = ch.scope;
@@ -347,24 +354,6 @@ static void runToLastIndex(Instrument& voice, int frames, RenderScratch& scratch
         renderRun(voice, run, out);
     }
     for (int i = before; i < frames; ++i) out[i] = voice.nextSample(INT32_MAX);
-}
-
-// Channels sharing a voice take their samples in turn, frame by frame.
-static void renderFrameByFrame(const int* list, int count, const Stretch& stretch, double* const* out,
-                               RenderScratch& scratch) {
-    double value[ChannelCount][1 + RunSlack];
-    double* one[ChannelCount];
-    for (int c = 0; c < ChannelCount; ++c) one[c] = value[c];
-    for (int i = 0; i < stretch.frames; ++i) {
-        Stretch frame = stretch;
-        frame.frames = 1;
-        frame.rowStart = stretch.rowStart && i == 0;
-        frame.tickStart = stretch.tickStart && i == 0;
-        for (int k = 0; k < count; ++k) {
-            renderChannels(&list[k], 1, frame, one, scratch);
-            out[list[k]][i] = value[list[k]][0];
-        }
-    }
 }
 
 ChannelGroup::ChannelGroup(const Stretch& stretch, double* const* out, RenderScratch& scratch)
@@ -412,10 +401,6 @@ void ChannelGroup::finish() {
 
 void renderChannels(const int* list, int count, const Stretch& stretch, double* const* out, RenderScratch& scratch) {
     if (stretch.frames <= 0 || count <= 0) return;
-    if (count > 1 && !channelsHaveOwnVoices()) {
-        renderFrameByFrame(list, count, stretch, out, scratch);
-        return;
-    }
     ChannelGroup group(stretch, out, scratch);
     for (int i = 0; i < count; ++i) group.add(list[i]);
     group.finish();
@@ -428,12 +413,12 @@ double renderChannel(int channel) {
     out[channel] = value;
     Stretch frame;
     frame.frames = 1;
-    const bool rows = playing || exporting;
-    frame.rowStart = rows && tick == 0 && tickFrame == 0;
-    frame.tickStart = rows && tick > 0 && tickFrame == 0;
-    frame.tick = tick;
-    frame.pattern = currentPattern;
-    frame.row = currentRow;
+    const bool rows = transport.playing || engine.exporting;
+    frame.rowStart = rows && transport.tick == 0 && transport.tickFrame == 0;
+    frame.tickStart = rows && transport.tick > 0 && transport.tickFrame == 0;
+    frame.tick = transport.tick;
+    frame.pattern = transport.currentPattern;
+    frame.row = transport.currentRow;
     renderChannels(&channel, 1, frame, out, scratch);
     return value[0];
 }
@@ -444,7 +429,7 @@ struct PlayPosition {
     int32_t slot, pattern, row, tick, frame;
 };
 
-static PlayPosition loadPosition() { return PlayPosition{orderPos, currentPattern, currentRow, tick, tickFrame}; }
+static PlayPosition loadPosition() { return PlayPosition{transport.orderPos, transport.currentPattern, transport.currentRow, transport.tick, transport.tickFrame}; }
 
 // Frames left in the current tick: at least one, even for a damaged frame count.
 static int64_t framesLeftInTick(const PlayPosition& p) { return p.frame < FramesPerTick ? FramesPerTick - int64_t(p.frame) : 1; }
@@ -567,11 +552,11 @@ static void settleRowSpeed(const PlayPosition& p, int32_t songSpeed) {
 void advancePlayPosition() {
     PlayPosition p = loadPosition();
     advanceBy(p, 1, liveSpeed(song.speed));
-    orderPos = p.slot;
-    currentPattern = p.pattern;
-    currentRow = p.row;
-    tick = p.tick;
-    tickFrame = p.frame;
+    transport.orderPos = p.slot;
+    transport.currentPattern = p.pattern;
+    transport.currentRow = p.row;
+    transport.tick = p.tick;
+    transport.tickFrame = p.frame;
 }
 
 // Writes a position word the block moved, unless the main thread has written
@@ -581,11 +566,11 @@ static void storeMoved(Relaxed<int32_t>& word, int32_t was, int32_t now) {
 }
 
 static void storePosition(const PlayPosition& was, const PlayPosition& now) {
-    storeMoved(orderPos, was.slot, now.slot);
-    storeMoved(currentPattern, was.pattern, now.pattern);
-    storeMoved(currentRow, was.row, now.row);
-    storeMoved(tick, was.tick, now.tick);
-    storeMoved(tickFrame, was.frame, now.frame);
+    storeMoved(transport.orderPos, was.slot, now.slot);
+    storeMoved(transport.currentPattern, was.pattern, now.pattern);
+    storeMoved(transport.currentRow, was.row, now.row);
+    storeMoved(transport.tick, was.tick, now.tick);
+    storeMoved(transport.tickFrame, was.frame, now.frame);
 }
 
 // ---- 5. the live block ----------------------------------------------------------------------
@@ -595,14 +580,6 @@ static RenderScratch liveScratch(RunFrames);
 static double liveOut[ChannelCount][RunFrames + RunSlack];
 static double liveAbs[RunFrames];
 static const int allChannels[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
-
-// The two hand-overs of the voices between the threads: the callback's last
-// writes must be visible to the export once it sees `exportSeen`, and the
-// export's last writes to the callback once it sees `exporting` clear. Each
-// side therefore pairs a release store with an acquire load; every other
-// shared word stands on its own and stays relaxed.
-static bool exportStarted() { return exporting.value.load(std::memory_order_acquire); }
-static void handVoicesToExport() { exportSeen.value.store(true, std::memory_order_release); }
 
 void fillBlock(double* out, unsigned frames, double* const* channels) {
     if (exportStarted()) {
@@ -615,7 +592,7 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
         return;
     }
     takePreviews();
-    const bool play = playing;
+    const bool play = transport.playing;
     if (play && !effectState.wasPlaying) effectState.speed = 0;  // started again: at the song's speed
     effectState.wasPlaying = play;
     const int32_t songSpeed = song.speed;
@@ -623,10 +600,10 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
     PlayPosition p = start;
     unsigned mask = 0;
     for (int c = 0; c < ChannelCount; ++c)
-        if (!muted[c]) mask |= 1u << c;
+        if (!transport.muted[c]) mask |= 1u << c;
     double* outs[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) outs[c] = liveOut[c];
-    double level = outputLevel;
+    double level = engine.outputLevel;
     const RenderKernels& k = kernels();
 
     for (unsigned done = 0; done < frames;) {
@@ -657,7 +634,7 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
         if (play) advanceBy(p, n, speed);
         done += unsigned(n);
     }
-    outputLevel = level;
+    engine.outputLevel = level;
     if (play) storePosition(start, p);
     // Seen after the last frame (or in an empty block): this block is done with the voices.
     if (exportStarted()) handVoicesToExport();

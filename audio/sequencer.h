@@ -6,6 +6,7 @@
 // hand-over of note previews.
 // Knows nothing of the output library: the stream, the export, the headless
 // renderer and the tests all drive these same routines.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,12 +19,37 @@
 constexpr int SampleRate = 44100;
 constexpr int FramesPerTick = 1000;
 
-extern Relaxed<bool> exporting;        // audio/sequencer.cpp: export runs; the callback outputs silence
-extern Relaxed<bool> exportSeen;       // audio/sequencer.cpp: the callback has let go of the voices
-extern Relaxed<bool> streamActive;     // audio/sequencer.cpp: a live stream is calling fillBlock
-extern Relaxed<int32_t> tick;          // audio/sequencer.cpp: ticks elapsed in the row
-extern Relaxed<int32_t> tickFrame;     // audio/sequencer.cpp: frames elapsed in the tick, 0..999
-extern Relaxed<double> outputLevel;    // audio/sequencer.cpp: smoothed output level for the meter
+// The engine's own words. The play position and the mutes are the
+// transport's (song/song.h).
+struct Engine {
+    // The voices' hand-over between the audio callback and the export: not
+    // Relaxed, each publishes the writes made before it (routines below).
+    std::atomic<bool> exporting{false};   // set by the export: the callback outputs silence and lets go of the voices
+    std::atomic<bool> exportSeen{false};  // set by the callback: it has let go of the voices
+    // Set by startAudio, cleared by stopAudio and by the stream's threads
+    // when the sound stops: a live stream is calling fillBlock, so an export
+    // waits for its answer.
+    Relaxed<bool> streamActive{false};
+    Relaxed<double> outputLevel{0.0};  // written by the audio thread once a block: smoothed output level for the meter
+};
+
+extern Engine engine;  // audio/sequencer.cpp
+
+// The voices' hand-over. One thread at a time renders the voices: the audio
+// callback, or the export while it runs. The export asks for them and waits
+// until the callback has let go; when done it hands them back. Each step is
+// a release store read by the other side with an acquire load, so what one
+// side last wrote into the voices (and into the channels' gain and scope)
+// is seen by the other before it renders.
+
+// The export's side. exportSeen is cleared before exporting is set
+// (release), so the callback's answer can only come after the clear.
+void askCallbackForVoices();
+// Whether the callback has let go (acquire: its last writes to the voices are seen).
+bool callbackHasLetGo();
+// exporting cleared (release): the export's writes to the voices are seen by
+// the callback's next block.
+void handVoicesBackToCallback();
 
 // The voices' working buffers of one rendering thread, for stretches of up
 // to `capacity` frames. Made once, before rendering: the engine allocates nothing.
@@ -134,14 +160,8 @@ private:
     int joined = 0;
 };
 
-// A whole list of channels (no channel twice) as one group; channels that
-// share a voice, frame by frame.
+// A whole list of channels (no channel twice) as one group.
 void renderChannels(const int* list, int count, const Stretch& stretch, double* const* out, RenderScratch& scratch);
-
-// Whether each channel plays its own voice. A damaged slot can make two
-// channels share one; their samples then interleave frame by frame, and
-// their channels must be rendered in one list.
-bool channelsHaveOwnVoices();
 
 // The render step for one frame of one channel: row trigger (while playing or
 // exporting, on the row's first frame), one voice sample, clamp, gain, scope.
@@ -161,6 +181,8 @@ void fillBlock(double* out, unsigned frames, double* const* channels = nullptr);
 
 // Hands a note preview to whoever renders the voice next: the callback at its
 // next block, or the export when it starts. The latest preview per voice wins.
+// Relaxed: a mailbox carries only the note number, and only the thread that
+// renders touches the voice, so nothing else is published with it.
 void previewNote(int voice, int32_t note);
 // Starts the previews handed over since the last call (the rendering thread only).
 void takePreviews();

@@ -91,7 +91,7 @@ static std::string printable(const std::string& text) {
 
 static void reportStopped(const std::string& text) {
     // Exports must no longer wait for a callback that will not come.
-    streamActive = false;
+    engine.streamActive = false;
     if (!stopReported.value.exchange(true)) {
         std::fprintf(stderr, "audio: sound stopped: %s\n", oneLine(text).c_str());
         std::fflush(stderr);
@@ -260,7 +260,7 @@ static void watchStream() {
         if (count != lastCount) {
             lastCount = count;
             lastChange = now;
-            if (stalled && !failing) streamActive = true;  // it came back after all
+            if (stalled && !failing) engine.streamActive = true;  // it came back after all
             stalled = false;
         } else if (!stalled && !failing && now - lastChange > StallLimit) {
             stalled = true;
@@ -407,7 +407,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     audio = chosen;
     backendName = backend;
     started = true;
-    streamActive = true;
+    engine.streamActive = true;
     startWatchdog();
     return true;
 }
@@ -440,7 +440,7 @@ void stopAudio() {
         std::fflush(stderr);
     }
     closing = true;  // stays set: a close still running later must not report
-    streamActive = false;
+    engine.streamActive = false;
     RtAudio* object = audio;
     const bool died = stopReported;
     const bool jack = object->getCurrentApi() == RtAudio::UNIX_JACK;
@@ -503,7 +503,6 @@ void stopAudio() {
 }
 
 uint64_t streamBlocks() { return blocks; }
-uint64_t streamUnderflows() { return underflows; }
 std::string streamBackend() { return backendName; }
 unsigned streamBlockFrames() { return grantedFrames; }
 bool streamRealtime() { return realtime; }

@@ -16,7 +16,7 @@
 // Live playback of one second of song per iteration, in 128-frame blocks.
 static void BM_LiveMix(benchmark::State& state) {
     busySong();
-    playing = true;
+    transport.playing = true;
     double block[128];
     for (auto _ : state)
         for (int done = 0; done < SampleRate; done += 128) {
@@ -24,14 +24,14 @@ static void BM_LiveMix(benchmark::State& state) {
             benchmark::DoNotOptimize(block[0]);
         }
     state.counters["x_realtime"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-    playing = false;
+    transport.playing = false;
 }
 BENCHMARK(BM_LiveMix)->Unit(benchmark::kMillisecond);
 
 // One block as the audio callback fills it during playback.
 static void BM_FillBlock512(benchmark::State& state) {
     busySong();
-    playing = true;
+    transport.playing = true;
     double block[512];
     for (auto _ : state) {
         fillBlock(block, 512);
@@ -40,7 +40,7 @@ static void BM_FillBlock512(benchmark::State& state) {
     // The block plays for 512 / 44100 s = 11.6 ms: the share of that budget one block takes.
     state.counters["budget_share"] = benchmark::Counter(double(state.iterations()) * 512.0 / SampleRate,
                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    playing = false;
+    transport.playing = false;
 }
 BENCHMARK(BM_FillBlock512)->Unit(benchmark::kMicrosecond);
 
@@ -53,7 +53,7 @@ static void BM_ExportWav(benchmark::State& state) {
     }
     const std::string file = folder.path() + "/bench.wav";
     busySong();
-    playing = true;  // as the editor exports: from a playing song
+    transport.playing = true;  // as the editor exports: from a playing song
     const double seconds = double(exportFrameCount()) / SampleRate;
     for (auto _ : state) {
         if (!exportWav(file)) state.SkipWithError("export failed");

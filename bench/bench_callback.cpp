@@ -40,7 +40,7 @@ static void makeSong(bool effects) {
 static void BM_CallbackBlock(benchmark::State& state) {
     const bool effects = state.range(1) != 0;
     makeSong(effects);
-    playing = true;
+    transport.playing = true;
     const unsigned frames = unsigned(state.range(0));
     std::vector<double> block(frames);
     std::vector<double> wall, cpu;
@@ -59,7 +59,7 @@ static void BM_CallbackBlock(benchmark::State& state) {
         wall.push_back(us);
         cpu.push_back(c1 - c0);
     }
-    playing = false;
+    transport.playing = false;
     std::sort(wall.begin(), wall.end());
     std::sort(cpu.begin(), cpu.end());
     state.counters["wall_p50_us"] = percentile(wall, 0.50);
@@ -80,14 +80,14 @@ static void BM_CallbackBlock(benchmark::State& state) {
     std::vector<double> least(cpu.size(), 1e30);
     for (int pass = 0; pass < 4; ++pass) {
         makeSong(effects);
-        playing = true;
+        transport.playing = true;
         for (double& t : least) {
             const double c0 = threadMicros();
             fillBlock(block.data(), frames);
             t = std::min(t, threadMicros() - c0);
         }
     }
-    playing = false;
+    transport.playing = false;
     std::sort(least.begin(), least.end());
     state.counters["quiet_p50_us"] = percentile(least, 0.50);
     state.counters["quiet_p999_us"] = percentile(least, 0.999);

@@ -23,7 +23,7 @@ static SDL_Surface* setUp(bool fullPattern) {
     restingScreen();
     statusText = "FILE \"MY_SONG_01\" SUCCESSFULLY SAVED";
     statusTimer = 300;
-    outputLevel = 0.4;
+    engine.outputLevel = 0.4;
     if (fullPattern) {
         fullPatternZero();
         // A loud sine in every scope: long trace lines.

@@ -28,12 +28,12 @@
 static void BM_EditWithUndoRecord(benchmark::State& state) {
     initSong();
     resetHistory();
-    heldKey = KeyRecord{};
-    heldKey.symbol = SDLK_z;
+    mainLoop.heldKey = KeyRecord{};
+    mainLoop.heldKey.symbol = SDLK_z;
     int n = 0;
     for (auto _ : state) {
-        heldKey.scanCode = uint8_t(n % 2 ? 0x2C : 0x1F);  // Z and S in turn, so every key changes the cell
-        currentRow = n / 2 % 64;
+        mainLoop.heldKey.scanCode = uint8_t(n % 2 ? 0x2C : 0x1F);  // Z and S in turn, so every key changes the cell
+        transport.currentRow = n / 2 % 64;
         dispatchKey();
         ++n;
     }

@@ -24,9 +24,9 @@ static bool songChanged = true;  // the last input loaded; the baseline must be 
 static void resetSong() {
     if (songChanged) applySongImage(baseline.data());
     songChanged = false;
-    songName = "before";
-    orderPos = 7;
-    currentPattern = 21;
+    editor.songName = "before";
+    transport.orderPos = 7;
+    transport.currentPattern = 21;
     fadeCounter = 5;
     // An unsaved edit: an accepted load replaces it, a refused one keeps it.
     resetHistory();
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     buildSongImage(image.data());
     if (!loaded) {
         image[cellOffset(0, 0, 0, 0)] ^= 1;
-        if (image != baseline || songName != "before" || orderPos != 7 || currentPattern != 21 ||
+        if (image != baseline || editor.songName != "before" || transport.orderPos != 7 || transport.currentPattern != 21 ||
             fadeCounter != 5 || !songModified())
             std::abort();
         undoStep();  // the baseline again, without rewriting the whole song
@@ -61,15 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     if (!reference::readSong(std::vector<uint8_t>(data, data + size), expected, used, error) || used != size)
         std::abort();
-    if (image != expected || songName != "fuzz" || orderPos != 0 || fadeCounter != 300 || songModified())
+    if (image != expected || editor.songName != "fuzz" || transport.orderPos != 0 || fadeCounter != 300 || songModified())
         std::abort();
     const int first = expected[4];
-    if (currentPattern != (first < PatternCount ? first : 21)) std::abort();
+    if (transport.currentPattern != (first < PatternCount ? first : 21)) std::abort();
     // Undo brings back the song and the name as they were, unsaved edit and all.
     if (!undoStep()) std::abort();
     buildSongImage(image.data());
     image[cellOffset(0, 0, 0, 0)] ^= 1;
-    if (image != baseline || songName != "before" || !songModified()) std::abort();
+    if (image != baseline || editor.songName != "before" || !songModified()) std::abort();
     undoStep();
     songChanged = false;
     return 0;

@@ -1,9 +1,14 @@
 #pragma once
-// A word shared between the main thread and the audio thread.
+// A word shared between threads that stands on its own: a cell, a row
+// number, a flag, a level.
 //
-// Every shared value is read and written whole, with relaxed ordering: each
-// value stands on its own (a cell, a row number, a flag), nothing is published
-// through another, so no ordering between them is needed.
+// It is read and written whole, with relaxed ordering, so it publishes
+// nothing else: seeing it change says nothing about any other memory. A word
+// that hands something over (the voices, between the audio callback and the
+// export) is a plain std::atomic instead, used through named routines that
+// state their ordering (audio/sequencer.h). The few read-modify-writes (a
+// mailbox emptied, a position word stored only if unchanged) go through
+// `value`.
 #include <atomic>
 
 template <class T>

@@ -1,28 +1,10 @@
 #include "song/song.h"
 
 Song song;
+Transport transport;
+Editor editor;
 
-int octave = 3;
-std::string songName;
-Relaxed<int32_t> currentPattern{0};
-Relaxed<int32_t> orderPos{0};
-Relaxed<int32_t> currentRow{0};
-int cursorChannel = 0;
-int cursorColumn = 0;
-int lastChannel = 0;
-int copyPattern = 0;
-int copyChannel = -1;
-Relaxed<bool> muted[ChannelCount];
-Relaxed<bool> playing{false};
-
-void copyCell(Cell& to, const Cell& from) {
-    to.note = from.note.load();
-    to.volume = from.volume.load();
-    to.effect = from.effect.load();
-    to.effectParam = from.effectParam.load();
-}
-
-void initSong() {
+void clearSong() {
     song.themeRed = 60;
     song.themeGreen = 70;
     song.themeBlue = 80;
@@ -42,17 +24,21 @@ void initSong() {
         }
         ch.instrumentSlot = c;
         ch.gain = 1.0f;
-        muted[c] = false;
     }
-    octave = 3;
-    songName.clear();
-    currentPattern = 0;
-    orderPos = 0;
-    currentRow = 0;
-    cursorChannel = 0;
-    cursorColumn = 0;
-    lastChannel = 0;
-    copyPattern = 0;
-    copyChannel = -1;
-    playing = false;
+}
+
+void resetTransport() {
+    transport.orderPos = 0;
+    transport.currentPattern = 0;
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    transport.playing = false;
+    for (auto& m : transport.muted) m = false;
+}
+
+void initSong() {
+    clearSong();
+    resetTransport();
+    editor = Editor{};
 }

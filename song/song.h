@@ -1,6 +1,7 @@
 #pragma once
-// The one song document, its eight channels, and the editor and transport
-// variables kept beside it (not saved).
+// The one song document and, kept beside it and not saved, the transport
+// (where playback stands, shared with the audio thread) and the editor's
+// own state (the main thread's alone).
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,7 @@ struct Cell {
 };
 
 // The last ScopeLength output samples of a channel; writeIndex is the oldest.
+// Written by the thread that renders the channel, read by the scope drawing.
 struct ScopeBuffer {
     Relaxed<float> samples[ScopeLength];
     Relaxed<int32_t> writeIndex{0};
@@ -37,36 +39,61 @@ struct Channel {
     Relaxed<float> gain{1.0f};    // set by row triggers, read by every frame
 };
 
+// The document. The main thread edits it (keys, load, undo); the thread
+// that renders (the audio callback, or the export's two threads) reads the
+// cells, the order list and the speed meanwhile, and writes each channel's
+// gain and scope.
 struct Song {
-    int32_t themeRed = 60;
+    int32_t themeRed = 60;  // the theme: main thread only
     int32_t themeGreen = 70;
     int32_t themeBlue = 80;
-    Relaxed<int32_t> speed{3};  // ticks per row; a file may hold 0..255
-    Relaxed<int32_t> orders[OrderSlots];
+    Relaxed<int32_t> speed{3};  // ticks per row; a file may hold 0..255 (read by the renderer)
+    Relaxed<int32_t> orders[OrderSlots];  // read by the renderer
     Channel channels[ChannelCount];
 };
 
 extern Song song;  // song/song.cpp
 
-// Editor and transport state (not saved).
-extern int octave;                 // song/song.cpp: entry octave 0..15
-extern std::string songName;       // song/song.cpp: last song loaded, without extension
-extern Relaxed<int32_t> currentPattern;  // song/song.cpp: shown, edited and played (audio thread writes)
-extern Relaxed<int32_t> orderPos;        // song/song.cpp: order cursor = slot being played (audio thread writes)
-extern Relaxed<int32_t> currentRow;      // song/song.cpp: row edited = row played (audio thread writes)
-extern int cursorChannel;          // song/song.cpp: 0..7, or -1 while the order list has the focus
-extern int cursorColumn;           // song/song.cpp: 0 note, 1-2 volume, 3 effect, 4-5 parameter
-extern int lastChannel;            // song/song.cpp: where Ctrl+Tab returns from the order list
-extern int copyPattern;            // song/song.cpp: clipboard pattern
-extern int copyChannel;            // song/song.cpp: clipboard channel, -1 = all channels
-extern Relaxed<bool> muted[ChannelCount];  // song/song.cpp: left out of the mix (audio thread reads)
-extern Relaxed<bool> playing;              // song/song.cpp: rows trigger and the position advances
+// Where playback stands, and what it leaves out. The play position is the
+// editor's cursor: the main thread moves it (cursor keys, play, stop, load,
+// export) and the audio thread advances it while playing. A block stores
+// only the words it moved, and only where the main thread has not written
+// meanwhile, so a cursor move always stands. Every word crosses threads and
+// stands on its own.
+struct Transport {
+    // The whole play position.
+    Relaxed<int32_t> orderPos{0};        // order slot played = the order cursor
+    Relaxed<int32_t> currentPattern{0};  // pattern shown, edited and played
+    Relaxed<int32_t> currentRow{0};      // row edited = row played
+    Relaxed<int32_t> tick{0};            // ticks elapsed in the row
+    Relaxed<int32_t> tickFrame{0};       // frames elapsed in the tick, 0..999
+    Relaxed<bool> playing{false};        // set and cleared by the main thread: rows trigger, the position advances
+    Relaxed<bool> muted[ChannelCount];   // toggled by the main thread: left out of the audio thread's mix
+};
 
-// Sets the document and every editor/transport variable above to its start value.
+extern Transport transport;  // song/song.cpp
+
+// The editor's own state: the main thread's alone (keys, drawing, file
+// commands). The selection and the edit step belong here too.
+struct Editor {
+    int octave = 3;          // entry octave 0..15
+    std::string songName;    // last song loaded, without extension
+    int cursorChannel = 0;   // 0..7, or -1 while the order list has the focus
+    int cursorColumn = 0;    // 0 note, 1-2 volume, 3 effect, 4-5 parameter
+    int lastChannel = 0;     // where Ctrl+Tab returns from the order list
+    int copyPattern = 0;     // clipboard pattern
+    int copyChannel = -1;    // clipboard channel, -1 = all channels
+};
+
+extern Editor editor;  // song/song.cpp
+
+// The document at its start value: an empty song.
+void clearSong();
+// The transport at its start value: stopped at slot 0, row 0, nothing muted.
+void resetTransport();
+
+// A new session: the document, the transport and the editor at their start values.
 void initSong();
 
 // The cell of channel c, pattern p, row r; the caller keeps p inside 0..63.
 inline Cell& cellAt(int c, int p, int r) { return song.channels[c].cells[p * RowsPerPattern + r]; }
-
-// Copies all four fields of a cell.
-void copyCell(Cell& to, const Cell& from);

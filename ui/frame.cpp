@@ -25,64 +25,36 @@ void fadeStep() {
     setPalette(c[0], c[1], c[2]);
 }
 
+// The sections in drawing order, each with the routine that adds what it
+// shows to the frame signature: a section drawn is a section signed.
+struct ScreenSection {
+    void (*draw)(SDL_Surface* screen);
+    void (*sign)(FrameSignature& sig);
+};
+static const ScreenSection panelSections[] = {
+    {drawScopes, signScopes},   {drawPatternView, signPatternView}, {drawParameters, signParameters},
+    {drawMenu, signMenu},       {drawOrderList, signOrderList},     {drawStatus, signStatus},
+};
+// Drawn after the panels, and not behind the prompt.
+static const ScreenSection levelMeter = {drawLevelMeter, signLevelMeter};
+
 void drawPanels(SDL_Surface* screen) {
-    drawScopes(screen);
-    drawPatternView(screen);
-    drawParameters(screen);
-    drawMenu(screen);
-    drawOrderList(screen);
-    drawStatus(screen);
+    for (const ScreenSection& section : panelSections) section.draw(screen);
 }
 
 bool operator==(const FrameSignature& a, const FrameSignature& b) {
-    for (int i = 0; i < FrameSignature::Words; ++i)
+    if (a.overflowed || b.overflowed || a.count != b.count) return false;
+    for (int i = 0; i < a.count; ++i)
         if (a.words[i] != b.words[i]) return false;
     return a.status == b.status;
 }
 
 void takeFrameSignature(FrameSignature& out) {
     fadeStep();  // the palette as the frame will use it
-    uint32_t* w = out.words;
-    for (int i = 0; i < PaletteSize; ++i) *w++ = palette[i];
-    // The message colour follows the timer; the text shows only while it runs.
-    const int timer = statusTimer;
-    *w++ = uint32_t(timer > 0 ? timer : 0);
-    out.status = timer > 0 ? statusText : std::string();
-    *w++ = uint32_t(cursorChannel);
-    *w++ = uint32_t(cursorColumn);
-    *w++ = uint32_t(currentRow.load());
-    const int32_t pattern = currentPattern.load();
-    *w++ = uint32_t(pattern);
-    *w++ = uint32_t(orderPos.load());
-    *w++ = uint32_t(song.speed.load());
-    *w++ = uint32_t(octave);
-    *w++ = 0;  // spare
-    *w++ = 0;
-    for (int c = 0; c < ChannelCount; ++c) *w++ = muted[c] ? 1u : 0u;
-    // The cells of the pattern shown; a pattern number outside the song shows empty cells.
-    const bool valid = pattern >= 0 && pattern < PatternCount;
-    for (int c = 0; c < ChannelCount; ++c)
-        for (int r = 0; r < RowsPerPattern; ++r) {
-            if (!valid) {
-                for (int k = 0; k < 4; ++k) *w++ = 0;
-                continue;
-            }
-            const Cell& cell = song.channels[c].cells[pattern * RowsPerPattern + r];
-            *w++ = uint32_t(cell.note.load());
-            *w++ = uint32_t(cell.volume.load());
-            *w++ = uint32_t(cell.effect.load());
-            *w++ = uint32_t(cell.effectParam.load());
-        }
-    for (int k = 0; k < OrderSlots; ++k) *w++ = uint32_t(song.orders[k].load());
-    for (int c = 0; c < ChannelCount; ++c) {
-        int ys[ScopeTraceLength];
-        scopeTrace(c, ys);
-        for (int j = 0; j < ScopeTraceLength; ++j) *w++ = uint32_t(ys[j]);
-    }
-    int barY = 0, barHeight = 0;
-    *w++ = levelBar(barY, barHeight) ? 1u : 0u;
-    *w++ = uint32_t(barY);
-    *w++ = uint32_t(barHeight);
+    out.clear();
+    for (int i = 0; i < PaletteSize; ++i) out.put(palette[i]);
+    for (const ScreenSection& section : panelSections) section.sign(out);
+    levelMeter.sign(out);
 }
 
 bool drawFrameIfChanged(SDL_Surface* screen) {
@@ -102,6 +74,6 @@ void drawFrame(SDL_Surface* screen) {
     const bool lock = SDL_MUSTLOCK(screen);
     if (lock && SDL_LockSurface(screen) < 0) return;
     drawPanels(screen);
-    drawLevelMeter(screen);
+    levelMeter.draw(screen);
     if (lock) SDL_UnlockSurface(screen);
 }

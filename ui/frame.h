@@ -1,10 +1,8 @@
 #pragma once
 // Screen composition: the start-up fade, the panels, one whole frame, and
 // the signature that lets an unchanged frame go undrawn.
-#include <cstdint>
-#include <string>
-
 #include "song/song.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
 
@@ -16,16 +14,8 @@ void fadeStep();                       // sets the palette while the fade runs
 void drawPanels(SDL_Surface* screen);  // scopes, pattern view, parameters, menu, order list, status
 void drawFrame(SDL_Surface* screen);   // fade step, background fill, drawPanels, level meter (no flip)
 
-// Every input a frame's pixels are made from, as the drawing routines read
-// them. Two equal signatures mean two identical frames.
-struct FrameSignature {
-    static constexpr int Words = PaletteSize + 10 + ChannelCount + ChannelCount * RowsPerPattern * 4 +
-                                 OrderSlots + ChannelCount * ScopeTraceLength + 3;
-    uint32_t words[Words];
-    std::string status;  // the message text while it shows, else empty
-};
-bool operator==(const FrameSignature& a, const FrameSignature& b);
-// Takes the signature of the frame that drawFrame would draw now (runs the fade step first).
+// Takes the signature of the frame that drawFrame would draw now (runs the
+// fade step first): the palette, then every section's own words.
 void takeFrameSignature(FrameSignature& out);
 
 // Set when something other than the main frame drew on the screen (the

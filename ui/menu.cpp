@@ -1,5 +1,6 @@
 // The MENU panel: a fixed legend of the function keys.
 #include "ui/draw.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
 
@@ -14,3 +15,6 @@ void drawMenu(SDL_Surface* screen) {
                                           "F10 LOAD", "F11 SAVE", "F12 QUIT"};
     for (int i = 0; i < 7; ++i) drawText(screen, palette[textBright], 5, 130 + 8 * i, entries[i]);
 }
+
+// The legend never changes: only the palette, which the frame adds, colours it.
+void signMenu(FrameSignature&) {}

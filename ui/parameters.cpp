@@ -4,6 +4,7 @@
 
 #include "song/song.h"
 #include "ui/draw.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
 
@@ -30,5 +31,10 @@ void drawParameters(SDL_Surface* screen) {
     drawText(screen, palette[textBright], 5, 97, "F3/F4 SPEED:");
     drawValue(screen, song.speed, 97);
     drawText(screen, palette[textBright], 5, 105, "F5/F6 OCTAVE:");
-    drawValue(screen, octave, 105);
+    drawValue(screen, editor.octave, 105);
+}
+
+void signParameters(FrameSignature& sig) {
+    sig.put(uint32_t(song.speed.load()));
+    sig.put(uint32_t(editor.octave));
 }

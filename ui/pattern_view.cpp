@@ -2,8 +2,16 @@
 // the cursor box and the cell texts of the current pattern.
 #include "song/song.h"
 #include "ui/draw.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
+
+// The cell shown at (c, r). An empty order slot can leave the pattern number
+// at 255: such a pattern has no cells and shows as empty.
+static const Cell& shownCell(int c, int pattern, int r) {
+    static const Cell emptyCell{};
+    return pattern >= 0 && pattern < PatternCount ? cellAt(c, pattern, r) : emptyCell;
+}
 
 static int channelX(int c) { return 122 + 50 * c; }
 static int rowTextY(int r) { return 87 + 6 * r; }
@@ -39,12 +47,12 @@ static void drawCell(SDL_Surface* screen, const Cell& cell, int x, int y) {
 }
 
 void drawPatternView(SDL_Surface* screen) {
-    const int row = currentRow;
+    const int row = transport.currentRow;
     fillRect(screen, 107, 86, 13, 385, palette[panel]);
     fillRect(screen, 107, 86 + 6 * row, 414, 7, palette[panel]);
-    if (cursorChannel >= 0) {
-        const int k = cursorColumn;
-        const int x = 121 + 50 * cursorChannel + (k == 0 ? 0 : 6 * k + 12);
+    if (editor.cursorChannel >= 0) {
+        const int k = editor.cursorColumn;
+        const int x = 121 + 50 * editor.cursorChannel + (k == 0 ? 0 : 6 * k + 12);
         fillRect(screen, x, 86 + 6 * row, k == 0 ? 19 : 7, 7, palette[cursorColour]);
     }
     drawRowNumbers(screen, 108);
@@ -55,18 +63,30 @@ void drawPatternView(SDL_Surface* screen) {
     drawLine(screen, 120, 77, 120, 471, palette[frameColour]);  // right of the row numbers
     drawLine(screen, 106, 85, 534, 85, palette[frameColour]);   // under the channel headers
 
-    // An empty order slot can leave the pattern number at 255: such a
-    // pattern has no cells and shows as empty.
-    const int pattern = currentPattern;
-    const bool patternValid = pattern >= 0 && pattern < PatternCount;
-    static const Cell emptyCell{};
-
+    const int pattern = transport.currentPattern;
     for (int c = 0; c < ChannelCount; ++c) {
         const int x = channelX(c);
         drawLine(screen, x + 48, 77, x + 48, 471, palette[frameColour]);
-        fillRect(screen, x - 1, 78, 49, 7, palette[c == cursorChannel ? panelLit : panel]);
-        drawText(screen, palette[muted[c] ? panel : textBright], x, 79, "CHANNEL");
+        fillRect(screen, x - 1, 78, 49, 7, palette[c == editor.cursorChannel ? panelLit : panel]);
+        drawText(screen, palette[transport.muted[c] ? panel : textBright], x, 79, "CHANNEL");
         for (int r = 0; r < RowsPerPattern; ++r)
-            drawCell(screen, patternValid ? cellAt(c, pattern, r) : emptyCell, x, rowTextY(r));
+            drawCell(screen, shownCell(c, pattern, r), x, rowTextY(r));
     }
+}
+
+void signPatternView(FrameSignature& sig) {
+    sig.put(uint32_t(transport.currentRow.load()));
+    sig.put(uint32_t(editor.cursorChannel));
+    sig.put(uint32_t(editor.cursorColumn));
+    const int32_t pattern = transport.currentPattern.load();
+    sig.put(uint32_t(pattern));
+    for (int c = 0; c < ChannelCount; ++c) sig.put(transport.muted[c] ? 1u : 0u);
+    for (int c = 0; c < ChannelCount; ++c)
+        for (int r = 0; r < RowsPerPattern; ++r) {
+            const Cell& cell = shownCell(c, pattern, r);
+            sig.put(uint32_t(cell.note.load()));
+            sig.put(uint32_t(cell.volume.load()));
+            sig.put(uint32_t(cell.effect.load()));
+            sig.put(uint32_t(cell.effectParam.load()));
+        }
 }

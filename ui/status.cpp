@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "ui/draw.h"
+#include "ui/frame_signature.h"
 #include "ui/palette.h"
 
 std::string statusText;
@@ -38,4 +39,11 @@ void drawStatus(SDL_Surface* screen) {
         colour |= uint32_t(tc + floorDiv((bc - tc) * d, 256)) << shift;
     }
     drawText(screen, colour, 7, 7, statusText);
+}
+
+// The colour follows the timer; the text shows only while it runs.
+void signStatus(FrameSignature& sig) {
+    const int timer = statusTimer;
+    sig.put(uint32_t(timer > 0 ? timer : 0));
+    sig.status = timer > 0 ? statusText : std::string();
 }

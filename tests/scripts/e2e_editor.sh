@@ -35,7 +35,7 @@ for args in "--bogus" "-x tune" "one two"; do
   [ -s "$DIR/out.txt" ] && fail "command line '$args' wrote to standard output"
 done
 (cd "$DIR" && env -u DISPLAY "$BIN" --version > out.txt 2> err.txt) || fail "--version failed"
-grep -qx "vornatracker pre8" "$DIR/err.txt" || fail "--version said: $(cat "$DIR/err.txt")"
+grep -qx "vornatracker $VERSION" "$DIR/err.txt" || fail "--version said: $(cat "$DIR/err.txt")"
 [ -s "$DIR/out.txt" ] && fail "--version wrote to standard output"
 (cd "$DIR" && env -u DISPLAY "$BIN" --help > out.txt 2> err.txt) || fail "--help failed"
 grep -q "usage: vornatracker \[SONG" "$DIR/err.txt" || fail "--help said: $(head -n 3 "$DIR/err.txt")"

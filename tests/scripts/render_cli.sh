@@ -8,6 +8,7 @@ set -u
 BUILD=$(cd "$1" && pwd)
 SRC=$(cd "$2" && pwd)
 RENDER="$BUILD/vorna-render"
+VERSION=$(cat "$BUILD/version.txt")  # the version the build gives the programs
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
@@ -53,7 +54,7 @@ grep -q 'usage: vorna-render \[OPTION\]... SONG' out.txt && grep -q -- '--seed' 
 # --version prints the program name and version.
 run --version
 expect_code 0 "--version"
-[ "$(cat out.txt)" = "vorna-render pre8" ] && pass || fail "--version printed '$(cat out.txt)'"
+[ "$(cat out.txt)" = "vorna-render $VERSION" ] && pass || fail "--version printed '$(cat out.txt)'"
 
 # A wrong command line exits 2 with a message and renders nothing.
 for args in "" "--bogus fresh.vorna" "fresh.vorna -o" "fresh.vorna --seed" "fresh.vorna --seed abc" \

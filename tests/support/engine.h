@@ -26,19 +26,26 @@ inline void silenceVoices() {
     static_cast<Ins0_1*>(instruments[1])->arpStep = 0;
 }
 
-// An empty song, silent voices, the row clock at its start, and no export
-// or live stream in progress: the state a test expects to begin from.
+// The engine's words at their start: no export, no live stream, no level.
+inline void resetEngineWords() {
+    engine.exporting = false;
+    engine.exportSeen = false;
+    engine.streamActive = false;
+    engine.outputLevel = 0.0;
+}
+
+// An empty song, stopped at its start, the editor as at start-up, silent
+// voices, and no export or live stream in progress: the state a test
+// expects to begin from.
 inline void resetEngine() {
-    initSong();
+    clearSong();
+    resetTransport();
+    editor = Editor{};
+    resetEngineWords();
     resetHistory();
     silenceVoices();
     effectState = EffectState{};
     useKernels(8);
-    tick = 0;
-    tickFrame = 0;
-    exporting = false;
-    exportSeen = false;
-    streamActive = false;
     exportProgress = nullptr;
 }
 
@@ -52,9 +59,9 @@ inline double frame() {
 // Frames until currentRow leaves its value, with playback running (at most
 // a million, so a row that never ends shows as a wrong count).
 inline int framesInRow() {
-    const int start = currentRow;
+    const int start = transport.currentRow;
     int frames = 0;
-    while (currentRow == start && frames < 1000000) frame(), ++frames;
+    while (transport.currentRow == start && frames < 1000000) frame(), ++frames;
     return frames;
 }
 

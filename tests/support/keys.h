@@ -7,9 +7,9 @@
 #include "app/main_loop.h"
 
 inline void press(int symbol, int modifiers = 0, uint8_t scanCode = 0) {
-    heldKey = KeyRecord{};
-    heldKey.symbol = symbol;
-    heldKey.modifiers = modifiers;
-    heldKey.scanCode = scanCode;
+    mainLoop.heldKey = KeyRecord{};
+    mainLoop.heldKey.symbol = symbol;
+    mainLoop.heldKey.modifiers = modifiers;
+    mainLoop.heldKey.scanCode = scanCode;
     dispatchKey();
 }

@@ -220,7 +220,7 @@ inline std::vector<int16_t> renderExport(std::vector<double>* channels = nullptr
             ++slot;
         }
     }
-    orderPos = slot >= 0 && slot < OrderSlots ? slot : 0;
+    transport.orderPos = slot >= 0 && slot < OrderSlots ? slot : 0;
     return out;
 }
 

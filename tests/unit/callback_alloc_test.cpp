@@ -40,17 +40,17 @@ TEST(CallbackAlloc, CounterSeesAnAllocationMadeWhileCounting) {
 TEST(CallbackAlloc, FillBlockNeverAllocatesPlayingIdleOrExporting) {
     // The audio callback's block fill allocates nothing in any state.
     busySong(1, 7);
-    playing = true;
+    transport.playing = true;
     // Speed 1: 128 rows x 1000 frames = 250 blocks per loop; 300 blocks pass
     // every row trigger, the wrap back to slot 0 and every voice kind.
     EXPECT_EQ(allocationsDuring([] {
                   for (int i = 0; i < 300; ++i) fillBlock(block, 512);
               }),
               0u);
-    EXPECT_EQ(orderPos, 0);  // the loop came back round
-    EXPECT_NE(currentRow, 0);
+    EXPECT_EQ(transport.orderPos, 0);  // the loop came back round
+    EXPECT_NE(transport.currentRow, 0);
 
-    playing = false;  // idle: voices ring on, no position moves, a preview comes in
+    transport.playing = false;  // idle: voices ring on, no position moves, a preview comes in
     previewNote(3, 50);
     EXPECT_EQ(allocationsDuring([] {
                   for (int i = 0; i < 20; ++i) fillBlock(block, 512);
@@ -58,9 +58,9 @@ TEST(CallbackAlloc, FillBlockNeverAllocatesPlayingIdleOrExporting) {
               0u);
     EXPECT_EQ(instruments[3]->note, 50);
 
-    exporting = true;  // the export guard: silence only
+    engine.exporting = true;  // the export guard: silence only
     EXPECT_EQ(allocationsDuring([] { fillBlock(block, 512); }), 0u);
-    EXPECT_TRUE(exportSeen);
+    EXPECT_TRUE(engine.exportSeen);
     EXPECT_EQ(block[0], 0.0);
-    exporting = false;
+    engine.exporting = false;
 }

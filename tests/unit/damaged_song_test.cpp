@@ -63,9 +63,9 @@ struct Damaged : ::testing::Test {
     void SetUp() override {
         resetEngine();
         restingScreen();
-        outputLevel = 0.0;
+        engine.outputLevel = 0.0;
     }
-    void TearDown() override { playing = false; }
+    void TearDown() override { transport.playing = false; }
     // Writes the image as a song file through the saver and loads it back.
     void loadImage(const Bytes& image, const std::string& name) {
         applySongImage(image.data());
@@ -86,17 +86,17 @@ TEST_F(Damaged, EmptyOrDamagedFirstSlotLoadsAsItIsAndKeepsTheCurrentPattern) {
         song.orders[0] = first;
         ASSERT_TRUE(saveSongNamed("slot"));
         initSong();
-        currentPattern = 33, orderPos = 5;
+        transport.currentPattern = 33, transport.orderPos = 5;
         EXPECT_TRUE(openSongNamed("slot"));
         EXPECT_EQ(song.orders[0], first);
-        EXPECT_EQ(currentPattern, 33);
-        EXPECT_EQ(orderPos, 0);
+        EXPECT_EQ(transport.currentPattern, 33);
+        EXPECT_EQ(transport.orderPos, 0);
     }
 }
 
 TEST_F(Damaged, SpeedZeroHoldsARowForOneTickAnd255For255Ticks) {
     // A damaged speed 0 counts as one tick per row, 255 as 255 ticks: 1000 and 255000 frames.
-    playing = true;
+    transport.playing = true;
     for (int speed : {0, 255}) {
         song.speed = speed;
         framesInRow();  // align to a row start
@@ -107,32 +107,32 @@ TEST_F(Damaged, SpeedZeroHoldsARowForOneTickAnd255For255Ticks) {
 TEST_F(Damaged, NonPatternsPlayAsEmptyPatterns) {
     // Slot 0 empty (the wrap selects 255) or slots naming 64..254: nothing is read outside the 4096
     // cells, nothing triggers, and the rows go on.
-    playing = true;
+    transport.playing = true;
     song.speed = 1;
     song.orders[0] = OrderEmpty;
-    currentRow = 63;
-    tickFrame = 999;
+    transport.currentRow = 63;
+    transport.tickFrame = 999;
     advancePlayPosition();
-    EXPECT_EQ(orderPos, 0);
-    EXPECT_EQ(currentPattern, OrderEmpty);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentPattern, OrderEmpty);
     for (int c = 0; c < ChannelCount; ++c) cellAt(c, 0, 0).note = 40;  // would be read by a wrapped index
     for (int p : {255, 64, 128, 254, -1}) {
-        currentPattern = p;
-        currentRow = 0;
-        tick = 0;
-        tickFrame = 0;
+        transport.currentPattern = p;
+        transport.currentRow = 0;
+        transport.tick = 0;
+        transport.tickFrame = 0;
         for (int f = 0; f < 3000; ++f) frame();
         for (Instrument* v : instruments) ASSERT_EQ(v->note, -1) << "pattern " << p;
     }
-    EXPECT_EQ(currentRow, 3);
+    EXPECT_EQ(transport.currentRow, 3);
 }
 
 TEST_F(Damaged, PlayingDamagedSongStaysInsideTheTables) {
     // Playing a whole damaged song stays finite and bounded, walks through the
     // order list's non-patterns and comes back to slot 0.
     loadImage(damagedImage(0), "damaged");
-    playing = true;
-    currentRow = 0;
+    transport.playing = true;
+    transport.currentRow = 0;
     bool sawPatterns[256] = {};
     bool finite = true;
     double largest = 0.0;
@@ -145,18 +145,18 @@ TEST_F(Damaged, PlayingDamagedSongStaysInsideTheTables) {
             if (!std::isfinite(v)) finite = false;
             largest = std::fmax(largest, std::fabs(v));
         }
-        const int p = currentPattern;
+        const int p = transport.currentPattern;
         ASSERT_TRUE(p >= 0 && p <= 255) << p;
         sawPatterns[p] = true;
-        ASSERT_TRUE(currentRow >= 0 && currentRow < RowsPerPattern);
-        ASSERT_TRUE(orderPos >= 0 && orderPos < 4);
+        ASSERT_TRUE(transport.currentRow >= 0 && transport.currentRow < RowsPerPattern);
+        ASSERT_TRUE(transport.orderPos >= 0 && transport.orderPos < 4);
     }
     EXPECT_TRUE(finite);
     // A volume of 255 is a gain of (255 - 16) / 64 on a voice clamped to 1.
     EXPECT_LE(largest, 239.0 / 64.0);
     EXPECT_GT(largest, 0.0);
     EXPECT_TRUE(sawPatterns[0] && sawPatterns[200] && sawPatterns[64] && sawPatterns[254]);
-    EXPECT_TRUE(std::isfinite(outputLevel.load()));
+    EXPECT_TRUE(std::isfinite(engine.outputLevel.load()));
 }
 
 TEST_F(Damaged, DrawingDamagedSongShowsNonPatternsAsEmpty) {
@@ -165,18 +165,18 @@ TEST_F(Damaged, DrawingDamagedSongShowsNonPatternsAsEmpty) {
     loadImage(damagedImage(255), "damaged");
     const OwnedSurface surface = owned(newScreen());
     // Extreme levels and scope values a damaged volume can produce.
-    outputLevel = 5.0;
+    engine.outputLevel = 5.0;
     for (int c = 0; c < ChannelCount; ++c)
         for (int i = 0; i < ScopeLength; ++i) song.channels[c].scope.samples[i] = (i % 2 ? 3.7f : -3.7f);
-    currentPattern = 0;
+    transport.currentPattern = 0;
     drawFrame(surface.get());
     for (int p : {64, 200, 254, 255, -1}) {
         SCOPED_TRACE(p);
-        currentPattern = p;
+        transport.currentPattern = p;
         drawFrame(surface.get());
         const std::vector<uint8_t> shown(static_cast<uint8_t*>(surface->pixels),
                                          static_cast<uint8_t*>(surface->pixels) + surface->pitch * 480);
-        currentPattern = 5;  // a real pattern left empty by the damaged image
+        transport.currentPattern = 5;  // a real pattern left empty by the damaged image
         drawFrame(surface.get());
         EXPECT_EQ(std::memcmp(shown.data(), surface->pixels, shown.size()), 0);
     }
@@ -188,28 +188,28 @@ TEST_F(Damaged, EditingDamagedValuesClampsIntoRange) {
     press(SDLK_F3);
     EXPECT_EQ(song.speed, 15);  // from 255, one step down is clamped to 15
 
-    currentPattern = 0;
-    currentRow = 1;
-    cursorChannel = 0;
-    cursorColumn = 1;  // volume, high digit
+    transport.currentPattern = 0;
+    transport.currentRow = 1;
+    editor.cursorChannel = 0;
+    editor.cursorColumn = 1;  // volume, high digit
     ASSERT_GT(cellAt(0, 0, 1).volume, 80);
     press(SDLK_4);
     EXPECT_LE(cellAt(0, 0, 1).volume, 80);
     EXPECT_GE(cellAt(0, 0, 1).volume, 16);
 
     // A damaged slot typed over becomes a real pattern number.
-    cursorChannel = -1;
-    orderPos = 1;
-    cursorColumn = 0;
+    editor.cursorChannel = -1;
+    transport.orderPos = 1;
+    editor.cursorColumn = 0;
     press(SDLK_3);
     EXPECT_LT(song.orders[1], PatternCount);
 
     // Slots holding non-patterns are never selected as the shown pattern.
-    currentPattern = 7;
-    orderPos = 1;
+    transport.currentPattern = 7;
+    transport.orderPos = 1;
     press(SDLK_DOWN);
-    EXPECT_EQ(orderPos, 2);
-    EXPECT_EQ(currentPattern, 7);
+    EXPECT_EQ(transport.orderPos, 2);
+    EXPECT_EQ(transport.currentPattern, 7);
 }
 
 TEST_F(Damaged, ExportOfDamagedSongHasConsistentSizes) {
@@ -223,8 +223,8 @@ TEST_F(Damaged, ExportOfDamagedSongHasConsistentSizes) {
     ASSERT_EQ(wav.size(), 44u + 2 * 4 * 64 * 1000);
     EXPECT_EQ(getLe32(wav.data() + 4), wav.size() - 8);
     EXPECT_EQ(getLe32(wav.data() + 40), wav.size() - 44);
-    EXPECT_EQ(orderPos, 4);  // the end marker's slot
-    EXPECT_EQ(currentPattern, 0);
+    EXPECT_EQ(transport.orderPos, 4);  // the end marker's slot
+    EXPECT_EQ(transport.currentPattern, 0);
 
     // All 64 slots used at speed 255: the longest song a file can describe.
     for (int i = 0; i < OrderSlots; ++i) song.orders[i] = 64 + i;

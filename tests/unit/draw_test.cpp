@@ -20,9 +20,9 @@ constexpr uint32_t Back = 0x11223344u, Ink = 0xFFA0B0C0u;
 // A guarded surface of the background colour, with the references' one
 // primitive (one pixel, skipped when off the surface) and the lit pixels.
 struct Canvas : GuardedSurface {
-    explicit Canvas(int w = 23, int h = 17, uint32_t r = 0xFF0000, uint32_t g = 0xFF00, uint32_t b = 0xFF,
+    explicit Canvas(int width = 23, int height = 17, uint32_t r = 0xFF0000, uint32_t g = 0xFF00, uint32_t b = 0xFF,
                     uint32_t a = 0)
-        : GuardedSurface(w, h, Back, r, g, b, a) {}
+        : GuardedSurface(width, height, Back, r, g, b, a) {}
     void clear() { fillPixels(Back); }
     void plot(int x, int y, uint32_t v) {
         if (x >= 0 && y >= 0 && x < w && y < h) at(x, y) = v;

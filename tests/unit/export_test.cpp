@@ -108,9 +108,9 @@ struct FakeLoop {
 
 TEST_F(Export, OnePatternAtSpeed3Gives192000FramesAndTheCanonicalHeader) {
     // One pattern then the end marker at speed 3: 192000 frames, data size 384000, RIFF size 384036, PCM mono 16-bit 44100.
-    playing = true;
-    orderPos = 0;
-    currentRow = 17;
+    transport.playing = true;
+    transport.orderPos = 0;
+    transport.currentRow = 17;
     ASSERT_TRUE(exportWavNamed("song.wav"));
     std::vector<uint8_t> b = readFile("song.wav");
     ASSERT_EQ(b.size(), 44u + 384000u);
@@ -128,13 +128,13 @@ TEST_F(Export, OnePatternAtSpeed3Gives192000FramesAndTheCanonicalHeader) {
     EXPECT_EQ(le32(b, 40), 384000u);
     EXPECT_EQ(statusText, "SUCCESSFULLY EXPORTED");
     // Stopped at pattern 0 row 0; the order cursor on the end marker.
-    EXPECT_FALSE(playing);
-    EXPECT_FALSE(exporting);
-    EXPECT_EQ(currentPattern, 0);
-    EXPECT_EQ(currentRow, 0);
-    EXPECT_EQ(tick, 0);
-    EXPECT_EQ(tickFrame, 0);
-    EXPECT_EQ(orderPos, 1);
+    EXPECT_FALSE(transport.playing);
+    EXPECT_FALSE(engine.exporting);
+    EXPECT_EQ(transport.currentPattern, 0);
+    EXPECT_EQ(transport.currentRow, 0);
+    EXPECT_EQ(transport.tick, 0);
+    EXPECT_EQ(transport.tickFrame, 0);
+    EXPECT_EQ(transport.orderPos, 1);
 }
 
 TEST_F(Export, MutedChannelsAreHeardAtGainOverEight) {
@@ -143,14 +143,14 @@ TEST_F(Export, MutedChannelsAreHeardAtGainOverEight) {
     song.orders[1] = 2;
     song.speed = 1;
     cellAt(3, 2, 0).note = 40;
-    muted[3] = true;
+    transport.muted[3] = true;
     ASSERT_TRUE(exportWavNamed("m.wav"));
     std::vector<uint8_t> b = readFile("m.wav");
     ASSERT_EQ(b.size(), 44u + 2u * 128000u);
     int peak = 0;
     for (size_t f = 0; f < 128000; ++f) peak = std::max(peak, std::abs(int(sampleAt(b, f))));
     EXPECT_EQ(peak, 3071);
-    EXPECT_EQ(orderPos, 2);
+    EXPECT_EQ(transport.orderPos, 2);
 }
 
 TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
@@ -189,8 +189,8 @@ TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(le32(b, 4), 36u);
     EXPECT_EQ(le32(b, 40), 0u);
-    EXPECT_EQ(orderPos, 0);
-    EXPECT_EQ(currentPattern, 0);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentPattern, 0);
 }
 
 TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
@@ -216,7 +216,7 @@ TEST_F(Export, FullOrderListEndsAfterSlot63WithBoundedMemory) {
     ASSERT_TRUE(ok);
     std::ifstream in("long.wav", std::ios::binary | std::ios::ate);
     EXPECT_EQ(uint64_t(in.tellg()), 44 + 2 * frames);
-    EXPECT_EQ(orderPos, 0);
+    EXPECT_EQ(transport.orderPos, 0);
     EXPECT_EQ(lastDone, frames);
     EXPECT_EQ(lastTotal, frames);
     EXPECT_GT(calls, 10u);  // reported along the way, not only at the end
@@ -274,18 +274,18 @@ TEST_F(Export, JumpsBreaksAndSpeedsSetTheLengthAndTheFileEndsBeforeALoopRepeats)
         EXPECT_EQ(exportFrameCount(), k.frames);
         ASSERT_TRUE(exportWavNamed("course.wav"));
         EXPECT_EQ(readFile("course.wav").size(), 44 + 2 * k.frames);
-        EXPECT_EQ(orderPos, k.endSlot);
+        EXPECT_EQ(transport.orderPos, k.endSlot);
     }
 }
 
 TEST_F(Export, FailuresReportAndLeaveExistingFilesAlone) {
     // A missing folder or a write failing part way: "COULDN'T EXPORT", the old file intact, playback
     // stopped and the cursor back. (A target that is a folder, a read-only folder: kill_test's failures.)
-    playing = true;
+    transport.playing = true;
     EXPECT_FALSE(exportWavNamed("missing/x.wav"));
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"MISSING/X.WAV\"");
-    EXPECT_FALSE(exporting);
-    EXPECT_FALSE(playing);
+    EXPECT_FALSE(engine.exporting);
+    EXPECT_FALSE(transport.playing);
 
     // A file-size limit below the song's size makes a write fail part way.
     { std::ofstream("song.wav") << "old contents"; }
@@ -302,9 +302,9 @@ TEST_F(Export, FailuresReportAndLeaveExistingFilesAlone) {
     EXPECT_EQ(statusText, "COULDN'T EXPORT \"SONG.WAV\"");
     std::vector<uint8_t> b = readFile("song.wav");
     EXPECT_EQ(std::string(b.begin(), b.end()), "old contents");
-    EXPECT_EQ(currentPattern, 0);
-    EXPECT_EQ(currentRow, 0);
-    EXPECT_FALSE(exporting);
+    EXPECT_EQ(transport.currentPattern, 0);
+    EXPECT_EQ(transport.currentRow, 0);
+    EXPECT_FALSE(engine.exporting);
     EXPECT_EQ(folderEntries("."), std::vector<std::string>{"song.wav"});  // no temporary file left behind
 }
 
@@ -314,7 +314,7 @@ TEST_F(Export, WaitsForTheCallbackToSeeTheExportAndGivesUpOnAStalledOne) {
     song.speed = 1;
     std::atomic<bool> run{true};
     std::atomic<int> blocks{0};
-    streamActive = true;
+    engine.streamActive = true;
     std::thread callback([&] {
         double buf[64];
         while (run) {
@@ -325,7 +325,7 @@ TEST_F(Export, WaitsForTheCallbackToSeeTheExportAndGivesUpOnAStalledOne) {
     });
     while (blocks == 0) std::this_thread::yield();
     EXPECT_TRUE(exportWavNamed("live.wav"));
-    EXPECT_TRUE(exportSeen);
+    EXPECT_TRUE(engine.exportSeen);
     run = false;
     callback.join();
 
@@ -336,11 +336,11 @@ TEST_F(Export, WaitsForTheCallbackToSeeTheExportAndGivesUpOnAStalledOne) {
     EXPECT_GE(waited, 0.45);
     EXPECT_LT(waited, 30.0);
 
-    streamActive = false;
+    engine.streamActive = false;
     start = Clock::now();
     EXPECT_TRUE(exportWavNamed("none.wav"));
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), waited);
-    streamActive = false;
+    engine.streamActive = false;
 }
 
 // ---- vorna-render's formats and stems, read back with libsndfile --------------

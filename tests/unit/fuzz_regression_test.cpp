@@ -47,9 +47,9 @@ void distinctSong() {
     Bytes image(SongImageSize);
     for (uint32_t i = 0; i < SongImageSize; ++i) image[i] = uint8_t(i * 131 + (i >> 10));
     applySongImage(image.data());
-    songName = "before";
-    orderPos = 9;
-    currentPattern = 33;
+    editor.songName = "before";
+    transport.orderPos = 9;
+    transport.currentPattern = 33;
 }
 
 struct FuzzRegression : ::testing::Test {
@@ -84,9 +84,9 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
             ASSERT_FALSE(openSongNamed("in"));
             EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
             EXPECT_TRUE(currentImage() == before);
-            EXPECT_EQ(songName, "before");
-            EXPECT_EQ(orderPos, 9);
-            EXPECT_EQ(currentPattern, 33);
+            EXPECT_EQ(editor.songName, "before");
+            EXPECT_EQ(transport.orderPos, 9);
+            EXPECT_EQ(transport.currentPattern, 33);
             continue;
         }
         ++accepted;

@@ -25,9 +25,9 @@ struct Keys : ::testing::Test {
     void SetUp() override {
         initSong();
         resetHistory();
-        running = true;
-        keyHeld = true;
-        repeatCount = 0;
+        mainLoop.running = true;
+        mainLoop.keyHeld = true;
+        mainLoop.repeatCount = 0;
         for (Instrument* v : instruments) {
             v->note = -1;
             v->time = 1234;
@@ -39,7 +39,7 @@ struct Keys : ::testing::Test {
 // Scan codes of a few keys (PC set 1).
 constexpr uint8_t ScanZ = 0x2C, ScanS = 0x1F, ScanQ = 0x10, ScanI = 0x17, ScanA = 0x1E, ScanSlash = 0x35;
 
-Cell& cursor() { return cellAt(cursorChannel, currentPattern, currentRow); }
+Cell& cursor() { return cellAt(editor.cursorChannel, transport.currentPattern, transport.currentRow); }
 
 // One key typed on channel 0 of pattern 0 at a row and sub-column, the value
 // the field then holds on that row, and the row the cursor stands on after it.
@@ -48,11 +48,11 @@ struct TypedKey {
 };
 void typeSteps(Relaxed<int32_t> Cell::*field, std::initializer_list<TypedKey> steps) {
     for (const TypedKey& k : steps) {
-        currentRow = k.row;
-        cursorColumn = k.column;
+        transport.currentRow = k.row;
+        editor.cursorColumn = k.column;
         press(k.symbol);
         EXPECT_EQ(cellAt(0, 0, k.row).*field, k.value) << "key " << k.symbol << " on row " << k.row;
-        EXPECT_EQ(currentRow, k.rowAfter) << "key " << k.symbol << " on row " << k.row;
+        EXPECT_EQ(transport.currentRow, k.rowAfter) << "key " << k.symbol << " on row " << k.row;
     }
 }
 
@@ -62,14 +62,14 @@ struct TypedSlot {
     int slot, column, symbol, value, slotAfter, patternAfter;
 };
 void typeSlots(std::initializer_list<TypedSlot> steps) {
-    cursorChannel = -1;
+    editor.cursorChannel = -1;
     for (const TypedSlot& k : steps) {
-        orderPos = k.slot;
-        cursorColumn = k.column;
+        transport.orderPos = k.slot;
+        editor.cursorColumn = k.column;
         press(k.symbol);
         EXPECT_EQ(song.orders[k.slot], k.value) << "key " << k.symbol << " on slot " << k.slot;
-        EXPECT_EQ(orderPos, k.slotAfter) << "key " << k.symbol << " on slot " << k.slot;
-        EXPECT_EQ(currentPattern, k.patternAfter) << "key " << k.symbol << " on slot " << k.slot;
+        EXPECT_EQ(transport.orderPos, k.slotAfter) << "key " << k.symbol << " on slot " << k.slot;
+        EXPECT_EQ(transport.currentPattern, k.patternAfter) << "key " << k.symbol << " on slot " << k.slot;
     }
 }
 
@@ -83,7 +83,7 @@ std::string text(const Spot& s) {
     std::snprintf(out, sizeof out, "{%d, %d, %d, %d, %d, %d}", s.channel, s.column, s.row, s.slot, s.pattern, s.last);
     return out;
 }
-Spot spotNow() { return {cursorChannel, cursorColumn, currentRow, orderPos, currentPattern, lastChannel}; }
+Spot spotNow() { return {editor.cursorChannel, editor.cursorColumn, transport.currentRow, transport.orderPos, transport.currentPattern, editor.lastChannel}; }
 
 }  // namespace
 
@@ -135,8 +135,8 @@ TEST_F(Keys, MovesWrapOnSingleStepsClampOnPagesAndCrossChannelsAtTheSubColumnEdg
         {{-1, 2, 0, 0, 0, 6}, SDLK_TAB, KMOD_RCTRL, {6, 2, 0, 0, 0, 6}},
     };
     for (const auto& m : moves) {
-        cursorChannel = m.from.channel, cursorColumn = m.from.column, currentRow = m.from.row;
-        orderPos = m.from.slot, currentPattern = m.from.pattern, lastChannel = m.from.last;
+        editor.cursorChannel = m.from.channel, editor.cursorColumn = m.from.column, transport.currentRow = m.from.row;
+        transport.orderPos = m.from.slot, transport.currentPattern = m.from.pattern, editor.lastChannel = m.from.last;
         press(m.symbol, m.modifiers);
         EXPECT_EQ(text(spotNow()), text(m.to)) << "key " << m.symbol << "+" << m.modifiers << " from " << text(m.from);
     }
@@ -144,11 +144,11 @@ TEST_F(Keys, MovesWrapOnSingleStepsClampOnPagesAndCrossChannelsAtTheSubColumnEdg
 
 TEST_F(Keys, NoteEntryWritesThePreviewedNoteAndAdvances) {
     // Z at octave 3 enters note 39 and hands it to the channel's voice, which the next block starts: note 39, time 0, float freq of 27.5*2^(39/12).
-    cursorChannel = 2;
-    currentRow = 5;
+    editor.cursorChannel = 2;
+    transport.currentRow = 5;
     press(SDLK_z, 0, ScanZ);
     EXPECT_EQ(cellAt(2, 0, 5).note, 39);
-    EXPECT_EQ(currentRow, 6);
+    EXPECT_EQ(transport.currentRow, 6);
     takePreviews();  // what the next block does first
     const Instrument& v = *instruments[2];
     EXPECT_EQ(v.note, 39);
@@ -158,14 +158,14 @@ TEST_F(Keys, NoteEntryWritesThePreviewedNoteAndAdvances) {
     EXPECT_TRUE(songModified());
     press(SDLK_s, 0, ScanS);
     EXPECT_EQ(cellAt(2, 0, 6).note, 40);
-    octave = 0;
+    editor.octave = 0;
     press(SDLK_q, 0, ScanQ);
     EXPECT_EQ(cellAt(2, 0, 7).note, 15);
 }
 
 TEST_F(Keys, NotesAtOrAbove195AndNonNoteKeysAreRefused) {
     // At octave 15 only offsets 3..14 are accepted (183..194); Q (195) and non-note keys write, preview and advance nothing.
-    octave = 15;
+    editor.octave = 15;
     press(SDLK_q, 0, ScanQ);
     takePreviews();  // nothing was handed over either
     EXPECT_EQ(instruments[0]->note, -1);
@@ -174,27 +174,27 @@ TEST_F(Keys, NotesAtOrAbove195AndNonNoteKeysAreRefused) {
     press(SDLK_SLASH, 0, ScanSlash);
     press(SDLK_a, 0, ScanA);
     press(SDLK_F1, 0, 0x3B);
-    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(transport.currentRow, 0);
     EXPECT_EQ(cursor().note, 0);
     EXPECT_FALSE(songModified());
     press(SDLK_z, 0, ScanZ);
     EXPECT_EQ(cellAt(0, 0, 0).note, 183);
-    currentRow = 0;
+    transport.currentRow = 0;
     press(SDLK_m, 0, 0x32);  // offset 14
     EXPECT_EQ(cellAt(0, 0, 0).note, 194);
 }
 
 TEST_F(Keys, TypingWhilePlayingLandsOnThePlayedRowWithoutMoving) {
     // While playing an accepted edit does not move the cursor.
-    playing = true;
-    currentRow = 12;
+    transport.playing = true;
+    transport.currentRow = 12;
     press(SDLK_z, 0, ScanZ);
     EXPECT_EQ(cellAt(0, 0, 12).note, 39);
-    EXPECT_EQ(currentRow, 12);
+    EXPECT_EQ(transport.currentRow, 12);
     press(SDLK_DELETE);
     EXPECT_EQ(cellAt(0, 0, 12).note, 0);
-    EXPECT_EQ(currentRow, 12);
-    playing = false;
+    EXPECT_EQ(transport.currentRow, 12);
+    transport.playing = false;
 }
 
 TEST_F(Keys, VolumeIsTypedAsTwoDigitsOfLevelPlus16) {
@@ -221,7 +221,7 @@ TEST_F(Keys, EffectColumnsTakeHexDigits) {
     typeSteps(&Cell::effectParam, {{0, 4, SDLK_f, 0xF0, 1}, {0, 5, SDLK_3, 0xF3, 1}, {0, 4, SDLK_0, 0x03, 1}});
     press(SDLK_z, 0, ScanZ);  // no note entry outside sub-column 0
     EXPECT_EQ(cellAt(0, 0, 1).note, 0);
-    EXPECT_EQ(currentRow, 1);
+    EXPECT_EQ(transport.currentRow, 1);
 }
 
 TEST_F(Keys, DeleteClearsTheFieldUnderTheCursorOrWithShiftTheWholeCell) {
@@ -230,13 +230,13 @@ TEST_F(Keys, DeleteClearsTheFieldUnderTheCursorOrWithShiftTheWholeCell) {
         initSong();
         Cell& c = cellAt(0, 0, 0);
         c.note = 40, c.volume = 50, c.effect = 3, c.effectParam = 0x44;
-        cursorColumn = col == 6 ? 2 : col;
+        editor.cursorColumn = col == 6 ? 2 : col;
         press(SDLK_DELETE, col == 6 ? KMOD_LSHIFT : 0);  // the last pass: Shift+Delete on the volume
         EXPECT_EQ(c.note, col == 0 || col == 6 ? 0 : 40) << col;
         EXPECT_EQ(c.volume, col == 1 || col == 2 || col == 6 ? 0 : 50) << col;
         EXPECT_EQ(c.effect, col == 3 || col == 6 ? 0 : 3) << col;
         EXPECT_EQ(c.effectParam, col >= 4 ? 0 : 0x44) << col;
-        EXPECT_EQ(currentRow, 1);
+        EXPECT_EQ(transport.currentRow, 1);
         EXPECT_TRUE(songModified());
     }
 }
@@ -244,7 +244,7 @@ TEST_F(Keys, DeleteClearsTheFieldUnderTheCursorOrWithShiftTheWholeCell) {
 TEST_F(Keys, DeleteInTheOrderListEmptiesTheSlotAndAdvancesKeepingThePattern) {
     // Delete in the order list writes 255 at orderPos, moves the order cursor down (63 wraps to 0), currentPattern unchanged.
     song.orders[0] = 5;
-    currentPattern = 5;
+    transport.currentPattern = 5;
     typeSlots({{0, 0, SDLK_DELETE, OrderEmpty, 1, 5}, {63, 0, SDLK_DELETE, OrderEmpty, 0, 5}});
     EXPECT_TRUE(songModified());
 }
@@ -255,7 +255,7 @@ TEST_F(Keys, OrderSlotsAreTypedAsTwoDigitsAndAnyKeyReselectsTheSlotsPattern) {
     // slot it was typed on (an empty one keeps the pattern); typing while playing stays on the slot.
     song.orders[3] = 11;
     song.orders[5] = 20;
-    currentPattern = 2;
+    transport.currentPattern = 2;
     typeSlots({{3, 0, SDLK_F1, 11, 3, 11}, {5, 1, SDLK_x, 20, 5, 20}, {6, 0, SDLK_x, OrderEmpty, 6, 20}});
     EXPECT_FALSE(songModified());
     typeSlots({{4, 0, SDLK_2, 0x20, 5, 0x20},
@@ -263,52 +263,52 @@ TEST_F(Keys, OrderSlotsAreTypedAsTwoDigitsAndAnyKeyReselectsTheSlotsPattern) {
                {6, 3, SDLK_7, 7, 7, 7},           // on the empty slot 6
                {7, 2, SDLK_4, OrderEmpty, 7, 7},  // 4 is no first digit; slot 7 is empty: the pattern stays
                {5, 0, SDLK_a, 20, 5, 20}});
-    playing = true;
+    transport.playing = true;
     typeSlots({{3, 1, SDLK_4, 4, 3, 4}});
-    playing = false;
+    transport.playing = false;
 }
 
 TEST_F(Keys, ReturnPlaysFromRowZeroAndShiftReturnFromTheCursorRow) {
     // Return resets row, tick and tickFrame and starts; Shift+Return keeps the row; a second press stops and keeps the position.
-    currentRow = 20;
-    tick = 2;
-    tickFrame = 500;
+    transport.currentRow = 20;
+    transport.tick = 2;
+    transport.tickFrame = 500;
     press(SDLK_RETURN);
-    EXPECT_TRUE(playing);
-    EXPECT_EQ(currentRow, 0);
-    EXPECT_EQ(tick, 0);
-    EXPECT_EQ(tickFrame, 0);
-    currentRow = 9;
+    EXPECT_TRUE(transport.playing);
+    EXPECT_EQ(transport.currentRow, 0);
+    EXPECT_EQ(transport.tick, 0);
+    EXPECT_EQ(transport.tickFrame, 0);
+    transport.currentRow = 9;
     press(SDLK_SPACE);
-    EXPECT_FALSE(playing);
-    EXPECT_EQ(currentRow, 9);
-    tickFrame = 300;
+    EXPECT_FALSE(transport.playing);
+    EXPECT_EQ(transport.currentRow, 9);
+    transport.tickFrame = 300;
     press(SDLK_RETURN, KMOD_RSHIFT);
-    EXPECT_TRUE(playing);
-    EXPECT_EQ(currentRow, 9);
-    EXPECT_EQ(tickFrame, 0);
-    cursorChannel = -1;
+    EXPECT_TRUE(transport.playing);
+    EXPECT_EQ(transport.currentRow, 9);
+    EXPECT_EQ(transport.tickFrame, 0);
+    editor.cursorChannel = -1;
     press(SDLK_RETURN);
-    EXPECT_FALSE(playing);
+    EXPECT_FALSE(transport.playing);
 }
 
 TEST_F(Keys, PauseFlipsTheMuteOfTheCursorChannelOnlyAndF12EndsTheLoopInEitherFocus) {
     // Pause mutes and unmutes the cursor channel; in the order list it does nothing. F12 clears running.
-    cursorChannel = 4;
+    editor.cursorChannel = 4;
     press(SDLK_PAUSE);
-    EXPECT_TRUE(muted[4]);
-    EXPECT_FALSE(muted[3]);
-    cursorChannel = -1;
+    EXPECT_TRUE(transport.muted[4]);
+    EXPECT_FALSE(transport.muted[3]);
+    editor.cursorChannel = -1;
     press(SDLK_PAUSE);
-    EXPECT_TRUE(muted[4]);
+    EXPECT_TRUE(transport.muted[4]);
     press(SDLK_F12);
-    EXPECT_FALSE(running);
-    running = true;
-    cursorChannel = 4;
+    EXPECT_FALSE(mainLoop.running);
+    mainLoop.running = true;
+    editor.cursorChannel = 4;
     press(SDLK_PAUSE);
-    EXPECT_FALSE(muted[4]);
+    EXPECT_FALSE(transport.muted[4]);
     press(SDLK_F12);
-    EXPECT_FALSE(running);
+    EXPECT_FALSE(mainLoop.running);
 }
 
 TEST_F(Keys, SpeedAndOctaveAreClamped) {
@@ -316,13 +316,13 @@ TEST_F(Keys, SpeedAndOctaveAreClamped) {
     for (int i = 0; i < 20; ++i) press(SDLK_F4);
     EXPECT_EQ(song.speed, 15);
     EXPECT_TRUE(songModified());
-    cursorChannel = -1;
+    editor.cursorChannel = -1;
     for (int i = 0; i < 20; ++i) press(SDLK_F3);
     EXPECT_EQ(song.speed, 1);
     for (int i = 0; i < 20; ++i) press(SDLK_F6);
-    EXPECT_EQ(octave, 15);
+    EXPECT_EQ(editor.octave, 15);
     for (int i = 0; i < 20; ++i) press(SDLK_F5);
-    EXPECT_EQ(octave, 0);
+    EXPECT_EQ(editor.octave, 0);
     const std::size_t steps = historySteps();
     press(SDLK_F3);  // already 1: nothing changes, so nothing is recorded
     EXPECT_EQ(historySteps(), steps);
@@ -333,7 +333,7 @@ TEST_F(Keys, F7RecordsPatternAndChannelAndF8PastesIntoTheCursorChannelOrAllChann
     // (all channels from the order list); F8 pastes row by row without advancing; a one-channel
     // clipboard has no destination while the order list is focused: nothing changes.
     for (int c = 0; c < 8; ++c) cellAt(c, 0, 10).volume = 20 + c;
-    currentPattern = 6;
+    transport.currentPattern = 6;
     press(SDLK_F8);
     for (int c = 0; c < 8; ++c) EXPECT_EQ(cellAt(c, 6, 10).volume, 20 + c);
     EXPECT_TRUE(songModified());
@@ -343,29 +343,29 @@ TEST_F(Keys, F7RecordsPatternAndChannelAndF8PastesIntoTheCursorChannelOrAllChann
         cellAt(2, 3, r).effectParam = r;
         cellAt(1, 3, r).note = 99;
     }
-    currentPattern = 3;
-    cursorChannel = 2;
+    transport.currentPattern = 3;
+    editor.cursorChannel = 2;
     press(SDLK_F7);
-    EXPECT_EQ(copyPattern, 3);
-    EXPECT_EQ(copyChannel, 2);
-    currentPattern = 8;
-    cursorChannel = 5;
+    EXPECT_EQ(editor.copyPattern, 3);
+    EXPECT_EQ(editor.copyChannel, 2);
+    transport.currentPattern = 8;
+    editor.cursorChannel = 5;
     press(SDLK_F8);
     for (int r = 0; r < 64; ++r) {
         EXPECT_EQ(cellAt(5, 8, r).note, r + 1);
         EXPECT_EQ(cellAt(5, 8, r).effectParam, r);
         EXPECT_EQ(cellAt(1, 8, r).note, 0);  // other channels untouched
     }
-    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(transport.currentRow, 0);
 
-    currentPattern = 1;
-    cursorChannel = -1;
+    transport.currentPattern = 1;
+    editor.cursorChannel = -1;
     const std::size_t steps = historySteps();
     press(SDLK_F8);
     EXPECT_EQ(historySteps(), steps);
     for (int c = 0; c < 8; ++c) EXPECT_EQ(cellAt(c, 1, 0).note, 0);
     press(SDLK_F7);
-    EXPECT_EQ(copyChannel, -1);
+    EXPECT_EQ(editor.copyChannel, -1);
 }
 
 TEST_F(Keys, ScrollLockDrawsRedGreenAndBlueEachRand120Plus30AndRepaints) {
@@ -430,6 +430,8 @@ TEST(CommandLine, SongNameIsTheArgumentWithoutItsExtension) {
     EXPECT_EQ(songNameFromArgument("/tmp/a.vorna.vorna"), "/tmp/a.vorna");
     EXPECT_EQ(songNameFromArgument("tune.VORNA"), "tune.VORNA");
     EXPECT_EQ(songNameFromArgument("tune.vorna.bak"), "tune.vorna.bak");
+    EXPECT_EQ(songNameFromArgument(".vorna"), ".vorna");  // a name of its own, never the empty name
+    EXPECT_EQ(songNameFromArgument("a.vorn"), "a.vorn");
 }
 
 TEST_F(Keys, SongGivenOnTheCommandLineOpensAsWithF10AndF11SavesItBack) {
@@ -445,13 +447,13 @@ TEST_F(Keys, SongGivenOnTheCommandLineOpensAsWithF10AndF11SavesItBack) {
         ASSERT_TRUE(openSongNamed(songNameFromArgument(given))) << given;
         EXPECT_EQ(cellAt(1, 0, 4).note, 50) << given;
         EXPECT_EQ(song.speed, 6) << given;
-        EXPECT_EQ(songName, "sub/Tune") << given;
+        EXPECT_EQ(editor.songName, "sub/Tune") << given;
         EXPECT_EQ(statusText, "FILE \"SUB/TUNE\" SUCCESSFULLY LOADED") << given;
 
         // An edit, then F11: no prompt, back into sub/Tune.vorna.
         cellAt(2, 0, 0).note = 61;
         press(SDLK_F11);
-        EXPECT_TRUE(keyHeld) << "a prompt ran for " << given;
+        EXPECT_TRUE(mainLoop.keyHeld) << "a prompt ran for " << given;
         EXPECT_FALSE(songModified()) << given;
         initSong();
         ASSERT_TRUE(loadSong("sub/Tune")) << given;
@@ -470,23 +472,23 @@ void redo() { press(SDLK_y, KMOD_RCTRL); }
 // One random command of every kind that changes the song, at a random place.
 void randomCommand(std::mt19937& rng) {
     static const uint8_t noteScans[] = {ScanZ, ScanS, ScanQ, ScanI, ScanSlash};
-    currentPattern = int(rng() % 3);
-    currentRow = int(rng() % 64);
-    cursorChannel = int(rng() % 8);
-    cursorColumn = int(rng() % 6);
+    transport.currentPattern = int(rng() % 3);
+    transport.currentRow = int(rng() % 64);
+    editor.cursorChannel = int(rng() % 8);
+    editor.cursorColumn = int(rng() % 6);
     switch (rng() % 10) {
     case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;          // note, or a digit in the other columns
     case 1: press(SDLK_0 + int(rng() % 10)); break;                  // volume or parameter digit
     case 2: press(SDLK_a + int(rng() % 6)); break;                   // effect or parameter hex digit
     case 3: press(SDLK_DELETE, rng() % 2 ? KMOD_LSHIFT : 0); break;  // one field or the whole cell
     case 4:
-        copyPattern = int(rng() % 3);
-        copyChannel = int(rng() % 9) - 1;
+        editor.copyPattern = int(rng() % 3);
+        editor.copyChannel = int(rng() % 9) - 1;
         press(SDLK_F8);
         break;
     case 5:
-        cursorChannel = -1;
-        orderPos = int(rng() % 64);
+        editor.cursorChannel = -1;
+        transport.orderPos = int(rng() % 64);
         press(rng() % 3 ? SDLK_0 + int(rng() % 10) : SDLK_DELETE);
         break;
     case 6: press(rng() % 2 ? SDLK_F3 : SDLK_F4); break;
@@ -517,7 +519,7 @@ TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFin
         resetHistory();
         std::mt19937 rng(seed);
         // What the history should hold: the song and name after each kept step.
-        std::vector<std::pair<std::vector<uint8_t>, std::string>> states{{currentImage(), songName}};
+        std::vector<std::pair<std::vector<uint8_t>, std::string>> states{{currentImage(), editor.songName}};
         std::size_t at = 0;
         for (int i = 0; i < 600; ++i) {
             const std::size_t before = historyUndoable();
@@ -525,7 +527,7 @@ TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFin
             const std::size_t after = historyUndoable();
             if (after == before + 1) {
                 states.resize(at + 1);  // a new step drops the undone ones
-                states.push_back({currentImage(), songName});
+                states.push_back({currentImage(), editor.songName});
                 ++at;
             } else if (after + 1 == before) {
                 --at;
@@ -540,7 +542,7 @@ TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFin
         for (std::size_t k = states.size() - 1; k > 0; --k) {
             ASSERT_TRUE(undoStep());
             ASSERT_TRUE(currentImage() == states[k - 1].first) << "undo to " << k - 1;
-            ASSERT_EQ(songName, states[k - 1].second);
+            ASSERT_EQ(editor.songName, states[k - 1].second);
         }
         EXPECT_FALSE(undoStep());
         EXPECT_FALSE(songModified());  // back at the empty song of the start
@@ -558,7 +560,7 @@ TEST_F(Keys, CtrlZUndoesCtrlYAndCtrlShiftZRedoInEitherFocusAndTypeNothing) {
     undo();
     EXPECT_EQ(cellAt(0, 0, 0).note, 0);
     EXPECT_EQ(statusText, "UNDONE: NOTE");
-    EXPECT_EQ(currentRow, 0);  // nothing typed by the Z of Ctrl+Z
+    EXPECT_EQ(transport.currentRow, 0);  // nothing typed by the Z of Ctrl+Z
     redo();
     EXPECT_EQ(cellAt(0, 0, 0).note, 39);
     EXPECT_EQ(statusText, "REDONE: NOTE");
@@ -566,9 +568,9 @@ TEST_F(Keys, CtrlZUndoesCtrlYAndCtrlShiftZRedoInEitherFocusAndTypeNothing) {
     press(SDLK_z, KMOD_LCTRL | KMOD_RSHIFT, ScanZ);
     EXPECT_EQ(cellAt(0, 0, 0).note, 39);
     // In the order list, over a digit column: no digit is typed either.
-    cursorChannel = -1;
-    cursorColumn = 1;
-    orderPos = 4;
+    editor.cursorChannel = -1;
+    editor.cursorColumn = 1;
+    transport.orderPos = 4;
     press(SDLK_2);
     EXPECT_EQ(song.orders[4], 2);
     undo();
@@ -587,32 +589,32 @@ TEST_F(Keys, CtrlZUndoesCtrlYAndCtrlShiftZRedoInEitherFocusAndTypeNothing) {
 TEST_F(Keys, UndoAndRedoPutTheCursorWhereTheChangeHappenedButNeverMoveThePlayPosition) {
     // The pattern, row, channel and sub-column (or the order slot with its focus) of the change come back;
     // while the song plays only the song changes.
-    currentPattern = 5, currentRow = 20, cursorChannel = 3, cursorColumn = 1;
+    transport.currentPattern = 5, transport.currentRow = 20, editor.cursorChannel = 3, editor.cursorColumn = 1;
     press(SDLK_2);  // volume digit: advances to row 21
     EXPECT_EQ(cellAt(3, 5, 20).volume, 48);
     song.orders[9] = 3;
-    cursorChannel = -1, orderPos = 9, cursorColumn = 1;
+    editor.cursorChannel = -1, transport.orderPos = 9, editor.cursorColumn = 1;
     press(SDLK_DELETE);  // order slot 9 emptied, slot 10 next
-    currentPattern = 0, currentRow = 0, cursorChannel = 6, cursorColumn = 4;
+    transport.currentPattern = 0, transport.currentRow = 0, editor.cursorChannel = 6, editor.cursorColumn = 4;
     undo();
-    EXPECT_EQ(cursorChannel, -1);
-    EXPECT_EQ(orderPos, 9);
-    EXPECT_EQ(lastChannel, 6);  // Ctrl+Tab goes back to the channel the user was on
+    EXPECT_EQ(editor.cursorChannel, -1);
+    EXPECT_EQ(transport.orderPos, 9);
+    EXPECT_EQ(editor.lastChannel, 6);  // Ctrl+Tab goes back to the channel the user was on
     undo();
     EXPECT_EQ(cellAt(3, 5, 20).volume, 0);
-    EXPECT_EQ(currentPattern, 5);
-    EXPECT_EQ(currentRow, 20);
-    EXPECT_EQ(cursorChannel, 3);
-    EXPECT_EQ(cursorColumn, 1);
+    EXPECT_EQ(transport.currentPattern, 5);
+    EXPECT_EQ(transport.currentRow, 20);
+    EXPECT_EQ(editor.cursorChannel, 3);
+    EXPECT_EQ(editor.cursorColumn, 1);
 
-    currentPattern = 1, currentRow = 40, orderPos = 2, cursorChannel = 0;
-    playing = true;
+    transport.currentPattern = 1, transport.currentRow = 40, transport.orderPos = 2, editor.cursorChannel = 0;
+    transport.playing = true;
     redo();
     EXPECT_EQ(cellAt(3, 5, 20).volume, 48);
-    EXPECT_EQ(currentPattern, 1);
-    EXPECT_EQ(currentRow, 40);
-    EXPECT_EQ(orderPos, 2);
-    playing = false;
+    EXPECT_EQ(transport.currentPattern, 1);
+    EXPECT_EQ(transport.currentRow, 40);
+    EXPECT_EQ(transport.orderPos, 2);
+    transport.playing = false;
 }
 
 TEST_F(Keys, UndoingTheThemeRepaintsAndUndoingALoadBringsBackSongNameAndTheme) {
@@ -624,7 +626,7 @@ TEST_F(Keys, UndoingTheThemeRepaintsAndUndoingALoadBringsBackSongNameAndTheme) {
     EXPECT_EQ(palette[background], packColour(60, 70, 80));
     EXPECT_FALSE(songModified());  // back at the song as it started
 
-    songName = "first";
+    editor.songName = "first";
     press(SDLK_x, 0, 0x2D);  // an unsaved note: D-3 = 41
     std::vector<uint8_t> other(SongImageSize);
     other[0] = 100, other[1] = 20, other[2] = 30, other[SpeedOffset] = 7;
@@ -635,13 +637,13 @@ TEST_F(Keys, UndoingTheThemeRepaintsAndUndoingALoadBringsBackSongNameAndTheme) {
     EXPECT_EQ(palette[background], packColour(100, 20, 30));
     undo();
     EXPECT_EQ(statusText, "UNDONE: LOAD");
-    EXPECT_EQ(songName, "first");
+    EXPECT_EQ(editor.songName, "first");
     EXPECT_EQ(cellAt(0, 0, 0).note, 41);
     EXPECT_EQ(song.speed, 3);
     EXPECT_EQ(palette[background], packColour(60, 70, 80));
     EXPECT_TRUE(songModified());  // the note was never saved
     redo();
-    EXPECT_EQ(songName, "second");
+    EXPECT_EQ(editor.songName, "second");
     EXPECT_FALSE(songModified());
 }
 

@@ -9,12 +9,15 @@
 //   killed        SIGKILL at random moments of a save loop and an export loop
 //   failures      full disk (file size limit), read-only folder, target is a folder
 //   targets       permission bits, links, write-protected files, FIFOs and devices
-//   recovery      the copy's bytes, writing and removing copies, start-up, the fall-back place
+//   recovery      the copy's bytes, writing and removing copies, start-up, the fall-back place,
+//                 places that fail, taking over, foreign, damaged and waiting copies
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +25,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -73,6 +77,9 @@ std::string inChild(const std::function<std::string()>& work) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) answer += " [child did not exit cleanly]";
     return answer;
 }
+
+// The child becomes the user nobody, who may write no folder of root's.
+bool dropToNobody() { return setgid(65534) == 0 && setuid(65534) == 0; }
 
 // Song data that does not pack: every cell byte drawn at random, so a save
 // writes about 131 KB and takes a few milliseconds with its sync.
@@ -273,7 +280,7 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
     ASSERT_EQ(chmod("locked/private.vorna", 0600), 0);
 
     const std::string answer = inChild([] {
-        if (setgid(65534) != 0 || setuid(65534) != 0) return std::string("could not drop to nobody");
+        if (!dropToNobody()) return std::string("could not drop to nobody");
         if (access("locked", W_OK) == 0) return std::string("folder still writable");
         song.speed = 9;
         std::string out = saveSongNamed("locked/song") ? "saved" : "refused";
@@ -468,7 +475,7 @@ TEST_F(Recovery, UnsavedChangesReachACopyAndASaveRemovesIt) {
     // once the work is saved the copy goes; undoing back to the saved state counts as saved.
     ASSERT_TRUE(startRecovery());
     uint32_t now = 1000;
-    songName = "tune";
+    editor.songName = "tune";
     changeSongWord(cellOffset(2, 0, 5, 0), 44);
     recoveryTick(now);
     const auto start = std::chrono::steady_clock::now();
@@ -524,15 +531,17 @@ TEST_F(Recovery, OpeningAnotherSongKeepsTheUnsavedWorkInItsCopy) {
 
 TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
     // Start-up opens the newest copy an ended session left for this folder (song, name, theme, message);
-    // a running editor's copy, an older one and another folder's copy stay; Ctrl+Z gives the empty song;
+    // a running editor's copy, an older one and other folders' copies (in either place: a folder copied
+    // with its .vorna-recovery brings the original's along) stay; Ctrl+Z gives the empty song;
     // a second start without changes opens the same work again.
     const std::string local = RecoveryFolderName;
     leaveCopy(local, "111-aa-3.recovery", someSong(30), "older", scratch.dir, 1000);
     leaveCopy(local, "222-bb-5.recovery", someSong(50), "newest", scratch.dir, 2000);
     leaveCopy(fallback(), "333-cc-1.recovery", someSong(70), "elsewhere", "/some/other/folder", 3000);
-    // A running editor: its lock is held (here by this test).
+    leaveCopy(local, "555-ee-1.recovery", someSong(20), "copied along", "/some/other/folder", 5000);
+    // A running editor: its lock (a hidden file) is held, here by this test.
     leaveCopy(local, "444-dd-2.recovery", someSong(90), "running", scratch.dir, 4000);
-    const int lock = open((local + "/444-dd.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    const int lock = open((local + "/.444-dd.lock").c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
 
@@ -540,27 +549,28 @@ TEST_F(Recovery, TheNextStartOpensTheNewestCopyOfItsOwnFolderAsAnUndoStep) {
     ASSERT_TRUE(startRecovery());
     ASSERT_TRUE(recoverAtStart());
     EXPECT_TRUE(currentImage() == someSong(50));
-    EXPECT_EQ(songName, "newest");
+    EXPECT_EQ(editor.songName, "newest");
     EXPECT_EQ(statusText, "RECOVERED UNSAVED WORK");
     EXPECT_EQ(palette[background], packColour(90, 100, 110));
     EXPECT_TRUE(songModified());
     std::vector<std::string> copies = copiesIn(local);
-    ASSERT_EQ(copies.size(), 3u);  // the recovered one now under this session's name
+    ASSERT_EQ(copies.size(), 4u);  // the recovered one now under this session's name
     EXPECT_EQ(std::count(copies.begin(), copies.end(), "222-bb-5.recovery"), 0);
     EXPECT_EQ(std::count(copies.begin(), copies.end(), "444-dd-2.recovery"), 1);
+    EXPECT_EQ(std::count(copies.begin(), copies.end(), "555-ee-1.recovery"), 1);
     EXPECT_EQ(copiesIn(fallback()).size(), 1u);
 
     ASSERT_TRUE(undoStep());
     EXPECT_TRUE(currentImage() == empty);
-    EXPECT_EQ(songName, "");
+    EXPECT_EQ(editor.songName, "");
     EXPECT_FALSE(songModified());
     finishRecovery();
-    EXPECT_EQ(copiesIn(local).size(), 3u);  // nothing was saved or dropped
+    EXPECT_EQ(copiesIn(local).size(), 4u);  // nothing was saved or dropped
 
     resetEngine();
     ASSERT_TRUE(startRecovery());
     ASSERT_TRUE(recoverAtStart());
-    EXPECT_EQ(songName, "newest");
+    EXPECT_EQ(editor.songName, "newest");
     close(lock);
 }
 
@@ -602,4 +612,225 @@ TEST_F(Recovery, TheNewestTenCopiesOfEndedSessionsAreKept) {
     EXPECT_EQ(copies.size(), 10u);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(std::count(copies.begin(), copies.end(), std::to_string(100 + i) + "-aa-1.recovery"), 0) << i;
+}
+
+TEST_F(Recovery, AFailedCopyIsTriedAgainUntilOneIsKeptInThePreferredPlace) {
+    // A failed copy (a file system without free inodes: not even the recovery folders can be made) is tried
+    // again every few seconds and at the next change, in the working folder's place first; "UNSAVED WORK HAS
+    // NO RECOVERY COPY" shows while no copy is current and goes when one is.
+    const std::string fs = scratch.dir + "/fs";
+    const std::string answer = inChild([&]() -> std::string {
+        // A tmpfs of 64 inodes, in a mount namespace of the child's own (gone with it).
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return std::string("skip: no mount namespace of its own: ") + std::strerror(errno);
+        if (mkdir(fs.c_str(), 0700) != 0 || mount("vorna", fs.c_str(), "tmpfs", 0, "size=4m,nr_inodes=64") != 0)
+            return std::string("skip: cannot mount a small tmpfs: ") + std::strerror(errno);
+        if (mkdir((fs + "/work").c_str(), 0700) != 0 || chdir((fs + "/work").c_str()) != 0) return "no work folder";
+        setenv("XDG_STATE_HOME", (fs + "/state").c_str(), 1);
+        int fillers = 0;  // files that take every free inode
+        auto fill = [&] {
+            for (int fd; (fd = open((fs + "/" + std::to_string(fillers)).c_str(), O_CREAT | O_WRONLY, 0600)) >= 0; ++fillers)
+                close(fd);
+        };
+        auto freeAll = [&] {
+            for (; fillers > 0; --fillers) unlink((fs + "/" + std::to_string(fillers - 1)).c_str());
+        };
+        std::string out;
+        uint32_t now = 1000;
+        // What the user has after the next tick: the folder's copy, copies in the fall-back, the message.
+        auto seen = [&](const char* when) {
+            recoveryTick(now += 10);
+            const std::vector<std::string> copies = copiesIn(RecoveryFolderName);
+            const bool current = !copies.empty() && readCopy(std::string(RecoveryFolderName) + "/" + copies.back()).image == currentImage();
+            out += std::string(" | ") + when + ": copy " + (copies.empty() ? "none" : current ? "current" : "old") + ", " +
+                   std::to_string(copiesIn(fs + "/state/vornatracker/recovery").size()) + " elsewhere, " +
+                   (statusTimer > 0 ? statusText : "no message");
+        };
+        const std::string said = stderrOf([&] {
+            fill();
+            startRecovery();
+            changeSongWord(cellOffset(0, 0, 0, 0), 40);
+            tickAndFlush(now, 10);
+            seen("full");
+            // Freed, and no further change: the writer tries again on its own.
+            freeAll();
+            const auto freed = std::chrono::steady_clock::now();
+            while (copiesIn(RecoveryFolderName).empty() && std::chrono::steady_clock::now() - freed < std::chrono::seconds(10))
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            seen("freed");
+            // Full again: the new state cannot reach the copy; freed, the next change does.
+            fill();
+            changeSongWord(cellOffset(0, 0, 1, 0), 41);
+            tickAndFlush(now, 200);
+            seen("full again");
+            freeAll();
+            changeSongWord(cellOffset(0, 0, 2, 0), 42);
+            tickAndFlush(now, 200);
+            seen("next change");
+            finishRecovery();
+        });
+        if (said.find("No space left on device") == std::string::npos) out += " | standard error: " + said;
+        return out;
+    });
+    if (answer.rfind("skip: ", 0) == 0) GTEST_SKIP() << answer.substr(6);
+    EXPECT_EQ(answer, " | full: copy none, 0 elsewhere, UNSAVED WORK HAS NO RECOVERY COPY"
+                      " | freed: copy current, 0 elsewhere, no message"
+                      " | full again: copy old, 0 elsewhere, UNSAVED WORK HAS NO RECOVERY COPY"
+                      " | next change: copy current, 0 elsewhere, no message");
+}
+
+TEST_F(Recovery, AKillWhileACopyIsTakenOverLeavesItForTheNextStart) {
+    // Taking over a copy at start-up never passes through a name that start-up clean-up removes: killed
+    // right inside the take-over (the copy two minutes old, as a left-over temporary file would be),
+    // the next start opens it.
+    leaveCopy(RecoveryFolderName, "111-aa-1.recovery", someSong(60), "old", scratch.dir, 1000);
+    const timespec old[2] = {{std::time(nullptr) - 120, 0}, {std::time(nullptr) - 120, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, ".vorna-recovery/111-aa-1.recovery", old, 0), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        startRecovery();
+        recoveryAdoptHook = [] { raise(SIGKILL); };
+        recoverAtStart();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the take-over never reached its hook";
+    ASSERT_TRUE(startRecovery());
+    ASSERT_TRUE(recoverAtStart());
+    EXPECT_TRUE(currentImage() == someSong(60));
+    EXPECT_EQ(editor.songName, "old");
+}
+
+TEST_F(Recovery, RemovingTheCopiesOfARunningEditorNeverLetsAnotherTakeItsWork) {
+    // `rm .vorna-recovery/*` while an editor runs (its lock is hidden from it) or even every hidden file too
+    // (the editor takes its lock again with its next copy): a second editor starting in the folder does not
+    // take the first one's copy.
+    for (const bool hiddenToo : {false, true}) {
+        SCOPED_TRACE(hiddenToo ? "hidden files removed too" : "rm .vorna-recovery/*");
+        const std::string sub = hiddenToo ? "second" : "first";
+        ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+        ASSERT_EQ(chdir(sub.c_str()), 0);
+        int ready[2], go[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(go), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // The first editor: a copy, then (after the removal) another change and its copy; it runs on
+            // until the test is done with it (its end of the pipe closed).
+            close(ready[0]);
+            close(go[1]);
+            char byte = 1;
+            startRecovery();
+            changeSongWord(cellOffset(0, 0, 0, 0), 40);
+            recoveryFlush();
+            ssize_t unused = write(ready[1], &byte, 1);
+            unused = read(go[0], &byte, 1);
+            changeSongWord(cellOffset(0, 0, 1, 0), 41);
+            recoveryFlush();
+            unused = write(ready[1], &byte, 1);
+            unused = read(go[0], &byte, 1);
+            (void)unused;
+            _exit(0);
+        }
+        close(ready[1]);
+        close(go[0]);
+        struct Ends {  // however the checks end, the first editor ends with them
+            int go, ready;
+            pid_t pid;
+            ~Ends() {
+                close(go);
+                close(ready);
+                waitpid(pid, nullptr, 0);
+            }
+        } ends{go[1], ready[0], pid};
+        char byte = 1;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        for (const std::string& entry : folderEntries(RecoveryFolderName))
+            if (entry[0] != '.' || hiddenToo) {
+                ASSERT_EQ(unlink((std::string(RecoveryFolderName) + "/" + entry).c_str()), 0);
+            }
+        ASSERT_EQ(write(go[1], &byte, 1), 1);
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        ASSERT_EQ(copiesIn(RecoveryFolderName).size(), 1u);
+        resetEngine();
+        ASSERT_TRUE(startRecovery());
+        EXPECT_FALSE(recoverAtStart());
+        EXPECT_EQ(editor.songName, "");
+        EXPECT_EQ(copiesIn(RecoveryFolderName).size(), 1u);
+        finishRecovery();
+        ASSERT_EQ(chdir(".."), 0);
+    }
+}
+
+TEST_F(Recovery, DamagedCopiesAreReportedOnceAndSetAsideNeverRemoved) {
+    // A damaged copy (not a copy at all, cut short, a folder) in either place is said once on standard error
+    // and set aside as NAME.damaged (never over an earlier one); the next start says nothing of it, and
+    // nothing of it is ever removed.
+    const std::string local = RecoveryFolderName;
+    leaveCopy(local, "100-aa-1.recovery", someSong(30), "fine", scratch.dir, 1000);
+    writeFile(local + "/111-aa-1.recovery", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'c', 'o', 'p', 'y'});
+    writeFile(local + "/111-aa-1.recovery.damaged", Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+    Bytes cut = encodeRecoveryCopy(RecoveryCopy{someSong(40), "cut", scratch.dir, 2000});
+    cut.resize(cut.size() - 3);
+    writeFile(local + "/222-bb-1.recovery", cut);
+    ASSERT_EQ(mkdir((local + "/333-cc-1.recovery").c_str(), 0700), 0);
+    leaveCopy(fallback(), "444-dd-1.recovery", someSong(50), "", scratch.dir, 3000);
+    writeFile(fallback() + "/444-dd-1.recovery", cut);  // the same, cut short
+
+    // Each start: how many damaged copies it reported; every one set aside stays as it was.
+    for (const int reported : {4, 0}) {
+        resetEngine();
+        const std::string said = stderrOf([] {
+            startRecovery();
+            recoverAtStart();
+        });
+        int n = 0;
+        for (std::size_t at = said.find("is damaged"); at != std::string::npos; at = said.find("is damaged", at + 1)) ++n;
+        EXPECT_EQ(n, reported) << said;
+        EXPECT_EQ(readText(local + "/111-aa-1.recovery.damaged"), "earlier");
+        EXPECT_EQ(readText(local + "/111-aa-1.recovery.damaged-2"), "not a copy");
+        EXPECT_EQ(readFile(local + "/222-bb-1.recovery.damaged"), cut);
+        EXPECT_TRUE(fileExists(local + "/333-cc-1.recovery.damaged"));
+        EXPECT_EQ(readFile(fallback() + "/444-dd-1.recovery.damaged"), cut);
+        EXPECT_EQ(editor.songName, "fine");
+        finishRecovery();
+    }
+}
+
+TEST_F(Recovery, AStartWithASongSaysThatEarlierUnsavedWorkWaitsAndKeepsIt) {
+    // A start with a song argument while recovery copies of unsaved work exist for this folder says so on
+    // the message line ("EARLIER UNSAVED WORK IS KEPT: START WITHOUT A SONG TO RECOVER IT": at once after the
+    // song opened, after the failure message when it did not) and on standard error, and keeps every copy.
+    ASSERT_TRUE(saveSongNamed("tune"));
+    resetEngine();
+    for (int i = 0; i < 12; ++i)
+        leaveCopy(RecoveryFolderName, std::to_string(100 + i) + "-aa-1.recovery", someSong(i + 1), "", scratch.dir,
+                  uint64_t(1000 + i));
+    leaveCopy(fallback(), "200-bb-1.recovery", someSong(20), "", scratch.dir, 5000);
+    ASSERT_TRUE(startRecovery());
+    int waiting = 0;
+    const std::string said = stderrOf([&] { waiting = tellRecoveryWaiting(openSongNamed("tune")); });
+    EXPECT_EQ(waiting, 13);
+    EXPECT_EQ(statusText, "EARLIER UNSAVED WORK IS KEPT: START WITHOUT A SONG TO RECOVER IT");
+    EXPECT_NE(said.find("kept in 13 recovery copies (newest " + fallback() + "/200-bb-1.recovery)"), std::string::npos)
+        << said;
+    EXPECT_EQ(copiesIn(RecoveryFolderName).size(), 12u);
+    EXPECT_EQ(copiesIn(fallback()).size(), 1u);
+    finishRecovery();
+
+    resetEngine();
+    ASSERT_TRUE(startRecovery());
+    stderrOf([&] { waiting = tellRecoveryWaiting(openSongNamed("missing")); });
+    EXPECT_EQ(waiting, 13);
+    const std::string failed = statusText;
+    EXPECT_NE(failed.find("COULDN'T BE LOADED"), std::string::npos);
+    for (uint32_t t = 0; statusTimer > 0; t += 10) {
+        recoveryTick(t);
+        EXPECT_EQ(statusText, failed);
+        --statusTimer;
+    }
+    recoveryTick(6000);
+    EXPECT_EQ(statusText, "EARLIER UNSAVED WORK IS KEPT: START WITHOUT A SONG TO RECOVER IT");
+    EXPECT_EQ(copiesIn(RecoveryFolderName).size(), 12u);
 }

@@ -7,8 +7,10 @@
 #include <deque>
 #include <vector>
 
+#include "app/keys.h"
 #include "app/main_loop.h"
 #include "app/scancode.h"
+#include "app/signals.h"
 #include "ui/frame.h"
 #include "ui/status.h"
 #include "tests/support/test_support.h"
@@ -36,7 +38,7 @@ int poll(SDL_Event* e) {
 }
 void act() {
     actedAt.push_back(ticksRun);
-    actedSymbol.push_back(heldKey.symbol);
+    actedSymbol.push_back(mainLoop.heldKey.symbol);
     fakeNow += actCost;
 }
 void draw() {
@@ -62,7 +64,7 @@ void up(int symbol) { queue.push_back(keyEvent(SDL_KEYUP, symbol)); }
 
 struct Loop : ::testing::Test {
     void SetUp() override {
-        initSong();
+        resetEngine();  // nothing unsaved: quitting is not asked twice
         fakeNow = 1000;
         queue.clear();
         ticksRun = 0;
@@ -75,7 +77,7 @@ struct Loop : ::testing::Test {
         actCost = 0;
         statusTimer = 0;
         fadeCounter = 0;
-        heldKey = KeyRecord{};
+        mainLoop.heldKey = KeyRecord{};
         loopIo = LoopIo{now, poll, act, draw, sleepFor, echo};
         startLoop();
     }
@@ -99,7 +101,7 @@ TEST_F(Loop, ATickActsOnTheKeyHeldWhenItsEventsArePolled) {
     up(SDLK_a);
     ticks(50);
     EXPECT_TRUE(actedAt.empty());
-    EXPECT_FALSE(keyHeld);
+    EXPECT_FALSE(mainLoop.keyHeld);
     EXPECT_EQ(echoed, std::vector<int>{30});
     down(SDLK_F3);
     down(SDLK_F4);
@@ -127,7 +129,7 @@ TEST_F(Loop, ReleasingAKeyOtherThanTheLastPressedKeepsTheRepeat) {
     ticks(50);        // ticks 2..51
     EXPECT_EQ(actedAt, (std::vector<int>{0, 1, 45, 49}));
     EXPECT_EQ(actedSymbol.back(), SDLK_b);
-    EXPECT_TRUE(keyHeld);
+    EXPECT_TRUE(mainLoop.keyHeld);
     up(SDLK_b);
     ticks(20);
     EXPECT_EQ(actedAt.size(), 4u);
@@ -136,19 +138,19 @@ TEST_F(Loop, ReleasingAKeyOtherThanTheLastPressedKeepsTheRepeat) {
 TEST_F(Loop, EachTickLowersTheStatusTimerAndAdvancesTheFade) {
     // statusTimer drops by one per tick down to 0; fadeCounter grows by 2 without limit; tickMark by 10.
     statusTimer = 3;
-    const uint32_t mark = tickMark;
+    const uint32_t mark = mainLoop.tickMark;
     ticks(200);
     EXPECT_EQ(statusTimer, 0);
     EXPECT_EQ(fadeCounter, 400);
-    EXPECT_EQ(tickMark, mark + 2000);
+    EXPECT_EQ(mainLoop.tickMark, mark + 2000);
 }
 
 TEST_F(Loop, TicksRunOnlyWhenMoreThan10msAreDue) {
     // A frame starting exactly 10 ms after the last tick runs none; 11 ms runs one.
-    EXPECT_EQ(runDueTicks(tickMark + 10), 0);
-    EXPECT_EQ(runDueTicks(tickMark + 11), 1);
+    EXPECT_EQ(runDueTicks(mainLoop.tickMark + 10), 0);
+    EXPECT_EQ(runDueTicks(mainLoop.tickMark + 11), 1);
     // The unsigned difference also works across the clock's wrap.
-    tickMark = 0xFFFFFFF0u;
+    mainLoop.tickMark = 0xFFFFFFF0u;
     EXPECT_EQ(runDueTicks(20), 3);
 }
 
@@ -201,9 +203,63 @@ TEST_F(Loop, QuitEventEndsTheLoopAfterTheCurrentFrame) {
     queue.push_back(q);
     fakeNow += 35;  // three ticks due
     runMainLoop();
-    EXPECT_FALSE(running);
+    EXPECT_FALSE(mainLoop.running);
     EXPECT_EQ(frames, 1);
     EXPECT_EQ(fadeCounter, 6);
+}
+
+TEST_F(Loop, QuittingWithUnsavedWorkThatHasNoCopyAsksForTheSameRequestAgain) {
+    // F12 or the window's close with unsaved work that has no recovery copy (here none is kept at all) does
+    // not quit at once: "NOT SAVED: F12 AGAIN TO QUIT" or "NOT SAVED: CLOSE AGAIN TO QUIT"; a second F12 or
+    // close within 3 s quits; a held F12's repeats are no second request; a quit signal never waits.
+    constexpr int Close = -1, Signal = -2;
+    struct Request {
+        uint32_t at;
+        int heldMs;  // F12 pressed for this long, or Close or Signal
+    };
+    struct Case {
+        const char* what;
+        std::vector<Request> requests;
+        uint32_t endsAt;  // ms after the start, to the 100 ms
+        const char* asked;
+    };
+    const Case cases[] = {
+        {"F12 twice", {{100, 60}, {1100, 60}}, 1100, "NOT SAVED: F12 AGAIN TO QUIT"},
+        {"close, too late again, in time", {{100, Close}, {4200, Close}, {5200, Close}}, 5200, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"close, then F12", {{100, Close}, {2900, 60}}, 2900, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"F12 held 2 s, then a signal", {{100, 2000}, {3000, Signal}}, 3000, "NOT SAVED: F12 AGAIN TO QUIT"},
+        {"a signal", {{100, Signal}}, 100, ""},
+    };
+    loopIo.act = dispatchKey;
+    changeSongWord(cellOffset(0, 0, 0, 0), 40);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t start = fakeNow += 10000;  // far from the last case's requests
+        std::vector<std::pair<uint32_t, int>> due;  // time, F12 down (1), up (0), Close or Signal
+        for (const Request& r : c.requests) {
+            due.emplace_back(start + r.at, r.heldMs < 0 ? r.heldMs : 1);
+            if (r.heldMs > 0) due.emplace_back(start + r.at + uint32_t(r.heldMs), 0);
+        }
+        std::sort(due.begin(), due.end());
+        std::string asked;
+        std::size_t next = 0;
+        statusText.clear();
+        mainLoop.running = true;
+        while (mainLoop.running && fakeNow - start < 10000) {
+            for (; next < due.size() && due[next].first <= fakeNow; ++next) {
+                const int what = due[next].second;
+                if (what == 1) down(SDLK_F12);
+                if (what == 0) up(SDLK_F12);
+                quitSignalled = quitSignalled || what == Signal;  // as the signal thread delivers it
+                if (what < 0) queue.push_back(keyEvent(SDL_QUIT, 0));
+            }
+            runFrame();
+            if (statusText.rfind("NOT SAVED", 0) == 0) asked = statusText;
+        }
+        quitSignalled = false;
+        EXPECT_EQ((fakeNow - start) / 100 * 100, c.endsAt);
+        EXPECT_EQ(asked, c.asked);
+    }
 }
 
 TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {
@@ -212,11 +268,11 @@ TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {
     e.key.keysym.mod = KMOD_LSHIFT;
     e.key.keysym.unicode = 'Z';
     handleEvent(e);
-    EXPECT_EQ(heldKey.scanCode, 44);
-    EXPECT_EQ(heldKey.symbol, SDLK_z);
-    EXPECT_EQ(heldKey.modifiers, KMOD_LSHIFT);
-    EXPECT_EQ(heldKey.unicode, 'Z');
-    EXPECT_TRUE(keyHeld);
+    EXPECT_EQ(mainLoop.heldKey.scanCode, 44);
+    EXPECT_EQ(mainLoop.heldKey.symbol, SDLK_z);
+    EXPECT_EQ(mainLoop.heldKey.modifiers, KMOD_LSHIFT);
+    EXPECT_EQ(mainLoop.heldKey.unicode, 'Z');
+    EXPECT_TRUE(mainLoop.keyHeld);
     EXPECT_EQ(echoed, std::vector<int>{44});
 }
 

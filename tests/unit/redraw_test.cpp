@@ -37,7 +37,7 @@ void quietEditor() {
     restingScreen();
     statusText = "READY";
     statusTimer = 300;
-    outputLevel = 0.0;
+    engine.outputLevel = 0.0;
     cellAt(2, 0, 5).note = 40;
     cellAt(2, 0, 6).volume = 48;
     for (int c = 0; c < ChannelCount; ++c) {
@@ -49,6 +49,7 @@ void quietEditor() {
 FrameSignature signatureNow() {
     FrameSignature s;
     takeFrameSignature(s);
+    EXPECT_FALSE(s.overflowed) << "the sections' words outgrew the signature";
     return s;
 }
 
@@ -62,16 +63,16 @@ TEST(Redraw, EveryShownInputChangesTheFrameAndItsSignature) {
         {"message text", [] { showStatus("FILE SAVED"); }},
         {"message fading", [] { statusTimer = 250; }},
         {"message expired", [] { statusTimer = 0; }},
-        {"cursor channel", [] { cursorChannel = 4; }},
-        {"cursor column", [] { cursorColumn = 3; }},
-        {"order list focus", [] { cursorChannel = -1; }},
-        {"row", [] { currentRow = 17; }},
-        {"pattern shown", [] { currentPattern = 1; }},
-        {"pattern outside the song", [] { currentPattern = 255; }},
-        {"order position", [] { orderPos = 9; }},
+        {"cursor channel", [] { editor.cursorChannel = 4; }},
+        {"cursor column", [] { editor.cursorColumn = 3; }},
+        {"order list focus", [] { editor.cursorChannel = -1; }},
+        {"row", [] { transport.currentRow = 17; }},
+        {"pattern shown", [] { transport.currentPattern = 1; }},
+        {"pattern outside the song", [] { transport.currentPattern = 255; }},
+        {"order position", [] { transport.orderPos = 9; }},
         {"speed", [] { song.speed = 11; }},
-        {"octave", [] { octave = 7; }},
-        {"mute", [] { muted[5] = true; }},
+        {"octave", [] { editor.octave = 7; }},
+        {"mute", [] { transport.muted[5] = true; }},
         {"note", [] { cellAt(0, 0, 63).note = 77; }},
         {"volume", [] { cellAt(7, 0, 0).volume = 20; }},
         {"effect", [] { cellAt(3, 0, 30).effect = 12; }},
@@ -79,12 +80,12 @@ TEST(Redraw, EveryShownInputChangesTheFrameAndItsSignature) {
         {"order slot", [] { song.orders[40] = 3; }},
         {"scope sample", [] { song.channels[6].scope.samples[50] = 0.5f; }},
         {"scope ring position", [] { song.channels[1].scope.writeIndex = 2; }},
-        {"level meter", [] { outputLevel = 0.2; }},
+        {"level meter", [] { engine.outputLevel = 0.2; }},
     };
     Offscreen before, after;
     for (const auto& [name, change] : changes) {
         quietEditor();
-            song.channels[1].scope.samples[3] = -0.7f;  // something for the ring position to move
+        song.channels[1].scope.samples[3] = -0.7f;  // something for the ring position to move
         drawFrame(before.s);
         const FrameSignature a = signatureNow();
         change();
@@ -107,13 +108,13 @@ TEST(Redraw, EqualSignaturesAlwaysMeanEqualFrames) {
     for (int step = 0; step < 300; ++step) {
         switch (std::rand() % 8) {
         case 0: cellAt(std::rand() % 8, std::rand() % 2, std::rand() % 64).note = std::rand() % 3 ? 0 : std::rand() % 300; break;
-        case 1: currentRow = std::rand() % 64; break;
+        case 1: transport.currentRow = std::rand() % 64; break;
         case 2: song.channels[std::rand() % 8].scope.samples[std::rand() % ScopeLength] = float(std::rand() % 5) * 0.01f; break;
-        case 3: outputLevel = (std::rand() % 3) * 0.0013; break;  // some below one pixel of bar
+        case 3: engine.outputLevel = (std::rand() % 3) * 0.0013; break;  // some below one pixel of bar
         case 4: statusTimer = std::rand() % 2 ? 0 : std::rand() % 600; break;
-        case 5: currentPattern = std::rand() % 3; break;
+        case 5: transport.currentPattern = std::rand() % 3; break;
         case 6: break;  // nothing at all
-        case 7: muted[std::rand() % 8] = std::rand() % 2; break;
+        case 7: transport.muted[std::rand() % 8] = std::rand() % 2; break;
         }
         drawFrame(cur.s);
         const FrameSignature now = signatureNow();
@@ -159,19 +160,40 @@ TEST(Redraw, MainFrameIsRepaintedAfterThePromptCloses) {
     // even though nothing the frame shows has changed.
     quietEditor();
     DummyVideo video;
-    SDL_Surface* screen = video.screen;
-    ASSERT_NE(screen, nullptr);
+    SDL_Surface* window = video.screen;
+    ASSERT_NE(window, nullptr);
     frameStale = true;
-    EXPECT_TRUE(drawFrameIfChanged(screen));
-    EXPECT_FALSE(drawFrameIfChanged(screen));
+    EXPECT_TRUE(drawFrameIfChanged(window));
+    EXPECT_FALSE(drawFrameIfChanged(window));
 
     SDL_Event escape{};
     escape.type = SDL_KEYDOWN;
     escape.key.keysym.sym = SDLK_ESCAPE;
     ASSERT_EQ(SDL_PushEvent(&escape), 0);
-    bool running = true;
-    EXPECT_EQ(promptFilename(screen, "ENTER FILENAME TO OPEN", running), "");
-    EXPECT_TRUE(drawFrameIfChanged(screen));
+    bool stillRunning = true;
+    EXPECT_EQ(promptFilename(window, "ENTER FILENAME TO OPEN", stillRunning), "");
+    EXPECT_TRUE(drawFrameIfChanged(window));
+}
+
+TEST(Redraw, ASignatureThatRanOutOfRoomNeverMatchesSoTheFrameIsDrawn) {
+    // A section adding more words than the signature holds loses them: the signature then
+    // equals nothing, not even itself, and the frame is drawn every time rather than skipped.
+    quietEditor();
+    FrameSignature a = signatureNow(), b = signatureNow();
+    ASSERT_TRUE(a == b);
+    const int room = FrameSignature::Capacity - a.count;
+    for (int i = 0; i < room; ++i) a.put(7), b.put(7);
+    EXPECT_TRUE(a == b) << "a full signature still compares";
+    EXPECT_FALSE(a.overflowed);
+    a.put(7);
+    b.put(8);  // the two differ only in the lost words
+    EXPECT_TRUE(a.overflowed);
+    EXPECT_EQ(a.count, FrameSignature::Capacity);
+    EXPECT_FALSE(a == b);
+    EXPECT_FALSE(a == a);
+    b.clear();
+    EXPECT_FALSE(b.overflowed);
+    EXPECT_EQ(b.count, 0);
 }
 
 // ---- the scale step ---------------------------------------------------------

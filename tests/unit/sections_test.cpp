@@ -36,7 +36,7 @@ protected:
         restingScreen();
         statusText.clear();
         statusTimer = 0;
-        outputLevel = 0.0;
+        engine.outputLevel = 0.0;
         s = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
         fillRect(s, 0, 0, 640, 480, Back);
     }
@@ -105,8 +105,8 @@ protected:
 
 TEST_F(Sections, PatternCursorBoxSitsUnderTheCursorColumn) {
     // The cursor box of channel 7, column 5 spans x 513..519 on the current row, just left of the separator at 520.
-    cursorChannel = 7;
-    cursorColumn = 5;
+    editor.cursorChannel = 7;
+    editor.cursorColumn = 5;
     drawPatternView(s);
     EXPECT_EQ(count(513, 86, 519, 92, Cursor), 7 * 7 - 1);  // all but the dot of the parameter digit
     EXPECT_EQ(at(516, 91), Param);
@@ -116,8 +116,8 @@ TEST_F(Sections, PatternCursorBoxSitsUnderTheCursorColumn) {
 
     // Column 0 covers the three note characters, x 121..139.
     fillRect(s, 0, 0, 640, 480, Back);
-    cursorChannel = 0;
-    cursorColumn = 0;
+    editor.cursorChannel = 0;
+    editor.cursorColumn = 0;
     drawPatternView(s);
     EXPECT_EQ(at(121, 86), Cursor);
     EXPECT_EQ(at(139, 92), Cursor);
@@ -128,8 +128,8 @@ TEST_F(Sections, PatternCursorBoxSitsUnderTheCursorColumn) {
 
 TEST_F(Sections, PatternRowBarWithoutCursorWhileTheOrderListHasFocus) {
     // With the order list focused the bar still marks the current row (row 63: y 464..470), no box, no lit header.
-    cursorChannel = -1;
-    currentRow = 63;
+    editor.cursorChannel = -1;
+    transport.currentRow = 63;
     drawPatternView(s);
     EXPECT_EQ(at(121, 464), Panel);
     EXPECT_EQ(at(121, 470), Panel);
@@ -151,9 +151,9 @@ TEST_F(Sections, RowNumbersOnBothSidesWithBeatRowsBrighter) {
 
 TEST_F(Sections, ChannelHeadersAndMutedChannels) {
     // "CHANNEL" is drawn in textBright; a muted channel's header is drawn in panel, so it vanishes in its own band.
-    cursorChannel = 0;
-    muted[0] = true;
-    muted[2] = true;
+    editor.cursorChannel = 0;
+    transport.muted[0] = true;
+    transport.muted[2] = true;
     drawPatternView(s);
     EXPECT_EQ(shown(172, 79, 2, Bright), "CH");         // channel 1
     EXPECT_EQ(count(221, 78, 269, 84, Panel), 49 * 7);  // channel 2: muted, plain band
@@ -185,9 +185,9 @@ TEST_F(Sections, DamagedCellValuesShowQuestionMarks) {
 TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {
     // Slots show two hex digits or ".."; with focus, orderPos 5 and column 1 the box covers x 546..552, y 116..122.
     song.orders[5] = 63;
-    cursorChannel = -1;
-    orderPos = 5;
-    cursorColumn = 1;
+    editor.cursorChannel = -1;
+    transport.orderPos = 5;
+    editor.cursorColumn = 1;
     drawOrderList(s);
     EXPECT_EQ(shown(541, 87, 2, Bright), "00");
     EXPECT_EQ(shown(541, 93, 2, Bright), "..");
@@ -205,7 +205,7 @@ TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {
 
     // Focus on a channel: bar still there, no box, title band plain panel.
     fillRect(s, 0, 0, 640, 480, Back);
-    cursorChannel = 2;
+    editor.cursorChannel = 2;
     drawOrderList(s);
     EXPECT_EQ(count(540, 116, 552, 122, Cursor), 0);
     EXPECT_EQ(at(546, 116), Panel);
@@ -215,7 +215,7 @@ TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {
 TEST_F(Sections, ParametersShowSpeedAndOctaveInHexAtX95) {
     // Speed 15 shows F at x 95 and octave 10 shows A; BPM always shows N/A; frame and band in place.
     song.speed = 15;
-    octave = 10;
+    editor.octave = 10;
     drawParameters(s);
     EXPECT_EQ(shown(95, 97, 1, Beat), "F");
     EXPECT_EQ(shown(95, 105, 1, Beat), "A");
@@ -231,7 +231,7 @@ TEST_F(Sections, ParametersShowSpeedAndOctaveInHexAtX95) {
     // A file's speed of 16 keeps both digits, inside the frame.
     fillRect(s, 0, 0, 640, 480, Back);
     song.speed = 16;
-    octave = 0;
+    editor.octave = 0;
     drawParameters(s);
     EXPECT_EQ(shown(89, 97, 2, Beat), "10");
     EXPECT_EQ(shown(95, 105, 1, Beat), "0");
@@ -274,7 +274,7 @@ TEST_F(Sections, MessageLineFadesFromTextBrightToBackground) {
 
 TEST_F(Sections, ScopesShowOldestSampleFirstAndLightTheCursorChannel) {
     // Column j shows sample (writeIndex + j) mod 80 as a line from y 45 to trunc(s * 25 + 45); channel 3 lit: x 240..319.
-    cursorChannel = 3;
+    editor.cursorChannel = 3;
     ScopeBuffer& scope = song.channels[1].scope;
     scope.writeIndex = 10;
     scope.samples[10] = 1.0f;    // x 80: down to y 70
@@ -312,7 +312,7 @@ TEST_F(Sections, ScopesShowOldestSampleFirstAndLightTheCursorChannel) {
 
     // The order list focused: no scope lit.
     fillRect(s, 0, 0, 640, 480, Back);
-    cursorChannel = -1;
+    editor.cursorChannel = -1;
     drawScopes(s);
     EXPECT_EQ(count(0, 20, 639, 70, Lit), 0);
 }
@@ -327,25 +327,25 @@ TEST_F(Sections, LevelMeterBarGrowsUpFromTheBottom) {
     EXPECT_EQ(at(600, 90), Frame);
     EXPECT_EQ(at(600, 471), Frame);
 
-    outputLevel = 0.5;
+    engine.outputLevel = 0.5;
     drawLevelMeter(s);
     EXPECT_EQ(count(559, 282, 635, 471, Dim), 77 * 190);
     EXPECT_EQ(at(600, 281), Panel);
 
-    outputLevel = 1.0;
+    engine.outputLevel = 1.0;
     drawLevelMeter(s);
     EXPECT_EQ(count(559, 92, 635, 471, Dim), 77 * 380);
     EXPECT_EQ(at(600, 91), Panel);
 
-    outputLevel = 3.0;  // beyond the meter: cut at the screen's top
+    engine.outputLevel = 3.0;  // beyond the meter: cut at the screen's top
     drawLevelMeter(s);
     EXPECT_EQ(at(600, 0), Dim);
     EXPECT_EQ(at(558, 0), Back);
 
     fillRect(s, 0, 0, 640, 480, Back);
-    outputLevel = -2.0;
+    engine.outputLevel = -2.0;
     drawLevelMeter(s);
-    outputLevel = std::nan("");
+    engine.outputLevel = std::nan("");
     drawLevelMeter(s);
     EXPECT_EQ(count(0, 0, 639, 479, Dim), 0);
 }
@@ -373,7 +373,7 @@ TEST_F(Sections, WholeFrameDrawsEverySectionOverTheBackground) {
     fillRect(s, 0, 0, 640, 480, rgb(1, 2, 3));
     statusText = "A";
     statusTimer = 500;
-    outputLevel = 1.0;
+    engine.outputLevel = 1.0;
     drawFrame(s);
     EXPECT_EQ(at(0, 0), Back);
     EXPECT_EQ(shown(7, 7, 1, 0x00F0F5FCu), "A");
@@ -391,13 +391,13 @@ TEST_F(Sections, FrameUsesTheSurfacesOwnLayoutAndStaysInsideItsMemory) {
     GuardedSurface g(640, 480, 0, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
     statusText = std::string(300, '&');
     statusTimer = 600;
-    outputLevel = 1e9;
+    engine.outputLevel = 1e9;
     song.speed = 255;
-    currentPattern = 255;
-    currentRow = 63;
-    orderPos = 63;
-    cursorChannel = 7;
-    cursorColumn = 5;
+    transport.currentPattern = 255;
+    transport.currentRow = 63;
+    transport.orderPos = 63;
+    editor.cursorChannel = 7;
+    editor.cursorColumn = 5;
     for (int i = 0; i < ScopeLength; ++i) song.channels[0].scope.samples[i] = (i % 2 ? 1e30f : -1e30f);
     song.channels[0].scope.writeIndex = -7;
     drawFrame(g.s);

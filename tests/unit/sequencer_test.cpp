@@ -19,7 +19,7 @@ namespace {
 
 void freshState() {
     resetEngine();
-    outputLevel = 0.0;
+    engine.outputLevel = 0.0;
 }
 
 // A sounding voice whose filter memory is so far out that every sample clamps to sign.
@@ -44,7 +44,7 @@ TEST(Sequencer, NeverTriggeredVoiceYieldsZeroAndKeepsTimeAtZero) {
 TEST(Sequencer, RowTriggerStartsNotesAndSetsGainFromNoteAndVolume) {
     // At tick 0 frame 0 of a row: a note starts the voice with gain 0.75; a volume v > 9 then sets (v-16)/64.
     freshState();
-    playing = true;
+    transport.playing = true;
     cellAt(0, 0, 0).note = 40;
     cellAt(1, 0, 0).note = 41;
     cellAt(1, 0, 0).volume = 48;
@@ -70,7 +70,7 @@ TEST(Sequencer, VolumeWithoutNoteChangesGainOfTheSoundingNote) {
     // A volume-only cell rescales the note already sounding; an empty cell changes nothing; 16 silences.
     freshState();
     song.speed = 1;
-    playing = true;
+    transport.playing = true;
     cellAt(3, 0, 0).note = 40;
     cellAt(3, 0, 2).volume = 48;
     cellAt(3, 0, 3).volume = 16;
@@ -80,11 +80,11 @@ TEST(Sequencer, VolumeWithoutNoteChangesGainOfTheSoundingNote) {
     for (int f = 0; f < 1000; ++f) frame();  // row 1: empty, keeps 0.75
     EXPECT_EQ(song.channels[3].gain, 0.75f);
     EXPECT_EQ(instruments[3]->time, 2000);
-    ASSERT_EQ(currentRow, 2);  // first frame of row 2: its volume applies now
+    ASSERT_EQ(transport.currentRow, 2);  // first frame of row 2: its volume applies now
     instruments[3]->state = 1e6f;
     EXPECT_EQ(renderChannel(3), 0.5);
     EXPECT_EQ(instruments[3]->time, 2001);  // not restarted
-    currentRow = 3;
+    transport.currentRow = 3;
     EXPECT_EQ(renderChannel(3), 0.0);
 }
 
@@ -123,124 +123,124 @@ TEST(Sequencer, MixIsTheMeanOfEightWithMutedChannelsLeftOut) {
     saturate(2, 40, -1);
     EXPECT_EQ(frame(), -0.125);
     // Muted: still rendered (time advances, scope written), but out of the mix and the level.
-    muted[2] = true;
-    double level = outputLevel;
+    transport.muted[2] = true;
+    double level = engine.outputLevel;
     EXPECT_EQ(frame(), 0.0);
     EXPECT_EQ(instruments[2]->time, 2);
     EXPECT_EQ(song.channels[2].scope.samples[1], -1.0f);
-    EXPECT_DOUBLE_EQ(outputLevel, level * 0.999);
-    muted[2] = false;
+    EXPECT_DOUBLE_EQ(engine.outputLevel, level * 0.999);
+    transport.muted[2] = false;
     EXPECT_EQ(frame(), -0.125);
 }
 
 TEST(Sequencer, OutputLevelIsSmoothedMeanAbsoluteValue) {
     // level = (sum of |v| / 8) * 0.001 + level * 0.999.
     freshState();
-    outputLevel = 0.5;
+    engine.outputLevel = 0.5;
     saturate(1, 40, -1);
     saturate(3, 40, 1);
     frame();
-    EXPECT_DOUBLE_EQ(outputLevel, 0.25 * 0.001 + 0.5 * 0.999);
+    EXPECT_DOUBLE_EQ(engine.outputLevel, 0.25 * 0.001 + 0.5 * 0.999);
 }
 
 TEST(Sequencer, RowLastsSpeedTicksOfThousandFrames) {
     // Speed 1: 1000 frames a row; 15: 15000 (damaged speeds: damaged_song_test).
     freshState();
-    playing = true;
+    transport.playing = true;
     for (int speed : {1, 3, 15}) {
         song.speed = speed;
         framesInRow();  // align to a row start
         EXPECT_EQ(framesInRow(), 1000 * speed) << "speed " << speed;
     }
-    playing = false;
-    int row = currentRow;
+    transport.playing = false;
+    int row = transport.currentRow;
     for (int f = 0; f < 2000; ++f) frame();
-    EXPECT_EQ(currentRow, row);  // stopped: no advance
+    EXPECT_EQ(transport.currentRow, row);  // stopped: no advance
 }
 
 TEST(Sequencer, LoweringSpeedBelowTickEndsRowAtNextTick) {
     // Speed lowered below the current tick: the row ends when the next tick begins, never stalls.
     freshState();
-    playing = true;
+    transport.playing = true;
     song.speed = 8;
     for (int f = 0; f < 5 * 1000 + 300; ++f) frame();
-    ASSERT_EQ(tick, 5);
+    ASSERT_EQ(transport.tick, 5);
     song.speed = 2;
     EXPECT_EQ(framesInRow(), 700);
-    EXPECT_EQ(tick, 0);
-    EXPECT_EQ(tickFrame, 0);
+    EXPECT_EQ(transport.tick, 0);
+    EXPECT_EQ(transport.tickFrame, 0);
 }
 
 TEST(Sequencer, OrderListWrapsAtEmptySlotAndAfterSlot63) {
     // After row 63: next slot; an empty next slot or the end of the list returns to slot 0.
     freshState();
-    playing = true;
+    transport.playing = true;
     song.speed = 1;
     song.orders[0] = 5;
     song.orders[1] = 7;
-    currentPattern = 5;
+    transport.currentPattern = 5;
     for (int i = 0; i < 64 * 1000; ++i) advancePlayPosition();
-    EXPECT_EQ(orderPos, 1);
-    EXPECT_EQ(currentPattern, 7);
+    EXPECT_EQ(transport.orderPos, 1);
+    EXPECT_EQ(transport.currentPattern, 7);
     for (int i = 0; i < 64 * 1000; ++i) advancePlayPosition();
-    EXPECT_EQ(orderPos, 0);
-    EXPECT_EQ(currentPattern, 5);
-    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentPattern, 5);
+    EXPECT_EQ(transport.currentRow, 0);
 
     for (int s = 0; s < OrderSlots; ++s) song.orders[s] = 63 - s;
-    orderPos = 63;
-    currentPattern = 0;
-    currentRow = 63;
+    transport.orderPos = 63;
+    transport.currentPattern = 0;
+    transport.currentRow = 63;
     for (int i = 0; i < 1000; ++i) advancePlayPosition();
-    EXPECT_EQ(orderPos, 0);
-    EXPECT_EQ(currentPattern, 63);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentPattern, 63);
 }
 
 TEST(Sequencer, ShownPatternPlaysFirstThenTheSlotAfterOrderPos) {
     // Starting with a pattern other than orders[orderPos] plays it, then continues at orderPos + 1.
     freshState();
-    playing = true;
+    transport.playing = true;
     song.speed = 1;
     song.orders[1] = 1;
     song.orders[2] = 2;
-    currentPattern = 2;
+    transport.currentPattern = 2;
     for (int i = 0; i < 64 * 1000; ++i) advancePlayPosition();
-    EXPECT_EQ(orderPos, 1);
-    EXPECT_EQ(currentPattern, 1);
+    EXPECT_EQ(transport.orderPos, 1);
+    EXPECT_EQ(transport.currentPattern, 1);
 }
 
 TEST(Sequencer, BlockIsSilentAndTouchesNothingWhileExporting) {
     // While exporting, fillBlock writes n zeros for any n (0, odd, even), marks exportSeen, advances nothing.
     freshState();
-    playing = true;
+    transport.playing = true;
     saturate(0, 40, 1);
-    tickFrame = 17;
-    outputLevel = 0.3;
-    exporting = true;
+    transport.tickFrame = 17;
+    engine.outputLevel = 0.3;
+    engine.exporting = true;
     double block[513];
     for (unsigned n : {0u, 1u, 7u, 512u, 513u}) {
         for (double& x : block) x = 9.0;
-        exportSeen = false;
+        engine.exportSeen = false;
         fillBlock(block, n);
         for (unsigned i = 0; i < n; ++i) ASSERT_EQ(block[i], 0.0);
         if (n < 513) {
             EXPECT_EQ(block[n], 9.0);  // nothing past the block
         }
-        EXPECT_TRUE(exportSeen);
+        EXPECT_TRUE(engine.exportSeen);
     }
-    EXPECT_EQ(tickFrame, 17);
+    EXPECT_EQ(transport.tickFrame, 17);
     EXPECT_EQ(instruments[0]->time, 0);
-    EXPECT_EQ(outputLevel, 0.3);
+    EXPECT_EQ(engine.outputLevel, 0.3);
     EXPECT_EQ(song.channels[0].scope.writeIndex, 0);
 
     // Not exporting: one mixed frame per sample, the position moves n frames.
-    exporting = false;
-    exportSeen = false;
+    engine.exporting = false;
+    engine.exportSeen = false;
     fillBlock(block, 100);
     EXPECT_EQ(block[0], 0.125);
     EXPECT_EQ(block[99], 0.125);
-    EXPECT_EQ(tickFrame, 117);
-    EXPECT_FALSE(exportSeen);
+    EXPECT_EQ(transport.tickFrame, 117);
+    EXPECT_FALSE(engine.exportSeen);
 }
 
 TEST(Sequencer, VoiceLeftSoundingForHoursNeverOverflowsItsTime) {
@@ -274,7 +274,7 @@ TEST(Sequencer, RowStartingInsideABlockTriggersAtItsOwnFirstFrame) {
     freshState();
     song.speed = 1;
     cellAt(0, 0, 1).note = 40;
-    playing = true;
+    transport.playing = true;
     Block first(600), second(600);
     first.fill();
     second.fill();  // frames 600..1199
@@ -282,8 +282,8 @@ TEST(Sequencer, RowStartingInsideABlockTriggersAtItsOwnFirstFrame) {
     EXPECT_NE(second.values[0][400], 0.0);
     EXPECT_EQ(instruments[0]->note, 40);
     EXPECT_EQ(instruments[0]->time, 200);
-    EXPECT_EQ(currentRow, 1);
-    EXPECT_EQ(tickFrame, 200);
+    EXPECT_EQ(transport.currentRow, 1);
+    EXPECT_EQ(transport.tickFrame, 200);
 }
 
 TEST(Sequencer, PreviewStartsItsVoiceAtTheNextBlockAndTheLatestWins) {
@@ -358,10 +358,10 @@ TEST(Sequencer, CursorMovedWhileABlockRendersIsKept) {
     // block is where the next block plays from, never overwritten by the block's own end.
     freshState();
     song.speed = 1;
-    playing = true;
+    transport.playing = true;
     std::atomic<bool> run{true};
     std::atomic<int> requested{0}, completed{0};
-    streamActive = true;
+    engine.streamActive = true;
     std::thread callback([&] {
         std::vector<double> out(8192);  // eight rows and more per block
         while (run) {
@@ -379,21 +379,21 @@ TEST(Sequencer, CursorMovedWhileABlockRendersIsKept) {
     };
     int lost = 0;
     for (int trial = 0; trial < 40; ++trial) {
-        const int target = (currentRow + 32) % RowsPerPattern;  // far from where the block will end
+        const int target = (transport.currentRow + 32) % RowsPerPattern;  // far from where the block will end
         ++requested;
         std::this_thread::sleep_for(std::chrono::microseconds(40 * (trial % 8)));
-        currentRow = target;  // during the block, or just after it
+        transport.currentRow = target;  // during the block, or just after it
         while (completed.load() < requested.load()) std::this_thread::yield();
         oneBlock();
         // At most two blocks (8192 frames, nine rows each) after the target, when it was
         // written before the first began; a lost target leaves the row 16 behind it.
-        const int moved = (currentRow - target + RowsPerPattern) % RowsPerPattern;
+        const int moved = (transport.currentRow - target + RowsPerPattern) % RowsPerPattern;
         if (moved > 18) ++lost;
     }
     run = false;
     callback.join();
-    streamActive = false;
-    playing = false;
+    engine.streamActive = false;
+    transport.playing = false;
     EXPECT_EQ(lost, 0);
 }
 
@@ -418,7 +418,7 @@ void type(const Typed& t, int pattern = 0) {
 // Live playback from slot 0 row 0 through `frames` frames.
 void playFrames(int64_t frames) {
     std::vector<double> block(4096);
-    playing = true;
+    transport.playing = true;
     for (int64_t done = 0; done < frames; done += 4096) fillBlock(block.data(), unsigned(std::min<int64_t>(4096, frames - done)));
 }
 
@@ -588,9 +588,9 @@ TEST(Effects, JumpsAndBreaksChooseTheNextRowAndLivePlaybackLoopsAtTheEnd) {
         song.orders[2] = 2;
         for (const Typed& t : k.cells) type(t);
         playFrames(6 * 1000 + 1);  // rows 0..5, then the first frame after them
-        EXPECT_EQ(orderPos, k.slot);
-        EXPECT_EQ(currentPattern, k.slot);
-        EXPECT_EQ(currentRow, k.row);
+        EXPECT_EQ(transport.orderPos, k.slot);
+        EXPECT_EQ(transport.currentPattern, k.slot);
+        EXPECT_EQ(transport.currentRow, k.row);
     }
 
     // D on the last slot: from the top too.
@@ -598,8 +598,8 @@ TEST(Effects, JumpsAndBreaksChooseTheNextRowAndLivePlaybackLoopsAtTheEnd) {
     song.speed = 1;
     type({5, 0, -1, 0xD, 0x08}, 0);
     playFrames(6 * 1000 + 1);
-    EXPECT_EQ(orderPos, 0);
-    EXPECT_EQ(currentRow, 0);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentRow, 0);
 }
 
 TEST(Effects, SpeedEffectSetsTheRowLengthFromItsRowOnUntilPlaybackStartsAgain) {
@@ -612,20 +612,20 @@ TEST(Effects, SpeedEffectSetsTheRowLengthFromItsRowOnUntilPlaybackStartsAgain) {
     type({5, 0, -1, 0xF, 0x10});
     type({6, 0, -1, 0xF, 0x02, 1});
     type({6, 0, -1, 0xF, 0x05, 4});
-    playing = true;
+    transport.playing = true;
     std::vector<int> rows;
     for (int r = 0; r < 7; ++r) rows.push_back(framesInRow());
     EXPECT_EQ(rows, (std::vector<int>{3000, 3000, 6000, 6000, 6000, 6000, 5000}));
     EXPECT_EQ(song.speed, 3);
     EXPECT_EQ(framesInRow(), 5000);
 
-    playing = false;
+    transport.playing = false;
     frame();
-    currentRow = 0, tick = 0, tickFrame = 0;
-    playing = true;
+    transport.currentRow = 0, transport.tick = 0, transport.tickFrame = 0;
+    transport.playing = true;
     EXPECT_EQ(framesInRow(), 3000);
 
-    currentRow = 2;  // its speed effect: 6
+    transport.currentRow = 2;  // its speed effect: 6
     EXPECT_EQ(framesInRow(), 6000);
     song.speed = 4;  // F4 during playback
     EXPECT_EQ(framesInRow(), 4000);

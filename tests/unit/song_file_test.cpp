@@ -61,8 +61,8 @@ protected:
         SCOPED_TRACE(label);
         std::mt19937 rng(7);
         randomSong(rng);
-        songName = "earlier";
-        orderPos = 9, currentPattern = 40, currentRow = 12, fadeCounter = 120;
+        editor.songName = "earlier";
+        transport.orderPos = 9, transport.currentPattern = 40, transport.currentRow = 12, fadeCounter = 120;
         changeSongWord(SpeedOffset, song.speed + 1);
         unlink("x.vorna");
         if (file) writeFile("x.vorna", *file);
@@ -71,12 +71,12 @@ protected:
         EXPECT_FALSE(openSongNamed("x"));
         EXPECT_EQ(statusText, "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
         EXPECT_TRUE(currentImage() == before);
-        EXPECT_EQ(songName, "earlier");
+        EXPECT_EQ(editor.songName, "earlier");
         EXPECT_EQ(palette[background], colour);
         EXPECT_EQ(fadeCounter, 120);
-        EXPECT_EQ(orderPos, 9);
-        EXPECT_EQ(currentPattern, 40);
-        EXPECT_EQ(currentRow, 12);
+        EXPECT_EQ(transport.orderPos, 9);
+        EXPECT_EQ(transport.currentPattern, 40);
+        EXPECT_EQ(transport.currentRow, 12);
         EXPECT_TRUE(songModified());
     }
 
@@ -98,7 +98,7 @@ TEST_F(SongFile, FreshSongSavesThe41ByteFileUnderTheTypedNamePlusTheExtension) {
     EXPECT_TRUE(songModified());
     EXPECT_TRUE(saveSongNamed("c"));
     EXPECT_FALSE(songModified());
-    EXPECT_EQ(songName, "");
+    EXPECT_EQ(editor.songName, "");
 }
 
 TEST_F(SongFile, OneCellSongSavesThe47ByteFile) {
@@ -151,25 +151,25 @@ TEST_F(SongFile, LoadSetsThemeOrderAndNameButLeavesPlaybackAndCursor) {
     song.orders[0] = 12;
     ASSERT_TRUE(saveSongNamed("Tune"));
     initSong();
-    currentRow = 17, playing = true, octave = 5, muted[3] = true;
-    cursorChannel = 2, cursorColumn = 4, song.channels[1].gain = 0.5f;
-    orderPos = 9, currentPattern = 5, fadeCounter = 3;
+    transport.currentRow = 17, transport.playing = true, editor.octave = 5, transport.muted[3] = true;
+    editor.cursorChannel = 2, editor.cursorColumn = 4, song.channels[1].gain = 0.5f;
+    transport.orderPos = 9, transport.currentPattern = 5, fadeCounter = 3;
     changeSongWord(cellOffset(0, 0, 0, 0), 3);
 
     EXPECT_TRUE(openSongNamed("Tune"));
     EXPECT_EQ(statusText, "FILE \"TUNE\" SUCCESSFULLY LOADED");
-    EXPECT_EQ(songName, "Tune");
+    EXPECT_EQ(editor.songName, "Tune");
     EXPECT_EQ(palette[background], packColour(10, 20, 30));
     EXPECT_EQ(fadeCounter, 300);
-    EXPECT_EQ(orderPos, 0);
-    EXPECT_EQ(currentPattern, 12);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentPattern, 12);
     EXPECT_FALSE(songModified());
-    EXPECT_EQ(currentRow, 17);
-    EXPECT_TRUE(playing);
-    EXPECT_EQ(octave, 5);
-    EXPECT_TRUE(muted[3]);
-    EXPECT_EQ(cursorChannel, 2);
-    EXPECT_EQ(cursorColumn, 4);
+    EXPECT_EQ(transport.currentRow, 17);
+    EXPECT_TRUE(transport.playing);
+    EXPECT_EQ(editor.octave, 5);
+    EXPECT_TRUE(transport.muted[3]);
+    EXPECT_EQ(editor.cursorChannel, 2);
+    EXPECT_EQ(editor.cursorColumn, 4);
     EXPECT_EQ(song.channels[1].gain, 0.5f);
 }
 

@@ -131,22 +131,6 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-// Everything f writes to file descriptor 2.
-std::string stderrOf(const std::function<void()>& f) {
-    std::fflush(stderr);
-    std::fflush(stdout);
-    TempFolder folder("err");
-    const std::string path = folder.path() + "/err.txt";
-    const int saved = dup(2), fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 2);
-    close(fd);
-    f();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    return readText(path);
-}
-
 // startAudio with what it said on standard error.
 struct Start {
     bool started = false;
@@ -192,7 +176,7 @@ TEST(StreamDriver, NoneRunsSilentlyAndUnknownWordsGiveOneLineAndNoStream) {
         EXPECT_EQ(countLines(text), none ? 0 : 1) << "'" << word << "': " << text;
         EXPECT_EQ(text.compare(0, 7, none ? "" : "audio: "), 0) << text;
         EXPECT_EQ(text.find("running without sound") != std::string::npos, !none) << text;
-        EXPECT_FALSE(streamActive.load());
+        EXPECT_FALSE(engine.streamActive.load());
         EXPECT_EQ(streamBackend(), "");
         const uint64_t before = streamBlocks();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -223,10 +207,10 @@ TEST(StreamDriver, NoServerMeansOneLineAndTheProgramGoesOn) {
         } else {
             EXPECT_EQ(countLines(text), 1) << word << ": " << text;
             EXPECT_EQ(text.compare(0, 7 + std::strlen(word), std::string("audio: ") + word), 0) << text;
-            EXPECT_FALSE(streamActive.load());
+            EXPECT_FALSE(engine.streamActive.load());
         }
         stopAudio();
-        EXPECT_FALSE(streamActive.load());
+        EXPECT_FALSE(engine.streamActive.load());
     }
 }
 
@@ -263,7 +247,7 @@ protected:
     }
     void TearDown() override {
         stopAudio();
-        playing = false;
+        transport.playing = false;
         stopChild(recorder_);
         stopChild(server_);
         folder_.reset();
@@ -297,7 +281,7 @@ TEST_F(PulseStream, CallbackRunsAndPlaybackAdvances) {
     // real-time rate; a playing song moves its position from the callback.
     ASSERT_TRUE(startAudio("pulse", 512));
     EXPECT_EQ(streamBackend(), "pulse");
-    EXPECT_TRUE(streamActive.load());
+    EXPECT_TRUE(engine.streamActive.load());
     EXPECT_GT(streamBlockFrames(), 0u);
     ASSERT_TRUE(blocksPass(10));
 
@@ -313,16 +297,16 @@ TEST_F(PulseStream, CallbackRunsAndPlaybackAdvances) {
     EXPECT_LT(framesPerSecond, 44100 * 1.6);
 
     song.speed = 1;  // a row every 1000 frames
-    currentRow = 0;
-    tick = 0;
-    tickFrame = 0;
-    playing = true;
-    EXPECT_TRUE(waitFor([] { return currentRow.load() >= 5; }, 5.0)) << "row " << currentRow.load();
-    playing = false;
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    transport.playing = true;
+    EXPECT_TRUE(waitFor([] { return transport.currentRow.load() >= 5; }, 5.0)) << "row " << transport.currentRow.load();
+    transport.playing = false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    int32_t stoppedAt = currentRow;
+    int32_t stoppedAt = transport.currentRow;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(currentRow.load(), stoppedAt);  // stopped: the position stays
+    EXPECT_EQ(transport.currentRow.load(), stoppedAt);  // stopped: the position stays
     EXPECT_GT(streamBlocks(), b0);            // while the stream runs on
 }
 
@@ -416,7 +400,7 @@ TEST_F(PulseStream, DefaultDriverPicksTheRunningServerAndAStoppedStreamCanStartA
     EXPECT_EQ(streamBackend(), "pulse");
     ASSERT_TRUE(blocksPass(5));
     stopAudio();
-    EXPECT_FALSE(streamActive.load());
+    EXPECT_FALSE(engine.streamActive.load());
     EXPECT_EQ(streamBackend(), "");
     const uint64_t after = streamBlocks();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -460,7 +444,7 @@ TEST_F(PulseStream, ServerGoingAwayStopsSoundButNotTheProgram) {
     uint64_t settled = 0, later = 0;
     const std::string text = stderrOf([&] {
         stopChild(server_);
-        noticed = waitFor([] { return !streamActive.load(); }, 8.0);
+        noticed = waitFor([] { return !engine.streamActive.load(); }, 8.0);
         settled = streamBlocks();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         later = streamBlocks();
@@ -482,7 +466,7 @@ TEST_F(PulseStream, FrozenServerDoesNotHoldUpQuitting) {
     double closeSeconds = 0;
     const std::string text = stderrOf([&] {
         kill(server_, SIGSTOP);
-        noticed = waitFor([] { return !streamActive.load(); }, 8.0);
+        noticed = waitFor([] { return !engine.streamActive.load(); }, 8.0);
         const auto t0 = std::chrono::steady_clock::now();
         stopAudio();
         closeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -538,7 +522,7 @@ protected:
     }
     void TearDown() override {
         stopAudio();
-        playing = false;
+        transport.playing = false;
         stopChild(server_);
         // A server killed with clients attached leaves its semaphores behind.
         std::string command = "rm -f /dev/shm/jack_sem.0_" + name_ + "_* /dev/shm/jack_" + name_ + "_*";
@@ -562,10 +546,10 @@ TEST_F(JackStream, DefaultDriverPrefersARunningJackServerAndItsBlockSize) {
     EXPECT_EQ(streamBackend(), "jack");
     EXPECT_EQ(streamBlockFrames(), 512u);
     ASSERT_TRUE(blocksPass(10));
-    playing = true;
-    int32_t row = currentRow;
-    EXPECT_TRUE(waitFor([row] { return currentRow.load() != row; }, 5.0));
-    playing = false;
+    transport.playing = true;
+    int32_t row = transport.currentRow;
+    EXPECT_TRUE(waitFor([row] { return transport.currentRow.load() != row; }, 5.0));
+    transport.playing = false;
 }
 
 TEST_F(JackStream, ServerShutdownIsNoticed) {
@@ -577,7 +561,7 @@ TEST_F(JackStream, ServerShutdownIsNoticed) {
     bool noticed = false;
     const std::string text = stderrOf([&] {
         stopChild(server_);
-        noticed = waitFor([] { return !streamActive.load(); }, 10.0);
+        noticed = waitFor([] { return !engine.streamActive.load(); }, 10.0);
     });
     EXPECT_TRUE(noticed);
     EXPECT_NE(text.find("audio: sound stopped:"), std::string::npos) << text;

@@ -52,7 +52,7 @@ struct FakeCallback {
     std::thread thread;
 
     void start() {
-        streamActive = true;
+        engine.streamActive = true;
         thread = std::thread([this] {
             double buf[512];
             while (run.load()) {
@@ -67,7 +67,7 @@ struct FakeCallback {
     void stop() {
         run = false;
         thread.join();
-        streamActive = false;
+        engine.streamActive = false;
     }
 };
 
@@ -77,16 +77,16 @@ struct Stress : ::testing::Test {
     void SetUp() override {
         resetEngine();
         restingScreen();
-        running = true;
+        mainLoop.running = true;
         surface = newScreen();
         ASSERT_NE(surface, nullptr);
     }
     void TearDown() override {
         finishRecovery();  // also when a check ended the test early
         SDL_FreeSurface(surface);
-        streamActive = false;
-        exporting = false;
-        playing = false;
+        engine.streamActive = false;
+        engine.exporting = false;
+        transport.playing = false;
     }
 };
 
@@ -131,10 +131,10 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
         recoveryTick(uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count()));
         if (action < 35) {
             // Type a note, a volume digit or an effect at a random cell.
-            cursorChannel = int(rng() % ChannelCount);
-            cursorColumn = int(rng() % 6);
-            octave = int(rng() % 8);
-            if (cursorColumn == 0)
+            editor.cursorChannel = int(rng() % ChannelCount);
+            editor.cursorColumn = int(rng() % 6);
+            editor.octave = int(rng() % 8);
+            if (editor.cursorColumn == 0)
                 press(SDLK_z, 0, noteScanCodes[rng() % sizeof noteScanCodes]);
             else
                 press(SDLK_0 + int(rng() % 10));
@@ -146,17 +146,17 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
         } else if (action < 65) {
             press(rng() % 2 ? SDLK_z : SDLK_y, KMOD_LCTRL);  // undo or redo
         } else if (action < 67) {
-            cursorChannel = int(rng() % ChannelCount);
+            editor.cursorChannel = int(rng() % ChannelCount);
             press(SDLK_PAUSE);
         } else if (action < 73) {
             press(SDLK_SPACE, rng() % 2 ? KMOD_LSHIFT : 0);
         } else if (action < 78) {
             // The order list: type a pattern digit or clear the slot.
-            cursorChannel = -1;
-            cursorColumn = int(rng() % 2);
+            editor.cursorChannel = -1;
+            editor.cursorColumn = int(rng() % 2);
             press(rng() % 3 ? SDLK_0 + int(rng() % 4) : SDLK_DELETE);
             press(rng() % 2 ? SDLK_UP : SDLK_DOWN);
-            cursorChannel = 0;
+            editor.cursorChannel = 0;
         } else if (action < 81) {
             press(SDLK_F7);
             press(SDLK_F8);
@@ -185,10 +185,10 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
         }
         ++keys;
         // Whatever the callback moved, the position stays a real one.
-        ASSERT_GE(currentRow, 0);
-        ASSERT_LT(currentRow, RowsPerPattern);
-        ASSERT_GE(orderPos, 0);
-        ASSERT_LT(orderPos, OrderSlots);
+        ASSERT_GE(transport.currentRow, 0);
+        ASSERT_LT(transport.currentRow, RowsPerPattern);
+        ASSERT_GE(transport.orderPos, 0);
+        ASSERT_LT(transport.orderPos, OrderSlots);
     }
     // One export at the end in any case: the handoff is what the test is about.
     ASSERT_TRUE(openSongNamed("short"));
@@ -207,7 +207,7 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
     EXPECT_TRUE(allExportsWhole);
     EXPECT_TRUE(allSavesOk);
     EXPECT_TRUE(allLoadsOk);
-    EXPECT_EQ(exporting.load(), false);
+    EXPECT_EQ(engine.exporting.load(), false);
     for (int c = 0; c < ChannelCount; ++c) {
         const int32_t w = song.channels[c].scope.writeIndex;
         EXPECT_TRUE(w >= 0 && w < ScopeLength) << "channel " << c;
@@ -235,14 +235,14 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     std::atomic<bool> run{true};
     std::atomic<bool> loudDuringExport{false};
     std::atomic<int> blocks{0};
-    streamActive = true;
+    engine.streamActive = true;
     std::thread callback([&] {
         std::vector<double> buf(16384);
         while (run.load()) {
             // Set before and after the block: the block saw it set too.
-            const bool before = exporting;
+            const bool before = engine.exporting;
             fillBlock(buf.data(), unsigned(buf.size()));
-            if (before && exporting)
+            if (before && engine.exporting)
                 for (double v : buf)
                     if (v != 0.0) loudDuringExport = true;
             blocks.fetch_add(1);
@@ -255,7 +255,7 @@ TEST_F(Stress, CallbackStaysSilentWhileExportRenders) {
     ASSERT_TRUE(exportWavNamed("shared.wav"));
     run = false;
     callback.join();
-    streamActive = false;
+    engine.streamActive = false;
 
     EXPECT_FALSE(loudDuringExport.load());
     // Every voice was silent when both exports began, and the block the

@@ -110,7 +110,7 @@ protected:
         restingScreen();
         statusText = "SAVED";
         statusTimer = 500;
-        outputLevel = 0.5;
+        engine.outputLevel = 0.5;
     }
     void TearDown() override {
         if (screen && screen != windowSurface && windowSurface) SDL_FreeSurface(screen);  // an offscreen frame
@@ -118,7 +118,7 @@ protected:
         if (display) xlib.closeDisplay(display);
         if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_Quit();
         statusTimer = 0;
-        outputLevel = 0.0;
+        engine.outputLevel = 0.0;
     }
 
     // Shows the frame until the server has it: `expect` at (x, y) of a capture of w x h (the window may
