@@ -72,6 +72,12 @@ M = [
  ('line-edge', 'ui/draw.cpp', 'if (yb >= s->h) yb = s->h - 1;', 'if (yb >= s->h) yb = s->h;', 'a vertical line runs one row past the surface', None),
  ('glyph-edge', 'ui/draw.cpp', 'if (g[j * 5 + i] && px >= 0 && px < w) putPixel(s, px, py, pixel);', 'if (g[j * 5 + i] && px >= 0 && px <= w) putPixel(s, px, py, pixel);', 'a clipped glyph writes one column past the row', None),
  ('stream-stopped', 'audio/stream.cpp', '"audio: sound stopped: %s\\n"', '"audio: sound lost: %s\\n"', 'server loss reported in other words', None),
+ # the effect column
+ ('effect-tick-cut', 'audio/sequencer.cpp', 'case Glide: case Vibrato: case Tremolo: return tick + 1;', 'case Glide: case Vibrato: case Tremolo: return tick + 2;', 'runs cut only at every other tick of a glide, vibrato or tremolo', None),
+ ('effect-pitch', 'audio/instruments.cpp', 'std::pow(2.0, sixteenths / 192.0)', 'std::pow(2.0, sixteenths / 191.0)', 'an offset of 192 sixteenths short of an octave', None),
+ ('glide-stop', 'audio/sequencer.cpp', 'fx.offset + fx.glideSpeed < target ? fx.offset + fx.glideSpeed : target', 'fx.offset + fx.glideSpeed', 'an upward glide passes its note', None),
+ ('break-row', 'audio/sequencer.cpp', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : RowsPerPattern - 1', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : 0', 'a break beyond row 63 goes to row 0', None),
+ ('loop-speed', 'audio/sequencer.cpp', '(slot * RowsPerPattern + row) * 16 + speedCode', '(slot * RowsPerPattern + row) * 16 + 0 * speedCode', 'a loop found at a row begun at another speed', None),
 ]
 
 def run(cmd, **kw):
