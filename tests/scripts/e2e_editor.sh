@@ -83,7 +83,8 @@ $CHECK wav "$DIR/TUNE1.wav" --frames 768000 || fail "exported WAV"
 keys z F12                      # the export left pattern 0 row 0: note 51 on channel 3, then quit
 waitExit 10
 [ -e "$DIR/AUTOSAVE.vorna" ] && fail "AUTOSAVE.vorna was written"
-$CHECK recovery "$DIR" --base "$WORK/saved.vorna" --all --name TUNE1 --cell 3,0,0,51,0,0,0 || fail "recovery copy"
+$CHECK recovery "$DIR" --base "$WORK/saved.vorna" --all --name TUNE1 --file "$DIR/TUNE1.vorna" \
+    --cell 3,0,0,51,0,0,0 || fail "recovery copy"
 # Only scan codes on standard output, one decimal set-1 code per key-down: z s x Right = 44 31 45 77.
 [ "$(head -n 4 "$DIR/out.txt" | tr '\n' ' ')" = "44 31 45 77 " ] || fail "scan code lines: $(head -n 4 "$DIR/out.txt" | tr '\n' ' ')"
 grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "unexpected output: $(grep -vxE '[0-9]+' "$DIR/out.txt" | head -n 3)"
