@@ -8,6 +8,7 @@
 #include "app/recovery.h"
 #include "app/scancode.h"
 #include "app/signals.h"
+#include "audio/sequencer.h"
 #include "song/song.h"
 #include "ui/frame.h"
 #include "ui/scale_frame.h"
@@ -39,11 +40,16 @@ static void printScanCode(int scanCode) {
 const LoopIo sdlLoopIo = {sdlNow, SDL_PollEvent, dispatchKey, sdlDraw, sdlSleep, printScanCode};
 LoopIo loopIo = sdlLoopIo;
 
+// The message that nothing can be heard is given once a run.
+static bool toldNoSound = false;
+
 void startLoop() {
     running = true;
     tickMark = loopIo.now();
     keyHeld = false;
     repeatCount = 0;
+    startTimeWithoutStream(tickMark);
+    toldNoSound = false;
 }
 
 void handleEvent(const SDL_Event& event) {
@@ -86,6 +92,11 @@ void runTick() {
     if (keyHeld && (repeatCount == 0 ||
                     (repeatCount > RepeatDelayTicks && repeatCount % RepeatEveryTicks == 0)))
         loopIo.act();
+    // Without sound the song still plays here: pattern view, play position.
+    if (keepTimeWithoutStream(tickMark) && playing && !toldNoSound) {
+        toldNoSound = true;
+        showStatus("NO SOUND OUTPUT");
+    }
     recoveryTick(tickMark);
     if (statusTimer >= 1) --statusTimer;
     // Only its passing 300 matters; stopping far above keeps a months-long run from overflowing.

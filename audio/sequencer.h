@@ -18,6 +18,7 @@ constexpr int FramesPerTick = 1000;
 extern Relaxed<bool> exporting;        // audio/sequencer.cpp: export runs; the callback outputs silence
 extern Relaxed<bool> exportSeen;       // audio/sequencer.cpp: the callback has let go of the voices
 extern Relaxed<bool> streamActive;     // audio/sequencer.cpp: a live stream is calling fillBlock
+extern Relaxed<bool> streamOpen;       // audio/sequencer.cpp: a stream was opened (and may call fillBlock) until closed
 extern Relaxed<int32_t> tick;          // audio/sequencer.cpp: ticks elapsed in the row
 extern Relaxed<int32_t> tickFrame;     // audio/sequencer.cpp: frames elapsed in the tick, 0..999
 extern Relaxed<double> outputLevel;    // audio/sequencer.cpp: smoothed output level for the meter
@@ -99,3 +100,12 @@ void fillBlock(double* out, unsigned frames, double* const* channels = nullptr);
 void previewNote(int voice, int32_t note);
 // Starts the previews handed over since the last call (the rendering thread only).
 void takePreviews();
+
+// Without a stream the main thread keeps the song's time instead, through
+// this same engine and silently: each call renders the frames a stream at
+// SampleRate would have asked for since the last call (`nowMs` on one
+// millisecond clock; a time behind the last call renders nothing). Returns
+// false, doing nothing, while a stream is open or active.
+bool keepTimeWithoutStream(uint32_t nowMs);
+// Where that clock starts: nothing is rendered for the time before nowMs.
+void startTimeWithoutStream(uint32_t nowMs);

@@ -408,6 +408,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     backendName = backend;
     started = true;
     streamActive = true;
+    streamOpen = true;
     startWatchdog();
     return true;
 }
@@ -441,6 +442,7 @@ void stopAudio() {
     }
     closing = true;  // stays set: a close still running later must not report
     streamActive = false;
+    streamOpen = false;
     RtAudio* object = audio;
     const bool died = stopReported;
     const bool jack = object->getCurrentApi() == RtAudio::UNIX_JACK;
