@@ -33,9 +33,15 @@ inline void answerPrompt(const std::string& typed) {
     key(SDLK_RETURN, 13);
 }
 
-// Presses a key and tells whether a filename prompt ran (it lets go of the held key).
+// Presses a key and tells whether a filename prompt ran (it lets go of the
+// held key). A prompt nobody answered meets an Escape, never an endless
+// wait; answers left over are thrown away.
 inline bool pressAsks(int symbol) {
+    answerPrompt("\x1b");
     keyHeld = true;
     press(symbol);
+    SDL_Event unused;
+    while (SDL_PollEvent(&unused)) {
+    }
     return !keyHeld;
 }
