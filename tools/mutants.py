@@ -70,6 +70,12 @@ M = [
  ('line-edge', 'ui/draw.cpp', 'if (yb >= s->h) yb = s->h - 1;', 'if (yb >= s->h) yb = s->h;', 'a vertical line runs one row past the surface', None),
  ('glyph-edge', 'ui/draw.cpp', 'if (g[j * 5 + i] && px >= 0 && px < w) putPixel(s, px, py, pixel);', 'if (g[j * 5 + i] && px >= 0 && px <= w) putPixel(s, px, py, pixel);', 'a clipped glyph writes one column past the row', None),
  ('stream-stopped', 'audio/stream.cpp', '"audio: sound stopped: %s\\n"', '"audio: sound lost: %s\\n"', 'server loss reported in other words', None),
+ # saving under a name, files changed on disk, playing without a stream
+ ('save-names', 'app/file_commands.cpp', '    songName = name;\n    rememberFileState', '    rememberFileState', 'a save under a typed name leaves the song unnamed', 'e2e_editor'),
+ ('changed-on-disk', 'app/file_commands.cpp', 'return now.known && !(now == knownFileState(name));', 'return now.known && false;', 'F11 replaces a file written by someone else unasked', None),
+ ('export-unnamed', 'app/file_commands.cpp', 'songName.empty() ? askName("ENTER FILENAME TO EXPORT") : songName;', 'songName;', 'F9 without a name asks nothing', None),
+ ('copy-file-state', 'app/recovery.cpp', '        job.file = knownFileState(songName);\n', '', 'a recovery copy forgets the state of its file', 'e2e_editor'),
+ ('silent-time', 'audio/sequencer.cpp', '* (SampleRate / 100)', '* (SampleRate / 100 + 1)', 'playing without a stream at 44200 frames a second', None),
 ]
 
 def run(cmd, **kw):
