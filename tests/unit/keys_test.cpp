@@ -451,10 +451,17 @@ TEST_F(Named, ASaveUnderATypedNameNamesTheSongAndF9WithoutANameAsks) {
 
 TEST_F(Named, F11OverAFileChangedOnDiskSinceItWasOpenedOrSavedAsksForANameAndSaysWhy) {
     // F11 saves back without asking only over the file as this editor last read or wrote it, or when
-    // it is gone. Written since by someone else (a new file, or the same one rewritten), or never seen
-    // here, it asks for a name as for a song never saved and says why; cancelling leaves the other's
-    // file, and the name then typed (the same one too) is saved to and asked for no more.
-    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    // it is gone. Written since by someone else (another file in its place, even of the same size and
+    // time; the same file rewritten, even within the same second), or never seen here, it asks for a
+    // name as for a song never saved and says why; cancelling leaves the other's file, and the name
+    // then typed (the same one too) is saved to and asked for no more.
+    struct stat opened {};
+    // Rewrites TUNE.vorna in place (same size) and sets its time to the opened one's moved by seconds/ns.
+    const auto rewriteAt = [&](long seconds, long ns) {
+        writeFile("TUNE.vorna", songWithNote(31));
+        const timespec t[2] = {opened.st_mtim, {opened.st_mtim.tv_sec + seconds, opened.st_mtim.tv_nsec + ns}};
+        utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
+    };
     struct Change {
         const char* what;
         std::function<void()> apply;
@@ -464,16 +471,20 @@ TEST_F(Named, F11OverAFileChangedOnDiskSinceItWasOpenedOrSavedAsksForANameAndSay
         {"nothing changed", [] {}, false},
         {"removed", [] { unlink("TUNE.vorna"); }, false},
         {"saved over by another program", [] { saveFromElsewhere(70); }, true},
-        {"rewritten in place", [&] {
-             writeFile("TUNE.vorna", songWithNote(31));  // the same size
-             utimensat(AT_FDCWD, "TUNE.vorna", old, 0);
+        {"another file of the same size and time", [&] {
+             saveFromElsewhere(31);
+             const timespec t[2] = {opened.st_mtim, opened.st_mtim};
+             utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
          }, true},
+        {"rewritten in place, its time a minute back", [&] { rewriteAt(-60, 0); }, true},
+        {"rewritten in place within the same second", [&] { rewriteAt(0, opened.st_mtim.tv_nsec > 0 ? -1 : 1); }, true},
         {"never opened here", [] { rememberFileState("TUNE", FileState()); }, true},
     };
     for (const Change& c : changes) {
         SCOPED_TRACE(c.what);
         saveFromElsewhere(30);
         ASSERT_TRUE(openSongNamed("TUNE"));
+        ASSERT_EQ(stat("TUNE.vorna", &opened), 0);
         changeSongWord(cellOffset(0, 0, 0, 0), 50);
         c.apply();
         const Bytes before = readFile("TUNE.vorna");
