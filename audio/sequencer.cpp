@@ -6,9 +6,11 @@
 //   3. the channels' stretches
 //   4. the play position and the song's course
 //   5. the live block
+//   6. without a stream: the main thread keeps time
 //
-// Runs on the audio thread (fillBlock) and, during an export, on the export's
-// threads. No allocation, locks, I/O or text anywhere in this file.
+// Runs on the audio thread (fillBlock), during an export on the export's
+// threads, and without a stream on the main thread. No allocation, locks,
+// I/O or text anywhere in this file.
 #include "audio/sequencer.h"
 
 #include <climits>
@@ -638,4 +640,45 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
     if (play) storePosition(start, p);
     // Seen after the last frame (or in an empty block): this block is done with the voices.
     if (exportStarted()) handVoicesToExport();
+}
+
+// ---- 5. without a stream ---------------------------------------------------------------------
+//
+// Main thread only. 44.1 frames a millisecond: the tenths of a frame not yet
+// rendered carry over, so the frames add up exactly over any run of calls.
+
+static uint32_t keptUntilMs = 0;
+static uint32_t frameTenths = 0;
+static bool timeStarted = false;
+// A thread held up longer than this was stopped, not busy: the rest is dropped.
+constexpr uint32_t MaxCatchUpMs = 10000;
+
+void startTimeWithoutStream(uint32_t nowMs) {
+    keptUntilMs = nowMs;
+    frameTenths = 0;
+    timeStarted = true;
+}
+
+bool keepTimeWithoutStream(uint32_t nowMs) {
+    // An open stream renders, or has died and might still call back: the
+    // voices are never rendered by two threads at once.
+    if (engine.streamOpen || engine.streamActive) {
+        timeStarted = false;
+        return false;
+    }
+    if (!timeStarted) startTimeWithoutStream(nowMs);
+    const int32_t ms = int32_t(nowMs - keptUntilMs);
+    if (ms <= 0) return true;
+    keptUntilMs = nowMs;
+    const uint32_t counted = uint32_t(ms) < MaxCatchUpMs ? uint32_t(ms) : MaxCatchUpMs;
+    const uint64_t tenths = uint64_t(counted) * (SampleRate / 100) + frameTenths;
+    uint64_t frames = tenths / 10;
+    frameTenths = uint32_t(tenths % 10);
+    static double silent[RunFrames];  // heard by no one
+    while (frames > 0) {
+        const unsigned n = frames < uint64_t(RunFrames) ? unsigned(frames) : unsigned(RunFrames);
+        fillBlock(silent, n);
+        frames -= n;
+    }
+    return true;
 }

@@ -30,6 +30,9 @@ struct Engine {
     // when the sound stops: a live stream is calling fillBlock, so an export
     // waits for its answer.
     Relaxed<bool> streamActive{false};
+    // Set by startAudio until stopAudio: a stream is open and may call
+    // fillBlock, so the main thread never keeps time for it.
+    Relaxed<bool> streamOpen{false};
     Relaxed<double> outputLevel{0.0};  // written by the audio thread once a block: smoothed output level for the meter
 };
 
@@ -186,3 +189,12 @@ void fillBlock(double* out, unsigned frames, double* const* channels = nullptr);
 void previewNote(int voice, int32_t note);
 // Starts the previews handed over since the last call (the rendering thread only).
 void takePreviews();
+
+// Without a stream the main thread keeps the song's time instead, through
+// this same engine and silently: each call renders the frames a stream at
+// SampleRate would have asked for since the last call (`nowMs` on one
+// millisecond clock; a time behind the last call renders nothing). Returns
+// false, doing nothing, while a stream is open or active.
+bool keepTimeWithoutStream(uint32_t nowMs);
+// Where that clock starts: nothing is rendered for the time before nowMs.
+void startTimeWithoutStream(uint32_t nowMs);

@@ -78,6 +78,12 @@ M = [
  ('glide-stop', 'audio/sequencer.cpp', 'fx.offset + fx.glideSpeed < target ? fx.offset + fx.glideSpeed : target', 'fx.offset + fx.glideSpeed', 'an upward glide passes its note', None),
  ('break-row', 'audio/sequencer.cpp', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : RowsPerPattern - 1', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : 0', 'a break beyond row 63 goes to row 0', None),
  ('loop-speed', 'audio/sequencer.cpp', '(slot * RowsPerPattern + row) * 16 + speedCode', '(slot * RowsPerPattern + row) * 16 + 0 * speedCode', 'a loop found at a row begun at another speed', None),
+ # saving under a name, files changed on disk, playing without a stream
+ ('save-names', 'app/file_commands.cpp', '    editor.songName = name;\n    rememberFileState', '    rememberFileState', 'a save under a typed name leaves the song unnamed', 'e2e_editor'),
+ ('changed-on-disk', 'app/file_commands.cpp', 'return now.known && !(now == knownFileState(name));', 'return now.known && false;', 'F11 replaces a file written by someone else unasked', None),
+ ('export-unnamed', 'app/file_commands.cpp', 'editor.songName.empty() ? askName("ENTER FILENAME TO EXPORT") : editor.songName;', 'editor.songName;', 'F9 without a name asks nothing', None),
+ ('copy-file-state', 'app/recovery.cpp', '        job.file = knownFileState(editor.songName);\n', '', 'a recovery copy forgets the state of its file', 'e2e_editor'),
+ ('silent-time', 'audio/sequencer.cpp', '* (SampleRate / 100)', '* (SampleRate / 100 + 1)', 'playing without a stream at 44200 frames a second', None),
 ]
 
 def run(cmd, **kw):

@@ -181,11 +181,10 @@ TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
 
 TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
     // Slot 0 empty: no pattern to render, a valid file with 0 data bytes; the cursor stays on slot 0.
-    // (Named as before any song is loaded: just ".wav".)
     song.orders[0] = OrderEmpty;
     EXPECT_EQ(exportFrameCount(), 0u);
-    ASSERT_TRUE(exportWavNamed(".wav"));
-    std::vector<uint8_t> b = readFile(".wav");
+    ASSERT_TRUE(exportWavNamed("empty.wav"));
+    std::vector<uint8_t> b = readFile("empty.wav");
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(le32(b, 4), 36u);
     EXPECT_EQ(le32(b, 40), 0u);
