@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
-const char* const EditorVersion = "pre8";
+#include "song/names.h"
+
+const char* const EditorVersion = VORNA_VERSION;  // from CMakeLists.txt
 
 const char* const EditorUsage =
     "usage: vornatracker [SONG[.vorna]]\n"
@@ -44,10 +46,7 @@ EditorArguments parseEditorArguments(int argc, const char* const* argv) {
 }
 
 std::string songNameFromArgument(const std::string& argument) {
-    static const std::string extension = ".vorna";
-    if (argument.size() > extension.size() &&
-        argument.compare(argument.size() - extension.size(), extension.size(), extension) == 0)
-        return argument.substr(0, argument.size() - extension.size());
-    return argument;
+    // A file named ".vorna" alone keeps its name: a song's name is never empty.
+    return argument == SongExtension ? argument : withoutSongExtension(argument);
 }
 

@@ -316,7 +316,12 @@ static void randomTheme() {
     setPalette(red, green, blue);
 }
 
-static void quit() { mainLoop.running = false; }
+// A held F12's repeats are no second request to quit (see QuitAgainMs).
+static void quit() {
+    if (mainLoop.repeatCount > 0) return;
+    mainLoop.quitByKey = true;
+    mainLoop.running = false;
+}
 static void nothing() {}
 
 // ---- 6. marking, block commands, solo, edit step ------------------------------

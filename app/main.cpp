@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/config.h"
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (fullscreen) SDL_ShowCursor(SDL_DISABLE);
-    SDL_WM_SetCaption("VornaTracker pre8", nullptr);
+    SDL_WM_SetCaption(("VornaTracker " + std::string(EditorVersion)).c_str(), nullptr);
     SDL_EnableUNICODE(1);  // the filename prompt reads typed characters
     exportProgress = showExportProgress;  // a long export shows how far it got
 
@@ -104,9 +105,15 @@ int main(int argc, char** argv) {
     if (!quitFromSplash) {
         if (args.song.empty())
             recoverAtStart();
-        else if (!openSongNamed(songNameFromArgument(args.song)))
-            std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
-                         args.song.c_str());
+        else {
+            const bool opened = openSongNamed(songNameFromArgument(args.song));
+            if (!opened)
+                std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
+                             args.song.c_str());
+            // Earlier unsaved work is not opened, but the user hears of it;
+            // after a failed open, once its message has been read.
+            tellRecoveryWaiting(opened);
+        }
     }
     startLoop();
     if (!quitFromSplash) runMainLoop();

@@ -8,12 +8,16 @@
 #include "app/recovery.h"
 #include "app/scancode.h"
 #include "app/signals.h"
+#include "audio/sequencer.h"
 #include "song/song.h"
 #include "ui/frame.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
 
 MainLoop mainLoop;
+
+static bool quitRefused = false;    // the last request to quit was refused ...
+static uint32_t quitRefusedAt = 0;  // ... at this time
 
 static uint32_t sdlNow() { return SDL_GetTicks(); }
 
@@ -34,11 +38,16 @@ static void printScanCode(int scanCode) {
 const LoopIo sdlLoopIo = {sdlNow, SDL_PollEvent, dispatchKey, sdlDraw, sdlSleep, printScanCode};
 LoopIo loopIo = sdlLoopIo;
 
+// The message that nothing can be heard is given once a run.
+static bool toldNoSound = false;
+
 void startLoop() {
     mainLoop.running = true;
     mainLoop.tickMark = loopIo.now();
     mainLoop.keyHeld = false;
     mainLoop.repeatCount = 0;
+    startTimeWithoutStream(mainLoop.tickMark);
+    toldNoSound = false;
 }
 
 void handleEvent(const SDL_Event& event) {
@@ -81,6 +90,11 @@ void runTick() {
     if (mainLoop.keyHeld && (mainLoop.repeatCount == 0 ||
                     (mainLoop.repeatCount > RepeatDelayTicks && mainLoop.repeatCount % RepeatEveryTicks == 0)))
         loopIo.act();
+    // Without sound the song still plays here: pattern view, play position.
+    if (keepTimeWithoutStream(mainLoop.tickMark) && transport.playing && !toldNoSound) {
+        toldNoSound = true;
+        showStatus("NO SOUND OUTPUT");
+    }
     recoveryTick(mainLoop.tickMark);
     if (statusTimer >= 1) --statusTimer;
     // Only its passing 300 matters; stopping far above keeps a months-long run from overflowing.
@@ -101,12 +115,31 @@ int runDueTicks(uint32_t frameStart) {
     return ran;
 }
 
+// The loop was told to end (running cleared). Unsaved work without a
+// recovery copy would be lost: the first request is refused with a message
+// naming the way it came; a second within QuitAgainMs, or a signal, ends it.
+static void confirmQuit() {
+    const bool byKey = mainLoop.quitByKey;
+    mainLoop.quitByKey = false;
+    if (quitSignalled || unsavedWorkHasCopy()) return;
+    const uint32_t now = loopIo.now();
+    if (quitRefused && now - quitRefusedAt <= QuitAgainMs) {
+        std::fprintf(stderr, "vornatracker: quit asked twice; unsaved work without a recovery copy is lost\n");
+        return;
+    }
+    quitRefused = true;
+    quitRefusedAt = now;
+    mainLoop.running = true;
+    showStatus(byKey ? "NOT SAVED: F12 AGAIN TO QUIT" : "NOT SAVED: CLOSE AGAIN TO QUIT");
+}
+
 void runFrame() {
     const uint32_t frameStart = loopIo.now();
     runDueTicks(frameStart);
     loopIo.draw();
     const uint32_t elapsed = loopIo.now() - frameStart;
     if (elapsed < FrameMs) loopIo.sleep(FrameMs - elapsed);
+    if (!mainLoop.running) confirmQuit();
 }
 
 void runMainLoop() {

@@ -18,9 +18,15 @@ struct MainLoop {
     int repeatCount = 0;            // ticks since heldKey went down
     uint32_t tickMark = 0;          // time of the last tick, +10 per tick
     SDL_Surface* screen = nullptr;  // the window surface
+    bool quitByKey = false;         // the request to end came from F12, not the window
 };
 
 extern MainLoop mainLoop;  // app/main_loop.cpp
+
+// With unsaved work that has no recovery copy, a request to quit (F12, the
+// window's close) only says so on the message line; a second one within
+// this time quits. Quit signals never wait.
+constexpr uint32_t QuitAgainMs = 3000;
 
 constexpr int RepeatDelayTicks = 40;  // first repeat at 44 ticks, then every 4
 constexpr int RepeatEveryTicks = 4;
@@ -40,16 +46,18 @@ extern LoopIo loopIo;       // app/main_loop.cpp
 extern const LoopIo sdlLoopIo;  // app/main_loop.cpp: the defaults above
 
 // Clears the loop state for a new run: running set, no key held,
-// tickMark = now.
+// tickMark = now (also where the song's time starts without a stream).
 void startLoop();
 // Handles one polled event (key-down, key-up, quit; others ignored).
 void handleEvent(const SDL_Event& event);
-// One tick: poll all events (and a quit signal), auto-repeat, the recovery
-// copy when due, timers, counters, tickMark += 10.
+// One tick: poll all events (and a quit signal), auto-repeat, the song's
+// time when no stream keeps it, the recovery copy when due, timers,
+// counters, tickMark += 10.
 void runTick();
 // Runs every tick due at frameStart; returns how many ran.
 int runDueTicks(uint32_t frameStart);
-// One pass: due ticks, the frame, the pacing delay.
+// One pass: due ticks, the frame, the pacing delay; when running was
+// cleared, the quit is confirmed or refused (QuitAgainMs).
 void runFrame();
 // Passes until running is cleared.
 void runMainLoop();

@@ -13,7 +13,6 @@
 #include "audio/sequencer.h"
 #include "song/bytes.h"
 #include "song/safe_file.h"
-#include "song/song.h"
 
 Relaxed<bool> exportStop{false};
 
@@ -76,13 +75,9 @@ bool exportWav(const std::string& fileName, std::string* why) {
         done = renderSong(writeSamples, &sink);  // takes the voices from the callback, resets and restores the play state
         if (!file.failed) safeWrite(file, sink.block.data(), sink.filled * 2);
         ok = !file.failed && done == total;
+    } else {
+        endExportPlayState();  // stopped all the same, as after a render
     }
-    transport.playing = false;
-    transport.currentPattern = 0;
-    transport.currentRow = 0;
-    transport.tick = 0;
-    transport.tickFrame = 0;
-    handVoicesBackToCallback();
 
     // The RIFF sizes are 32-bit; even 64 slots at speed 255 stay below 2^31 bytes.
     if (ok) {

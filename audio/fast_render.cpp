@@ -1,13 +1,15 @@
 // The export's renderer.
 //
-// An export never loops, so its blocks are known in advance: each lies
-// inside one row and the first of a row triggers it. Each block of each
-// channel goes through the engine's channel groups, as live playback does.
+// An export never loops (it ends before a repeat), so its blocks are known
+// in advance from the song alone: each lies inside one row, the first of a
+// row triggers it, and they are cut where the engine cuts runs (at most
+// RunFrames, at each tick where an effect acts). Each block of each channel
+// goes through the engine's channel groups, as live playback does.
 //
 // Sections:
-//   1. frame count, the hand-over from the callback
+//   1. slots played, frame count, the export's play state
 //   2. the block plan
-//   3. sharing the channels between two threads
+//   3. two threads
 //   4. renderSong
 #include "audio/fast_render.h"
 
@@ -27,15 +29,23 @@
 ExportProgress exportProgress = nullptr;
 int renderThreads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 
-// ---- 1. frame count, hand-over ------------------------------------------------------
+// ---- 1. slots, frame count, play state -------------------------------------------------
+
+int playedSlots() {
+    int slots = 0;
+    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    return slots;
+}
+
+// A row ends when the tick reaches or passes its speed: at least one tick.
+static int64_t rowFrames(const PlayedRow& row) { return (row.speed < 1 ? 1 : int64_t(row.speed)) * FramesPerTick; }
 
 uint64_t exportFrameCount() {
-    uint64_t slots = 0;
-    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
-    int32_t speed = song.speed;
-    // A row ends when the tick reaches or passes speed: at least one tick.
-    uint64_t ticksPerRow = speed < 1 ? 1 : uint64_t(speed);
-    return slots * RowsPerPattern * ticksPerRow * FramesPerTick;
+    SongWalk walk;
+    PlayedRow row;
+    uint64_t frames = 0;
+    while (walk.next(row)) frames += uint64_t(rowFrames(row));
+    return frames;
 }
 
 // Silences the callback and waits (bounded) until it has let go of the
@@ -49,29 +59,75 @@ static void takeVoicesFromCallback() {
         std::this_thread::sleep_for(milliseconds(1));
 }
 
+// Stopped, the voices taken, at the first row of slot 0.
+static void startExportPlayState() {
+    transport.playing = false;
+    takeVoicesFromCallback();
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    transport.orderPos = 0;
+    transport.currentPattern = song.orders[0].load();
+    // A note previewed just before the export sounds on into it, as it would have played on.
+    takePreviews();
+}
+
+void endExportPlayState() {
+    transport.playing = false;
+    transport.currentPattern = 0;
+    transport.currentRow = 0;
+    transport.tick = 0;
+    transport.tickFrame = 0;
+    handVoicesBackToCallback();
+}
+
 // ---- 2. the block plan ------------------------------------------------------------------
 
 struct Block {
     int32_t slot, pattern, row;
     int frames;
-    bool rowStart;
+    bool rowStart, tickStart;
+    int32_t tick;
 };
 
-struct Plan {
-    int slots = 0;
-    int rowFrames = 0;
-    int blocksPerRow = 1;
-    uint64_t blocks() const { return uint64_t(slots) * RowsPerPattern * uint64_t(blocksPerRow); }
-    Block at(uint64_t k) const {
-        const uint64_t rowIndex = k / uint64_t(blocksPerRow);
-        const int within = int(k % uint64_t(blocksPerRow));
-        Block b;
-        b.slot = int32_t(rowIndex / RowsPerPattern);
-        b.row = int32_t(rowIndex % RowsPerPattern);
-        b.pattern = song.orders[b.slot].load();
-        b.frames = std::min(RunFrames, rowFrames - within * RunFrames);
-        b.rowStart = within == 0;
-        return b;
+// The blocks in order, walked by each thread on its own.
+class Plan {
+public:
+    // Block k, for k no lower than the last asked for; false past the end.
+    bool at(uint64_t k, Block& b) {
+        while (made <= k) {
+            if (!step()) return false;
+            ++made;
+        }
+        b = last;
+        return true;
+    }
+    // After the end: the slot play would go on at.
+    int32_t endSlot() const { return walk.endSlot(); }
+
+private:
+    SongWalk walk;
+    PlayedRow row{};
+    bool inRow = false;
+    int32_t tick = 0, frame = 0;  // where the next block begins in the row
+    uint64_t made = 0;
+    Block last{};
+
+    bool step() {
+        if (!inRow) {
+            if (!walk.next(row)) return false;
+            inRow = true;
+            tick = 0;
+            frame = 0;
+        }
+        const int64_t cut = framesToCut(row.pattern, row.row, row.speed, tick, frame);
+        last = Block{row.slot, row.pattern, row.row, int(std::min<int64_t>(RunFrames, cut)),
+                     tick == 0 && frame == 0, tick > 0 && frame == 0, tick};
+        frame += last.frames;
+        tick += frame / FramesPerTick;
+        frame %= FramesPerTick;
+        if (int64_t(tick) * FramesPerTick >= rowFrames(row)) inRow = false;
+        return true;
     }
 };
 
@@ -79,6 +135,8 @@ static Stretch stretchOf(const Block& b) {
     Stretch s;
     s.frames = b.frames;
     s.rowStart = b.rowStart;
+    s.tickStart = b.tickStart;
+    s.tick = b.tick;
     s.pattern = b.pattern;
     s.row = b.row;
     return s;
@@ -86,56 +144,48 @@ static Stretch stretchOf(const Block& b) {
 
 // ---- 3. two threads ------------------------------------------------------------------------
 //
-// Both threads work through the blocks in order, each rendering its share
-// of a block's channels together (their memories side by side). The main
-// thread settles each block's shares before the worker may start it, so
-// both see the same. A channel's blocks are rendered in order: a thread
-// waits for the channel's previous block, which the other thread is then
-// about to finish. When the main thread has done its share of the block it
-// must mix next and the worker has not started some of its own (it has lost
-// its core on a crowded machine), the main thread takes them over.
+// The worker renders a fixed share of each block's channels, up to
+// RingBlocks blocks ahead; the main thread renders the other channels, then
+// mixes the block. A block's share goes to whichever thread claims it
+// first: when the main thread is done with its own channels and the worker
+// has not yet taken the block's share (it has lost its core on a crowded
+// machine), the main thread renders the share itself. Shares are claimed in
+// block order and each waits for the previous block's to be finished, so a
+// channel's blocks are rendered in order whoever renders them.
 //
-// The shares follow costs measured while the export runs by the thread that
-// renders each channel: its inputs, and an equal part of its group's
-// memories and values. Each channel the worker renders costs the main
-// thread's mix a read from the other core: the mix's cost is measured by the
-// number of them. Every way of splitting the eight channels is weighed
-// against these figures, the main thread's mixing and writing counted on its
-// side; no order of the voices is assumed. Of the splits nearly as short as
-// the shortest, the one moving fewest channels wins, and a share is kept
-// until another shortens the longer side by a tenth, since every change of
-// hands costs a wait.
+// The worker's share: the two pulse stacks, the dearest voices by far
+// (about a quarter of a busy song's render each); the main thread renders
+// the six others, mixes and hands each block on. Every channel the worker
+// renders also costs the main thread a read from the other core: a third
+// channel on the worker made the benchmark slower.
+
+static const int workerChannels[] = {0, 4};
+static const int mainChannels[] = {1, 2, 3, 5, 6, 7};
+static constexpr int WorkerCount = sizeof workerChannels / sizeof workerChannels[0];
+static constexpr int MainCount = sizeof mainChannels / sizeof mainChannels[0];
+static_assert(WorkerCount + MainCount == ChannelCount, "every channel rendered by one side");
 
 // Blocks rendered ahead of the mix: the worker may run this many blocks
 // ahead of the main thread's mixing; each needs its own slot.
 static constexpr int RingBlocks = 4;
 static constexpr size_t Stride = RunFrames + RunSlack;
-enum Side { MainThread = 0, WorkerThread = 1 };
 
-// Each group of words is written by one thread (or, for the per-channel
-// counters, by the one that holds the channel), on its own cache line: on
-// some machines a line moving between the cores costs as much as a few
-// hundred frames of one voice.
+// The words each thread writes on cache lines of their own: on some machines
+// a line moving between the cores costs as much as a few hundred frames of
+// one voice.
 struct Shared {
-    Plan plan;
-    double* ring = nullptr;  // RingBlocks x ChannelCount x Stride
+    uint64_t blocks = 0;          // in the whole export
+    double* ring = nullptr;       // RingBlocks x ChannelCount x Stride
     double* workerOut = nullptr;  // ChannelCount x Stride: the worker renders here first
-    // Written by the main thread.
-    alignas(64) std::atomic<uint32_t> workerShare[RingBlocks] = {};  // bit c: the worker renders channel c of the slot's block
-    std::atomic<uint64_t> mixed{0};                                  // blocks the main thread has mixed
-    std::atomic<bool> quit{false};
-    alignas(64) std::atomic<uint64_t> claimed[ChannelCount] = {};   // blocks of each channel a thread has taken
-    alignas(64) std::atomic<uint64_t> finished[ChannelCount] = {};  // blocks of each channel rendered
-    // Nanoseconds per 1000 frames, smoothed, as each side measured them (0: not yet).
-    struct alignas(64) Costs {
-        std::atomic<uint32_t> of[ChannelCount] = {};
-    } cost[2];
-    uint32_t mixCost[ChannelCount + 1] = {};  // the main thread's mixing and writing, by the worker's channel count; its own
-    uint32_t share = 0;    // the worker's share in force, kept by the main thread
+    alignas(64) std::atomic<uint64_t> mixed{0};  // blocks mixed: their ring slots are free again (main thread)
+    std::atomic<bool> quit{false};               // main thread
+    alignas(64) std::atomic<uint64_t> claimed{0};   // blocks whose worker share a thread has taken
+    alignas(64) std::atomic<uint64_t> finished{0};  // blocks whose worker share is rendered
 };
 
-static double* blockChannel(const Shared& sh, uint64_t k, int c) {
-    return sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
+// The ring slot of block k: each channel's values of that block.
+static void ringSlot(const Shared& sh, uint64_t k, double** out) {
+    for (int c = 0; c < ChannelCount; ++c) out[c] = sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
 }
 
 // Spins while the other thread is normally only a block or so away; then
@@ -156,83 +206,14 @@ static void waitUntil(const Shared& sh, Ready ready) {
     }
 }
 
-// A smoothed cost: the first measurement as it is, then an eighth of each
-// new one, a measurement far above the estimate (the thread lost its core
-// meanwhile) counting as twice the estimate.
-static uint32_t smoothed(uint32_t old, double nanoseconds, int frames) {
-    double sample = nanoseconds * 1000.0 / frames;
-    if (old == 0) return uint32_t(std::min(sample, 4e9));
-    sample = std::min(sample, 2.0 * old);
-    return uint32_t(old - old / 8 + sample / 8);
-}
-
-// Each channel's cost as the thread rendering it under the share in force
-// measured it last (the other thread's figure is older, from its first cold
-// blocks perhaps), or the other's if that one has none. False until every
-// channel has been measured somewhere.
-static bool estimateCosts(const Shared& sh, double (&cost)[ChannelCount]) {
-    for (int c = 0; c < ChannelCount; ++c) {
-        const int owner = sh.share >> c & 1u ? WorkerThread : MainThread;
-        uint32_t seen = sh.cost[owner].of[c].load(std::memory_order_relaxed);
-        if (seen == 0) seen = sh.cost[1 - owner].of[c].load(std::memory_order_relaxed);
-        if (seen == 0) return false;
-        cost[c] = seen;
-    }
-    return true;
-}
-
-// The main thread's mixing and writing for n channels from the worker: a
-// line through the points measured so far (least squares, rising or flat).
-static double mixFor(const Shared& sh, int n) {
-    double count = 0, sumN = 0, sumC = 0, sumNN = 0, sumNC = 0;
-    for (int m = 0; m <= ChannelCount; ++m) {
-        const double cost = sh.mixCost[m];
-        if (cost == 0) continue;
-        count += 1, sumN += m, sumC += cost, sumNN += m * m, sumNC += m * cost;
-    }
-    if (count == 0) return 0.0;
-    const double spread = count * sumNN - sumN * sumN;
-    const double slope = spread > 0 ? std::max(0.0, (count * sumNC - sumN * sumC) / spread) : 0.0;
-    return (sumC - slope * sumN) / count + slope * n;
-}
-
-// Among all 256 splits, those whose longer side is within a twentieth of
-// the shortest; of these the one with the fewest channels on the worker
-// (each must travel to the other core), then the shortest. Subset sums
-// built one channel at a time, nothing allocated.
-static void settleShare(Shared& sh) {
-    double cost[ChannelCount];
-    if (!estimateCosts(sh, cost)) {
-        sh.share = 0xAAu;  // half the channels each until every one has been timed
-        return;
-    }
-    constexpr uint32_t All = (1u << ChannelCount) - 1;
-    double onWorker[All + 1], mix[ChannelCount + 1];  // the same channels cost the same on either side
-    onWorker[0] = 0.0;
-    for (uint32_t s = 1; s <= All; ++s) {
-        const int c = __builtin_ctz(s);
-        onWorker[s] = onWorker[s & (s - 1)] + cost[c];
-    }
-    for (int n = 0; n <= ChannelCount; ++n) mix[n] = mixFor(sh, n);
-    auto longer = [&](uint32_t s) { return std::max(onWorker[s], mix[__builtin_popcount(s)] + onWorker[All & ~s]); };
-    double shortest = longer(0);
-    for (uint32_t s = 1; s <= All; ++s) shortest = std::min(shortest, longer(s));
-    uint32_t best = All;
-    for (uint32_t s = 0; s <= All; ++s) {
-        if (longer(s) > 1.05 * shortest) continue;
-        const int fewer = __builtin_popcount(s) - __builtin_popcount(best);
-        if (fewer < 0 || (fewer == 0 && longer(s) < longer(best))) best = s;
-    }
-    const double now = longer(sh.share);
-    if (longer(best) < 0.9 * now ||
-        (__builtin_popcount(best) < __builtin_popcount(sh.share) && longer(best) <= now))
-        sh.share = best;
-}
-
-// Takes channel c's block k, unless another thread has.
-static bool claim(Shared& sh, int c, uint64_t k) {
+// Takes block k's worker share unless the other thread has, then waits
+// until block k - 1's share is finished. False when taken already, or when
+// the export ended meanwhile.
+static bool claimShare(Shared& sh, uint64_t k) {
     uint64_t expected = k;
-    return sh.claimed[c].compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel);
+    if (!sh.claimed.compare_exchange_strong(expected, k + 1, std::memory_order_acq_rel)) return false;
+    waitUntil(sh, [&] { return sh.finished.load(std::memory_order_acquire) == k; });
+    return sh.finished.load(std::memory_order_acquire) == k;
 }
 
 // The worker's values reach the main thread's mix through memory: streaming
@@ -248,68 +229,33 @@ static void handOver(double* to, const double* from, int frames) {
 #endif
 }
 
-// Renders the channels in `wanted` of block k that this thread can take,
-// together. `wait`: a channel whose previous block is not yet taken or done
-// is waited for (the thread's own share); otherwise it is left to its owner
-// (taking over). Returns the channels rendered.
-static uint32_t renderBlock(Shared& sh, Side side, uint32_t wanted, bool wait, uint64_t k, RenderScratch& scratch) {
-    using Clock = std::chrono::steady_clock;
-    const Block b = sh.plan.at(k);
-    const Stretch stretch = stretchOf(b);
-    double* out[ChannelCount];
-    for (int c = 0; c < ChannelCount; ++c)
-        out[c] = side == WorkerThread ? sh.workerOut + size_t(c) * Stride : blockChannel(sh, k, c);
-    ChannelGroup group(stretch, out, scratch);
-    uint32_t taken = 0;
-    int count = 0;
-    double inputs[ChannelCount];
-    for (int c = 0; c < ChannelCount; ++c) {
-        if (!(wanted >> c & 1u)) continue;
-        if (wait) {
-            waitUntil(sh, [&] { return sh.claimed[c].load(std::memory_order_acquire) >= k; });
-            if (!claim(sh, c, k)) continue;  // taken over meanwhile
-            waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) == k; });
-        } else if (sh.finished[c].load(std::memory_order_acquire) != k || !claim(sh, c, k)) {
-            continue;
-        }
-        const auto t0 = Clock::now();
-        group.add(c);
-        inputs[c] = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
-        taken |= 1u << c;
-        ++count;
-    }
-    if (!taken) return 0;
-    const auto t0 = Clock::now();
-    group.finish();
-    if (side == WorkerThread)
-        for (int c = 0; c < ChannelCount; ++c)
-            if (taken >> c & 1u) handOver(blockChannel(sh, k, c), out[c], b.frames);
-    const double shareOfRest = std::chrono::duration<double, std::nano>(Clock::now() - t0).count() / count;
-    std::atomic<uint32_t>* cost = sh.cost[side].of;
-    for (int c = 0; c < ChannelCount; ++c)
-        if (taken >> c & 1u)
-            cost[c].store(smoothed(cost[c].load(std::memory_order_relaxed), inputs[c] + shareOfRest, b.frames),
-                          std::memory_order_relaxed);
-    for (int c = 0; c < ChannelCount; ++c)
-        if (taken >> c & 1u) sh.finished[c].store(k + 1, std::memory_order_release);
-    return taken;
-}
-
 static void workerLoop(Shared* sh, RenderScratch* scratch) {
-    const uint64_t blocks = sh->plan.blocks();
-    for (uint64_t k = 0; k < blocks; ++k) {
-        // Its slot is free, and its share settled, once block k - RingBlocks is mixed.
+    Plan plan;  // the worker's own walk through the blocks
+    double* out[ChannelCount];
+    double* ring[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c) out[c] = sh->workerOut + size_t(c) * Stride;
+    for (;;) {
+        const uint64_t k = sh->claimed.load(std::memory_order_acquire);
+        if (k >= sh->blocks) return;
+        // Its ring slot is free once block k - RingBlocks is mixed.
         waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
-        renderBlock(*sh, WorkerThread, sh->workerShare[k % RingBlocks].load(std::memory_order_relaxed), true, k,
-                    *scratch);
+        if (!claimShare(*sh, k)) {
+            if (sh->quit.load(std::memory_order_acquire)) return;
+            continue;  // the main thread took it
+        }
+        Block b{};
+        if (!plan.at(k, b)) return;
+        renderChannels(workerChannels, WorkerCount, stretchOf(b), out, *scratch);
+        ringSlot(*sh, k, ring);
+        for (int c : workerChannels) handOver(ring[c], out[c], b.frames);
+        sh->finished.store(k + 1, std::memory_order_release);
     }
 }
 
 // ---- 4. renderSong ------------------------------------------------------------------------
 
 static constexpr uint64_t ProgressEvery = 44100;  // about one report per second of song
-static constexpr uint64_t SettleEvery = 8;
 
 // The export's own buffers, untouched (no pages) until the first export.
 static struct {
@@ -319,98 +265,83 @@ static struct {
     double mean[RunFrames], absMean[RunFrames];
 } buffers;
 
-uint64_t renderSong(SampleSink sink, void* context) {
-    transport.playing = false;
-    takeVoicesFromCallback();
-    transport.currentRow = 0;
-    transport.tick = 0;
-    transport.tickFrame = 0;
-    transport.orderPos = 0;
-    transport.currentPattern = song.orders[0].load();
-    // A note previewed just before the export sounds on into it, as it would have played on.
-    takePreviews();
+// Made at the first export and kept: a fresh megabyte of pages costs each
+// export milliseconds of faults on some machines.
+static RenderScratch& mainScratch() {
+    static RenderScratch scratch(RunFrames);
+    return scratch;
+}
 
+static std::thread startWorker(Shared& sh) {
+    static RenderScratch workerScratch(RunFrames);
+    if (renderThreads < 2 || sh.blocks <= 1) return std::thread();
+    try {
+        return std::thread(workerLoop, &sh, &workerScratch);
+    } catch (...) {
+        return std::thread();  // no second thread: the main thread renders every channel
+    }
+}
+
+// Every channel of block b into its ring slot: the main thread's own, then
+// the worker's share, rendered here when the worker has not taken it.
+static void renderBlock(Shared& sh, bool twoThreads, uint64_t b, const Stretch& stretch, double* const* out) {
+    static const int all[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
+    if (!twoThreads) {
+        renderChannels(all, ChannelCount, stretch, out, mainScratch());
+        return;
+    }
+    renderChannels(mainChannels, MainCount, stretch, out, mainScratch());
+    if (claimShare(sh, b)) {
+        renderChannels(workerChannels, WorkerCount, stretch, out, mainScratch());
+        sh.finished.store(b + 1, std::memory_order_release);
+    } else {
+        waitUntil(sh, [&] { return sh.finished.load(std::memory_order_acquire) > b; });
+    }
+}
+
+// Every channel counts, muted or not. Returns the sink's answer.
+static bool mixBlock(const double* const* channels, int frames, SampleSink sink, void* context) {
+    const RenderKernels& k = kernels();
+    k.mixDown(channels, 0xFFu, frames, buffers.mean, buffers.absMean);
+    k.quantise(buffers.mean, frames, buffers.samples);
+    return sink(buffers.samples, channels, frames, context);
+}
+
+uint64_t renderSong(SampleSink sink, void* context) {
+    startExportPlayState();
     Shared sh;
-    while (sh.plan.slots < OrderSlots && song.orders[sh.plan.slots] != OrderEmpty) ++sh.plan.slots;
-    const int32_t speed = song.speed;
-    sh.plan.rowFrames = (speed < 1 ? 1 : speed) * FramesPerTick;
-    sh.plan.blocksPerRow = (sh.plan.rowFrames + RunFrames - 1) / RunFrames;
-    const uint64_t blocks = sh.plan.blocks();
-    const uint64_t total = exportFrameCount();
-    // Made at the first export and kept: a fresh megabyte of pages costs
-    // each export milliseconds of faults on some machines.
-    static RenderScratch scratch(RunFrames), workerScratch(RunFrames);
+    Plan whole;  // walked to the end first: the number of blocks, where the song ends
+    for (Block b; whole.at(sh.blocks, b);) ++sh.blocks;
     sh.ring = buffers.ring;
     sh.workerOut = buffers.workerOut;
+    const uint64_t blocks = sh.blocks;
+    const uint64_t total = exportFrameCount();
+    std::thread worker = startWorker(sh);
+    Plan plan;  // the main thread's own walk through the blocks
 
-    // Channels sharing a voice (a damaged slot) must stay in one thread's group.
-    std::thread worker;
-    settleShare(sh);
-    for (int slot = 0; slot < RingBlocks; ++slot) sh.workerShare[slot].store(sh.share, std::memory_order_relaxed);
-    if (renderThreads >= 2 && channelsHaveOwnVoices() && blocks > 1) {
-        try {
-            worker = std::thread(workerLoop, &sh, &workerScratch);
-        } catch (...) {
-            // No second thread: the main thread renders every channel.
-        }
-    }
-
-    int16_t* samples = buffers.samples;
-    double *mean = buffers.mean, *absMean = buffers.absMean;
-    const RenderKernels& k = kernels();
-    const double* channelOut[ChannelCount];
-    const int all[ChannelCount] = {0, 1, 2, 3, 4, 5, 6, 7};
     uint64_t done = 0;
     for (uint64_t b = 0; b < blocks; ++b) {
-        const Block block = sh.plan.at(b);
+        Block block{};
+        plan.at(b, block);
         transport.orderPos = block.slot;
         transport.currentPattern = block.pattern;
         transport.currentRow = block.row;
-        uint32_t rendered = 0;  // by the worker
-        if (worker.joinable()) {
-            const uint32_t theirs = sh.workerShare[b % RingBlocks].load(std::memory_order_relaxed);
-            uint32_t mine = renderBlock(sh, MainThread, ~theirs & 0xFFu, true, b, scratch);
-            // What the worker has not started yet, as soon as it may be started.
-            while (const uint32_t taken = renderBlock(sh, MainThread, theirs & ~mine, false, b, scratch)) mine |= taken;
-            rendered = 0xFFu & ~mine;
-            for (int c = 0; c < ChannelCount; ++c)
-                waitUntil(sh, [&] { return sh.finished[c].load(std::memory_order_acquire) > b; });
-        } else {
-            double* out[ChannelCount];
-            for (int c = 0; c < ChannelCount; ++c) out[c] = blockChannel(sh, b, c);
-            renderChannels(all, ChannelCount, stretchOf(block), out, scratch);
-        }
-        // Every channel counts, muted or not.
-        const auto mixStart = std::chrono::steady_clock::now();
-        for (int c = 0; c < ChannelCount; ++c) channelOut[c] = blockChannel(sh, b, c);
-        k.mixDown(channelOut, 0xFFu, block.frames, mean, absMean);
-        k.quantise(mean, block.frames, samples);
+        double* out[ChannelCount];
+        ringSlot(sh, b, out);
+        renderBlock(sh, worker.joinable(), b, stretchOf(block), out);
         const uint64_t before = done;
         done += uint64_t(block.frames);
-        const bool more = sink(samples, channelOut, block.frames, context);
-        uint32_t& mixCost = sh.mixCost[__builtin_popcount(rendered)];
-        mixCost = smoothed(
-            mixCost, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - mixStart).count(),
-            block.frames);
-        // The slot is free again (the sink has had it): the shares of the block it takes next,
-        // weighed anew every few blocks, as often as the smoothed costs move by much; weighing
-        // takes microseconds, and the main thread's time is the export's.
-        if (b % SettleEvery == 0) settleShare(sh);
-        sh.workerShare[b % RingBlocks].store(sh.share, std::memory_order_relaxed);
-        sh.mixed.store(b + 1, std::memory_order_release);
+        const bool more = mixBlock(out, block.frames, sink, context);
+        sh.mixed.store(b + 1, std::memory_order_release);  // the sink has had the slot: free again
         if (!more) break;
         if (exportProgress && done / ProgressEvery != before / ProgressEvery) exportProgress(done, total);
     }
     sh.quit.store(true, std::memory_order_release);
     if (worker.joinable()) worker.join();
 
-    // The end marker's slot, or slot 0 after a full order list (no marker to stand on).
-    transport.orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
-    transport.playing = false;
-    transport.currentPattern = 0;
-    transport.currentRow = 0;
-    transport.tick = 0;
-    transport.tickFrame = 0;
-    handVoicesBackToCallback();
+    // The slot play would go on at: the end marker's, a loop's, or slot 0
+    // after a full order list or a jump out of it (no slot to stand on).
+    transport.orderPos = whole.endSlot();
+    endExportPlayState();
     return done;
 }

@@ -339,8 +339,7 @@ __attribute__((target("fma"))) static void memoryChainsFused(float* s, const dou
 
 // Each memory is one long chain of dependent steps; N chains side by side
 // let the processor overlap them.
-static bool cpuHas(const char* feature);
-static const bool fusedMemory = cpuHas("fma");
+static const bool fusedMemory = processorHasFma();
 
 template <int N>
 static void chains(float* s, const double* const* in, double* const* mem, const double* keep, const double* take,
@@ -400,7 +399,7 @@ void renderRun(Instrument& voice, VoiceRun& run, double* out) {
     voice.endRun(run, out);
 }
 
-// ---- 5. table, pitch, note-on, noise seed, kernel choice -----------------------------
+// ---- 5. table, pitch, note-on, noise seed -------------------------------------------
 
 static Ins0_0 voice0;
 static Ins0_1 voice1;
@@ -416,6 +415,17 @@ Instrument* const instruments[8] = {&voice0, &voice1, &voice2, &voice3,
 
 double pitchOf(int32_t note) { return LowestPitch * std::pow(2.0, note * (1.0 / SemitonesPerOctave)); }
 
+float pitchOf(int32_t note, double sixteenths) {
+    return float(pitchOf(note) * std::pow(2.0, sixteenths / 192.0));  // 192 sixteenths to the octave
+}
+
+// Before its first sample a note plays its base pitch (that sample sets the
+// step back to 0); then base x 2, x 4, base by the step reached.
+float Ins0_1::ownPitchFactor() const { return time.load() == 0 ? 1.0f : float(1 << (arpStep.load() % 3)); }
+
+// A power of two times a float32: exact, as the arpeggio's own steps are.
+void retune(Instrument& voice, float pitch) { voice.freq = pitch * voice.ownPitchFactor(); }
+
 void noteOn(Instrument& voice, int32_t note) {
     voice.note = note;
     voice.freq = float(pitchOf(note));
@@ -424,24 +434,3 @@ void noteOn(Instrument& voice, int32_t note) {
 }
 
 void seedNoise(uint32_t seed) { noiseSeed = seed; }
-
-// Also before main(): the processor's features must be read first.
-static bool cpuHas(const char* feature) {
-    __builtin_cpu_init();
-    if (std::strcmp(feature, "fma") == 0) return __builtin_cpu_supports("fma");
-    if (std::strcmp(feature, "avx2") == 0) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (std::strcmp(feature, "avx512") == 0)
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    return false;
-}
-
-static const RenderKernels* widestKernels(int maxLanes) {
-    if (maxLanes >= 8 && cpuHas("avx512")) return &avx512Kernels;
-    if (maxLanes >= 4 && cpuHas("avx2")) return &avx2Kernels;
-    return &scalarKernels;
-}
-
-static Relaxed<const RenderKernels*> activeKernels{widestKernels(8)};  // read by the audio thread
-
-void useKernels(int maxLanes) { activeKernels = widestKernels(maxLanes); }
-const RenderKernels& kernels() { return *activeKernels.load(); }

@@ -39,8 +39,13 @@ extern const RenderKernels scalarKernels;  // audio/fast_kernels_scalar.cpp: the
 extern const RenderKernels avx2Kernels;    // audio/fast_kernels_avx2.cpp
 extern const RenderKernels avx512Kernels;  // audio/fast_kernels_avx512.cpp
 
+// The widest set this processor runs, up to `maxLanes` samples per step (8,
+// 4, or 1 for the scalar set).
+const RenderKernels& widestKernels(int maxLanes);  // audio/fast_kernels.cpp
+// Whether this processor has the fused multiply-add (the voices' memories use it then).
+bool processorHasFma();  // audio/fast_kernels.cpp
+
 // The set every render uses, playback and export alike, so that both give the
-// same samples: the widest this processor runs, up to `maxLanes` samples per
-// step (8, 4, or 1 for the scalar set). Set it only while nothing renders.
-void useKernels(int maxLanes);
+// same samples: widestKernels(maxLanes). Set it only while nothing renders.
+void useKernels(int maxLanes);  // audio/fast_kernels.cpp
 const RenderKernels& kernels();

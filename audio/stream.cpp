@@ -408,6 +408,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     backendName = backend;
     started = true;
     engine.streamActive = true;
+    engine.streamOpen = true;
     startWatchdog();
     return true;
 }
@@ -441,6 +442,7 @@ void stopAudio() {
     }
     closing = true;  // stays set: a close still running later must not report
     engine.streamActive = false;
+    engine.streamOpen = false;
     RtAudio* object = audio;
     const bool died = stopReported;
     const bool jack = object->getCurrentApi() == RtAudio::UNIX_JACK;
@@ -503,7 +505,6 @@ void stopAudio() {
 }
 
 uint64_t streamBlocks() { return blocks; }
-uint64_t streamUnderflows() { return underflows; }
 std::string streamBackend() { return backendName; }
 unsigned streamBlockFrames() { return grantedFrames; }
 bool streamRealtime() { return realtime; }

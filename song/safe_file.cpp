@@ -4,6 +4,7 @@
 //   2. temporary files: names with the process id, the list a signal empties, stale ones
 //   3. safeOpen / safeWrite / safeCommit / safeAbandon
 //   4. reading regular files
+//   5. file states
 #include "song/safe_file.h"
 
 #include <dirent.h>
@@ -133,6 +134,8 @@ static void removeStaleTemps(const std::string& folder) {
 
 // ---- 3. safe replacement --------------------------------------------------------
 
+static FileState stateOf(const struct stat& st);
+
 static bool refuse(SafeFile& f, const std::string& why) {
     f.why = why;
     return false;
@@ -216,6 +219,9 @@ bool safeCommit(SafeFile& f) {
     if (!f.file) return false;
     bool ok = !f.failed && std::fflush(f.file) == 0 && fsync(fileno(f.file)) == 0;
     if (!ok && f.why.empty()) f.why = std::strerror(errno);
+    // Taken before the rename, which keeps the inode, size and time.
+    struct stat st;
+    if (ok && fstat(fileno(f.file), &st) == 0) f.written = stateOf(st);
     ok = (std::fclose(f.file) == 0) && ok;
     f.file = nullptr;
     if (ok) {
@@ -264,12 +270,15 @@ int openRegularFile(const std::string& path) {
     return fd;
 }
 
-bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes) {
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes, FileState* state) {
     bytes.clear();
+    if (state) *state = FileState();
     const int fd = openRegularFile(path);
     if (fd < 0) return false;
     struct stat st;
     bool ok = fstat(fd, &st) == 0 && uint64_t(st.st_size) <= maxSize;
+    // Taken before the reading: a writer that comes in between shows as a change later.
+    if (ok && state) *state = stateOf(st);
     if (ok) {
         // One byte more than allowed shows a file that grew since fstat.
         bytes.resize(maxSize + 1);
@@ -286,10 +295,35 @@ bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<u
     }
     close(fd);
     if (!ok) bytes.clear();
+    if (!ok && state) *state = FileState();
     return ok;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// ---- 5. file states -----------------------------------------------------------------
+
+static FileState stateOf(const struct stat& st) {
+    FileState s;
+    s.known = true;
+    s.size = uint64_t(st.st_size);
+    s.modifiedSec = int64_t(st.st_mtim.tv_sec);
+    s.modifiedNsec = uint32_t(st.st_mtim.tv_nsec);
+    s.device = uint64_t(st.st_dev);
+    s.inode = uint64_t(st.st_ino);
+    return s;
+}
+
+bool operator==(const FileState& a, const FileState& b) {
+    return a.known == b.known && a.size == b.size && a.modifiedSec == b.modifiedSec &&
+           a.modifiedNsec == b.modifiedNsec && a.device == b.device && a.inode == b.inode;
+}
+
+FileState fileStateOf(const std::string& path) {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return FileState();
+    return stateOf(st);
 }

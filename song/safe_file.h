@@ -11,12 +11,27 @@
 #include <string>
 #include <vector>
 
+// What a file looked like when this program last read or wrote it: enough
+// to tell that someone else has written it since (a save of another program
+// makes a new inode or a new time; an edit in place a new time or size).
+struct FileState {
+    bool known = false;  // false: no file seen, nothing to compare
+    uint64_t size = 0;
+    int64_t modifiedSec = 0;
+    uint32_t modifiedNsec = 0;
+    uint64_t device = 0, inode = 0;
+};
+bool operator==(const FileState& a, const FileState& b);
+// The state of the file at path now (links followed); unknown when it is missing.
+FileState fileStateOf(const std::string& path);
+
 struct SafeFile {
     std::FILE* file = nullptr;
     std::string tempPath;
     std::string target;   // the file replaced: behind any symbolic links
     bool failed = false;  // a write failed; commit will refuse
     std::string why;      // after a refusal or failure: the reason, in lower-case words
+    FileState written;    // after a commit: the state of the new file
 };
 
 // Creates the temporary file; false (and nothing on disk) when it cannot, or
@@ -53,7 +68,9 @@ extern const char* const SafeTempPrefix;  // song/safe_file.cpp: ".vorna-tmp-"
 // EISDIR). The descriptor is blocking again once returned.
 int openRegularFile(const std::string& path);
 // Reads a whole regular file of at most maxSize bytes; false when it is
-// missing, not a regular file, larger, or unreadable.
-bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
+// missing, not a regular file, larger, or unreadable. With `state`, the
+// state of the file that was read.
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes,
+                     FileState* state = nullptr);
 // Both paths name one existing file (same device and inode, links followed).
 bool sameFile(const std::string& a, const std::string& b);

@@ -4,13 +4,6 @@ Song song;
 Transport transport;
 Editor editor;
 
-void copyCell(Cell& to, const Cell& from) {
-    to.note = from.note.load();
-    to.volume = from.volume.load();
-    to.effect = from.effect.load();
-    to.effectParam = from.effectParam.load();
-}
-
 void clearSong() {
     song.themeRed = 60;
     song.themeGreen = 70;

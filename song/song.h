@@ -125,6 +125,3 @@ void initSong();
 
 // The cell of channel c, pattern p, row r; the caller keeps p inside 0..63.
 inline Cell& cellAt(int c, int p, int r) { return song.channels[c].cells[p * RowsPerPattern + r]; }
-
-// Copies all four fields of a cell.
-void copyCell(Cell& to, const Cell& from);

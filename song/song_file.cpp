@@ -9,6 +9,7 @@
 
 #include "song/bytes.h"
 #include "song/codec.h"
+#include "song/names.h"
 #include "song/safe_file.h"
 #include "song/song.h"
 
@@ -98,7 +99,7 @@ void applySongImage(const uint8_t* image) {
     }
 }
 
-std::string songFileName(const std::string& name) { return name + ".vorna"; }
+std::string songFileName(const std::string& name) { return name + std::string(SongExtension); }
 
 // ---- file bytes -------------------------------------------------------------
 

@@ -14,13 +14,13 @@ allowed() {
     audio/*) echo "song audio" ;;
     ui/*) echo "song audio ui SDL" ;;
     app/*) echo "song audio ui app SDL" ;;
-    tools/vorna_render.cpp | tools/render_output.*) echo "song audio tools" ;;
+    render/*) echo "song audio render" ;;
     tools/make_splash.cpp) echo "song tools" ;;
   esac
 }
 
 bad=0
-for file in song/* audio/* ui/* app/* tools/*.cpp tools/*.h; do
+for file in song/* audio/* ui/* app/* render/* tools/*.cpp tools/*.h; do
   [ -f "$file" ] || continue
   layers=$(allowed "$file")
   [ -n "$layers" ] || continue

@@ -224,11 +224,6 @@ static inline void glyphMapped(SDL_Surface* s, int code, int x, int y, uint32_t 
     }
 }
 
-void drawGlyph(SDL_Surface* surface, signed char code, int x, int y, uint32_t argb) {
-    if (!drawable(surface)) return;
-    glyphMapped(surface, code, x, y, mapColour(surface->format, argb));
-}
-
 void drawChars(SDL_Surface* surface, const char* chars, int count, int x, int y, uint32_t argb) {
     if (!drawable(surface)) return;
     const uint32_t pixel = mapColour(surface->format, argb);

@@ -32,10 +32,8 @@ void buildTextTables();
 // layout takes the word unchanged (alpha byte included).
 uint32_t mapColour(const SDL_PixelFormat* format, uint32_t argb);
 
-// One glyph with its top-left pixel at (x, y); codes outside 32..95 draw nothing.
-void drawGlyph(SDL_Surface* surface, signed char code, int x, int y, uint32_t argb);
-
-// Character i at (x + 6i, y).
+// Character i at (x + 6i, y), its glyph's top-left pixel there; codes outside
+// 32..95 draw nothing.
 void drawText(SDL_Surface* surface, uint32_t argb, int x, int y, const char* text);
 void drawText(SDL_Surface* surface, uint32_t argb, int x, int y, const std::string& text);
 

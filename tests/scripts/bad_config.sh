@@ -4,7 +4,7 @@
 # huge number, a negative number, or a folder in its place. The editor must
 # start every time with the setting's default (sound through the default back
 # end, 512-frame blocks, a 640x480 window rather than full screen, the
-# start-up animation on), show its window titled "VornaTracker pre8" and quit
+# start-up animation on), show its window titled "VornaTracker <version>" and quit
 # on F12 with status 0.
 # Usage: bad_config.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail

@@ -16,10 +16,13 @@ tests' own reader of the format.
   e2e_check.py wav FILE.wav --frames N
       The 44-byte header of a 16-bit mono 44100 Hz file of N frames.
   e2e_check.py recovery FOLDER [--base COPY] [--log LOG --killed-at T] [--all]
-                               [--name NAME] [--speed N] [--cell ...]
+                               [--name NAME] [--file SONG.vorna] [--speed N] [--cell ...]
       The newest recovery copy in FOLDER/.vorna-recovery (by the time in its
-      trailer): a song file, then "VORNAREC", version 1, the 64-bit time, the
-      name and the working folder (must be FOLDER). Its song must be COPY's
+      trailer): a song file, then "VORNAREC", version 1 or 2, the 64-bit time,
+      (version 2) the state of the song's file, the name and the working
+      folder (must be FOLDER). With --file the copy must be version 2 and
+      remember SONG.vorna as it is on disk now (size, modification time to
+      the nanosecond, device, inode). Its song must be COPY's
       song (a copy or a song file; else the empty song) with the note changes of LOG ("time channel
       row note" lines, pattern 0): every change made half a second or more
       before T is in it, later ones may be; with --all every change is.
@@ -194,6 +197,13 @@ def check_recovery(args):
         fail('%s belongs to %r, not %r' % (path, belongs, folder))
     if args.name is not None and name != args.name:
         fail('%s names the song %r, expected %r' % (path, name, args.name))
+    if args.file:
+        st = os.stat(args.file)
+        want_state = {'size': st.st_size, 'seconds': st.st_mtime_ns // 10**9,
+                      'nanoseconds': st.st_mtime_ns % 10**9, 'device': st.st_dev, 'inode': st.st_ino}
+        if newest['copy']['version'] != 2 or newest['copy']['file'] != want_state:
+            fail('%s remembers its file as %r (version %d), but %s is %r'
+                 % (path, newest['copy']['file'], newest['copy']['version'], args.file, want_state))
     want = {}
     for wanted in args.cell or []:
         ch, pat, row, note, vol, eff, par = (int(v, 0) for v in wanted.split(','))
@@ -226,6 +236,7 @@ def main():
     r.add_argument('--killed-at', type=float, default=0.0)
     r.add_argument('--all', action='store_true')
     r.add_argument('--name')
+    r.add_argument('--file')
     r.add_argument('--speed', type=int)
     r.add_argument('--cell', action='append')
     n = sub.add_parser('notes')

@@ -18,6 +18,8 @@ for tool in Xvfb xdotool python3; do
   command -v $tool > /dev/null || { echo "missing $tool (tools/install-deps.sh installs it)"; exit 1; }
 done
 [ -x "$BIN" ] || { echo "no $BIN"; exit 1; }
+# The version the build gives the programs (CMakeLists.txt).
+VERSION=$(cat "$BUILD/version.txt") && [ -n "$VERSION" ] || { echo "no version in $BUILD/version.txt"; exit 1; }
 
 WORK=$(mktemp -d /tmp/vorna-script-XXXXXX)
 XVFB_PID=
@@ -92,7 +94,8 @@ startX() {
   export DISPLAY=:$(head -n 1 "$WORK/display")
 }
 
-findWindow() { WIN=$(xdotool search --name "VornaTracker pre8" 2> /dev/null | head -n 1) && [ -n "$WIN" ]; }
+# The window's title is "VornaTracker" and the version, nothing else.
+findWindow() { WIN=$(xdotool search --name "^VornaTracker $VERSION\$" 2> /dev/null | head -n 1) && [ -n "$WIN" ]; }
 appAlive() { kill -0 "$APP_PID" 2> /dev/null; }
 
 # startApp DIR [ARGUMENT...]: runs the editor ($BIN) there (standard output
@@ -111,7 +114,7 @@ startApp() {
     appAlive || fail "the editor ended before its window opened ($dir)"
     sleep 0.1
   done
-  [ -n "$WIN" ] || fail "no window titled VornaTracker pre8 ($dir)"
+  [ -n "$WIN" ] || fail "no window titled VornaTracker $VERSION ($dir)"
   xdotool windowfocus --sync "$WIN"
   sleep 0.3
 }

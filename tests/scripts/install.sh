@@ -36,6 +36,7 @@ echo "ok: make install staged every file under DESTDIR"
 for page in vornatracker vorna-render; do
   warnings=$(groff -man -Tutf8 -ww -z "$ROOT/share/man/man1/$page.1" 2>&1)
   [ -z "$warnings" ] || fail "$page.1: $warnings"
+  grep -q "^\.TH .* \"VornaTracker $VERSION\" " "$ROOT/share/man/man1/$page.1" || fail "$page.1 does not name version $VERSION"
 done
 if command -v desktop-file-validate > /dev/null; then
   desktop-file-validate "$ROOT/share/applications/vornatracker.desktop" || fail "the desktop entry is not valid"
@@ -56,7 +57,7 @@ SONG=$ROOT/share/vornatracker/songs/first_steps.vorna
 # The renderer: the installed demo song, 4 slots x 64 rows x 3 ticks x 1000 frames.
 "$ROOT/bin/vorna-render" "$SONG" -o song.wav --quiet || fail "installed vorna-render failed"
 [ "$(stat -c %s song.wav)" = $((44 + 2 * 768000)) ] || fail "installed vorna-render wrote $(stat -c %s song.wav) bytes"
-[ "$("$ROOT/bin/vorna-render" --version)" = "vorna-render pre8" ] || fail "installed vorna-render --version"
+[ "$("$ROOT/bin/vorna-render" --version)" = "vorna-render $VERSION" ] || fail "installed vorna-render --version"
 echo "ok: the installed vorna-render renders the installed demo song"
 
 # The editor: no sound and no animation from the user's folder; the scale

@@ -18,7 +18,7 @@ bash "$SRC/tools/check-layers.sh" "$SRC" || fail "the tree has an upward include
 while read -r file line; do
   rm -rf "$WORK/tree"
   mkdir "$WORK/tree"
-  cp -r "$SRC/song" "$SRC/audio" "$SRC/ui" "$SRC/app" "$SRC/tools" "$WORK/tree/"
+  cp -r "$SRC/song" "$SRC/audio" "$SRC/ui" "$SRC/app" "$SRC/render" "$SRC/tools" "$WORK/tree/"
   echo "$line" >> "$WORK/tree/$file"
   set +e
   out=$(bash "$SRC/tools/check-layers.sh" "$WORK/tree")
@@ -33,8 +33,9 @@ audio/export.cpp #include "ui/status.h"
 audio/sequencer.h #include <SDL.h>
 ui/frame.cpp #include "app/main_loop.h"
 ui/draw.h # include "app/keys.h"
-tools/vorna_render.cpp #include "ui/palette.h"
-tools/render_output.h #include <SDL/SDL.h>
+render/vorna_render.cpp #include "ui/palette.h"
+render/render_output.h #include <SDL/SDL.h>
+render/render_output.cpp #include "app/config.h"
 PLANTED
 echo "ok: the check names each planted upward include"
 

@@ -11,6 +11,11 @@
 #      leaves no copy behind
 #   3. undo and redo of notes, speed, theme, paste, order slot and a load,
 #      the saved files compared with songs worked out by hand
+#   4. no place for copies (a user who may write neither the working folder
+#      nor the state folder): standard error names the real reason, and F12
+#      or the close button quits only when asked twice
+#   5. a start with a song while a copy of earlier unsaved work waits: said,
+#      and the copy kept
 # Usage: recovery_editor.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -155,13 +160,69 @@ out=$($CHECK song "$DIR/SAVED.vorna" "${SAVED[@]}") || fail "undo: the saved son
 keys ctrl+Tab Next Next Next Next b  # channel 1 row 63: 46, not saved
 keys F10 s a v e d Return            # opening asks nothing about it
 sleep 0.3
-keys ctrl+z                          # the load undone: the unsaved note is back
-keys F11 u n d o n e Return          # no name any more: asked for one
-waitFile "$DIR/UNDONE.vorna"
-out=$($CHECK song "$DIR/UNDONE.vorna" "${SAVED[@]}" --cell 1,0,63,46,0,0,0) || fail "undo: the load undone: $out"
+keys ctrl+z                          # the load undone: the unsaved note is back, named SAVED as before
+keys F11                             # named by the typed save: saved back without asking
+waitUntil 50 eval "$CHECK song '$DIR/SAVED.vorna' ${SAVED[*]} --cell 1,0,63,46,0,0,0 > /dev/null" ||
+  fail "undo: the load undone: $($CHECK song "$DIR/SAVED.vorna" "${SAVED[@]}" --cell 1,0,63,46,0,0,0)"
 keys ctrl+y F12       # the load again (saved as it is), then quit
 waitExit 10
 [ "$(copiesIn "$DIR")" = 0 ] || fail "undo: a copy stayed though everything was saved"
 onlyScanCodes "$DIR"
 echo "ok: undo and redo of notes, speed, theme, paste, order slot and load, saved as worked out"
+
+# ---------------------------------------------------------------------------
+# 4. No place for copies
+
+# The editor runs as nobody in root's folders, the state folder root's too.
+chmod 755 "$WORK"
+mkdir -m 755 "$WORK/state-locked"
+printf '#!/bin/sh\nexec setpriv --reuid=65534 --regid=65534 --clear-groups env XDG_STATE_HOME=%s "%s" "$@"\n' \
+    "$WORK/state-locked" "$EDITOR_BIN" > "$WORK/as-nobody"
+chmod +x "$WORK/as-nobody"
+for way in F12 close; do
+  DIR=$(newFolder "noplace-$way" none)
+  BIN=$WORK/as-nobody
+  startApp "$DIR"
+  BIN=$EDITOR_BIN
+  keys x
+  waitUntil 30 grep -q "unsaved work has no recovery copy" "$DIR/err.txt" || fail "$way: nothing said of the missing copy"
+  grep -q "cannot make folder $DIR/.vorna-recovery: Permission denied" "$DIR/err.txt" ||
+      fail "$way: the working folder's reason is not named"
+  grep -q "cannot make folder $WORK/state-locked/vornatracker: Permission denied" "$DIR/err.txt" ||
+      fail "$way: the state folder's reason is not named"
+  grep -q "No such file" "$DIR/err.txt" && fail "$way: a wrong reason was given"
+  if [ $way = F12 ]; then keys F12; else closeWindow; fi
+  sleep 1
+  appAlive || fail "$way: the editor quit at once though the unsaved work had no copy"
+  if [ $way = F12 ]; then keys F12; else closeWindow; fi
+  waitExit 10
+  onlyScanCodes "$DIR"
+  echo "ok: $way with no place for copies: the real reason said, quit only when asked twice"
+done
+
+# ---------------------------------------------------------------------------
+# 5. A start with a song while earlier work waits
+
+DIR=$(newFolder waiting none)
+startApp "$DIR"
+keys F11 t u n e Return
+waitFile "$DIR/TUNE.vorna"
+keys F12
+waitExit 10
+# Opened from the command line, edited, killed: its copy names the song.
+startApp "$DIR" TUNE
+keys x
+sleep 0.7
+kill -KILL "$APP_PID"
+{ wait "$APP_PID"; } 2> /dev/null || true
+APP_PID=
+copy=$($CHECK recovery "$DIR" --all --name TUNE --cell 0,0,0,41,0,0,0) || fail "waiting: the copy: $copy"
+startApp "$DIR" TUNE
+grep -q "unsaved work of an earlier run is kept in 1 recovery copy" "$DIR/err.txt" ||
+    fail "waiting: a start with a song said nothing of the copy"
+grep -q "recovered unsaved work" "$DIR/err.txt" && fail "waiting: a start with a song opened the copy"
+keys F12
+waitExit 10
+[ -f "$copy" ] || fail "waiting: the copy was not kept"
+echo "ok: a start with a song said that earlier unsaved work waits, and kept its copy"
 echo "recovery editor: all passed in $(($(date +%s) - START)) s"

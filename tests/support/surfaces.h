@@ -30,6 +30,12 @@ inline void restingScreen() {
     fadeCounter = 300;
 }
 
+// One glyph with its top-left pixel at (x, y), as text draws each character.
+inline void drawGlyph(SDL_Surface* surface, signed char code, int x, int y, uint32_t argb) {
+    const char c = char(code);
+    drawChars(surface, &c, 1, x, y, argb);
+}
+
 // A 32-bit surface over memory of its own: spare words after each row and
 // spare rows before and after it hold Guard until something writes them, so
 // a write outside the pixels shows. The pixels start as `fill`.

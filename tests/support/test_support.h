@@ -1,12 +1,17 @@
 #pragma once
 // Set-up shared by the unit tests on top of the test framework: a scratch
 // working folder that must go away whole, environment variables set for a
-// while, and SDL's dummy video. The engine state and the files (engine.h,
-// files.h) come with it.
+// while, what a routine writes on standard error, and SDL's dummy video.
+// The engine state and the files (engine.h, files.h) come with it.
 #include <gtest/gtest.h>
 #include <SDL/SDL.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +56,22 @@ private:
     };
     std::vector<Saved> saved_;
 };
+
+// Everything f writes to file descriptor 2.
+inline std::string stderrOf(const std::function<void()>& f) {
+    std::fflush(stderr);
+    std::fflush(stdout);
+    TempFolder folder("err");
+    const std::string path = folder.path() + "/err.txt";
+    const int saved = dup(2), fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 2);
+    close(fd);
+    f();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    return readText(path);
+}
 
 // A real video mode on SDL's dummy driver: the event queue works without a display.
 struct DummyVideo {

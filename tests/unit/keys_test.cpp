@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "tests/support/keys.h"
+#include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -372,11 +375,121 @@ TEST_F(Keys, ScrollLockDrawsRedGreenAndBlueEachRand120Plus30AndRepaints) {
     EXPECT_TRUE(songModified());
 }
 
-TEST_F(Keys, ExportWithNoSongLoadedWritesDotWav) {
-    // F9 exports to songName + ".wav", so ".wav" when no song was loaded.
-    ScratchDir dir("keys");
-    press(SDLK_F9);
-    EXPECT_TRUE(fileExists(".wav"));
+// ---- saving and exporting under a name ------------------------------------------
+
+namespace {
+
+// The prompt's own loop on SDL's dummy video, in a folder of its own.
+struct Named : Keys {
+    DummyVideo video;
+    ScratchDir dir{"named"};
+    void SetUp() override {
+        Keys::SetUp();
+        mainLoop.screen = video.screen;
+        restingScreen();
+    }
+    void TearDown() override { mainLoop.screen = nullptr; }
+};
+
+// The note a song file holds on channel 0, pattern 0, row 0.
+int firstNoteIn(const std::string& path) {
+    std::vector<uint8_t> image;
+    return readSongFile(path, image) ? image[cellOffset(0, 0, 0, 0)] : -1;
+}
+
+// A song file whose first note is `note`.
+Bytes songWithNote(int note) {
+    std::vector<uint8_t> image(SongImageSize, 0);
+    image[cellOffset(0, 0, 0, 0)] = uint8_t(note);
+    return encodeSongFile(image.data());
+}
+
+// TUNE.vorna saved as another program saves: a new file renamed over the old.
+void saveFromElsewhere(int note) {
+    writeFile("other", songWithNote(note));
+    ASSERT_EQ(rename("other", "TUNE.vorna"), 0);
+}
+
+}  // namespace
+
+TEST_F(Named, ASaveUnderATypedNameNamesTheSongAndF9WithoutANameAsks) {
+    // After F11 under a typed name the song takes that name, as after opening it: F11 saves back to
+    // NAME.vorna and F9 writes NAME.wav, neither asking. Before that F9 asks for the WAV file's name
+    // (Escape or an empty name writes nothing, never a file called only ".wav"), which names no song.
+    for (const char* cancel : {"\x1b", ""}) {
+        answerPrompt(cancel);
+        EXPECT_TRUE(pressAsks(SDLK_F9));
+        EXPECT_TRUE(folderEntries(".").empty());
+    }
+    answerPrompt("take_2");
+    EXPECT_TRUE(pressAsks(SDLK_F9));
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"TAKE_2.wav"});
+    EXPECT_EQ(editor.songName, "");
+
+    changeSongWord(cellOffset(0, 0, 0, 0), 40);
+    answerPrompt("tune");
+    EXPECT_TRUE(pressAsks(SDLK_F11));
+    EXPECT_EQ(editor.songName, "TUNE");
+    EXPECT_EQ(statusText, "FILE \"TUNE\" SUCCESSFULLY SAVED");
+    changeSongWord(cellOffset(0, 0, 0, 0), 41);
+    EXPECT_FALSE(pressAsks(SDLK_F11));
+    EXPECT_EQ(firstNoteIn("TUNE.vorna"), 41);
+    EXPECT_FALSE(pressAsks(SDLK_F9));
+    EXPECT_TRUE(fileExists("TUNE.wav"));
+}
+
+TEST_F(Named, F11OverAFileChangedOnDiskSinceItWasOpenedOrSavedAsksForANameAndSaysWhy) {
+    // F11 saves back without asking only over the file as this editor last read or wrote it, or when
+    // it is gone. Written since by someone else (another file in its place, even of the same size and
+    // time; the same file rewritten, even within the same second), or never seen here, it asks for a
+    // name as for a song never saved and says why; cancelling leaves the other's file, and the name
+    // then typed (the same one too) is saved to and asked for no more.
+    struct stat opened {};
+    // Rewrites TUNE.vorna in place (same size) and sets its time to the opened one's moved by seconds/ns.
+    const auto rewriteAt = [&](long seconds, long ns) {
+        writeFile("TUNE.vorna", songWithNote(31));
+        const timespec t[2] = {opened.st_mtim, {opened.st_mtim.tv_sec + seconds, opened.st_mtim.tv_nsec + ns}};
+        utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
+    };
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        bool asks;
+    };
+    const Change changes[] = {
+        {"nothing changed", [] {}, false},
+        {"removed", [] { unlink("TUNE.vorna"); }, false},
+        {"saved over by another program", [] { saveFromElsewhere(70); }, true},
+        {"another file of the same size and time", [&] {
+             saveFromElsewhere(31);
+             const timespec t[2] = {opened.st_mtim, opened.st_mtim};
+             utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
+         }, true},
+        {"rewritten in place, its time a minute back", [&] { rewriteAt(-60, 0); }, true},
+        {"rewritten in place within the same second", [&] { rewriteAt(0, opened.st_mtim.tv_nsec > 0 ? -1 : 1); }, true},
+        {"never opened here", [] { rememberFileState("TUNE", FileState()); }, true},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.what);
+        saveFromElsewhere(30);
+        ASSERT_TRUE(openSongNamed("TUNE"));
+        ASSERT_EQ(stat("TUNE.vorna", &opened), 0);
+        changeSongWord(cellOffset(0, 0, 0, 0), 50);
+        c.apply();
+        const Bytes before = readFile("TUNE.vorna");
+        EXPECT_EQ(pressAsks(SDLK_F11), c.asks);
+        if (!c.asks) {
+            EXPECT_EQ(firstNoteIn("TUNE.vorna"), 50);
+            continue;
+        }
+        EXPECT_EQ(statusText, "FILE CHANGED ON DISK: SAVE AS");
+        EXPECT_EQ(readFile("TUNE.vorna"), before);
+        answerPrompt("tune");
+        EXPECT_TRUE(pressAsks(SDLK_F11));
+        changeSongWord(cellOffset(0, 0, 0, 0), 51);
+        EXPECT_FALSE(pressAsks(SDLK_F11));
+        EXPECT_EQ(firstNoteIn("TUNE.vorna"), 51);
+    }
 }
 
 // ---- the song named on the command line ----------------------------------------
@@ -419,6 +532,8 @@ TEST(CommandLine, SongNameIsTheArgumentWithoutItsExtension) {
     EXPECT_EQ(songNameFromArgument("/tmp/a.vorna.vorna"), "/tmp/a.vorna");
     EXPECT_EQ(songNameFromArgument("tune.VORNA"), "tune.VORNA");
     EXPECT_EQ(songNameFromArgument("tune.vorna.bak"), "tune.vorna.bak");
+    EXPECT_EQ(songNameFromArgument(".vorna"), ".vorna");  // a name of its own, never the empty name
+    EXPECT_EQ(songNameFromArgument("a.vorn"), "a.vorn");
 }
 
 TEST_F(Keys, SongGivenOnTheCommandLineOpensAsWithF10AndF11SavesItBack) {

@@ -7,8 +7,10 @@
 #include <deque>
 #include <vector>
 
+#include "app/keys.h"
 #include "app/main_loop.h"
 #include "app/scancode.h"
+#include "app/signals.h"
 #include "ui/frame.h"
 #include "ui/status.h"
 #include "tests/support/test_support.h"
@@ -62,7 +64,7 @@ void up(int symbol) { queue.push_back(keyEvent(SDL_KEYUP, symbol)); }
 
 struct Loop : ::testing::Test {
     void SetUp() override {
-        initSong();
+        resetEngine();  // nothing unsaved: quitting is not asked twice
         fakeNow = 1000;
         queue.clear();
         ticksRun = 0;
@@ -204,6 +206,106 @@ TEST_F(Loop, QuitEventEndsTheLoopAfterTheCurrentFrame) {
     EXPECT_FALSE(mainLoop.running);
     EXPECT_EQ(frames, 1);
     EXPECT_EQ(fadeCounter, 6);
+}
+
+TEST_F(Loop, QuittingWithUnsavedWorkThatHasNoCopyAsksForTheSameRequestAgain) {
+    // F12 or the window's close with unsaved work that has no recovery copy (here none is kept at all) does
+    // not quit at once: "NOT SAVED: F12 AGAIN TO QUIT" or "NOT SAVED: CLOSE AGAIN TO QUIT"; a second F12 or
+    // close within 3 s quits; a held F12's repeats are no second request; a quit signal never waits.
+    constexpr int Close = -1, Signal = -2;
+    struct Request {
+        uint32_t at;
+        int heldMs;  // F12 pressed for this long, or Close or Signal
+    };
+    struct Case {
+        const char* what;
+        std::vector<Request> requests;
+        uint32_t endsAt;  // ms after the start, to the 100 ms
+        const char* asked;
+    };
+    const Case cases[] = {
+        {"F12 twice", {{100, 60}, {1100, 60}}, 1100, "NOT SAVED: F12 AGAIN TO QUIT"},
+        {"close, too late again, in time", {{100, Close}, {4200, Close}, {5200, Close}}, 5200, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"close, then F12", {{100, Close}, {2900, 60}}, 2900, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"F12 held 2 s, then a signal", {{100, 2000}, {3000, Signal}}, 3000, "NOT SAVED: F12 AGAIN TO QUIT"},
+        {"a signal", {{100, Signal}}, 100, ""},
+    };
+    loopIo.act = dispatchKey;
+    changeSongWord(cellOffset(0, 0, 0, 0), 40);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t start = fakeNow += 10000;  // far from the last case's requests
+        std::vector<std::pair<uint32_t, int>> due;  // time, F12 down (1), up (0), Close or Signal
+        for (const Request& r : c.requests) {
+            due.emplace_back(start + r.at, r.heldMs < 0 ? r.heldMs : 1);
+            if (r.heldMs > 0) due.emplace_back(start + r.at + uint32_t(r.heldMs), 0);
+        }
+        std::sort(due.begin(), due.end());
+        std::string asked;
+        std::size_t next = 0;
+        statusText.clear();
+        mainLoop.running = true;
+        while (mainLoop.running && fakeNow - start < 10000) {
+            for (; next < due.size() && due[next].first <= fakeNow; ++next) {
+                const int what = due[next].second;
+                if (what == 1) down(SDLK_F12);
+                if (what == 0) up(SDLK_F12);
+                quitSignalled = quitSignalled || what == Signal;  // as the signal thread delivers it
+                if (what < 0) queue.push_back(keyEvent(SDL_QUIT, 0));
+            }
+            runFrame();
+            if (statusText.rfind("NOT SAVED", 0) == 0) asked = statusText;
+        }
+        quitSignalled = false;
+        EXPECT_EQ((fakeNow - start) / 100 * 100, c.endsAt);
+        EXPECT_EQ(asked, c.asked);
+    }
+}
+
+TEST_F(Loop, WithoutASoundOutputTheTicksPlayTheSongAt44100FramesASecond) {
+    // Without a stream each 10 ms tick renders 441 frames through the one engine, silently: rows
+    // trigger their notes and the position moves as a stream would move it (the first tick after the
+    // loop starts only starts the clock). The message line says "NO SOUND OUTPUT" once. Stopped, or
+    // with a stream rendering, the ticks move nothing.
+    struct Case {
+        int speed, ticks;
+        int32_t row, tick, frame;  // (ticks - 1) x 441 frames, worked out by hand
+        bool rowOnePlayed;         // its note has started
+    };
+    const Case cases[] = {
+        {3, 8, 1, 0, 87, true},        // 3087 frames: row 0 lasts 3000
+        {15, 35, 0, 14, 994, false},   // 14994: one frame short of row 1
+        {1, 147, 0, 0, 386, true},     // 64386: past row 63, slot 1 is empty, so slot 0 again
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "speed " << c.speed << ", " << c.ticks << " ticks");
+        resetEngine();
+        cellAt(0, 0, 1).note = 45;
+        song.speed = c.speed;
+        statusText.clear();
+        startLoop();
+        transport.playing = true;
+        ticks(c.ticks);
+        EXPECT_EQ(transport.currentRow, c.row);
+        EXPECT_EQ(transport.tick, c.tick);
+        EXPECT_EQ(transport.tickFrame, c.frame);
+        EXPECT_EQ(transport.orderPos, 0);
+        EXPECT_EQ(instruments[0]->note, c.rowOnePlayed ? 45 : -1);
+        EXPECT_EQ(statusText, "NO SOUND OUTPUT");
+        statusText.clear();
+        tick();
+        EXPECT_EQ(statusText, "");
+    }
+    transport.playing = false;
+    const int32_t frame = transport.tickFrame;
+    ticks(10);
+    EXPECT_EQ(transport.tickFrame, frame);
+    transport.playing = true;
+    engine.streamActive = true;  // a stream renders
+    ticks(10);
+    EXPECT_EQ(transport.tickFrame, frame);
+    engine.streamActive = false;
+    transport.playing = false;
 }
 
 TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {

@@ -131,22 +131,6 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-// Everything f writes to file descriptor 2.
-std::string stderrOf(const std::function<void()>& f) {
-    std::fflush(stderr);
-    std::fflush(stdout);
-    TempFolder folder("err");
-    const std::string path = folder.path() + "/err.txt";
-    const int saved = dup(2), fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 2);
-    close(fd);
-    f();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    return readText(path);
-}
-
 // startAudio with what it said on standard error.
 struct Start {
     bool started = false;

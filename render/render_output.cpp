@@ -4,7 +4,7 @@
 //   2. Values per format
 //   3. Where the bytes go (libsndfile's virtual I/O)
 //   4. Opening, writing, finishing
-#include "tools/render_output.h"
+#include "render/render_output.h"
 
 #include <unistd.h>
 
@@ -16,6 +16,7 @@
 #include "audio/export.h"
 #include "audio/sequencer.h"
 #include "song/bytes.h"
+#include "song/names.h"
 #include "song/song.h"
 
 // ---------------------------------------------------------------------------
@@ -51,18 +52,12 @@ bool formatByName(const std::string& name, Format& format) {
     return false;
 }
 
-// `tail` in lower case; the name's end in any case ("x.FLAC" is FLAC).
-static bool endsWith(const std::string& text, const char* tail) {
-    const size_t n = std::strlen(tail);
-    if (text.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != tail[i]) return false;
-    return true;
-}
-
+// The name's end in any case ("x.FLAC" is FLAC).
 Format formatOfName(const std::string& path) {
-    if (endsWith(path, ".flac")) return Format::Flac;
-    if (endsWith(path, ".ogg") || endsWith(path, ".oga")) return Format::Ogg;
+    std::string name = path;
+    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (endsWith(name, ".flac")) return Format::Flac;
+    if (endsWith(name, ".ogg") || endsWith(name, ".oga")) return Format::Ogg;
     return Format::Wav16;
 }
 

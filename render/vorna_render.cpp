@@ -29,15 +29,16 @@
 #include "audio/fast_render.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
+#include "song/names.h"
 #include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "tools/render_output.h"
+#include "render/render_output.h"
 
 // ---------------------------------------------------------------------------
 // 1. Usage text and messages
 
-static const char* const Version = "pre8";
+static const char* const Version = VORNA_VERSION;  // from CMakeLists.txt
 static const uint32_t DefaultSeed = 1;  // fixed: the same song renders to the same file every time
 
 static const char* const Usage =
@@ -122,15 +123,9 @@ static bool parseSeed(const std::string& text, uint32_t& seed) {
     return true;
 }
 
-static const std::string SongExtension = ".vorna";
-
 // The file of a song as given: a name without ".vorna" gets it, as in the
 // editor's load prompt.
-static std::string songFile(const std::string& given) {
-    const size_t n = SongExtension.size();
-    const bool has = given.size() >= n && given.compare(given.size() - n, n, SongExtension) == 0;
-    return has ? given : given + SongExtension;
-}
+static std::string songFile(const std::string& given) { return songFileName(withoutSongExtension(given)); }
 
 // A stem name pattern for channel `channel` (0..7): "%c" is the channel
 // number 1..8, "%%" one "%", any other "%" stays as it is. `marks` counts the
@@ -273,8 +268,7 @@ static std::string clockTime(uint64_t frames) {
 }
 
 static void printInfo(const std::string& path) {
-    int slots = 0;
-    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    const int slots = playedSlots();
     std::string patterns, channels;
     bool plays[ChannelCount] = {};
     for (int k = 0; k < slots; ++k) {
@@ -341,7 +335,7 @@ static int renderLoaded(const Options& options, const std::string& name) {
     }
     // However it is spelled (links, "./", another name of the same file), an
     // output is never a song of this call: the one rendered or one still to come.
-    const std::string own = name + SongExtension;
+    const std::string own = songFileName(name);
     for (const std::string& path : paths) {
         if (sameFile(own, path)) {
             std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song being rendered\n",
@@ -406,8 +400,8 @@ static int renderLoaded(const Options& options, const std::string& name) {
 // Loads one song and renders it or prints its facts; returns the exit status.
 static int processSong(const Options& options, const std::string& given) {
     // The loader takes the name without its extension, like the editor's prompt.
-    const std::string path = songFile(given);
-    const std::string name = path.substr(0, path.size() - SongExtension.size());
+    const std::string name = withoutSongExtension(given);
+    const std::string path = songFileName(name);
 
     // Tell a file that cannot be read from one that is refused; a FIFO or a
     // device is refused without being opened in a way that could wait.
