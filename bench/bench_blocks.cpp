@@ -60,7 +60,8 @@ void blockCommand(benchmark::State& state, int symbol, int modifiers, bool empty
         fullBlock();
         if (emptyPattern)
             for (int c = 0; c < ChannelCount; ++c)
-                for (int r = 0; r < RowsPerPattern; ++r) copyCell(cellAt(c, 0, r), Cell{});
+                for (int r = 0; r < RowsPerPattern; ++r)
+                    for (int f = 0; f < 4; ++f) writeSongWord(cellOffset(c, 0, r, f), 0);
         buildSongImage(before.data());
         state.ResumeTiming();
         press(symbol, modifiers);
