@@ -16,10 +16,18 @@ SRC=$(cd "$2" && pwd)
 source "$SRC/tests/scripts/editor_run.bash"
 bound 180
 
-# save NAME: F11 with the name typed into the prompt (a song never loaded asks every time).
+# save NAME: F11 with the name typed into the prompt, which names the song.
 save() {
   keys F11 $(echo "$1" | sed 's/./& /g') Return
   waitFile "$DIR/$(echo "$1" | tr a-z A-Z).vorna"
+}
+# saveAgain STAGE: F11 saves the named song BLOCKS.vorna again without asking;
+# once it has changed, a copy is kept as $WORK/STAGE.vorna.
+saveAgain() {
+  keys F11
+  waitUntil 50 eval '! cmp -s "$DIR/BLOCKS.vorna" "$WORK/last.vorna"' || fail "F11 did not save $1"
+  cp "$DIR/BLOCKS.vorna" "$WORK/$1.vorna"
+  cp "$DIR/BLOCKS.vorna" "$WORK/last.vorna"
 }
 times() { local n=$1; shift; for _ in $(seq "$n"); do keys "$@"; done; }
 
@@ -52,27 +60,28 @@ keys ctrl+shift+v                   # rows 10..13 of channel 3: only row 13 was 
 times 6 Tab; times 6 Up
 keys ctrl+x                         # channel 1 row 4 cut without a block: its cell
 times 5 Tab; keys Next ctrl+v       # pasted on channel 6, row 20
-save blocks1
-$CHECK song "$DIR/BLOCKS1.vorna" --speed 3 --orders 0 --theme 60,70,80 \
+save blocks
+cp "$DIR/BLOCKS.vorna" "$WORK/last.vorna"
+$CHECK song "$DIR/BLOCKS.vorna" --speed 3 --orders 0 --theme 60,70,80 \
     --cell 0,0,2,39,80,0,0 --cell 0,0,3,41,59,0,0 \
     --cell 2,0,9,52,80,0,0 --cell 2,0,10,54,59,0,0 --cell 2,0,11,56,37,0,0 --cell 2,0,12,57,16,0,0 \
     --cell 2,0,13,44,16,0,0 --cell 5,0,20,44,16,0,0 || fail "after the block commands"
 echo "ok: interpolated, copied, pasted, transposed, rows inserted and removed, pasted into empty fields, cut"
 
 times 3 ctrl+z                      # the paste, the cut and the paste into empty fields
-save blocks2
+saveAgain blocks2
 STAGE2=(--cell 0,0,2,39,80,0,0 --cell 0,0,3,41,59,0,0 --cell 0,0,4,44,16,0,0
         --cell 2,0,9,52,80,0,0 --cell 2,0,10,54,59,0,0 --cell 2,0,11,56,37,0,0 --cell 2,0,12,57,16,0,0)
-$CHECK song "$DIR/BLOCKS2.vorna" "${STAGE2[@]}" || fail "three steps undone"
+$CHECK song "$WORK/blocks2.vorna" "${STAGE2[@]}" || fail "three steps undone"
 times 4 ctrl+z                      # every-channel insert, remove, insert, the octave up
-save blocks3
-$CHECK song "$DIR/BLOCKS3.vorna" \
+saveAgain blocks3
+$CHECK song "$WORK/blocks3.vorna" \
     --cell 0,0,0,39,80,0,0 --cell 0,0,1,41,59,0,0 --cell 0,0,2,43,37,0,0 --cell 0,0,3,44,16,0,0 \
     --cell 2,0,8,40,80,0,0 --cell 2,0,9,42,59,0,0 --cell 2,0,10,44,37,0,0 --cell 2,0,11,45,16,0,0 ||
     fail "seven steps undone"
 times 4 ctrl+y
-save blocks4
-$CHECK song "$DIR/BLOCKS4.vorna" "${STAGE2[@]}" || fail "four steps redone"
+saveAgain blocks4
+$CHECK song "$WORK/blocks4.vorna" "${STAGE2[@]}" || fail "four steps redone"
 keys F12
 waitExit 10
 grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "standard output holds more than scan codes: $(grep -vxE '[0-9]+' "$DIR/out.txt" | head -n 3)"
