@@ -531,7 +531,14 @@ static void advanceBy(PlayPosition& p, int64_t frames, int32_t speed) {
         p.tick = p.tick + 1;
         if (p.tick < speed) continue;
         p.tick = 0;
+        const PlayPosition from = p;
         nextRow(p);
+        // A looped pattern never leaves itself: wherever the song would go
+        // next but its following row, row 0 of the same pattern and slot.
+        if (transport.loopPattern && !(p.slot == from.slot && p.pattern == from.pattern && int64_t(p.row) == int64_t(from.row) + 1)) {
+            p = from;
+            p.row = 0;
+        }
     }
 }
 

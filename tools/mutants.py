@@ -84,6 +84,14 @@ M = [
  ('export-unnamed', 'app/file_commands.cpp', 'editor.songName.empty() ? askName("ENTER FILENAME TO EXPORT") : editor.songName;', 'editor.songName;', 'F9 without a name asks nothing', None),
  ('copy-file-state', 'app/recovery.cpp', '        job.file = knownFileState(editor.songName);\n', '', 'a recovery copy forgets the state of its file', 'e2e_editor'),
  ('silent-time', 'audio/sequencer.cpp', '* (SampleRate / 100)', '* (SampleRate / 100 + 1)', 'playing without a stream at 44200 frames a second', None),
+ # the composing keys
+ ('paste-kind', 'app/blocks.cpp', 'const int field = editor.cursorChannel * 4 + clip.firstKind;', 'const int field = cursorField();', 'a paste starts at the cursor field, whatever its kind', 'blocks_editor'),
+ ('interpolate-round', 'app/blocks.cpp', '(twice + n) / (2 * n)', 'twice / (2 * n)', 'interpolated values rounded down', None),
+ ('mark-anchor', 'app/blocks.cpp', 'blockVisible() && b.marking && ', 'blockVisible() && ', 'a Shift move after a plain move back goes on from the old anchor', None),
+ ('transpose-range', 'app/blocks.cpp', 'to > HighestNote)', 'to > HighestNote + 1)', 'a note transposed to 195', None),
+ ('loop-slot', 'audio/sequencer.cpp', 'if (transport.loopPattern && !(p.slot', 'if (false && !(p.slot', 'Ctrl+Return plays on through the order list', 'blocks_editor'),
+ ('solo-restore', 'app/keys.cpp', 'for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = mutesBeforeSolo[c];', 'for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = false;', 'un-solo unmutes every channel', None),
+ ('block-colour', 'ui/palette.cpp', 'packColour(R / 2, G / 2, B / 2)', 'packColour(R, G, B)', 'the block highlight is the background', 'window_pixels'),
 ]
 
 def run(cmd, **kw):

@@ -10,6 +10,9 @@ tests' own reader of the format.
       The file's header, its packed image, and the whole song: every cell
       not listed must be empty, every order slot after the listed ones must
       be 255.
+  e2e_check.py notes FILE.vorna
+      Prints the order list without its trailing empty slots ("orders 255,1") and
+      every note of the song, one "pattern row channel note" line each.
   e2e_check.py wav FILE.wav --frames N
       The 44-byte header of a 16-bit mono 44100 Hz file of N frames.
   e2e_check.py recovery FOLDER [--base COPY] [--log LOG --killed-at T] [--all]
@@ -118,6 +121,19 @@ def check_song(args):
     print('ok: %s' % args.file)
 
 
+def print_notes(args):
+    image = read_songs([args.file])[0]['image']
+    orders = list(image[4:68])
+    while orders and orders[-1] == 255:
+        orders.pop()
+    print('orders ' + ','.join(str(v) for v in orders))
+    for ch in range(8):
+        base = 68 + CHANNEL_BLOCK * ch
+        for index in range(PLANE):
+            if image[base + index]:
+                print('%d %d %d %d' % (index // 64, index % 64, ch, image[base + index]))
+
+
 def check_wav(args):
     data = open(args.file, 'rb').read()
     if len(data) < 44:
@@ -223,12 +239,14 @@ def main():
     r.add_argument('--file')
     r.add_argument('--speed', type=int)
     r.add_argument('--cell', action='append')
+    n = sub.add_parser('notes')
+    n.add_argument('file')
     w = sub.add_parser('wav')
     w.add_argument('file')
     w.add_argument('--frames', type=int, required=True)
     args = p.parse_args()
     READER = args.reader
-    {'song': check_song, 'wav': check_wav, 'recovery': check_recovery}[args.kind](args)
+    {'song': check_song, 'notes': print_notes, 'wav': check_wav, 'recovery': check_recovery}[args.kind](args)
 
 
 if __name__ == '__main__':

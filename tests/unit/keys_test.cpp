@@ -25,18 +25,7 @@ namespace {
 
 // Fresh song and editor, nothing held, the loop running.
 struct Keys : ::testing::Test {
-    void SetUp() override {
-        initSong();
-        resetHistory();
-        mainLoop.running = true;
-        mainLoop.keyHeld = true;
-        mainLoop.repeatCount = 0;
-        for (Instrument* v : instruments) {
-            v->note = -1;
-            v->time = 1234;
-            v->freq = 0.0f;
-        }
-    }
+    void SetUp() override { freshKeys(); }
 };
 
 // Scan codes of a few keys (PC set 1).
@@ -582,6 +571,18 @@ namespace {
 void undo() { press(SDLK_z, KMOD_LCTRL); }
 void redo() { press(SDLK_y, KMOD_RCTRL); }
 
+// One block command: copy, cut, paste (or into empty fields), transpose, interpolate, rows.
+void blockCommand(std::mt19937& rng) {
+    const int shift = rng() % 2 ? KMOD_LSHIFT : 0;
+    switch (rng() % 6) {
+    case 0: press(rng() % 2 ? SDLK_c : SDLK_x, KMOD_LCTRL); break;
+    case 1: press(SDLK_v, KMOD_LCTRL | shift); break;
+    case 2: press(rng() % 2 ? SDLK_UP : SDLK_DOWN, KMOD_RCTRL | shift); break;
+    case 3: press(SDLK_i, KMOD_LCTRL); break;
+    default: press(rng() % 2 ? SDLK_INSERT : SDLK_BACKSPACE, shift); break;
+    }
+}
+
 // One random command of every kind that changes the song, at a random place.
 void randomCommand(std::mt19937& rng) {
     static const uint8_t noteScans[] = {ScanZ, ScanS, ScanQ, ScanI, ScanSlash};
@@ -589,7 +590,7 @@ void randomCommand(std::mt19937& rng) {
     transport.currentRow = int(rng() % 64);
     editor.cursorChannel = int(rng() % 8);
     editor.cursorColumn = int(rng() % 6);
-    switch (rng() % 10) {
+    switch (rng() % 15) {
     case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;          // note, or a digit in the other columns
     case 1: press(SDLK_0 + int(rng() % 10)); break;                  // volume or parameter digit
     case 2: press(SDLK_a + int(rng() % 6)); break;                   // effect or parameter hex digit
@@ -607,15 +608,28 @@ void randomCommand(std::mt19937& rng) {
     case 6: press(rng() % 2 ? SDLK_F3 : SDLK_F4); break;
     case 7: press(SDLK_SCROLLOCK); break;
     case 8: {
-        // A load of some other song, under a name of its own.
+        // A load of some other song, under a name of its own: any bytes, some third of the fields of the
+        // patterns edited here filled.
         std::vector<uint8_t> other(SongImageSize);
-        for (int i = 0; i < 200; ++i) other[ChannelsOffset + rng() % (SongImageSize - ChannelsOffset)] = uint8_t(rng());
+        for (int i = 0; i < 2000; ++i)
+            other[cellOffset(int(rng() % 8), int(rng() % 3), int(rng() % 64), int(rng() % 4))] = uint8_t(rng());
         other[SpeedOffset] = uint8_t(1 + rng() % 15);
         other[OrdersOffset] = uint8_t(rng() % 3);
         const std::vector<uint8_t> file = encodeSongFile(other.data());
         ASSERT_TRUE(openSongBytes("song" + std::to_string(rng() % 100), file.data(), file.size()));
         break;
     }
+    case 9: {
+        // A block marked with Shift and the movement keys, sometimes widened with Ctrl+A, and a block command
+        // on it; the block stays for the commands after it while they fall on its pattern.
+        static const int moves[] = {SDLK_UP, SDLK_DOWN, SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_LEFT, SDLK_RIGHT};
+        for (int n = int(rng() % 8); n >= 0; --n) press(moves[rng() % 6], KMOD_LSHIFT);
+        if (rng() % 4 == 0) press(SDLK_a, KMOD_LCTRL);
+        blockCommand(rng);
+        break;
+    }
+    case 10: case 11: blockCommand(rng); break;
+    case 12: rng() % 3 ? press(SDLK_0 + int(rng() % 10), KMOD_LCTRL) : press(SDLK_ESCAPE); break;  // edit step, drop
     default: rng() % 2 ? undo() : redo(); break;
     }
 }
@@ -623,8 +637,9 @@ void randomCommand(std::mt19937& rng) {
 }  // namespace
 
 TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFinal) {
-    // Random sequences of every undoable command, undos and redos among them: undoing all gives back
-    // every earlier song byte for byte (and name), redoing all gives every later one up to the final.
+    // Random sequences of every undoable command (the block commands on blocks marked among them), undos and
+    // redos among them: undoing all gives back every earlier song byte for byte (and name), redoing all gives
+    // every later one up to the final.
     std::srand(5);
     for (uint32_t seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
@@ -634,7 +649,7 @@ TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFin
         // What the history should hold: the song and name after each kept step.
         std::vector<std::pair<std::vector<uint8_t>, std::string>> states{{currentImage(), editor.songName}};
         std::size_t at = 0;
-        for (int i = 0; i < 600; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             const std::size_t before = historyUndoable();
             randomCommand(rng);
             const std::size_t after = historyUndoable();
