@@ -1,16 +1,19 @@
 // The file commands and their messages.
 //
-//   1. showing a document
+//   1. showing a document, the states of song files
 //   2. open, save, export by name
 //   3. the key commands with their prompts
 #include "app/file_commands.h"
 
+
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "app/history.h"
 #include "app/main_loop.h"
 #include "audio/export.h"
+#include "platform/platform.h"
 #include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
@@ -39,9 +42,38 @@ void showFirstSlot() {
     if (first >= 0 && first < PatternCount) transport.currentPattern = first;
 }
 
+// By the file's whole path, so a name means one file however the folder is
+// reached; the working folder does not change while the editor runs.
+static std::map<std::string, FileState> knownFiles;
+
+static std::string fileKey(const std::string& name) {
+    const std::string path = songFileName(name);
+    if (!path.empty() && path[0] == '/') return path;
+    const std::string folder = workingFolder();
+    return (folder.empty() ? "." : folder) + "/" + path;
+}
+
+FileState knownFileState(const std::string& name) {
+    const auto found = knownFiles.find(fileKey(name));
+    return found == knownFiles.end() ? FileState() : found->second;
+}
+
+void rememberFileState(const std::string& name, const FileState& state) {
+    if (state.known)
+        knownFiles[fileKey(name)] = state;
+    else
+        knownFiles.erase(fileKey(name));
+}
+
+bool fileChangedOnDisk(const std::string& name) {
+    const FileState now = fileStateOf(songFileName(name));
+    // A missing file holds no one's work; one never seen here may hold anyone's.
+    return now.known && !(now == knownFileState(name));
+}
+
 // ---- 2. by name ------------------------------------------------------------------
 
-bool openSongBytes(const std::string& name, const uint8_t* data, std::size_t size) {
+static bool openFile(const std::string& name, const uint8_t* data, std::size_t size, const FileState& state) {
     // Every check comes before the first change: a refused file leaves the
     // song, its name and the editor as they were.
     std::vector<uint8_t> image;
@@ -50,16 +82,22 @@ bool openSongBytes(const std::string& name, const uint8_t* data, std::size_t siz
         return false;
     }
     recordDocumentStep(StepKind::Load, image, name, true);
+    rememberFileState(name, state);
     showStatus("File \"" + name + "\" SUCCESSFULLY LOADED");
     return true;
 }
 
+bool openSongBytes(const std::string& name, const uint8_t* data, std::size_t size) {
+    return openFile(name, data, size, FileState());
+}
+
 bool openSongNamed(const std::string& name) {
     std::vector<uint8_t> file;
+    FileState state;
     // Missing, not a plain file, or longer than any song file can be: an
     // empty buffer fails the header check with the usual message.
-    readRegularFile(songFileName(name), MaxSongFileSize, file);
-    return openSongBytes(name, file.data(), file.size());
+    readRegularFile(songFileName(name), MaxSongFileSize, file, &state);
+    return openFile(name, file.data(), file.size(), state);
 }
 
 bool saveSongNamed(const std::string& name) {
@@ -79,6 +117,9 @@ bool saveSongNamed(const std::string& name) {
         return false;
     }
     markSaved();
+    // From now on the song is this file, as after opening it.
+    editor.songName = name;
+    rememberFileState(name, out.written);
     showStatus("File \"" + name + "\" SUCCESSFULLY SAVED");
     return true;
 }
@@ -112,10 +153,24 @@ void openCommand() {
     if (!name.empty()) openSongNamed(name);
 }
 
-// Saving does not name the song: an unnamed song is asked for at every save.
+// A song with a name saves back to its file without asking, unless someone
+// else has written that file since this editor opened or saved it: then the
+// user picks the name, as for a song never saved (the same name included).
 void saveCommand() {
-    const std::string name = editor.songName.empty() ? askName("ENTER FILENAME TO SAVE") : editor.songName;
+    std::string name = editor.songName;
+    if (!name.empty() && fileChangedOnDisk(name)) {
+        std::fprintf(stderr, "vornatracker: %s changed on disk since it was opened or saved here; asking for a name\n",
+                     songFileName(name).c_str());
+        showStatus("FILE CHANGED ON DISK: SAVE AS");
+        name.clear();
+    }
+    if (name.empty()) name = askName("ENTER FILENAME TO SAVE");
     if (!name.empty()) saveSongNamed(name);
 }
 
-void exportCommand() { exportWavNamed(editor.songName + ".wav"); }
+// A song without a name asks for the WAV file's name: never a file called
+// only ".wav". The answer names the WAV file, not the song.
+void exportCommand() {
+    const std::string name = editor.songName.empty() ? askName("ENTER FILENAME TO EXPORT") : editor.songName;
+    if (!name.empty()) exportWavNamed(name + ".wav");
+}

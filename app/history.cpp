@@ -20,11 +20,12 @@
 
 namespace {
 
-// Where the cursor stood when a change was made.
+// Where the cursor stood when a change was made, and the block marked then.
 struct Place {
     int8_t channel;  // -1: the order list had the focus
     int8_t column;
     uint8_t pattern, row, slot;
+    MarkedBlock block;
 };
 
 struct Change {
@@ -64,8 +65,10 @@ StepKind openKind = StepKind::Edit;
 Place openAt{};
 uint32_t openChanges = 0;
 
-const char* const Names[] = {"EDIT",  "NOTE",  "VOLUME", "EFFECT", "PARAMETER", "DELETE",
-                             "PASTE", "ORDER", "SPEED",  "THEME",  "LOAD",      "RECOVERY"};
+const char* const Names[] = {"EDIT",  "NOTE",      "VOLUME",      "EFFECT",     "PARAMETER",  "DELETE",
+                             "PASTE", "ORDER",     "SPEED",       "THEME",      "LOAD",       "RECOVERY",
+                             "CUT",   "TRANSPOSE", "INTERPOLATE", "INSERT ROW", "REMOVE ROW"};
+static_assert(sizeof Names / sizeof *Names == std::size_t(StepKind::RemoveRow) + 1, "a name for every kind");
 
 std::size_t sizeOf(const Step& s) {
     std::size_t n = sizeof(Step) + s.changes * sizeof(Change);
@@ -83,7 +86,7 @@ static uint64_t positionId() { return done > 0 ? steps[done - 1].id : baseId; }
 
 static Place here() {
     return Place{int8_t(editor.cursorChannel), int8_t(editor.cursorColumn), uint8_t(transport.currentPattern.load()),
-                 uint8_t(transport.currentRow.load()), uint8_t(transport.orderPos.load())};
+                 uint8_t(transport.currentRow.load()), uint8_t(transport.orderPos.load()), editor.block};
 }
 
 void resetHistory() {
@@ -189,12 +192,13 @@ static void unpackInto(const std::vector<uint8_t>& file, std::vector<uint8_t>& i
     decodeSongFile(file.data(), file.size(), image);
 }
 
-// The cursor goes back where the change was made; while the song plays the
-// row, pattern and slot are the play position and stay.
+// The cursor and the block go back to where the change was made; while the
+// song plays the row, pattern and slot are the play position and stay.
 static void moveCursorTo(const Place& at) {
     if (at.channel < 0 && editor.cursorChannel >= 0) editor.lastChannel = editor.cursorChannel;
     editor.cursorChannel = at.channel;
     editor.cursorColumn = at.column;
+    editor.block = at.block;
     if (transport.playing) return;
     transport.currentPattern = at.pattern;
     transport.currentRow = at.row;

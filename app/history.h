@@ -1,7 +1,7 @@
 #pragma once
 // Undo and redo. Every change to what a song file stores is recorded as a
 // step: one key's field changes (offset in the song image, old and new
-// value) with the cursor where they happened; a load or a recovery keeps the
+// value) with the cursor and the marked block as they were; a load or a recovery keeps the
 // whole document before and after it, packed. Steps live in bounded memory;
 // the oldest are forgotten first.
 #include <cstddef>
@@ -10,7 +10,10 @@
 #include <vector>
 
 // What a step did, for the message line.
-enum class StepKind : uint8_t { Edit, Note, Volume, Effect, Parameter, Delete, Paste, Order, Speed, Theme, Load, Recovery };
+enum class StepKind : uint8_t {
+    Edit, Note, Volume, Effect, Parameter, Delete, Paste, Order, Speed, Theme, Load, Recovery,
+    Cut, Transpose, Interpolate, InsertRow, RemoveRow,
+};
 const char* stepName(StepKind kind);  // "NOTE", "PASTE", ... in the message line's capitals
 
 // The memory the history may take; beyond it the oldest steps are dropped.

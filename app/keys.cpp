@@ -5,14 +5,17 @@
 //   3. channel-focus and order-focus actions
 //   4. typing into a cell or an order slot
 //   5. undo, redo, theme, quit
-//   6. the command table and dispatchKey
+//   6. marking, block commands, solo, edit step
+//   7. the command table and dispatchKey
 #include "app/keys.h"
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/blocks.h"
 #include "app/file_commands.h"
 #include "app/history.h"
 #include "app/main_loop.h"
@@ -73,12 +76,13 @@ static bool editableCell() { return editor.cursorChannel >= 0 && editor.cursorCh
 static Cell& cursorCell() { return cellAt(editor.cursorChannel, transport.currentPattern, transport.currentRow); }
 static uint32_t cursorField(Field f) { return cellOffset(editor.cursorChannel, transport.currentPattern, transport.currentRow, f); }
 
-// After a delete or an accepted typed edit; while playing the edit lands in
-// the row being played and the cursor stays.
+// After a delete or an accepted typed edit: the edit step's rows on a
+// channel, one slot in the order list. While playing the edit lands in the
+// row being played and the cursor stays.
 static void advance() {
     if (transport.playing) return;
     if (editor.cursorChannel >= 0)
-        transport.currentRow = wrap64(transport.currentRow + 1);
+        transport.currentRow = wrap64(transport.currentRow + editor.editStep);
     else
         transport.orderPos = wrap64(transport.orderPos + 1);
 }
@@ -96,22 +100,26 @@ static void thenSelect() { selectSlot(transport.orderPos); }
 
 // ---- 3. movement and the other per-focus actions ----------------------------
 
-static void rowUp() { transport.currentRow = wrap64(transport.currentRow - 1); }
-static void rowDown() { transport.currentRow = wrap64(transport.currentRow + 1); }
-static void rowPageUp() { transport.currentRow = clamp(transport.currentRow - 16, 0, 63); }
-static void rowPageDown() { transport.currentRow = clamp(transport.currentRow + 16, 0, 63); }
+// Each ends a marking: the next Shift move starts a new block (a Shift move
+// runs these too, and marks after).
+static void rowUp() { transport.currentRow = wrap64(transport.currentRow - 1); endMarking(); }
+static void rowDown() { transport.currentRow = wrap64(transport.currentRow + 1); endMarking(); }
+static void rowPageUp() { transport.currentRow = clamp(transport.currentRow - 16, 0, 63); endMarking(); }
+static void rowPageDown() { transport.currentRow = clamp(transport.currentRow + 16, 0, 63); endMarking(); }
 static void slotUp() { transport.orderPos = wrap64(transport.orderPos - 1); thenSelect(); }
 static void slotDown() { transport.orderPos = wrap64(transport.orderPos + 1); thenSelect(); }
 static void slotPageUp() { transport.orderPos = clamp(transport.orderPos - 16, 0, 63); thenSelect(); }
 static void slotPageDown() { transport.orderPos = clamp(transport.orderPos + 16, 0, 63); thenSelect(); }
 
 static void columnRight() {
+    endMarking();
     if (++editor.cursorColumn > 5) {
         editor.cursorColumn = 0;
         editor.cursorChannel = (editor.cursorChannel + 1) % ChannelCount;
     }
 }
 static void columnLeft() {
+    endMarking();
     if (--editor.cursorColumn < 0) {
         editor.cursorColumn = 5;
         editor.cursorChannel = (editor.cursorChannel + ChannelCount - 1) % ChannelCount;
@@ -143,7 +151,14 @@ static void playOrStop() {
     if (!shiftHeld()) transport.currentRow = 0;
     transport.tick = 0;
     transport.tickFrame = 0;
+    // With Ctrl the shown pattern plays over and over; the order list waits.
+    transport.loopPattern = ctrlHeld();
     transport.playing = true;
+    if (ctrlHeld()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "LOOPING PATTERN %02X", unsigned(transport.currentPattern.load()) & 0xFFu);
+        showStatus(text);
+    }
 }
 
 static void toggleMute() { transport.muted[editor.cursorChannel] = !transport.muted[editor.cursorChannel]; }
@@ -309,16 +324,96 @@ static void quit() {
 }
 static void nothing() {}
 
-// ---- 6. the command table ---------------------------------------------------
+// ---- 6. marking, block commands, solo, edit step ------------------------------
+
+// Shift with a movement key: the same move, marking a block.
+static void markUp() { markWith(rowUp); }
+static void markDown() { markWith(rowDown); }
+static void markPageUp() { markWith(rowPageUp); }
+static void markPageDown() { markWith(rowPageDown); }
+static void markRight() { markWith(columnRight); }
+static void markLeft() { markWith(columnLeft); }
+
+// Shift: an octave instead of a semitone; into empty fields only; all channels.
+static void transposeUp() { transposeBlock(shiftHeld() ? 12 : 1); }
+static void transposeDown() { transposeBlock(shiftHeld() ? -12 : -1); }
+static void pasteKey() { pasteBlock(shiftHeld()); }
+static void insertRowKey() { insertRow(shiftHeld()); }
+static void removeRowKey() { removeRow(shiftHeld()); }
+
+// The mutes before a solo, given back when the soloed channel is soloed
+// again; while the mutes are still the ones a solo set, soloing another
+// channel keeps them.
+static bool mutesBeforeSolo[ChannelCount];
+static int soloed = -1;
+
+static bool soloStands(int channel) {
+    if (channel < 0) return false;
+    for (int c = 0; c < ChannelCount; ++c)
+        if (transport.muted[c] != (c != channel)) return false;
+    return true;
+}
+
+static void solo() {
+    const int channel = editor.cursorChannel;
+    if (channel == soloed && soloStands(channel)) {
+        for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = mutesBeforeSolo[c];
+        soloed = -1;
+        showStatus("SOLO OFF");
+        return;
+    }
+    if (!soloStands(soloed))
+        for (int c = 0; c < ChannelCount; ++c) mutesBeforeSolo[c] = transport.muted[c];
+    for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = c != channel;
+    soloed = channel;
+    showStatus("SOLO CHANNEL " + std::to_string(channel + 1));
+}
+
+// Ctrl+0..9: rows the cursor moves after an entry or a Delete.
+static void setEditStep() {
+    editor.editStep = typedDigit();
+    showStatus("EDIT STEP " + std::to_string(editor.editStep));
+}
+
+// ---- 7. the command table ---------------------------------------------------
+
+// The modifiers a command asks for. The first entry of a key whose
+// modifiers are held wins, so the Ctrl entries come first, then Shift.
+enum Held : uint8_t { AnyModifiers, Ctrl, Shift };
 
 struct Command {
     int symbol;
     void (*inChannel)();  // cursorChannel >= 0
     void (*inOrders)();   // cursorChannel == -1
     StepKind kind;        // what undo calls the changes it makes
+    Held held = AnyModifiers;
 };
 
 static const Command commands[] = {
+    {SDLK_UP, transposeUp, slotUp, StepKind::Transpose, Ctrl},
+    {SDLK_DOWN, transposeDown, slotDown, StepKind::Transpose, Ctrl},
+    {SDLK_a, markChannelOrPattern, blockInOrderList, StepKind::Edit, Ctrl},
+    {SDLK_c, copyBlock, blockInOrderList, StepKind::Edit, Ctrl},
+    {SDLK_x, cutBlock, blockInOrderList, StepKind::Cut, Ctrl},
+    {SDLK_v, pasteKey, blockInOrderList, StepKind::Paste, Ctrl},
+    {SDLK_i, interpolateBlock, blockInOrderList, StepKind::Interpolate, Ctrl},
+    {SDLK_0, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_1, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_2, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_3, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_4, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_5, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_6, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_7, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_8, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_9, setEditStep, setEditStep, StepKind::Edit, Ctrl},
+    {SDLK_UP, markUp, slotUp, StepKind::Edit, Shift},
+    {SDLK_DOWN, markDown, slotDown, StepKind::Edit, Shift},
+    {SDLK_PAGEUP, markPageUp, slotPageUp, StepKind::Edit, Shift},
+    {SDLK_PAGEDOWN, markPageDown, slotPageDown, StepKind::Edit, Shift},
+    {SDLK_RIGHT, markRight, digitRight, StepKind::Edit, Shift},
+    {SDLK_LEFT, markLeft, digitLeft, StepKind::Edit, Shift},
+    {SDLK_PAUSE, solo, nothing, StepKind::Edit, Shift},
     {SDLK_UP, rowUp, slotUp, StepKind::Edit},
     {SDLK_DOWN, rowDown, slotDown, StepKind::Edit},
     {SDLK_PAGEUP, rowPageUp, slotPageUp, StepKind::Edit},
@@ -341,7 +436,18 @@ static const Command commands[] = {
     {SDLK_F11, saveCommand, saveCommand, StepKind::Edit},
     {SDLK_F12, quit, quit, StepKind::Edit},
     {SDLK_SCROLLOCK, randomTheme, randomTheme, StepKind::Theme},
+    {SDLK_ESCAPE, dropBlock, typeIntoSlot, StepKind::Order},
+    {SDLK_INSERT, insertRowKey, blockInOrderList, StepKind::InsertRow},
+    {SDLK_BACKSPACE, removeRowKey, blockInOrderList, StepKind::RemoveRow},
 };
+
+static bool heldFor(const Command& c) {
+    switch (c.held) {
+    case Ctrl: return ctrlHeld();
+    case Shift: return shiftHeld();
+    default: return true;
+    }
+}
 
 // What a typed key changes, by focus and sub-column.
 static StepKind typingKind() {
@@ -361,10 +467,11 @@ static bool undoOrRedo() {
 }
 
 void dispatchKey() {
+    settleBlock();
     if (undoOrRedo()) return;
     const bool inOrders = editor.cursorChannel < 0;
     for (const Command& c : commands)
-        if (c.symbol == mainLoop.heldKey.symbol) {
+        if (c.symbol == mainLoop.heldKey.symbol && heldFor(c)) {
             beginStep(c.kind);
             (inOrders ? c.inOrders : c.inChannel)();
             endStep();

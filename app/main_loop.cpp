@@ -7,6 +7,7 @@
 
 #include "app/recovery.h"
 #include "app/signals.h"
+#include "audio/sequencer.h"
 #include "platform/platform.h"
 #include "song/song.h"
 #include "ui/frame.h"
@@ -37,11 +38,16 @@ static void printScanCode(int scanCode) {
 const LoopIo sdlLoopIo = {sdlNow, SDL_PollEvent, dispatchKey, sdlDraw, sdlSleep, printScanCode};
 LoopIo loopIo = sdlLoopIo;
 
+// The message that nothing can be heard is given once a run.
+static bool toldNoSound = false;
+
 void startLoop() {
     mainLoop.running = true;
     mainLoop.tickMark = loopIo.now();
     mainLoop.keyHeld = false;
     mainLoop.repeatCount = 0;
+    startTimeWithoutStream(mainLoop.tickMark);
+    toldNoSound = false;
 }
 
 void handleEvent(const SDL_Event& event) {
@@ -84,6 +90,11 @@ void runTick() {
     if (mainLoop.keyHeld && (mainLoop.repeatCount == 0 ||
                     (mainLoop.repeatCount > RepeatDelayTicks && mainLoop.repeatCount % RepeatEveryTicks == 0)))
         loopIo.act();
+    // Without sound the song still plays here: pattern view, play position.
+    if (keepTimeWithoutStream(mainLoop.tickMark) && transport.playing && !toldNoSound) {
+        toldNoSound = true;
+        showStatus("NO SOUND OUTPUT");
+    }
     recoveryTick(mainLoop.tickMark);
     if (statusTimer >= 1) --statusTimer;
     // Only its passing 300 matters; stopping far above keeps a months-long run from overflowing.

@@ -46,12 +46,13 @@ extern LoopIo loopIo;       // app/main_loop.cpp
 extern const LoopIo sdlLoopIo;  // app/main_loop.cpp: the defaults above
 
 // Clears the loop state for a new run: running set, no key held,
-// tickMark = now.
+// tickMark = now (also where the song's time starts without a stream).
 void startLoop();
 // Handles one polled event (key-down, key-up, quit; others ignored).
 void handleEvent(const SDL_Event& event);
-// One tick: poll all events (and a quit signal), auto-repeat, the recovery
-// copy when due, timers, counters, tickMark += 10.
+// One tick: poll all events (and a quit signal), auto-repeat, the song's
+// time when no stream keeps it, the recovery copy when due, timers,
+// counters, tickMark += 10.
 void runTick();
 // Runs every tick due at frameStart; returns how many ran.
 int runDueTicks(uint32_t frameStart);

@@ -40,10 +40,14 @@ static const char* const TempSuffix = ".tmp";
 
 // ---- 1. the copy's bytes ------------------------------------------------------
 
-// After the song file: "VORNAREC", version, time written, name, folder.
+// After the song file: "VORNAREC", version, time written, then (version 2)
+// the state of the song's file, then name and folder. Version 1 copies have
+// no file state and are still read.
 static const uint8_t TrailerMagic[8] = {'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C'};
-constexpr uint32_t TrailerVersion = 1;
+constexpr uint32_t TrailerVersion = 2;
 constexpr std::size_t TrailerFixed = 8 + 4 + 8;  // magic, version, time
+// Known flag (4), size (8), modification seconds (8) and nanoseconds (4), device (8), inode (8).
+constexpr std::size_t FileStateSize = 4 + 8 + 8 + 4 + 8 + 8;
 
 static void putText(std::vector<uint8_t>& out, const std::string& text) {
     uint8_t length[4];
@@ -62,6 +66,31 @@ static bool getText(const uint8_t*& p, const uint8_t* end, std::string& text) {
     return text.find('\0') == std::string::npos;  // a NUL would cut a path short
 }
 
+static void putFileState(std::vector<uint8_t>& out, const FileState& f) {
+    uint8_t b[FileStateSize];
+    putLe32(b, f.known ? 1 : 0);
+    putLe64(b + 4, f.size);
+    putLe64(b + 12, uint64_t(f.modifiedSec));
+    putLe32(b + 20, f.modifiedNsec);
+    putLe64(b + 24, f.device);
+    putLe64(b + 32, f.inode);
+    out.insert(out.end(), b, b + FileStateSize);
+}
+
+static bool getFileState(const uint8_t*& p, const uint8_t* end, FileState& f) {
+    if (std::size_t(end - p) < FileStateSize) return false;
+    const uint32_t known = getLe32(p);
+    f.known = known == 1;
+    f.size = getLe64(p + 4);
+    f.modifiedSec = int64_t(getLe64(p + 12));
+    f.modifiedNsec = getLe32(p + 20);
+    f.device = getLe64(p + 24);
+    f.inode = getLe64(p + 32);
+    p += FileStateSize;
+    // An unknown state is all zeros; nanoseconds stay below a second.
+    return known <= 1 && f.modifiedNsec < 1000000000u && (f.known || FileState() == f);
+}
+
 std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy) {
     std::vector<uint8_t> out = encodeSongFile(copy.image.data());
     uint8_t fixed[TrailerFixed];
@@ -70,6 +99,7 @@ std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy) {
     putLe32(fixed + 12, uint32_t(copy.writtenNs));  // time: low word, then high word
     putLe32(fixed + 16, uint32_t(copy.writtenNs >> 32));
     out.insert(out.end(), fixed, fixed + TrailerFixed);
+    putFileState(out, copy.file.known ? copy.file : FileState());
     putText(out, copy.name);
     putText(out, copy.folder);
     return out;
@@ -80,16 +110,18 @@ bool decodeRecoveryCopy(const uint8_t* data, std::size_t size, RecoveryCopy& cop
     if (!decodeSongFile(data, size, copy.image, &songBytes)) return false;
     const uint8_t* p = data + songBytes;
     const uint8_t* end = data + size;
-    if (std::size_t(end - p) < TrailerFixed || std::memcmp(p, TrailerMagic, 8) != 0 ||
-        getLe32(p + 8) != TrailerVersion)
-        return false;
+    if (std::size_t(end - p) < TrailerFixed || std::memcmp(p, TrailerMagic, 8) != 0) return false;
+    const uint32_t version = getLe32(p + 8);
+    if (version != 1 && version != TrailerVersion) return false;
     copy.writtenNs = uint64_t(getLe32(p + 12)) | uint64_t(getLe32(p + 16)) << 32;
     p += TrailerFixed;
+    copy.file = FileState();
+    if (version >= 2 && !getFileState(p, end, copy.file)) return false;
     return getText(p, end, copy.name) && getText(p, end, copy.folder) && p == end;
 }
 
 // The largest copy: the largest song file and two texts of the longest kind.
-constexpr std::size_t MaxCopySize = MaxSongFileSize + TrailerFixed + 2 * (4 + RecoveryNameMax);
+constexpr std::size_t MaxCopySize = MaxSongFileSize + TrailerFixed + FileStateSize + 2 * (4 + RecoveryNameMax);
 
 // ---- 2. places ------------------------------------------------------------------
 
@@ -152,6 +184,7 @@ struct Job {
     bool remove = false;               // the work is saved: its copy goes
     std::vector<uint8_t> image;        // else the song to copy
     std::string name;
+    FileState file;                    // the state its file was opened or saved in
 };
 
 struct Place {
@@ -267,6 +300,7 @@ static bool writeCopy(const Job& job, bool sync) {
     RecoveryCopy copy;
     copy.image = job.image;
     copy.name = job.name;
+    copy.file = job.file;
     copy.folder = folder;
     copy.writtenNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                   std::chrono::system_clock::now().time_since_epoch())
@@ -422,6 +456,7 @@ static void takeCopy() {
         buildSongImage(image.data());
         job.image = std::move(image);
         job.name = editor.songName;
+        job.file = knownFileState(editor.songName);
     }
     std::lock_guard<std::mutex> lock(writer.mutex);
     auto same = std::find_if(writer.jobs.begin(), writer.jobs.end(), [&](const Job& j) { return j.work == job.work; });
@@ -654,6 +689,8 @@ bool recoverAtStart() {
             continue;
         }
         recordDocumentStep(StepKind::Recovery, copy.image, copy.name, false);
+        // A save asks nothing only while the file is as this work last saw it.
+        rememberFileState(copy.name, copy.file);
         // The copy is now the copy of this session's recovered work.
         const std::string mine = copyName(historyWork());
         if (renameEntry(dir, adopting, mine)) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "song/safe_file.h"
+
 // Where the copies live: this folder inside the working folder, or the
 // fall-back place under $XDG_STATE_HOME when that one cannot be written.
 extern const char* const RecoveryFolderName;  // app/recovery.cpp: ".vorna-recovery"
@@ -64,6 +66,7 @@ struct RecoveryCopy {
     std::string name;            // the song's name, "" when it had none
     std::string folder;          // the working folder it belongs to
     uint64_t writtenNs = 0;      // when it was written (ns since 1970), to find the newest
+    FileState file;              // the song's file as the work was opened or last saved from it
 };
 // The bytes of a copy, and the way back. Parsing refuses anything malformed.
 std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy);

@@ -1,8 +1,10 @@
 // The export's renderer.
 //
-// An export never loops, so its blocks are known in advance: each lies
-// inside one row and the first of a row triggers it. Each block of each
-// channel goes through the engine's channel groups, as live playback does.
+// An export never loops (it ends before a repeat), so its blocks are known
+// in advance from the song alone: each lies inside one row, the first of a
+// row triggers it, and they are cut where the engine cuts runs (at most
+// RunFrames, at each tick where an effect acts). Each block of each channel
+// goes through the engine's channel groups, as live playback does.
 //
 // Sections:
 //   1. slots played, frame count, the export's play state
@@ -35,13 +37,16 @@ int playedSlots() {
     return slots;
 }
 
-// A row ends when the tick reaches or passes speed: at least one tick.
-static int framesPerRow() {
-    const int32_t speed = song.speed;
-    return (speed < 1 ? 1 : speed) * FramesPerTick;
-}
+// A row ends when the tick reaches or passes its speed: at least one tick.
+static int64_t rowFrames(const PlayedRow& row) { return (row.speed < 1 ? 1 : int64_t(row.speed)) * FramesPerTick; }
 
-uint64_t exportFrameCount() { return uint64_t(playedSlots()) * RowsPerPattern * uint64_t(framesPerRow()); }
+uint64_t exportFrameCount() {
+    SongWalk walk;
+    PlayedRow row;
+    uint64_t frames = 0;
+    while (walk.next(row)) frames += uint64_t(rowFrames(row));
+    return frames;
+}
 
 // Silences the callback and waits (bounded) until it has let go of the
 // voices, so no voice is ever rendered by two threads at once. A stream
@@ -81,28 +86,61 @@ void endExportPlayState() {
 struct Block {
     int32_t slot, pattern, row;
     int frames;
-    bool rowStart;
+    bool rowStart, tickStart;
+    int32_t tick;
 };
 
-struct Plan {
-    int slots = playedSlots();
-    int rowFrames = framesPerRow();
-    int blocksPerRow = (rowFrames + RunFrames - 1) / RunFrames;
-    uint64_t blocks() const { return uint64_t(slots) * RowsPerPattern * uint64_t(blocksPerRow); }
-    Block at(uint64_t k) const {
-        const uint64_t rowIndex = k / uint64_t(blocksPerRow);
-        const int within = int(k % uint64_t(blocksPerRow));
-        Block b;
-        b.slot = int32_t(rowIndex / RowsPerPattern);
-        b.row = int32_t(rowIndex % RowsPerPattern);
-        b.pattern = song.orders[b.slot].load();
-        b.frames = std::min(RunFrames, rowFrames - within * RunFrames);
-        b.rowStart = within == 0;
-        return b;
+// The blocks in order, walked by each thread on its own.
+class Plan {
+public:
+    // Block k, for k no lower than the last asked for; false past the end.
+    bool at(uint64_t k, Block& b) {
+        while (made <= k) {
+            if (!step()) return false;
+            ++made;
+        }
+        b = last;
+        return true;
+    }
+    // After the end: the slot play would go on at.
+    int32_t endSlot() const { return walk.endSlot(); }
+
+private:
+    SongWalk walk;
+    PlayedRow row{};
+    bool inRow = false;
+    int32_t tick = 0, frame = 0;  // where the next block begins in the row
+    uint64_t made = 0;
+    Block last{};
+
+    bool step() {
+        if (!inRow) {
+            if (!walk.next(row)) return false;
+            inRow = true;
+            tick = 0;
+            frame = 0;
+        }
+        const int64_t cut = framesToCut(row.pattern, row.row, row.speed, tick, frame);
+        last = Block{row.slot, row.pattern, row.row, int(std::min<int64_t>(RunFrames, cut)),
+                     tick == 0 && frame == 0, tick > 0 && frame == 0, tick};
+        frame += last.frames;
+        tick += frame / FramesPerTick;
+        frame %= FramesPerTick;
+        if (int64_t(tick) * FramesPerTick >= rowFrames(row)) inRow = false;
+        return true;
     }
 };
 
-static Stretch stretchOf(const Block& b) { return Stretch{b.frames, b.rowStart, b.pattern, b.row}; }
+static Stretch stretchOf(const Block& b) {
+    Stretch s;
+    s.frames = b.frames;
+    s.rowStart = b.rowStart;
+    s.tickStart = b.tickStart;
+    s.tick = b.tick;
+    s.pattern = b.pattern;
+    s.row = b.row;
+    return s;
+}
 
 // ---- 3. two threads ------------------------------------------------------------------------
 //
@@ -136,7 +174,7 @@ static constexpr size_t Stride = RunFrames + RunSlack;
 // a line moving between the cores costs as much as a few hundred frames of
 // one voice.
 struct Shared {
-    Plan plan;
+    uint64_t blocks = 0;          // in the whole export
     double* ring = nullptr;       // RingBlocks x ChannelCount x Stride
     double* workerOut = nullptr;  // ChannelCount x Stride: the worker renders here first
     alignas(64) std::atomic<uint64_t> mixed{0};  // blocks mixed: their ring slots are free again (main thread)
@@ -192,13 +230,13 @@ static void handOver(double* to, const double* from, int frames) {
 }
 
 static void workerLoop(Shared* sh, RenderScratch* scratch) {
-    const uint64_t blocks = sh->plan.blocks();
+    Plan plan;  // the worker's own walk through the blocks
     double* out[ChannelCount];
     double* ring[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c) out[c] = sh->workerOut + size_t(c) * Stride;
     for (;;) {
         const uint64_t k = sh->claimed.load(std::memory_order_acquire);
-        if (k >= blocks) return;
+        if (k >= sh->blocks) return;
         // Its ring slot is free once block k - RingBlocks is mixed.
         waitUntil(*sh, [&] { return k < sh->mixed.load(std::memory_order_acquire) + RingBlocks; });
         if (sh->quit.load(std::memory_order_acquire)) return;
@@ -206,7 +244,8 @@ static void workerLoop(Shared* sh, RenderScratch* scratch) {
             if (sh->quit.load(std::memory_order_acquire)) return;
             continue;  // the main thread took it
         }
-        const Block b = sh->plan.at(k);
+        Block b{};
+        if (!plan.at(k, b)) return;
         renderChannels(workerChannels, WorkerCount, stretchOf(b), out, *scratch);
         ringSlot(*sh, k, ring);
         for (int c : workerChannels) handOver(ring[c], out[c], b.frames);
@@ -235,7 +274,7 @@ static RenderScratch& mainScratch() {
 
 static std::thread startWorker(Shared& sh) {
     static RenderScratch workerScratch(RunFrames);
-    if (renderThreads < 2 || sh.plan.blocks() <= 1) return std::thread();
+    if (renderThreads < 2 || sh.blocks <= 1) return std::thread();
     try {
         return std::thread(workerLoop, &sh, &workerScratch);
     } catch (...) {
@@ -271,15 +310,19 @@ static bool mixBlock(const double* const* channels, int frames, SampleSink sink,
 uint64_t renderSong(SampleSink sink, void* context) {
     startExportPlayState();
     Shared sh;
+    Plan whole;  // walked to the end first: the number of blocks, where the song ends
+    for (Block b; whole.at(sh.blocks, b);) ++sh.blocks;
     sh.ring = buffers.ring;
     sh.workerOut = buffers.workerOut;
-    const uint64_t blocks = sh.plan.blocks();
+    const uint64_t blocks = sh.blocks;
     const uint64_t total = exportFrameCount();
     std::thread worker = startWorker(sh);
+    Plan plan;  // the main thread's own walk through the blocks
 
     uint64_t done = 0;
     for (uint64_t b = 0; b < blocks; ++b) {
-        const Block block = sh.plan.at(b);
+        Block block{};
+        plan.at(b, block);
         transport.orderPos = block.slot;
         transport.currentPattern = block.pattern;
         transport.currentRow = block.row;
@@ -296,8 +339,9 @@ uint64_t renderSong(SampleSink sink, void* context) {
     sh.quit.store(true, std::memory_order_release);
     if (worker.joinable()) worker.join();
 
-    // The end marker's slot, or slot 0 after a full order list (no marker to stand on).
-    transport.orderPos = sh.plan.slots < OrderSlots ? sh.plan.slots : 0;
+    // The slot play would go on at: the end marker's, a loop's, or slot 0
+    // after a full order list or a jump out of it (no slot to stand on).
+    transport.orderPos = whole.endSlot();
     endExportPlayState();
     return done;
 }

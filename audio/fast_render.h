@@ -1,5 +1,6 @@
 #pragma once
-// The export's renderer: the whole song, order slot 0 to the end marker, in
+// The export's renderer: the whole song, from order slot 0 along its course
+// (jumps, breaks, speed changes) to the end marker or the first repeat, in
 // blocks through the engine that plays it live (audio/sequencer.h), so the
 // export gives each channel the values playback gives it. The eight channels
 // of a block are shared out over two threads.
@@ -9,11 +10,12 @@
 using ExportProgress = void (*)(uint64_t framesDone, uint64_t framesTotal);
 extern ExportProgress exportProgress;  // audio/fast_render.cpp: null = no progress report
 
-// Order slots a song plays: those before the end marker, all 64 when there is none.
+// The order list's slots: those before the end marker, all 64 when there is
+// none. Jumps and breaks may play fewer of them, or some again.
 int playedSlots();
 
-// Frames an export of the current song renders: slots played x 64 rows x
-// ticks per row (speed, at least 1) x 1000.
+// Frames an export of the current song renders: its course walked row by
+// row (without rendering), each row its ticks (its speed, at least 1) x 1000.
 uint64_t exportFrameCount();
 
 extern int renderThreads;  // audio/fast_render.cpp: 1 or 2 (default: 2 when the machine has two cores)

@@ -415,6 +415,17 @@ Instrument* const instruments[8] = {&voice0, &voice1, &voice2, &voice3,
 
 double pitchOf(int32_t note) { return LowestPitch * std::pow(2.0, note * (1.0 / SemitonesPerOctave)); }
 
+float pitchOf(int32_t note, double sixteenths) {
+    return float(pitchOf(note) * std::pow(2.0, sixteenths / 192.0));  // 192 sixteenths to the octave
+}
+
+// Before its first sample a note plays its base pitch (that sample sets the
+// step back to 0); then base x 2, x 4, base by the step reached.
+float Ins0_1::ownPitchFactor() const { return time.load() == 0 ? 1.0f : float(1 << (arpStep.load() % 3)); }
+
+// A power of two times a float32: exact, as the arpeggio's own steps are.
+void retune(Instrument& voice, float pitch) { voice.freq = pitch * voice.ownPitchFactor(); }
+
 void noteOn(Instrument& voice, int32_t note) {
     voice.note = note;
     voice.freq = float(pitchOf(note));

@@ -32,6 +32,10 @@ public:
     // The reference: the sample for index n (the render step has set time = n + 1).
     virtual double nextSample(int32_t n) = 0;
 
+    // What the voice's own pitch changes make of its note's pitch value now
+    // (the arpeggio's steps): a power of two, 1 for most voices.
+    virtual float ownPitchFactor() const { return 1.0f; }
+
     // A run of `run.count` samples from the voice's time on (a sounding voice,
     // time + count <= INT32_MAX): beginRun fills the memory's inputs, endRun
     // the values (before the clamp; out needs RunSlack beyond count) and moves
@@ -83,6 +87,7 @@ class Ins0_1 : public Instrument {
 public:
     Relaxed<int32_t> arpStep{0};  // 0..2: where the pitch is in its three steps
     double nextSample(int32_t n) override;
+    float ownPitchFactor() const override;
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
@@ -129,6 +134,12 @@ private:
 extern Instrument* const instruments[8];  // audio/instruments.cpp: voice i plays channel i
 
 double pitchOf(int32_t note);
+// The pitch value of a note moved by `sixteenths` sixteenths of a semitone:
+// pitchOf(note) x 2^(sixteenths / 192) in double, rounded to float32 once.
+float pitchOf(int32_t note, double sixteenths);
+// Gives a sounding voice a new pitch value for its note; its own pitch
+// changes (the arpeggio's steps) go on on top of it.
+void retune(Instrument& voice, float pitch);
 // Starts a note on the rendering thread (row triggers, previews handed over by the engine).
 void noteOn(Instrument& voice, int32_t note);
 

@@ -2,15 +2,19 @@
 //
 // Sections:
 //   1. the engine's words, the voices' hand-over, previews
-//   2. the row trigger and the channels' stretches
-//   3. the play position
-//   4. the live block
+//   2. the row trigger and the effect column
+//   3. the channels' stretches
+//   4. the play position and the song's course
+//   5. the live block
+//   6. without a stream: the main thread keeps time
 //
-// Runs on the audio thread (fillBlock) and, during an export, on the export's
-// threads. No allocation, locks, I/O or text anywhere in this file.
+// Runs on the audio thread (fillBlock), during an export on the export's
+// threads, and without a stream on the main thread. No allocation, locks,
+// I/O or text anywhere in this file.
 #include "audio/sequencer.h"
 
 #include <climits>
+#include <cmath>
 
 #include "audio/instruments.h"
 #include "song/song.h"
@@ -47,20 +51,47 @@ void previewNote(int voice, int32_t note) {
     if (voice >= 0 && voice < ChannelCount) previews[voice] = note;
 }
 
+static void startNoteEffects(ChannelEffects& fx);
+
 void takePreviews() {
     for (int v = 0; v < ChannelCount; ++v) {
         const int32_t note = previews[v].value.exchange(NoPreview, std::memory_order_relaxed);
-        if (note != NoPreview) noteOn(*instruments[v], note);
+        if (note == NoPreview) continue;
+        noteOn(*instruments[v], note);
+        startNoteEffects(effectState.channels[v]);  // a new note: no offset carried over
     }
 }
 
-// ---- 2. row trigger, stretches -------------------------------------------------------
+// ---- 2. row trigger, effect column ------------------------------------------------------
+
+EffectState effectState;
 
 // Gain of a triggered note, and of a stored volume v: (v - 16) / 64.
 static constexpr float TriggerGain = 0.75f;
+// The same in volume steps: gain = steps / 64.
+static constexpr int32_t TriggerVolume = 48, FullVolume = 64;
+// Slides stop 32 octaves either way: the pitch value stays finite (an
+// infinite one would leave a voice's memory not-a-number for good).
+static constexpr int32_t OffsetLimit = 32 * 192;
 
-RenderScratch::RenderScratch(int capacity)
-    : frames(capacity), stride(size_t(capacity) + RunSlack), buffer(2 * ChannelCount * stride, 0.0) {}
+// The effect digits, as typed; E is reserved (kept in the file, does nothing).
+enum : int32_t {
+    SlideUp = 0x1,
+    SlideDown = 0x2,
+    Glide = 0x3,
+    Vibrato = 0x4,
+    Arpeggio = 0x5,
+    Retrigger = 0x6,
+    Tremolo = 0x7,
+    NoteCut = 0x8,
+    NoteDelay = 0x9,
+    VolumeSlide = 0xA,
+    PositionJump = 0xB,
+    SetVolume = 0xC,
+    PatternBreak = 0xD,
+    SetSpeed = 0xF,
+};
+static constexpr int32_t NoTick = INT32_MAX;
 
 // The voice the channel's slot names: always the channel's own (nothing sets
 // the slot otherwise), so no two channels share a voice.
@@ -69,21 +100,239 @@ static Instrument& voiceOf(int channel) {
     return *instruments[(slot >= 0 && slot < ChannelCount) ? slot : channel];
 }
 
-// The row trigger on the first frame of a row. A damaged song can name a
-// pattern 64..255 (255 after an empty slot 0): that plays as an empty
-// pattern, nothing outside the 4096 cells is read.
-static void triggerRow(int channel, int32_t pattern, int32_t row) {
-    if (pattern < 0 || pattern >= PatternCount || row < 0 || row >= RowsPerPattern) return;
-    Channel& ch = song.channels[channel];
-    const Cell& cell = ch.cells[pattern * RowsPerPattern + row];
+// The cell of (pattern, row) on channel c. A damaged song can name a pattern
+// 64..255 (255 after an empty slot 0): that plays as an empty pattern,
+// nothing outside the 4096 cells is read.
+static const Cell* cellOf(int c, int32_t pattern, int32_t row) {
+    if (pattern < 0 || pattern >= PatternCount || row < 0 || row >= RowsPerPattern) return nullptr;
+    return &song.channels[c].cells[pattern * RowsPerPattern + row];
+}
+
+// Digits above 15 (a crafted file) do nothing; parameters are one byte.
+static int32_t effectOf(const Cell& cell) {
+    const int32_t e = cell.effect;
+    return e >= 1 && e <= 15 ? e : 0;
+}
+static int32_t paramOf(const Cell& cell) { return cell.effectParam & 0xFF; }
+static int32_t high(int32_t param) { return param >> 4; }
+static int32_t low(int32_t param) { return param & 0xF; }
+
+// Whether an effect acts at tick `tick` (1 or more) of its row.
+static bool actsAt(int32_t effect, int32_t param, int32_t tick) {
+    switch (effect) {
+    case SlideUp: case SlideDown: case Arpeggio: case VolumeSlide: return param != 0;
+    case Glide: case Vibrato: case Tremolo: return true;
+    case Retrigger: return low(param) != 0 && tick % low(param) == 0;
+    case NoteCut: case NoteDelay: return tick == param;
+    default: return false;
+    }
+}
+
+// The first tick after `tick` at which an effect acts (as actsAt says), NoTick if none.
+static int32_t nextActingTick(int32_t effect, int32_t param, int32_t tick) {
+    switch (effect) {
+    case SlideUp: case SlideDown: case Arpeggio: case VolumeSlide: return param != 0 ? tick + 1 : NoTick;
+    case Glide: case Vibrato: case Tremolo: return tick + 1;
+    case Retrigger: return low(param) != 0 ? (tick / low(param) + 1) * low(param) : NoTick;
+    case NoteCut: case NoteDelay: return param > tick ? param : NoTick;
+    default: return NoTick;
+    }
+}
+
+static int32_t clampTo(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+// A sine of a phase in 64ths of a cycle.
+static double phaseSine(int32_t phase) { return std::sin(2.0 * M_PI * (double(phase) / 64.0)); }
+
+// A new note: its pitch has no offset and the waves start at phase 0.
+static void startNoteEffects(ChannelEffects& fx) {
+    fx.offset = 0;
+    fx.passing = 0.0;
+    fx.vibratoPhase = 0;
+    fx.tremoloPhase = 0;
+}
+
+// The sounding note's pitch value with the channel's offsets (nothing sounding: nothing to tune).
+static void tune(Instrument& voice, const ChannelEffects& fx) {
+    if (voice.note.load() < 0) return;
+    retune(voice, pitchOf(voice.note, double(fx.offset) + fx.passing));
+}
+
+// The channel gain of a volume in steps, as the volume column gives it.
+static void setVolume(Channel& ch, ChannelEffects& fx, int32_t volume) {
+    fx.volume = volume;
+    ch.gain = float(volume) * 0.015625f;
+}
+
+// The note and volume columns. A glide's note, with a note sounding, only
+// says where the glide goes: no new note, no note-on gain.
+static void noteAndVolume(int c, const Cell& cell, bool glide) {
+    Channel& ch = song.channels[c];
+    ChannelEffects& fx = effectState.channels[c];
+    Instrument& voice = voiceOf(c);
     const int32_t note = cell.note;
     const int32_t volume = cell.volume;
     if (note > 0) {
-        noteOn(voiceOf(channel), note);
-        ch.gain = TriggerGain;
+        if (glide) fx.glideNote = note;
+        if (!glide || voice.note.load() < 0) {
+            noteOn(voice, note);
+            startNoteEffects(fx);
+            ch.gain = TriggerGain;
+            fx.volume = TriggerVolume;
+        }
     }
-    if (volume > 9) ch.gain = float(volume - 16) * 0.015625f;
+    if (volume > 9) setVolume(ch, fx, volume - 16);
 }
+
+// x and y of a vibrato or tremolo: 0 keeps the channel's last value.
+static void remember(int32_t param, int32_t& speed, int32_t& depth) {
+    if (high(param)) speed = high(param);
+    if (low(param)) depth = low(param);
+}
+
+static void vibratoTick(Instrument& voice, ChannelEffects& fx) {
+    fx.passing = fx.vibratoDepth * phaseSine(fx.vibratoPhase);
+    fx.vibratoPhase = (fx.vibratoPhase + fx.vibratoSpeed) % 64;
+    tune(voice, fx);
+}
+
+// The gain times 1 - (y / 15) x (1 + sin) / 2 for this tick.
+static void tremoloTick(Channel& ch, ChannelEffects& fx) {
+    const double factor = 1.0 - (fx.tremoloDepth / 15.0) * (1.0 + phaseSine(fx.tremoloPhase)) / 2.0;
+    fx.tremoloPhase = (fx.tremoloPhase + fx.tremoloSpeed) % 64;
+    fx.tremolo = true;
+    ch.gain = float(fx.volume * 0.015625 * factor);
+}
+
+static void slide(Instrument& voice, ChannelEffects& fx, int32_t sixteenths) {
+    fx.offset = clampTo(fx.offset + sixteenths, -OffsetLimit, OffsetLimit);
+    tune(voice, fx);
+}
+
+// Toward the glide's note, stopping on it.
+static void glideTick(Instrument& voice, ChannelEffects& fx) {
+    if (fx.glideNote <= 0 || voice.note.load() < 0) return;
+    const int32_t target = (fx.glideNote - voice.note) * 16;
+    if (fx.offset < target)
+        fx.offset = fx.offset + fx.glideSpeed < target ? fx.offset + fx.glideSpeed : target;
+    else
+        fx.offset = fx.offset - fx.glideSpeed > target ? fx.offset - fx.glideSpeed : target;
+    tune(voice, fx);
+}
+
+// The sounding note started again at its pitch; its volume moves by x - 8.
+static void retrigger(Channel& ch, Instrument& voice, ChannelEffects& fx, int32_t x) {
+    if (voice.note.load() < 0) return;
+    noteOn(voice, voice.note);
+    tune(voice, fx);
+    if (x != 8) setVolume(ch, fx, clampTo(fx.volume + x - 8, 0, FullVolume));
+}
+
+// The first frame of a row: the note and volume apply (unless delayed), what
+// the last row's vibrato, arpeggio or tremolo did ends, then the effect's tick 0.
+static void startRow(int c, int32_t pattern, int32_t row) {
+    const Cell* cell = cellOf(c, pattern, row);
+    Channel& ch = song.channels[c];
+    ChannelEffects& fx = effectState.channels[c];
+    Instrument& voice = voiceOf(c);
+    const int32_t effect = cell ? effectOf(*cell) : 0;
+    const int32_t param = cell ? paramOf(*cell) : 0;
+    if (cell && !(effect == NoteDelay && param > 0)) noteAndVolume(c, *cell, effect == Glide);
+    if (fx.passing != 0.0) {
+        fx.passing = 0.0;
+        tune(voice, fx);
+    }
+    if (fx.tremolo) {
+        fx.tremolo = false;
+        setVolume(ch, fx, fx.volume);
+    }
+    switch (effect) {
+    case Glide:
+        if (param) fx.glideSpeed = param;
+        break;
+    case Vibrato:
+        remember(param, fx.vibratoSpeed, fx.vibratoDepth);
+        vibratoTick(voice, fx);
+        break;
+    case Tremolo:
+        remember(param, fx.tremoloSpeed, fx.tremoloDepth);
+        tremoloTick(ch, fx);
+        break;
+    case Retrigger:
+        // Every y ticks from the row's start: at tick 0 a note of the row is that start.
+        if (low(param) && cell->note <= 0) retrigger(ch, voice, fx, high(param));
+        break;
+    case NoteCut:
+        if (param == 0) setVolume(ch, fx, 0);
+        break;
+    case SetVolume:
+        setVolume(ch, fx, param < FullVolume ? param : FullVolume);
+        break;
+    default:
+        break;
+    }
+}
+
+// The first frame of tick `tick` (1 or more) of a row: its effect, when it acts then.
+static void effectTick(int c, int32_t pattern, int32_t row, int32_t tick) {
+    const Cell* cell = cellOf(c, pattern, row);
+    if (!cell) return;
+    const int32_t effect = effectOf(*cell), param = paramOf(*cell);
+    if (!actsAt(effect, param, tick)) return;
+    Channel& ch = song.channels[c];
+    ChannelEffects& fx = effectState.channels[c];
+    Instrument& voice = voiceOf(c);
+    switch (effect) {
+    case SlideUp: slide(voice, fx, param); break;
+    case SlideDown: slide(voice, fx, -param); break;
+    case Glide: glideTick(voice, fx); break;
+    case Vibrato: vibratoTick(voice, fx); break;
+    case Arpeggio: {
+        const int32_t step = tick % 3;  // the note, + x, + y semitones
+        fx.passing = 16.0 * (step == 0 ? 0 : step == 1 ? high(param) : low(param));
+        tune(voice, fx);
+        break;
+    }
+    case Retrigger: retrigger(ch, voice, fx, high(param)); break;
+    case Tremolo: tremoloTick(ch, fx); break;
+    case NoteCut: setVolume(ch, fx, 0); break;
+    case NoteDelay: noteAndVolume(c, *cell, false); break;
+    case VolumeSlide: {
+        const int32_t step = high(param) ? high(param) : -low(param);  // up wins
+        setVolume(ch, fx, clampTo(fx.volume + step, 0, FullVolume));
+        break;
+    }
+    default: break;
+    }
+}
+
+int32_t rowSpeedEffect(int32_t pattern, int32_t row) {
+    int32_t speed = 0;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const Cell* cell = cellOf(c, pattern, row);
+        if (!cell || effectOf(*cell) != SetSpeed) continue;
+        const int32_t ticks = cell->effectParam;
+        if (ticks >= 1 && ticks <= 15) speed = ticks;  // 0 and above 15: no change
+    }
+    return speed;
+}
+
+// The first tick after `tick` at which some channel's effect acts, NoTick if none.
+static int32_t nextEffectTick(int32_t pattern, int32_t row, int32_t tick) {
+    int32_t next = NoTick;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const Cell* cell = cellOf(c, pattern, row);
+        if (!cell) return NoTick;
+        const int32_t t = nextActingTick(effectOf(*cell), paramOf(*cell), tick);
+        if (t < next) next = t;
+    }
+    return next;
+}
+
+// ---- 3. stretches ----------------------------------------------------------------------------
+
+RenderScratch::RenderScratch(int capacity)
+    : frames(capacity), stride(size_t(capacity) + RunSlack), buffer(2 * ChannelCount * stride, 0.0) {}
 
 // Only the last ScopeLength values survive in the ring.
 static void keepScope(Channel& ch, const double* out, int frames) {
@@ -115,7 +364,10 @@ ChannelGroup::ChannelGroup(const Stretch& stretch, double* const* out, RenderScr
 void ChannelGroup::add(int c) {
     const int frames = stretch.frames;
     channels[count++] = c;
-    if (stretch.rowStart) triggerRow(c, stretch.pattern, stretch.row);
+    if (stretch.rowStart)
+        startRow(c, stretch.pattern, stretch.row);
+    else if (stretch.tickStart)
+        effectTick(c, stretch.pattern, stretch.row, stretch.tick);
     Instrument& voice = voiceOf(c);
     if (voice.note <= -1) {
         // Never started: not evaluated, its time stays.
@@ -163,14 +415,17 @@ double renderChannel(int channel) {
     out[channel] = value;
     Stretch frame;
     frame.frames = 1;
-    frame.rowStart = (transport.playing || engine.exporting) && transport.tick == 0 && transport.tickFrame == 0;
+    const bool rows = transport.playing || engine.exporting;
+    frame.rowStart = rows && transport.tick == 0 && transport.tickFrame == 0;
+    frame.tickStart = rows && transport.tick > 0 && transport.tickFrame == 0;
+    frame.tick = transport.tick;
     frame.pattern = transport.currentPattern;
     frame.row = transport.currentRow;
     renderChannels(&channel, 1, frame, out, scratch);
     return value[0];
 }
 
-// ---- 3. play position -------------------------------------------------------------------
+// ---- 4. play position, the song's course -----------------------------------------------------
 
 struct PlayPosition {
     int32_t slot, pattern, row, tick, frame;
@@ -190,20 +445,77 @@ static int64_t framesToRowEnd(const PlayPosition& p, int32_t speed) {
     return frames;
 }
 
-// After row 63 the next order slot; an empty slot or the end of the list
-// returns to slot 0. Even 255 (slot 0 empty) is taken: the render treats it
-// as an empty pattern.
-static void nextRow(PlayPosition& p) {
-    const int32_t row = p.row + 1;
-    if (row < RowsPerPattern && row >= 0) {
-        p.row = row;
-        return;
+int64_t framesToCut(int32_t pattern, int32_t row, int32_t speed, int32_t tick, int32_t frame) {
+    const PlayPosition p{0, pattern, row, tick, frame};
+    const int64_t toRow = framesToRowEnd(p, speed);
+    const int32_t next = nextEffectTick(pattern, row, tick);
+    if (next >= speed) return toRow;
+    const int64_t toTick = framesLeftInTick(p) + (int64_t(next) - tick - 1) * FramesPerTick;
+    return toTick < toRow ? toTick : toRow;
+}
+
+// Where play goes after a row.
+enum class Course { SamePattern, NewSlot, End };
+
+// After row (slot, pattern, row): the row's jump (B: row 0 of a slot) and
+// break (D: a row of the next slot; both: that row of that slot), the
+// highest channel's of each; else the next row, after row 63 row 0 of the
+// next slot. End when that slot is empty or outside the list.
+static Course followRow(int32_t slot, int32_t pattern, int32_t row, int32_t& toSlot, int32_t& toRow) {
+    int32_t jump = -1, breakRow = -1;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const Cell* cell = cellOf(c, pattern, row);
+        if (!cell) break;
+        const int32_t effect = effectOf(*cell);
+        if (effect == PositionJump) jump = paramOf(*cell);
+        if (effect == PatternBreak) breakRow = paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : RowsPerPattern - 1;
     }
-    p.row = 0;
-    int32_t slot = p.slot + 1;
-    if (slot < 0 || slot >= OrderSlots || song.orders[slot] == OrderEmpty) slot = 0;
-    p.slot = slot;
-    p.pattern = song.orders[slot].load();
+    if (jump < 0 && breakRow < 0 && row + 1 < RowsPerPattern && row + 1 >= 0) {
+        toSlot = slot;
+        toRow = row + 1;
+        return Course::SamePattern;
+    }
+    toSlot = jump >= 0 ? jump : slot + 1;
+    toRow = breakRow >= 0 ? breakRow : 0;
+    const bool inList = toSlot >= 0 && toSlot < OrderSlots && song.orders[toSlot] != OrderEmpty;
+    return inList ? Course::NewSlot : Course::End;
+}
+
+// Live playback goes on past the song's end at slot 0, row 0. Even 255
+// (slot 0 empty) is taken: the render treats it as an empty pattern.
+static void nextRow(PlayPosition& p) {
+    int32_t slot = 0, row = 0;
+    const Course course = followRow(p.slot, p.pattern, p.row, slot, row);
+    if (course == Course::End) slot = 0, row = 0;
+    if (course != Course::SamePattern) {
+        p.slot = slot;
+        p.pattern = song.orders[slot].load();
+    }
+    p.row = row;
+}
+
+SongWalk::SongWalk() : speed(song.speed) {}
+
+bool SongWalk::next(PlayedRow& played) {
+    if (ended) return false;
+    const int32_t speedCode = speed >= 1 && speed <= 15 ? speed : 0;  // only the song's own speed lies outside
+    const bool inList = slot >= 0 && slot < OrderSlots && song.orders[slot] != OrderEmpty;
+    const uint32_t bit = inList ? uint32_t((slot * RowsPerPattern + row) * 16 + speedCode) : 0;
+    if (!inList || (seen[bit / 64] >> (bit % 64) & 1u)) {
+        ended = true;
+        end = slot >= 0 && slot < OrderSlots ? slot : 0;
+        return false;
+    }
+    seen[bit / 64] |= uint64_t(1) << (bit % 64);
+    const int32_t pattern = song.orders[slot];
+    const int32_t set = rowSpeedEffect(pattern, row);
+    if (set) speed = set;  // from this row on
+    played = PlayedRow{slot, pattern, row, speed};
+    int32_t toSlot = 0, toRow = 0;
+    followRow(slot, pattern, row, toSlot, toRow);
+    slot = toSlot;
+    row = toRow;
+    return true;
 }
 
 // `frames` frames further, one tick at a time.
@@ -219,13 +531,36 @@ static void advanceBy(PlayPosition& p, int64_t frames, int32_t speed) {
         p.tick = p.tick + 1;
         if (p.tick < speed) continue;
         p.tick = 0;
+        const PlayPosition from = p;
         nextRow(p);
+        // A looped pattern never leaves itself: wherever the song would go
+        // next but its following row, row 0 of the same pattern and slot.
+        if (transport.loopPattern && !(p.slot == from.slot && p.pattern == from.pattern && int64_t(p.row) == int64_t(from.row) + 1)) {
+            p = from;
+            p.row = 0;
+        }
     }
+}
+
+// Live playback's ticks per row: a speed effect's from its row on, until
+// playback starts again or the song's own speed is changed (F3/F4), which
+// then rules.
+static int32_t liveSpeed(int32_t songSpeed) {
+    if (effectState.speed && songSpeed != effectState.speedOver) effectState.speed = 0;
+    return effectState.speed ? effectState.speed : songSpeed;
+}
+
+// A row's first frame in live playback: its speed effect counts from it.
+static void settleRowSpeed(const PlayPosition& p, int32_t songSpeed) {
+    const int32_t set = rowSpeedEffect(p.pattern, p.row);
+    if (!set) return;
+    effectState.speed = set;
+    effectState.speedOver = songSpeed;
 }
 
 void advancePlayPosition() {
     PlayPosition p = loadPosition();
-    advanceBy(p, 1, song.speed);
+    advanceBy(p, 1, liveSpeed(song.speed));
     transport.orderPos = p.slot;
     transport.currentPattern = p.pattern;
     transport.currentRow = p.row;
@@ -247,7 +582,7 @@ static void storePosition(const PlayPosition& was, const PlayPosition& now) {
     storeMoved(transport.tickFrame, was.frame, now.frame);
 }
 
-// ---- 4. the live block ----------------------------------------------------------------------
+// ---- 5. the live block ----------------------------------------------------------------------
 
 // The callback's buffers, made before the stream starts.
 static RenderScratch liveScratch(RunFrames);
@@ -262,11 +597,14 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
             for (int c = 0; c < ChannelCount; ++c)
                 for (unsigned i = 0; i < frames; ++i) channels[c][i] = 0.0;
         handVoicesToExport();
+        effectState.wasPlaying = false;  // the export stops playback
         return;
     }
     takePreviews();
     const bool play = transport.playing;
-    const int32_t speed = song.speed;
+    if (play && !effectState.wasPlaying) effectState.speed = 0;  // started again: at the song's speed
+    effectState.wasPlaying = play;
+    const int32_t songSpeed = song.speed;
     const PlayPosition start = loadPosition();
     PlayPosition p = start;
     unsigned mask = 0;
@@ -280,11 +618,17 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
     for (unsigned done = 0; done < frames;) {
         int64_t n = frames - done < unsigned(RunFrames) ? frames - done : unsigned(RunFrames);
         Stretch stretch;
+        int32_t speed = songSpeed;
         if (play) {
-            // Cut at the next row's first frame: its cells are read there.
+            // Cut at the next row's first frame, where its cells are read,
+            // and at the next tick where an effect acts.
             stretch.rowStart = p.tick == 0 && p.frame == 0;
-            const int64_t toRow = framesToRowEnd(p, speed);
-            if (toRow < n) n = toRow;
+            if (stretch.rowStart) settleRowSpeed(p, songSpeed);
+            speed = liveSpeed(songSpeed);
+            stretch.tickStart = p.tick > 0 && p.frame == 0;
+            stretch.tick = p.tick;
+            const int64_t toCut = framesToCut(p.pattern, p.row, speed, p.tick, p.frame);
+            if (toCut < n) n = toCut;
         }
         stretch.frames = int(n);
         stretch.pattern = p.pattern;
@@ -303,4 +647,45 @@ void fillBlock(double* out, unsigned frames, double* const* channels) {
     if (play) storePosition(start, p);
     // Seen after the last frame (or in an empty block): this block is done with the voices.
     if (exportStarted()) handVoicesToExport();
+}
+
+// ---- 5. without a stream ---------------------------------------------------------------------
+//
+// Main thread only. 44.1 frames a millisecond: the tenths of a frame not yet
+// rendered carry over, so the frames add up exactly over any run of calls.
+
+static uint32_t keptUntilMs = 0;
+static uint32_t frameTenths = 0;
+static bool timeStarted = false;
+// A thread held up longer than this was stopped, not busy: the rest is dropped.
+constexpr uint32_t MaxCatchUpMs = 10000;
+
+void startTimeWithoutStream(uint32_t nowMs) {
+    keptUntilMs = nowMs;
+    frameTenths = 0;
+    timeStarted = true;
+}
+
+bool keepTimeWithoutStream(uint32_t nowMs) {
+    // An open stream renders, or has died and might still call back: the
+    // voices are never rendered by two threads at once.
+    if (engine.streamOpen || engine.streamActive) {
+        timeStarted = false;
+        return false;
+    }
+    if (!timeStarted) startTimeWithoutStream(nowMs);
+    const int32_t ms = int32_t(nowMs - keptUntilMs);
+    if (ms <= 0) return true;
+    keptUntilMs = nowMs;
+    const uint32_t counted = uint32_t(ms) < MaxCatchUpMs ? uint32_t(ms) : MaxCatchUpMs;
+    const uint64_t tenths = uint64_t(counted) * (SampleRate / 100) + frameTenths;
+    uint64_t frames = tenths / 10;
+    frameTenths = uint32_t(tenths % 10);
+    static double silent[RunFrames];  // heard by no one
+    while (frames > 0) {
+        const unsigned n = frames < uint64_t(RunFrames) ? unsigned(frames) : unsigned(RunFrames);
+        fillBlock(silent, n);
+        frames -= n;
+    }
+    return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The sequencer and the one engine that plays and exports: play position,
-// row trigger, each channel's stretch of frames rendered in runs cut at row
-// triggers, the live block, the hand-over of note previews.
+// row trigger, the effect column, each channel's stretch of frames rendered
+// in runs cut at row triggers and at the ticks where an effect acts, the
+// song's course (jumps, breaks, speeds, loops), the live block, the
+// hand-over of note previews.
 // Knows nothing of the output library: the stream, the export, the headless
 // renderer and the tests all drive these same routines.
 #include <atomic>
@@ -12,6 +14,7 @@
 #include "audio/instruments.h"
 #include "audio/kernels.h"
 #include "song/relaxed.h"
+#include "song/song.h"
 
 constexpr int SampleRate = 44100;
 constexpr int FramesPerTick = 1000;
@@ -27,6 +30,9 @@ struct Engine {
     // when the sound stops: a live stream is calling fillBlock, so an export
     // waits for its answer.
     Relaxed<bool> streamActive{false};
+    // Set by startAudio until stopAudio: a stream is open and may call
+    // fillBlock, so the main thread never keeps time for it.
+    Relaxed<bool> streamOpen{false};
     Relaxed<double> outputLevel{0.0};  // written by the audio thread once a block: smoothed output level for the meter
 };
 
@@ -64,11 +70,72 @@ private:
 };
 
 // Frames inside one row. When `rowStart`, the first frame is the row's first
-// and the cells of (pattern, row) trigger there.
+// and the cells of (pattern, row) trigger there; when `tickStart`, it is the
+// first of tick `tick` (1 or more) and the row's effects act there.
 struct Stretch {
     int frames = 0;
     bool rowStart = false;
+    bool tickStart = false;
+    int32_t tick = 0;
     int32_t pattern = 0, row = 0;
+};
+
+// ---- the effect column ----
+
+// A channel's effect state: what its effects have done to the sounding note
+// and what they remember. Owned by whichever thread renders the channel,
+// handed over with the voices.
+struct ChannelEffects {
+    int32_t volume = 64;        // volume steps (0..64) behind the gain; 64 = the start gain 1.0
+    int32_t offset = 0;         // slides' and glides' pitch offset, sixteenths of a semitone
+    double passing = 0.0;       // this row's vibrato or arpeggio offset on top of it
+    bool tremolo = false;       // this row's tremolo scales the gain
+    int32_t glideNote = 0;      // the note glides move toward (0: none yet)
+    int32_t glideSpeed = 0;     // sixteenths per tick
+    int32_t vibratoSpeed = 0, vibratoDepth = 0, vibratoPhase = 0;  // phase in 64ths of a cycle
+    int32_t tremoloSpeed = 0, tremoloDepth = 0, tremoloPhase = 0;
+};
+
+struct EffectState {
+    ChannelEffects channels[ChannelCount];
+    // Live playback's row length set by a speed effect (0: the song's
+    // speed), with the song speed it was set over; the callback's alone.
+    int32_t speed = 0, speedOver = 0;
+    bool wasPlaying = false;
+};
+extern EffectState effectState;  // audio/sequencer.cpp
+
+// The speed a row's speed effect sets (1..15, the highest channel's), 0 when none.
+int32_t rowSpeedEffect(int32_t pattern, int32_t row);
+
+// Frames from frame `frame` of tick `tick` of row (pattern, row), `speed`
+// ticks long, to where a run must end: the row's end (a tick at or past the
+// speed ends it with that tick) or the next tick at which an effect acts.
+int64_t framesToCut(int32_t pattern, int32_t row, int32_t speed, int32_t tick, int32_t frame);
+
+// One row as an export plays it.
+struct PlayedRow {
+    int32_t slot, pattern, row;
+    int32_t speed;  // ticks in the row (a damaged speed 0 still plays one)
+};
+
+// The rows an export plays, from slot 0 row 0 at the song's speed: each
+// row's jump and break, each speed effect, to the end of the order list
+// (an empty or missing slot) or to the first return to a (slot, row)
+// already played with the same speed at its start. Reads only the song.
+class SongWalk {
+public:
+    SongWalk();
+    // The next row, false once the song has ended.
+    bool next(PlayedRow& row);
+    // After the end: the slot play would go on at, or 0 when outside the list.
+    int32_t endSlot() const { return end; }
+
+private:
+    int32_t slot = 0, row = 0, speed = 0;  // where play stands, with the speed in force before the row
+    int32_t end = 0;
+    bool ended = false;
+    uint64_t seen[OrderSlots * RowsPerPattern * 16 / 64] = {};  // a bit per slot, row and speed (1..15, or 0: the song's damaged one)
 };
 
 // One thread's channels over one stretch, rendered together: each channel is
@@ -103,7 +170,8 @@ void renderChannels(const int* list, int count, const Stretch& stretch, double* 
 // exporting, on the row's first frame), one voice sample, clamp, gain, scope.
 double renderChannel(int channel);
 
-// Advances tickFrame / tick / row / order slot by one frame, looping the order list.
+// Advances tickFrame / tick / row / order slot by one frame at the speed in
+// force, following jumps and breaks, looping the order list.
 void advancePlayPosition();
 
 // What the audio callback does for one block: the export guard (silence,
@@ -121,3 +189,12 @@ void fillBlock(double* out, unsigned frames, double* const* channels = nullptr);
 void previewNote(int voice, int32_t note);
 // Starts the previews handed over since the last call (the rendering thread only).
 void takePreviews();
+
+// Without a stream the main thread keeps the song's time instead, through
+// this same engine and silently: each call renders the frames a stream at
+// SampleRate would have asked for since the last call (`nowMs` on one
+// millisecond clock; a time behind the last call renders nothing). Returns
+// false, doing nothing, while a stream is open or active.
+bool keepTimeWithoutStream(uint32_t nowMs);
+// Where that clock starts: nothing is rendered for the time before nowMs.
+void startTimeWithoutStream(uint32_t nowMs);

@@ -387,6 +387,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     backendName = backend;
     started = true;
     engine.streamActive = true;
+    engine.streamOpen = true;
     startWatchdog();
     return true;
 }
@@ -420,6 +421,7 @@ void stopAudio() {
     }
     closing = true;  // stays set: a close still running later must not report
     engine.streamActive = false;
+    engine.streamOpen = false;
     RtAudio* object = audio;
     const bool died = stopReported;
     const bool jack = object->getCurrentApi() == RtAudio::UNIX_JACK;

@@ -1,7 +1,8 @@
 // Offline render speed: the per-frame reference (each voice's nextSample for
 // each channel of each frame, as the export once ran) against the engine's
 // export on two threads and on one, on the same busy eight-channel song,
-// all into memory.
+// all into memory; and the engine on that song with an effect on every
+// channel of every row.
 //
 //   bench_render                               the benchmarks
 //   bench_render --write-largest-song NAME     writes NAME.vorna: 64 slots at
@@ -34,6 +35,12 @@ static void benchSong() {
     song.orders[2] = OrderEmpty;
 }
 
+// The benchmark song with an effect on every channel of every row (runs cut at every tick).
+static void benchSongWithEffects() {
+    benchSong();
+    effectsEverywhere(2);
+}
+
 // The per-frame reference: the whole song, every frame through nextSample.
 static uint64_t renderStraight(std::vector<int16_t>& out) {
     out = reference::renderExport();
@@ -59,8 +66,9 @@ static void report(benchmark::State& state, uint64_t framesPerIteration) {
 
 // The benchmark song rendered into memory once per iteration, on `threads`
 // render threads (0: as many as the export takes).
-static void timeRender(benchmark::State& state, uint64_t (*render)(std::vector<int16_t>&), int threads = 0) {
-    benchSong();
+static void timeRender(benchmark::State& state, uint64_t (*render)(std::vector<int16_t>&), int threads = 0,
+                       void (*makeSong)() = benchSong) {
+    makeSong();
     std::vector<int16_t> out;
     out.reserve(exportFrameCount());
     uint64_t frames = 0;
@@ -80,6 +88,14 @@ BENCHMARK(BM_RenderBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The block renderer on the calling thread alone: what one core does.
 static void BM_RenderBlocksOneThread(benchmark::State& state) { timeRender(state, renderFast, 1); }
 BENCHMARK(BM_RenderBlocksOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The engine with an effect on every channel of every row, on two threads and on one.
+static void BM_RenderBlocksEffects(benchmark::State& state) { timeRender(state, renderFast, 0, benchSongWithEffects); }
+BENCHMARK(BM_RenderBlocksEffects)->Unit(benchmark::kMillisecond)->UseRealTime();
+static void BM_RenderBlocksEffectsOneThread(benchmark::State& state) {
+    timeRender(state, renderFast, 1, benchSongWithEffects);
+}
+BENCHMARK(BM_RenderBlocksEffectsOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The reference and the engine in each iteration, timed on the wall clock:
 // the speed-up with two threads, and on one thread (the fair figure when

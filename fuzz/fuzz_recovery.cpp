@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> again = encodeRecoveryCopy(copy);
     RecoveryCopy back;
     if (!decodeRecoveryCopy(again.data(), again.size(), back) || back.image != copy.image || back.name != copy.name ||
-        back.folder != copy.folder || back.writtenNs != copy.writtenNs)
+        back.folder != copy.folder || back.writtenNs != copy.writtenNs || !(back.file == copy.file))
         std::abort();
     return 0;
 }

@@ -63,13 +63,31 @@ bool replaceFile(const std::string& from, const std::string& to);
 // Removes a file. Safe in a signal handler: nothing allocated on POSIX.
 bool removeFile(const char* path);
 
+// What a file looked like when this program last read or wrote it: enough
+// to tell that someone else has written it since (a save of another program
+// makes a new file or a new time; an edit in place a new time or size).
+struct FileState {
+    bool known = false;  // false: no file seen, nothing to compare
+    uint64_t size = 0;
+    int64_t modifiedSec = 0;
+    uint32_t modifiedNsec = 0;
+    uint64_t device = 0, inode = 0;  // on Windows the volume and the file's index
+};
+bool operator==(const FileState& a, const FileState& b);
+// The state of the file at path now (links followed); unknown when it is missing.
+FileState fileStateOf(const std::string& path);
+// The state of an open file, as written so far.
+FileState fileStateOfOpen(std::FILE* file);
+
 // Opens path for reading without ever blocking: -1 with errno set unless it
 // is a regular file (a FIFO, a device, a socket or a folder gives EINVAL or
 // EISDIR). Read and close it with the C library's read and close.
 int openRegularFile(const std::string& path);
 // Reads a whole regular file of at most maxSize bytes; false when it is
-// missing, not a regular file, larger, or unreadable.
-bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
+// missing, not a regular file, larger, or unreadable. With `state`, the
+// state of the file that was read.
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes,
+                     FileState* state = nullptr);
 // Reads at most the first maxSize bytes of a regular file of any size.
 bool readRegularFileStart(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
 // Both paths name one existing file (links followed).

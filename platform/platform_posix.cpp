@@ -194,16 +194,47 @@ static bool readUpTo(int fd, std::size_t limit, std::vector<uint8_t>& bytes) {
     return ok;
 }
 
-bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes) {
+static FileState stateOf(const struct stat& st) {
+    FileState s;
+    s.known = true;
+    s.size = uint64_t(st.st_size);
+    s.modifiedSec = int64_t(st.st_mtim.tv_sec);
+    s.modifiedNsec = uint32_t(st.st_mtim.tv_nsec);
+    s.device = uint64_t(st.st_dev);
+    s.inode = uint64_t(st.st_ino);
+    return s;
+}
+
+bool operator==(const FileState& a, const FileState& b) {
+    return a.known == b.known && a.size == b.size && a.modifiedSec == b.modifiedSec &&
+           a.modifiedNsec == b.modifiedNsec && a.device == b.device && a.inode == b.inode;
+}
+
+FileState fileStateOf(const std::string& path) {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return FileState();
+    return stateOf(st);
+}
+
+FileState fileStateOfOpen(std::FILE* file) {
+    struct stat st;
+    return fstat(fileno(file), &st) == 0 ? stateOf(st) : FileState();
+}
+
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes, FileState* state) {
     bytes.clear();
+    if (state) *state = FileState();
     const int fd = openRegularFile(path);
     if (fd < 0) return false;
     struct stat st;
+    bool ok = fstat(fd, &st) == 0 && uint64_t(st.st_size) <= maxSize;
+    // Taken before the reading: a writer that comes in between shows as a change later.
+    if (ok && state) *state = stateOf(st);
     // One byte more than allowed shows a file that grew since fstat.
-    bool ok = fstat(fd, &st) == 0 && uint64_t(st.st_size) <= maxSize && readUpTo(fd, maxSize + 1, bytes) &&
-              bytes.size() <= maxSize;
+    ok = ok && readUpTo(fd, maxSize + 1, bytes) && bytes.size() <= maxSize;
     close(fd);
     if (!ok) bytes.clear();
+    if (!ok && state) *state = FileState();
     return ok;
 }
 

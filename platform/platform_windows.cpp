@@ -252,16 +252,55 @@ static bool readUpTo(int fd, std::size_t limit, std::vector<uint8_t>& bytes) {
     return ok;
 }
 
-bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes) {
+static FileState stateOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FileState s;
+    if (!GetFileInformationByHandle(h, &info)) return s;
+    s.known = true;
+    s.size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    // 100 ns ticks since 1601.
+    const uint64_t ticks = uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+    s.modifiedSec = int64_t(ticks / 10000000);
+    s.modifiedNsec = uint32_t(ticks % 10000000 * 100);
+    s.device = info.dwVolumeSerialNumber;
+    s.inode = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return s;
+}
+
+bool operator==(const FileState& a, const FileState& b) {
+    return a.known == b.known && a.size == b.size && a.modifiedSec == b.modifiedSec &&
+           a.modifiedNsec == b.modifiedNsec && a.device == b.device && a.inode == b.inode;
+}
+
+FileState fileStateOf(const std::string& path) {
+    if (path.empty() || isReservedName(path)) return FileState();
+    HANDLE h = CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FileState();
+    const FileState s = stateOf(h);
+    CloseHandle(h);
+    return s;
+}
+
+FileState fileStateOfOpen(std::FILE* file) {
+    std::fflush(file);  // the size as written so far
+    return stateOf(HANDLE(_get_osfhandle(_fileno(file))));
+}
+
+bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes, FileState* state) {
     bytes.clear();
+    if (state) *state = FileState();
     const int fd = openRegularFile(path);
     if (fd < 0) return false;
     struct _stat64 st;
+    bool ok = _fstat64(fd, &st) == 0 && uint64_t(st.st_size) <= maxSize;
+    // Taken before the reading: a writer that comes in between shows as a change later.
+    if (ok && state) *state = stateOf(HANDLE(_get_osfhandle(fd)));
     // One byte more than allowed shows a file that grew since the size was read.
-    bool ok = _fstat64(fd, &st) == 0 && uint64_t(st.st_size) <= maxSize && readUpTo(fd, maxSize + 1, bytes) &&
-              bytes.size() <= maxSize;
+    ok = ok && readUpTo(fd, maxSize + 1, bytes) && bytes.size() <= maxSize;
     _close(fd);
     if (!ok) bytes.clear();
+    if (!ok && state) *state = FileState();
     return ok;
 }
 

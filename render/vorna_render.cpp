@@ -268,8 +268,7 @@ static std::string clockTime(uint64_t frames) {
 }
 
 static void printInfo(const std::string& path) {
-    int slots = 0;
-    while (slots < OrderSlots && song.orders[slots] != OrderEmpty) ++slots;
+    const int slots = playedSlots();
     std::string patterns, channels;
     bool plays[ChannelCount] = {};
     for (int k = 0; k < slots; ++k) {

@@ -136,6 +136,8 @@ bool safeCommit(SafeFile& f) {
     if (!f.file) return false;
     bool ok = !f.failed && flushToDisk(f.file);
     if (!ok && f.why.empty()) f.why = std::strerror(errno);
+    // Taken before the rename, which keeps the file, its size and its time.
+    if (ok) f.written = fileStateOfOpen(f.file);
     ok = (std::fclose(f.file) == 0) && ok;
     f.file = nullptr;
     if (ok) {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-// Also the readers that never block (openRegularFile, readRegularFile, ...)
-// and sameFile, which callers of this file use beside it.
+// Also the readers that never block (openRegularFile, readRegularFile, ...),
+// sameFile and FileState, which callers of this file use beside it.
 #include "platform/platform.h"
 
 struct SafeFile {
@@ -21,6 +21,7 @@ struct SafeFile {
     std::string target;   // the file replaced: behind any symbolic links
     bool failed = false;  // a write failed; commit will refuse
     std::string why;      // after a refusal or failure: the reason, in lower-case words
+    FileState written;    // after a commit: the state of the new file
 };
 
 // Creates the temporary file; false (and nothing on disk) when it cannot, or

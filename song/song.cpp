@@ -34,6 +34,7 @@ void resetTransport() {
     transport.tick = 0;
     transport.tickFrame = 0;
     transport.playing = false;
+    transport.loopPattern = false;
     for (auto& m : transport.muted) m = false;
 }
 

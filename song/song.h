@@ -69,12 +69,24 @@ struct Transport {
     Relaxed<int32_t> tickFrame{0};       // frames elapsed in the tick, 0..999
     Relaxed<bool> playing{false};        // set and cleared by the main thread: rows trigger, the position advances
     Relaxed<bool> muted[ChannelCount];   // toggled by the main thread: left out of the audio thread's mix
+    Relaxed<bool> loopPattern{false};    // set with playing: the shown pattern repeats, the order list waits
 };
 
 extern Transport transport;  // song/song.cpp
 
+// A marked block of one pattern: the rows and the fields between two
+// corners, fields counted in reading order (channel * 4 + 0 note, 1 volume,
+// 2 effect, 3 parameter).
+struct MarkedBlock {
+    bool shown = false;
+    uint8_t pattern = 0;
+    uint8_t anchorRow = 0, anchorField = 0;  // where the marking began
+    uint8_t endRow = 0, endField = 0;        // where it has reached
+    bool marking = false;                    // the last move marked it: the next Shift move goes on from the anchor
+};
+
 // The editor's own state: the main thread's alone (keys, drawing, file
-// commands). The selection and the edit step belong here too.
+// commands).
 struct Editor {
     int octave = 3;          // entry octave 0..15
     std::string songName;    // last song loaded, without extension
@@ -83,9 +95,25 @@ struct Editor {
     int lastChannel = 0;     // where Ctrl+Tab returns from the order list
     int copyPattern = 0;     // clipboard pattern
     int copyChannel = -1;    // clipboard channel, -1 = all channels
+    MarkedBlock block;       // the marked block, if shown
+    int editStep = 1;        // rows the cursor moves after an entry, 0..9
 };
 
 extern Editor editor;  // song/song.cpp
+
+// A block shows and acts only on its own pattern, while a channel has the focus.
+inline bool blockVisible() {
+    return editor.block.shown && editor.block.pattern == transport.currentPattern && editor.cursorChannel >= 0;
+}
+
+// The block's rows and fields, first to last.
+struct BlockRange {
+    int firstRow, lastRow, firstField, lastField;
+};
+inline BlockRange blockRange(const MarkedBlock& b) {
+    const int r0 = b.anchorRow, r1 = b.endRow, f0 = b.anchorField, f1 = b.endField;
+    return BlockRange{r0 < r1 ? r0 : r1, r0 < r1 ? r1 : r0, f0 < f1 ? f0 : f1, f0 < f1 ? f1 : f0};
+}
 
 // The document at its start value: an empty song.
 void clearSong();

@@ -68,10 +68,30 @@ M = [
  ('save-name', 'app/file_commands.cpp', '? askName("ENTER FILENAME TO SAVE") : editor.songName;', '? askName("ENTER FILENAME TO SAVE") : editor.songName + "_";', 'F11 saves a named song under another name', None),
  ('prompt-repaint', 'ui/prompt.cpp', '~Repaint() { frameStale = true; }', '~Repaint() {}', 'the main frame not repainted after the prompt', None),
  ('stream-none', 'audio/stream.cpp', 'if (driver == "none") return false;', '', 'driver none treated as an unknown word', None),
- ('quit-key', 'app/keys.cpp', 'static void quit() { mainLoop.running = false; }', 'static void quit() {}', 'F12 does not end the loop', None),
+ ('quit-key', 'app/keys.cpp', '    mainLoop.running = false;\n}\nstatic void nothing', '}\nstatic void nothing', 'F12 does not end the loop', None),
  ('line-edge', 'ui/draw.cpp', 'if (yb >= s->h) yb = s->h - 1;', 'if (yb >= s->h) yb = s->h;', 'a vertical line runs one row past the surface', None),
  ('glyph-edge', 'ui/draw.cpp', 'if (g[j * 5 + i] && px >= 0 && px < w) putPixel(s, px, py, pixel);', 'if (g[j * 5 + i] && px >= 0 && px <= w) putPixel(s, px, py, pixel);', 'a clipped glyph writes one column past the row', None),
  ('stream-stopped', 'audio/stream.cpp', '"audio: sound stopped: %s\\n"', '"audio: sound lost: %s\\n"', 'server loss reported in other words', None),
+ # the effect column
+ ('effect-tick-cut', 'audio/sequencer.cpp', 'case Glide: case Vibrato: case Tremolo: return tick + 1;', 'case Glide: case Vibrato: case Tremolo: return tick + 2;', 'runs cut only at every other tick of a glide, vibrato or tremolo', None),
+ ('effect-pitch', 'audio/instruments.cpp', 'std::pow(2.0, sixteenths / 192.0)', 'std::pow(2.0, sixteenths / 191.0)', 'an offset of 192 sixteenths short of an octave', None),
+ ('glide-stop', 'audio/sequencer.cpp', 'fx.offset + fx.glideSpeed < target ? fx.offset + fx.glideSpeed : target', 'fx.offset + fx.glideSpeed', 'an upward glide passes its note', None),
+ ('break-row', 'audio/sequencer.cpp', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : RowsPerPattern - 1', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : 0', 'a break beyond row 63 goes to row 0', None),
+ ('loop-speed', 'audio/sequencer.cpp', '(slot * RowsPerPattern + row) * 16 + speedCode', '(slot * RowsPerPattern + row) * 16 + 0 * speedCode', 'a loop found at a row begun at another speed', None),
+ # saving under a name, files changed on disk, playing without a stream
+ ('save-names', 'app/file_commands.cpp', '    editor.songName = name;\n    rememberFileState', '    rememberFileState', 'a save under a typed name leaves the song unnamed', 'e2e_editor'),
+ ('changed-on-disk', 'app/file_commands.cpp', 'return now.known && !(now == knownFileState(name));', 'return now.known && false;', 'F11 replaces a file written by someone else unasked', None),
+ ('export-unnamed', 'app/file_commands.cpp', 'editor.songName.empty() ? askName("ENTER FILENAME TO EXPORT") : editor.songName;', 'editor.songName;', 'F9 without a name asks nothing', None),
+ ('copy-file-state', 'app/recovery.cpp', '        job.file = knownFileState(editor.songName);\n', '', 'a recovery copy forgets the state of its file', 'e2e_editor'),
+ ('silent-time', 'audio/sequencer.cpp', '* (SampleRate / 100)', '* (SampleRate / 100 + 1)', 'playing without a stream at 44200 frames a second', None),
+ # the composing keys
+ ('paste-kind', 'app/blocks.cpp', 'const int field = editor.cursorChannel * 4 + clip.firstKind;', 'const int field = cursorField();', 'a paste starts at the cursor field, whatever its kind', 'blocks_editor'),
+ ('interpolate-round', 'app/blocks.cpp', '(twice + n) / (2 * n)', 'twice / (2 * n)', 'interpolated values rounded down', None),
+ ('mark-anchor', 'app/blocks.cpp', 'blockVisible() && b.marking && ', 'blockVisible() && ', 'a Shift move after a plain move back goes on from the old anchor', None),
+ ('transpose-range', 'app/blocks.cpp', 'to > HighestNote)', 'to > HighestNote + 1)', 'a note transposed to 195', None),
+ ('loop-slot', 'audio/sequencer.cpp', 'if (transport.loopPattern && !(p.slot', 'if (false && !(p.slot', 'Ctrl+Return plays on through the order list', 'blocks_editor'),
+ ('solo-restore', 'app/keys.cpp', 'for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = mutesBeforeSolo[c];', 'for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = false;', 'un-solo unmutes every channel', None),
+ ('block-colour', 'ui/palette.cpp', 'packColour(R / 2, G / 2, B / 2)', 'packColour(R, G, B)', 'the block highlight is the background', 'window_pixels'),
 ]
 
 def run(cmd, **kw):

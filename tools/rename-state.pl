@@ -27,7 +27,7 @@ use File::Find;
 my %owner;
 $owner{$_} = 'transport' for qw(orderPos currentPattern currentRow tick tickFrame playing muted);
 $owner{$_} = 'editor' for qw(octave songName cursorChannel cursorColumn lastChannel copyPattern copyChannel);
-$owner{$_} = 'engine' for qw(exporting exportSeen streamActive outputLevel);
+$owner{$_} = 'engine' for qw(exporting exportSeen streamActive streamOpen outputLevel);
 $owner{$_} = 'mainLoop' for qw(running keyHeld heldKey repeatCount tickMark screen quitByKey);
 my $names = join '|', sort keys %owner;
 

@@ -23,4 +23,5 @@ void setPalette(int R, int G, int B) {
     palette[frameColour] = packColour(scaled(R, 2.2), scaled(G, 2.17), scaled(B, 2.14));
     palette[beatColour] = packColour(scaled(R, 3.6), 4 * G, scaled(B, 3.43));
     palette[cursorColour] = packColour(scaled(R, 2.2), 2 * G, scaled(B, 1.857));
+    palette[blockColour] = packColour(R / 2, G / 2, B / 2);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The eleven theme colours, all derived from the song's base colour.
+// The theme colours, all derived from the song's base colour.
 #include <cstdint>
 
 enum PaletteRole {
@@ -14,6 +14,7 @@ enum PaletteRole {
     frameColour,
     beatColour,
     cursorColour,
+    blockColour,  // behind a marked block: darker than the background, so every digit reads at least as well
     PaletteSize
 };
 

@@ -46,10 +46,26 @@ static void drawCell(SDL_Surface* screen, const Cell& cell, int x, int y) {
     drawChars(screen, paramChars, 2, x + 36, y, palette[paramColour]);
 }
 
+// Where each field's patch begins and ends, from the cursor box's left edge
+// of its channel: the four fields tile the channel up to its separator.
+static const int fieldLeft[4] = {0, 18, 30, 36};
+static const int fieldRight[4] = {18, 30, 36, 49};
+static int fieldX(int field, const int (&edge)[4]) { return 121 + 50 * (field / 4) + edge[field % 4]; }
+
+// The marked block, one patch over the row bar; fields run on across
+// channels, and the separators are drawn over it.
+static void drawBlock(SDL_Surface* screen) {
+    const BlockRange b = blockRange(editor.block);
+    const int x = fieldX(b.firstField, fieldLeft);
+    fillRect(screen, x, 86 + 6 * b.firstRow, fieldX(b.lastField, fieldRight) - x, 6 * (b.lastRow - b.firstRow) + 7,
+             palette[blockColour]);
+}
+
 void drawPatternView(SDL_Surface* screen) {
     const int row = transport.currentRow;
     fillRect(screen, 107, 86, 13, 385, palette[panel]);
     fillRect(screen, 107, 86 + 6 * row, 414, 7, palette[panel]);
+    if (blockVisible()) drawBlock(screen);
     if (editor.cursorChannel >= 0) {
         const int k = editor.cursorColumn;
         const int x = 121 + 50 * editor.cursorChannel + (k == 0 ? 0 : 6 * k + 12);
@@ -80,6 +96,8 @@ void signPatternView(FrameSignature& sig) {
     sig.put(uint32_t(editor.cursorColumn));
     const int32_t pattern = transport.currentPattern.load();
     sig.put(uint32_t(pattern));
+    const BlockRange b = blockRange(editor.block);
+    sig.put(blockVisible() ? uint32_t(b.firstRow | b.lastRow << 8 | b.firstField << 16 | b.lastField << 24) : ~0u);
     for (int c = 0; c < ChannelCount; ++c) sig.put(transport.muted[c] ? 1u : 0u);
     for (int c = 0; c < ChannelCount; ++c)
         for (int r = 0; r < RowsPerPattern; ++r) {

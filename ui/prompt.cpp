@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include "audio/sequencer.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/pacing.h"
@@ -107,6 +108,8 @@ std::string promptFilename(SDL_Surface* screen, const std::string& title, bool& 
             case PromptAction::Continue: break;
             }
         }
+        // Without a stream the song plays on behind the box, as it would with one.
+        keepTimeWithoutStream(SDL_GetTicks());
         takeFrameSignature(now);
         if (stale || typed != shownTyped || !(now == shown)) {
             drawPromptFrame(screen, title, typed);

@@ -10,13 +10,19 @@ tests' own reader of the format.
       The file's header, its packed image, and the whole song: every cell
       not listed must be empty, every order slot after the listed ones must
       be 255.
+  e2e_check.py notes FILE.vorna
+      Prints the order list without its trailing empty slots ("orders 255,1") and
+      every note of the song, one "pattern row channel note" line each.
   e2e_check.py wav FILE.wav --frames N
       The 44-byte header of a 16-bit mono 44100 Hz file of N frames.
   e2e_check.py recovery FOLDER [--base COPY] [--log LOG --killed-at T] [--all]
-                               [--name NAME] [--speed N] [--cell ...]
+                               [--name NAME] [--file SONG.vorna] [--speed N] [--cell ...]
       The newest recovery copy in FOLDER/.vorna-recovery (by the time in its
-      trailer): a song file, then "VORNAREC", version 1, the 64-bit time, the
-      name and the working folder (must be FOLDER). Its song must be COPY's
+      trailer): a song file, then "VORNAREC", version 1 or 2, the 64-bit time,
+      (version 2) the state of the song's file, the name and the working
+      folder (must be FOLDER). With --file the copy must be version 2 and
+      remember SONG.vorna as it is on disk now (size, modification time to
+      the nanosecond, device, inode). Its song must be COPY's
       song (a copy or a song file; else the empty song) with the note changes of LOG ("time channel
       row note" lines, pattern 0): every change made half a second or more
       before T is in it, later ones may be; with --all every change is.
@@ -115,6 +121,19 @@ def check_song(args):
     print('ok: %s' % args.file)
 
 
+def print_notes(args):
+    image = read_songs([args.file])[0]['image']
+    orders = list(image[4:68])
+    while orders and orders[-1] == 255:
+        orders.pop()
+    print('orders ' + ','.join(str(v) for v in orders))
+    for ch in range(8):
+        base = 68 + CHANNEL_BLOCK * ch
+        for index in range(PLANE):
+            if image[base + index]:
+                print('%d %d %d %d' % (index // 64, index % 64, ch, image[base + index]))
+
+
 def check_wav(args):
     data = open(args.file, 'rb').read()
     if len(data) < 44:
@@ -178,6 +197,13 @@ def check_recovery(args):
         fail('%s belongs to %r, not %r' % (path, belongs, folder))
     if args.name is not None and name != args.name:
         fail('%s names the song %r, expected %r' % (path, name, args.name))
+    if args.file:
+        st = os.stat(args.file)
+        want_state = {'size': st.st_size, 'seconds': st.st_mtime_ns // 10**9,
+                      'nanoseconds': st.st_mtime_ns % 10**9, 'device': st.st_dev, 'inode': st.st_ino}
+        if newest['copy']['version'] != 2 or newest['copy']['file'] != want_state:
+            fail('%s remembers its file as %r (version %d), but %s is %r'
+                 % (path, newest['copy']['file'], newest['copy']['version'], args.file, want_state))
     want = {}
     for wanted in args.cell or []:
         ch, pat, row, note, vol, eff, par = (int(v, 0) for v in wanted.split(','))
@@ -210,14 +236,17 @@ def main():
     r.add_argument('--killed-at', type=float, default=0.0)
     r.add_argument('--all', action='store_true')
     r.add_argument('--name')
+    r.add_argument('--file')
     r.add_argument('--speed', type=int)
     r.add_argument('--cell', action='append')
+    n = sub.add_parser('notes')
+    n.add_argument('file')
     w = sub.add_parser('wav')
     w.add_argument('file')
     w.add_argument('--frames', type=int, required=True)
     args = p.parse_args()
     READER = args.reader
-    {'song': check_song, 'wav': check_wav, 'recovery': check_recovery}[args.kind](args)
+    {'song': check_song, 'notes': print_notes, 'wav': check_wav, 'recovery': check_recovery}[args.kind](args)
 
 
 if __name__ == '__main__':

@@ -11,7 +11,7 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 SRC=$(cd "$2" && pwd)
 source "$SRC/tests/scripts/editor_run.bash"
-bound 60
+bound 90
 
 # -- without a display the program says why and exits 1
 DIR=$(newFolder nodisplay none)
@@ -84,7 +84,8 @@ $CHECK wav "$DIR/TUNE1.wav" --frames 768000 || fail "exported WAV"
 keys z F12                      # the export left pattern 0 row 0: note 51 on channel 3, then quit
 waitExit 10
 [ -e "$DIR/AUTOSAVE.vorna" ] && fail "AUTOSAVE.vorna was written"
-$CHECK recovery "$DIR" --base "$WORK/saved.vorna" --all --name TUNE1 --cell 3,0,0,51,0,0,0 || fail "recovery copy"
+$CHECK recovery "$DIR" --base "$WORK/saved.vorna" --all --name TUNE1 --file "$DIR/TUNE1.vorna" \
+    --cell 3,0,0,51,0,0,0 || fail "recovery copy"
 # Only scan codes on standard output, one decimal set-1 code per key-down: z s x Right = 44 31 45 77.
 [ "$(head -n 4 "$DIR/out.txt" | tr '\n' ' ')" = "44 31 45 77 " ] || fail "scan code lines: $(head -n 4 "$DIR/out.txt" | tr '\n' ' ')"
 grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "unexpected output: $(grep -vxE '[0-9]+' "$DIR/out.txt" | head -n 3)"
@@ -155,6 +156,47 @@ waitExit 10
 ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "a song saved back left a recovery copy"
 grep -vqxE '[0-9]+' "$DIR/out.txt" && fail "standard output holds more than scan codes: $(head -n 3 "$DIR/out.txt")"
 echo "ok: a song named on the command line opens, and F11 saves it back"
+
+# -- run 6: the README's "Your first song in five minutes", typed as it says,
+# without a sound output (driver none), where the text leaves a choice the
+# keys named beside it
+DIR=$(newFolder walkthrough none)
+startApp "$DIR"
+keys z x c v b                  # 2. C D E F G on rows 0..4 of the first channel
+keys Down Down n                # 3. two empty rows, then A on row 7
+keys Return                     # 4. play from the top: the play position moves without sound too
+sleep 0.3
+screenshot "$WORK/playing1.png" 106 86 429 386
+sleep 0.4
+screenshot "$WORK/playing2.png" 106 86 429 386
+keys Return                     #    and stop
+cmp -s "$WORK/playing1.png" "$WORK/playing2.png" && fail "without a sound output the pattern view stood still while playing"
+keys Page_Up Page_Up Page_Up Page_Up  # 3. back to row 0
+keys Tab z x                    # 5. the next channel: C, D
+keys Up Right 2 0               # 6. half volume beside the D, then 0 on the row below
+keys Tab ctrl+Tab F7            # 7. Tab, Ctrl+Tab: slot 00, first digit; F7 copies pattern 00
+keys Down Right 1 F8 ctrl+Tab   #    slot 01 plays pattern 01, shown; F8 pastes; back to the channels
+keys F11 t u n e Return         # 8. save under a typed name
+waitFile "$DIR/TUNE.vorna"
+WALK=()
+for pattern in 0 1; do
+  WALK+=(--cell 0,$pattern,0,39,0,0,0 --cell 0,$pattern,1,41,0,0,0 --cell 0,$pattern,2,43,0,0,0
+         --cell 0,$pattern,3,44,0,0,0 --cell 0,$pattern,4,46,0,0,0 --cell 0,$pattern,7,48,0,0,0
+         --cell 1,$pattern,0,39,0,0,0 --cell 1,$pattern,1,41,48,0,0 --cell 1,$pattern,2,0,16,0,0)
+done
+$CHECK song "$DIR/TUNE.vorna" --speed 3 --orders 0,1 --theme 60,70,80 "${WALK[@]}" || fail "the walkthrough's song"
+keys F9                         #    F9 under the song's name: 2 patterns x 64 rows x 3 ticks x 1000 frames
+waitFile "$DIR/TUNE.wav"
+$CHECK wav "$DIR/TUNE.wav" --frames 384000 || fail "the walkthrough's WAV"
+keys F4 F11                     #    F11 again saves without asking
+waitUntil 50 eval "$CHECK song '$DIR/TUNE.vorna' --speed 4 --orders 0,1 ${WALK[*]} > /dev/null" ||
+  fail "F11 after a save under a typed name did not save back to TUNE.vorna"
+keys F12
+waitExit 10
+[ "$(ls -A "$DIR" | grep -vxE 'conf|out.txt|err.txt|TUNE.vorna|TUNE.wav|.vorna-recovery' || true)" = "" ] ||
+  fail "the walkthrough left other files: $(ls -A "$DIR")"
+ls "$DIR/.vorna-recovery/"*.recovery > /dev/null 2>&1 && fail "a saved walkthrough left a recovery copy"
+echo "ok: the README walkthrough typed as written: the song plays without sound, two patterns, saved as TUNE, F9 and F11 under that name"
 
 # -- a missing song on the command line: the editor starts with the empty song and says why on standard error
 DIR=$(newFolder missing none)

@@ -160,10 +160,10 @@ out=$($CHECK song "$DIR/SAVED.vorna" "${SAVED[@]}") || fail "undo: the saved son
 keys ctrl+Tab Next Next Next Next b  # channel 1 row 63: 46, not saved
 keys F10 s a v e d Return            # opening asks nothing about it
 sleep 0.3
-keys ctrl+z                          # the load undone: the unsaved note is back
-keys F11 u n d o n e Return          # no name any more: asked for one
-waitFile "$DIR/UNDONE.vorna"
-out=$($CHECK song "$DIR/UNDONE.vorna" "${SAVED[@]}" --cell 1,0,63,46,0,0,0) || fail "undo: the load undone: $out"
+keys ctrl+z                          # the load undone: the unsaved note is back, named SAVED as before
+keys F11                             # named by the typed save: saved back without asking
+waitUntil 50 eval "$CHECK song '$DIR/SAVED.vorna' ${SAVED[*]} --cell 1,0,63,46,0,0,0 > /dev/null" ||
+  fail "undo: the load undone: $($CHECK song "$DIR/SAVED.vorna" "${SAVED[@]}" --cell 1,0,63,46,0,0,0)"
 keys ctrl+y F12       # the load again (saved as it is), then quit
 waitExit 10
 [ "$(copiesIn "$DIR")" = 0 ] || fail "undo: a copy stayed though everything was saved"

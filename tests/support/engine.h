@@ -44,6 +44,7 @@ inline void resetEngine() {
     resetEngineWords();
     resetHistory();
     silenceVoices();
+    effectState = EffectState{};
     useKernels(8);
     exportProgress = nullptr;
 }
@@ -131,4 +132,19 @@ inline void fullPatternZero(bool effects = true) {
             cellAt(c, 0, r).effect = 1 + r % 15;
             cellAt(c, 0, r).effectParam = r * 4;
         }
+}
+
+// An effect on every channel of every row of patterns 0..patterns-1, drawn
+// from those that act within a row (1..A and C), with any parameter: the
+// song's course and length stay as they were.
+inline void effectsEverywhere(int patterns, uint32_t seed = 777) {
+    static const int32_t digits[] = {0x1, 0x2, 0x3, 0x4, 0x5, 0x6, 0x7, 0x8, 0x9, 0xA, 0xC};
+    Lcg lcg{seed};
+    for (int p = 0; p < patterns; ++p)
+        for (int row = 0; row < RowsPerPattern; ++row)
+            for (int c = 0; c < ChannelCount; ++c) {
+                Cell& cell = cellAt(c, p, row);
+                cell.effect = digits[lcg.next(sizeof digits / sizeof digits[0])];
+                cell.effectParam = int32_t(lcg.next(256));
+            }
 }

@@ -2,7 +2,9 @@
 // reference decoder, one JSON line per file in the order given, for the
 // script tests' checks:
 //   {"size": bytes, "length": L, "image": hex of the 131140 bytes,
-//    "copy": {"written": ns, "name": hex, "folder": hex} or null, "copy_error": text or null}
+//    "copy": {"version": 1 or 2, "written": ns, "name": hex, "folder": hex,
+//             "file": {"size", "seconds", "nanoseconds", "device", "inode"} or null}
+//            or null, "copy_error": text or null}
 // or {"error": text} when it is no song file. Texts of the file are in hex,
 // so any byte comes through. "copy" is null when the file ends right after
 // the song; "copy_error" says why the bytes after it are no recovery
@@ -18,6 +20,13 @@ static std::string hex(const std::string& bytes) {
     std::string out = "\"";
     for (unsigned char b : bytes) out += {digits[b >> 4], digits[b & 15]};
     return out + "\"";
+}
+
+static std::string fileState(const reference::CopyTrailer& t) {
+    if (!t.fileKnown) return "null";
+    return "{\"size\": " + std::to_string(t.fileSize) + ", \"seconds\": " + std::to_string(t.fileSeconds) +
+           ", \"nanoseconds\": " + std::to_string(t.fileNanoseconds) + ", \"device\": " +
+           std::to_string(t.fileDevice) + ", \"inode\": " + std::to_string(t.fileInode) + "}";
 }
 
 int main(int argc, char** argv) {
@@ -39,8 +48,10 @@ int main(int argc, char** argv) {
             if (used == file.size())
                 line += ", \"copy\": null, \"copy_error\": null";
             else if (reference::readTrailer(file.data() + used, file.size() - used, trailer, error))
-                line += ", \"copy\": {\"written\": " + std::to_string(trailer.written) + ", \"name\": " +
-                        hex(trailer.name) + ", \"folder\": " + hex(trailer.folder) + "}, \"copy_error\": null";
+                line += ", \"copy\": {\"version\": " + std::to_string(trailer.version) +
+                        ", \"written\": " + std::to_string(trailer.written) + ", \"name\": " + hex(trailer.name) +
+                        ", \"folder\": " + hex(trailer.folder) + ", \"file\": " + fileState(trailer) +
+                        "}, \"copy_error\": null";
             else
                 line += ", \"copy\": null, \"copy_error\": \"" + error + "\"";
         }

@@ -60,14 +60,30 @@ bool readSong(const Bytes& file, Bytes& image, size_t& used, std::string& error)
     return true;
 }
 
+static uint64_t le64(const uint8_t* p) { return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32; }
+
 bool readTrailer(const uint8_t* p, size_t n, CopyTrailer& trailer, std::string& error) {
     const uint8_t magic[8] = {'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C'};
-    if (n < 20 || std::memcmp(p, magic, 8) != 0 || le32(p + 8) != 1) {
+    if (n < 20 || std::memcmp(p, magic, 8) != 0 || (le32(p + 8) != 1 && le32(p + 8) != 2)) {
         error = "bad trailer";
         return false;
     }
-    trailer.written = uint64_t(le32(p + 12)) | uint64_t(le32(p + 16)) << 32;
+    trailer.version = le32(p + 8);
+    trailer.written = le64(p + 12);
     size_t i = 20;
+    if (trailer.version == 2) {
+        if (n - i < 40 || le32(p + i) > 1) {
+            error = "bad file state";
+            return false;
+        }
+        trailer.fileKnown = le32(p + i) == 1;
+        trailer.fileSize = le64(p + i + 4);
+        trailer.fileSeconds = le64(p + i + 12);
+        trailer.fileNanoseconds = le32(p + i + 20);
+        trailer.fileDevice = le64(p + i + 24);
+        trailer.fileInode = le64(p + i + 32);
+        i += 40;
+    }
     for (std::string* text : {&trailer.name, &trailer.folder}) {
         if (n - i < 4 || n - i - 4 < le32(p + i)) {
             error = "trailer text cut off";

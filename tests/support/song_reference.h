@@ -30,12 +30,19 @@ bool unpack(const uint8_t* stream, size_t length, Bytes& out, size_t limit = 4 *
 // copy's trailer) begins. False with the reason in `error` otherwise.
 bool readSong(const Bytes& file, Bytes& image, size_t& used, std::string& error);
 
-// What follows the song in a recovery copy: "VORNAREC", version 1 (32-bit),
-// the 64-bit time it was written, then the song's name and the folder it
+// What follows the song in a recovery copy: "VORNAREC", the version (32-bit,
+// 1 or 2), the 64-bit time it was written, in version 2 the state of the
+// song's file (a 32-bit flag 0 or 1 for known, the 64-bit size, 64-bit
+// seconds and 32-bit nanoseconds of its modification, the 64-bit device and
+// inode; all zero when unknown), then the song's name and the folder it
 // belongs to, each a 32-bit length and its bytes, and nothing after them.
 // All numbers least significant byte first.
 struct CopyTrailer {
+    uint32_t version = 0;
     uint64_t written = 0;
+    bool fileKnown = false;
+    uint64_t fileSize = 0, fileSeconds = 0, fileDevice = 0, fileInode = 0;
+    uint32_t fileNanoseconds = 0;
     std::string name, folder;
 };
 bool readTrailer(const uint8_t* bytes, size_t length, CopyTrailer& trailer, std::string& error);

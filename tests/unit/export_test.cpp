@@ -181,11 +181,10 @@ TEST_F(Export, FullScaleMeanGives32767AndLouderIsClipped) {
 
 TEST_F(Export, EmptyFirstSlotGivesEmptyDataChunk) {
     // Slot 0 empty: no pattern to render, a valid file with 0 data bytes; the cursor stays on slot 0.
-    // (Named as before any song is loaded: just ".wav".)
     song.orders[0] = OrderEmpty;
     EXPECT_EQ(exportFrameCount(), 0u);
-    ASSERT_TRUE(exportWavNamed(".wav"));
-    std::vector<uint8_t> b = readFile(".wav");
+    ASSERT_TRUE(exportWavNamed("empty.wav"));
+    std::vector<uint8_t> b = readFile("empty.wav");
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(le32(b, 4), 36u);
     EXPECT_EQ(le32(b, 40), 0u);
@@ -231,6 +230,50 @@ TEST_F(Export, FrameCountFollowsTheSlotsBeforeTheEndMarkerAndTheSpeed) {
     for (int speed : {1, 15}) {
         song.speed = speed;
         EXPECT_EQ(exportFrameCount(), 3ull * 64 * speed * 1000);
+    }
+}
+
+TEST_F(Export, JumpsBreaksAndSpeedsSetTheLengthAndTheFileEndsBeforeALoopRepeats) {
+    // The export follows B (row 0 of slot xx), D (row xx of the next slot) and F (ticks per row from its
+    // row on); it ends at an empty or missing slot, or before a return to a (slot, row) already played
+    // at the same speed; the order cursor then stands on the slot play would go on at (0 outside the list).
+    struct Mark {
+        int slot, row, channel, effect, param;
+    };
+    struct Case {
+        const char* rule;
+        int slots;  // patterns 0, 1, ... in slots 0, 1, ...
+        std::vector<Mark> marks;
+        uint64_t frames;
+        int endSlot;
+    };
+    const Case cases[] = {
+        {"a jump back makes a loop", 3, {{2, 10, 4, 0xB, 1}}, (64 + 64 + 11) * 3000, 1},
+        // Back in slot 1 at speed 4 (it was 3): played again, then slot 2 up to row 5, the first row that
+        // began at speed 4 before, (2, 6).
+        {"a loop must come back at the same speed", 3, {{2, 5, 0, 0xF, 4}, {2, 10, 4, 0xB, 1}},
+         64 * 3000 + 64 * 3000 + 5 * 3000 + 6 * 4000 + 64 * 4000 + 6 * 4000, 2},
+        {"a jump to its own row", 1, {{0, 0, 7, 0xB, 0}}, 3000, 0},
+        {"a jump to an empty slot ends the song", 2, {{0, 10, 0, 0xB, 5}}, 11 * 3000, 5},
+        {"a jump out of the list ends the song", 2, {{0, 10, 0, 0xB, 0x40}}, 11 * 3000, 0},
+        {"a break on the last slot ends the song", 1, {{0, 10, 3, 0xD, 0}}, 11 * 3000, 1},
+        {"a break to row 63", 2, {{0, 0, 3, 0xD, 0x3F}}, 2 * 3000, 2},
+        {"a speed change mid-pattern", 1, {{0, 32, 6, 0xF, 6}}, 32 * 3000 + 32 * 6000, 1},
+        {"a speed of 0 or above 15 changes nothing", 1, {{0, 32, 6, 0xF, 0}, {0, 33, 6, 0xF, 0x10}}, 64 * 3000, 1},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.rule);
+        resetEngine();
+        for (int s = 0; s < k.slots; ++s) song.orders[s] = s;
+        for (const Mark& m : k.marks) {
+            cellAt(m.channel, m.slot, m.row).effect = m.effect;
+            cellAt(m.channel, m.slot, m.row).effectParam = m.param;
+        }
+        cellAt(0, 0, 0).note = 40;
+        EXPECT_EQ(exportFrameCount(), k.frames);
+        ASSERT_TRUE(exportWavNamed("course.wav"));
+        EXPECT_EQ(readFile("course.wav").size(), 44 + 2 * k.frames);
+        EXPECT_EQ(transport.orderPos, k.endSlot);
     }
 }
 
@@ -417,6 +460,24 @@ TEST(RenderFormats, EachFormatReadsBackAsThe16BitWavWithinItsPrecision) {
     }
     EXPECT_GT(signal, 0.0);
     EXPECT_LT(error, signal * 0.03) << "Ogg error above -15 dB of the signal";
+}
+
+TEST(RenderInfo, LengthIsTheCourseWithJumpsBreaksAndSpeeds) {
+    // --info reports the length the export renders: a speed change and a jump back that loops.
+    if (access(Renderer.c_str(), X_OK) != 0) GTEST_SKIP() << "vorna-render not built in this tree";
+    ScratchDir dir("info");
+    resetEngine();
+    song.orders[1] = 1;
+    cellAt(2, 1, 20).effect = 0xF, cellAt(2, 1, 20).effectParam = 5;
+    cellAt(5, 1, 40).effect = 0xB, cellAt(5, 1, 40).effectParam = 0;  // back to slot 0 at speed 5: once more
+    ASSERT_TRUE(saveSong("course"));
+    ASSERT_EQ(std::system(("'" + Renderer + "' course --info > info.txt").c_str()), 0);
+    std::ifstream in("info.txt");
+    const std::string info((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // 64 + 20 rows at 3, 21 at 5; slot 0 again at 5 (64 rows), slot 1 rows 0-20 at 5; row 21 began at
+    // 5 before: the loop.
+    const uint64_t frames = 84 * 3000 + 21 * 5000 + 64 * 5000 + 21 * 5000;
+    EXPECT_NE(info.find("length:           " + std::to_string(frames) + " frames"), std::string::npos) << info;
 }
 
 TEST(RenderStems, TheEightStemsSumToTheMix) {

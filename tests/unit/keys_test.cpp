@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,24 +18,14 @@
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "tests/support/keys.h"
+#include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 // Fresh song and editor, nothing held, the loop running.
 struct Keys : ::testing::Test {
-    void SetUp() override {
-        initSong();
-        resetHistory();
-        mainLoop.running = true;
-        mainLoop.keyHeld = true;
-        mainLoop.repeatCount = 0;
-        for (Instrument* v : instruments) {
-            v->note = -1;
-            v->time = 1234;
-            v->freq = 0.0f;
-        }
-    }
+    void SetUp() override { freshKeys(); }
 };
 
 // Scan codes of a few keys (PC set 1).
@@ -383,11 +375,121 @@ TEST_F(Keys, ScrollLockDrawsRedGreenAndBlueEachRand120Plus30AndRepaints) {
     EXPECT_TRUE(songModified());
 }
 
-TEST_F(Keys, ExportWithNoSongLoadedWritesDotWav) {
-    // F9 exports to songName + ".wav", so ".wav" when no song was loaded.
-    ScratchDir dir("keys");
-    press(SDLK_F9);
-    EXPECT_TRUE(fileExists(".wav"));
+// ---- saving and exporting under a name ------------------------------------------
+
+namespace {
+
+// The prompt's own loop on SDL's dummy video, in a folder of its own.
+struct Named : Keys {
+    DummyVideo video;
+    ScratchDir dir{"named"};
+    void SetUp() override {
+        Keys::SetUp();
+        mainLoop.screen = video.screen;
+        restingScreen();
+    }
+    void TearDown() override { mainLoop.screen = nullptr; }
+};
+
+// The note a song file holds on channel 0, pattern 0, row 0.
+int firstNoteIn(const std::string& path) {
+    std::vector<uint8_t> image;
+    return readSongFile(path, image) ? image[cellOffset(0, 0, 0, 0)] : -1;
+}
+
+// A song file whose first note is `note`.
+Bytes songWithNote(int note) {
+    std::vector<uint8_t> image(SongImageSize, 0);
+    image[cellOffset(0, 0, 0, 0)] = uint8_t(note);
+    return encodeSongFile(image.data());
+}
+
+// TUNE.vorna saved as another program saves: a new file renamed over the old.
+void saveFromElsewhere(int note) {
+    writeFile("other", songWithNote(note));
+    ASSERT_EQ(rename("other", "TUNE.vorna"), 0);
+}
+
+}  // namespace
+
+TEST_F(Named, ASaveUnderATypedNameNamesTheSongAndF9WithoutANameAsks) {
+    // After F11 under a typed name the song takes that name, as after opening it: F11 saves back to
+    // NAME.vorna and F9 writes NAME.wav, neither asking. Before that F9 asks for the WAV file's name
+    // (Escape or an empty name writes nothing, never a file called only ".wav"), which names no song.
+    for (const char* cancel : {"\x1b", ""}) {
+        answerPrompt(cancel);
+        EXPECT_TRUE(pressAsks(SDLK_F9));
+        EXPECT_TRUE(folderEntries(".").empty());
+    }
+    answerPrompt("take_2");
+    EXPECT_TRUE(pressAsks(SDLK_F9));
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"TAKE_2.wav"});
+    EXPECT_EQ(editor.songName, "");
+
+    changeSongWord(cellOffset(0, 0, 0, 0), 40);
+    answerPrompt("tune");
+    EXPECT_TRUE(pressAsks(SDLK_F11));
+    EXPECT_EQ(editor.songName, "TUNE");
+    EXPECT_EQ(statusText, "FILE \"TUNE\" SUCCESSFULLY SAVED");
+    changeSongWord(cellOffset(0, 0, 0, 0), 41);
+    EXPECT_FALSE(pressAsks(SDLK_F11));
+    EXPECT_EQ(firstNoteIn("TUNE.vorna"), 41);
+    EXPECT_FALSE(pressAsks(SDLK_F9));
+    EXPECT_TRUE(fileExists("TUNE.wav"));
+}
+
+TEST_F(Named, F11OverAFileChangedOnDiskSinceItWasOpenedOrSavedAsksForANameAndSaysWhy) {
+    // F11 saves back without asking only over the file as this editor last read or wrote it, or when
+    // it is gone. Written since by someone else (another file in its place, even of the same size and
+    // time; the same file rewritten, even within the same second), or never seen here, it asks for a
+    // name as for a song never saved and says why; cancelling leaves the other's file, and the name
+    // then typed (the same one too) is saved to and asked for no more.
+    struct stat opened {};
+    // Rewrites TUNE.vorna in place (same size) and sets its time to the opened one's moved by seconds/ns.
+    const auto rewriteAt = [&](long seconds, long ns) {
+        writeFile("TUNE.vorna", songWithNote(31));
+        const timespec t[2] = {opened.st_mtim, {opened.st_mtim.tv_sec + seconds, opened.st_mtim.tv_nsec + ns}};
+        utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
+    };
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        bool asks;
+    };
+    const Change changes[] = {
+        {"nothing changed", [] {}, false},
+        {"removed", [] { unlink("TUNE.vorna"); }, false},
+        {"saved over by another program", [] { saveFromElsewhere(70); }, true},
+        {"another file of the same size and time", [&] {
+             saveFromElsewhere(31);
+             const timespec t[2] = {opened.st_mtim, opened.st_mtim};
+             utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
+         }, true},
+        {"rewritten in place, its time a minute back", [&] { rewriteAt(-60, 0); }, true},
+        {"rewritten in place within the same second", [&] { rewriteAt(0, opened.st_mtim.tv_nsec > 0 ? -1 : 1); }, true},
+        {"never opened here", [] { rememberFileState("TUNE", FileState()); }, true},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.what);
+        saveFromElsewhere(30);
+        ASSERT_TRUE(openSongNamed("TUNE"));
+        ASSERT_EQ(stat("TUNE.vorna", &opened), 0);
+        changeSongWord(cellOffset(0, 0, 0, 0), 50);
+        c.apply();
+        const Bytes before = readFile("TUNE.vorna");
+        EXPECT_EQ(pressAsks(SDLK_F11), c.asks);
+        if (!c.asks) {
+            EXPECT_EQ(firstNoteIn("TUNE.vorna"), 50);
+            continue;
+        }
+        EXPECT_EQ(statusText, "FILE CHANGED ON DISK: SAVE AS");
+        EXPECT_EQ(readFile("TUNE.vorna"), before);
+        answerPrompt("tune");
+        EXPECT_TRUE(pressAsks(SDLK_F11));
+        changeSongWord(cellOffset(0, 0, 0, 0), 51);
+        EXPECT_FALSE(pressAsks(SDLK_F11));
+        EXPECT_EQ(firstNoteIn("TUNE.vorna"), 51);
+    }
 }
 
 // ---- the song named on the command line ----------------------------------------
@@ -469,6 +571,18 @@ namespace {
 void undo() { press(SDLK_z, KMOD_LCTRL); }
 void redo() { press(SDLK_y, KMOD_RCTRL); }
 
+// One block command: copy, cut, paste (or into empty fields), transpose, interpolate, rows.
+void blockCommand(std::mt19937& rng) {
+    const int shift = rng() % 2 ? KMOD_LSHIFT : 0;
+    switch (rng() % 6) {
+    case 0: press(rng() % 2 ? SDLK_c : SDLK_x, KMOD_LCTRL); break;
+    case 1: press(SDLK_v, KMOD_LCTRL | shift); break;
+    case 2: press(rng() % 2 ? SDLK_UP : SDLK_DOWN, KMOD_RCTRL | shift); break;
+    case 3: press(SDLK_i, KMOD_LCTRL); break;
+    default: press(rng() % 2 ? SDLK_INSERT : SDLK_BACKSPACE, shift); break;
+    }
+}
+
 // One random command of every kind that changes the song, at a random place.
 void randomCommand(std::mt19937& rng) {
     static const uint8_t noteScans[] = {ScanZ, ScanS, ScanQ, ScanI, ScanSlash};
@@ -476,7 +590,7 @@ void randomCommand(std::mt19937& rng) {
     transport.currentRow = int(rng() % 64);
     editor.cursorChannel = int(rng() % 8);
     editor.cursorColumn = int(rng() % 6);
-    switch (rng() % 10) {
+    switch (rng() % 15) {
     case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;          // note, or a digit in the other columns
     case 1: press(SDLK_0 + int(rng() % 10)); break;                  // volume or parameter digit
     case 2: press(SDLK_a + int(rng() % 6)); break;                   // effect or parameter hex digit
@@ -494,15 +608,28 @@ void randomCommand(std::mt19937& rng) {
     case 6: press(rng() % 2 ? SDLK_F3 : SDLK_F4); break;
     case 7: press(SDLK_SCROLLOCK); break;
     case 8: {
-        // A load of some other song, under a name of its own.
+        // A load of some other song, under a name of its own: any bytes, some third of the fields of the
+        // patterns edited here filled.
         std::vector<uint8_t> other(SongImageSize);
-        for (int i = 0; i < 200; ++i) other[ChannelsOffset + rng() % (SongImageSize - ChannelsOffset)] = uint8_t(rng());
+        for (int i = 0; i < 2000; ++i)
+            other[cellOffset(int(rng() % 8), int(rng() % 3), int(rng() % 64), int(rng() % 4))] = uint8_t(rng());
         other[SpeedOffset] = uint8_t(1 + rng() % 15);
         other[OrdersOffset] = uint8_t(rng() % 3);
         const std::vector<uint8_t> file = encodeSongFile(other.data());
         ASSERT_TRUE(openSongBytes("song" + std::to_string(rng() % 100), file.data(), file.size()));
         break;
     }
+    case 9: {
+        // A block marked with Shift and the movement keys, sometimes widened with Ctrl+A, and a block command
+        // on it; the block stays for the commands after it while they fall on its pattern.
+        static const int moves[] = {SDLK_UP, SDLK_DOWN, SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_LEFT, SDLK_RIGHT};
+        for (int n = int(rng() % 8); n >= 0; --n) press(moves[rng() % 6], KMOD_LSHIFT);
+        if (rng() % 4 == 0) press(SDLK_a, KMOD_LCTRL);
+        blockCommand(rng);
+        break;
+    }
+    case 10: case 11: blockCommand(rng); break;
+    case 12: rng() % 3 ? press(SDLK_0 + int(rng() % 10), KMOD_LCTRL) : press(SDLK_ESCAPE); break;  // edit step, drop
     default: rng() % 2 ? undo() : redo(); break;
     }
 }
@@ -510,8 +637,9 @@ void randomCommand(std::mt19937& rng) {
 }  // namespace
 
 TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFinal) {
-    // Random sequences of every undoable command, undos and redos among them: undoing all gives back
-    // every earlier song byte for byte (and name), redoing all gives every later one up to the final.
+    // Random sequences of every undoable command (the block commands on blocks marked among them), undos and
+    // redos among them: undoing all gives back every earlier song byte for byte (and name), redoing all gives
+    // every later one up to the final.
     std::srand(5);
     for (uint32_t seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
@@ -521,7 +649,7 @@ TEST_F(Keys, UndoingEverythingGivesBackTheStartingSongAndRedoingEverythingTheFin
         // What the history should hold: the song and name after each kept step.
         std::vector<std::pair<std::vector<uint8_t>, std::string>> states{{currentImage(), editor.songName}};
         std::size_t at = 0;
-        for (int i = 0; i < 600; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             const std::size_t before = historyUndoable();
             randomCommand(rng);
             const std::size_t after = historyUndoable();

@@ -36,10 +36,12 @@
 #include <vector>
 
 #include "song/bytes.h"
+#include "ui/draw.h"
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/recovery.h"
+#include "tests/support/keys.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -403,14 +405,33 @@ Bytes someSong(int note) {
     return image;
 }
 
+// The trailer of a version-1 copy, as editors before the file state wrote it.
+Bytes versionOneTrailer(uint64_t writtenNs, const std::string& name, const std::string& folder) {
+    Bytes t{'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C', 1, 0, 0, 0};
+    for (int i = 0; i < 8; ++i) t.push_back(uint8_t(writtenNs >> (8 * i)));
+    for (const std::string* text : {&name, &folder}) {
+        for (int i = 0; i < 4; ++i) t.push_back(uint8_t(text->size() >> (8 * i)));
+        t.insert(t.end(), text->begin(), text->end());
+    }
+    return t;
+}
+
 // A copy as an ended editor leaves it: session "<pid>-<start>", no lock.
+// Without a file state given, in the version-1 form.
 void leaveCopy(const std::string& folder, const std::string& entry, const Bytes& image, const std::string& name,
-               const std::string& belongsTo, uint64_t writtenNs) {
+               const std::string& belongsTo, uint64_t writtenNs, const FileState* file = nullptr) {
     for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1))
         mkdir(folder.substr(0, slash).c_str(), 0700);
     mkdir(folder.c_str(), 0700);
-    RecoveryCopy copy{image, name, belongsTo, writtenNs};
-    writeFile(folder + "/" + entry, encodeRecoveryCopy(copy));
+    Bytes bytes;
+    if (file) {
+        bytes = encodeRecoveryCopy(RecoveryCopy{image, name, belongsTo, writtenNs, *file});
+    } else {
+        bytes = encodeSongFile(image.data());
+        const Bytes trailer = versionOneTrailer(writtenNs, name, belongsTo);
+        bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    }
+    writeFile(folder + "/" + entry, bytes);
 }
 
 struct Recovery : ::testing::Test {
@@ -438,16 +459,27 @@ struct Recovery : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsNameAndFolder) {
-    // A recovery copy is a complete song file, then "VORNAREC", version 1, the time written (64 bits),
-    // the name and the folder, each with its byte count; anything cut, added or too long is refused.
+TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsFileStateNameAndFolder) {
+    // A recovery copy is a complete song file, then "VORNAREC", version 2, the time written (64 bits),
+    // the state of the song's file (known flag, size, seconds and nanoseconds modified, device,
+    // inode), the name and the folder, each with its byte count; anything cut, added, too long or of
+    // another version is refused; a version-1 copy (no file state) is still read.
     const Bytes image = someSong(40);
-    const Bytes bytes = encodeRecoveryCopy(RecoveryCopy{image, "Tune", "/x", 0x0102030405060708ull});
+    FileState file;
+    file.known = true, file.size = 300, file.modifiedSec = 0x11223344, file.modifiedNsec = 999999999;
+    file.device = 0x0807, file.inode = 0x0A0000000009ull;
+    const Bytes bytes = encodeRecoveryCopy(RecoveryCopy{image, "Tune", "/x", 0x0102030405060708ull, file});
     const Bytes song = encodeSongFile(image.data());
     ASSERT_GT(bytes.size(), song.size());
     EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
     const Bytes trailer(bytes.begin() + long(song.size()), bytes.end());
-    EXPECT_EQ(trailer, (Bytes{'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C', 1, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
+    EXPECT_EQ(trailer, (Bytes{'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C', 2, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
+                              1, 0, 0, 0,                          // the file state is known
+                              0x2C, 1, 0, 0, 0, 0, 0, 0,           // 300 bytes
+                              0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0,  // seconds
+                              0xFF, 0xC9, 0x9A, 0x3B,              // 999999999 ns
+                              7, 8, 0, 0, 0, 0, 0, 0,              // device
+                              9, 0, 0, 0, 0, 0x0A, 0, 0,           // inode
                               4, 0, 0, 0, 'T', 'u', 'n', 'e', 2, 0, 0, 0, '/', 'x'}));
     RecoveryCopy back;
     ASSERT_TRUE(decodeRecoveryCopy(bytes.data(), bytes.size(), back));
@@ -455,19 +487,35 @@ TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsNameAndFolder) {
     EXPECT_EQ(back.name, "Tune");
     EXPECT_EQ(back.folder, "/x");
     EXPECT_EQ(back.writtenNs, 0x0102030405060708ull);
+    EXPECT_TRUE(back.file == file);
     // The song part alone opens as a song file.
     EXPECT_TRUE(openSongBytes("part", bytes.data(), song.size()));
 
     for (std::size_t cut = 0; cut < bytes.size(); ++cut)
         EXPECT_FALSE(decodeRecoveryCopy(bytes.data(), cut, back)) << "cut to " << cut;
-    Bytes longer = bytes;
-    longer.push_back(0);
-    EXPECT_FALSE(decodeRecoveryCopy(longer.data(), longer.size(), back));
-    Bytes version = bytes;
-    version[song.size() + 8] = 2;
-    EXPECT_FALSE(decodeRecoveryCopy(version.data(), version.size(), back));
-    const Bytes hugeName = encodeRecoveryCopy(RecoveryCopy{image, std::string(RecoveryNameMax + 1, 'a'), "/x", 1});
+    const std::pair<const char*, std::function<void(Bytes&)>> refused[] = {
+        {"a byte added", [](Bytes& b) { b.push_back(0); }},
+        {"version 3", [&](Bytes& b) { b[song.size() + 8] = 3; }},
+        {"known flag 2", [&](Bytes& b) { b[song.size() + 20] = 2; }},
+        {"a whole second of nanoseconds", [&](Bytes& b) { putLe32(&b[song.size() + 40], 1000000000); }},
+        {"an unknown state with a size", [&](Bytes& b) { b[song.size() + 20] = 0; }},
+    };
+    for (const auto& r : refused) {
+        Bytes changed = bytes;
+        r.second(changed);
+        EXPECT_FALSE(decodeRecoveryCopy(changed.data(), changed.size(), back)) << r.first;
+    }
+    const Bytes hugeName =
+        encodeRecoveryCopy(RecoveryCopy{image, std::string(RecoveryNameMax + 1, 'a'), "/x", 1, FileState()});
     EXPECT_FALSE(decodeRecoveryCopy(hugeName.data(), hugeName.size(), back));
+
+    Bytes old = song;
+    const Bytes oldTrailer = versionOneTrailer(0x0102030405060708ull, "Tune", "/x");
+    old.insert(old.end(), oldTrailer.begin(), oldTrailer.end());
+    ASSERT_TRUE(decodeRecoveryCopy(old.data(), old.size(), back));
+    EXPECT_TRUE(back.image == image);
+    EXPECT_EQ(back.folder, "/x");
+    EXPECT_FALSE(back.file.known);
 }
 
 TEST_F(Recovery, UnsavedChangesReachACopyAndASaveRemovesIt) {
@@ -771,7 +819,7 @@ TEST_F(Recovery, DamagedCopiesAreReportedOnceAndSetAsideNeverRemoved) {
     leaveCopy(local, "100-aa-1.recovery", someSong(30), "fine", scratch.dir, 1000);
     writeFile(local + "/111-aa-1.recovery", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'c', 'o', 'p', 'y'});
     writeFile(local + "/111-aa-1.recovery.damaged", Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'});
-    Bytes cut = encodeRecoveryCopy(RecoveryCopy{someSong(40), "cut", scratch.dir, 2000});
+    Bytes cut = encodeRecoveryCopy(RecoveryCopy{someSong(40), "cut", scratch.dir, 2000, FileState{}});
     cut.resize(cut.size() - 3);
     writeFile(local + "/222-bb-1.recovery", cut);
     ASSERT_EQ(mkdir((local + "/333-cc-1.recovery").c_str(), 0700), 0);
@@ -833,4 +881,59 @@ TEST_F(Recovery, AStartWithASongSaysThatEarlierUnsavedWorkWaitsAndKeepsIt) {
     recoveryTick(6000);
     EXPECT_EQ(statusText, "EARLIER UNSAVED WORK IS KEPT: START WITHOUT A SONG TO RECOVER IT");
     EXPECT_EQ(copiesIn(RecoveryFolderName).size(), 12u);
+}
+
+TEST_F(Recovery, AnOldCopyNeverReplacesANewerSaveOfItsFileUnasked) {
+    // A copy remembers the state of the file its work was opened from. Killed with tune.vorna open,
+    // then tune.vorna opened, edited and saved by a second start: the third start recovers the first
+    // work, and F11 asks for a name ("FILE CHANGED ON DISK: SAVE AS") instead of replacing the
+    // second save. A copy whose file is as it remembers saves back unasked; a version-1 copy
+    // remembers nothing and asks while the file exists.
+    DummyVideo video;
+    mainLoop.screen = video.screen;
+    buildTextTables();
+    ASSERT_TRUE(saveSongNamed("tune"));
+    resetEngine();
+
+    ASSERT_TRUE(startRecovery());  // the first start
+    ASSERT_TRUE(openSongNamed("tune"));
+    const FileState opened = fileStateOf("tune.vorna");
+    changeSongWord(cellOffset(0, 0, 0, 0), 50);
+    uint32_t now = 0;
+    tickAndFlush(now, 200);
+    EXPECT_TRUE(onlyCopy(RecoveryFolderName).file == opened);
+    finishRecovery();  // as a kill leaves it: the copy stays
+
+    resetEngine();  // the second start, with the song named
+    ASSERT_TRUE(openSongNamed("tune"));
+    changeSongWord(cellOffset(1, 0, 0, 0), 60);
+    ASSERT_TRUE(saveSongNamed("tune"));
+    const Bytes second = readFile("tune.vorna");
+
+    resetEngine();  // the third start
+    ASSERT_TRUE(startRecovery());
+    ASSERT_TRUE(recoverAtStart());
+    EXPECT_EQ(editor.songName, "tune");
+    EXPECT_EQ(readSongWord(cellOffset(0, 0, 0, 0)), 50);
+    EXPECT_TRUE(pressAsks(SDLK_F11));
+    EXPECT_EQ(statusText, "FILE CHANGED ON DISK: SAVE AS");
+    EXPECT_EQ(readFile("tune.vorna"), second);
+    finishRecovery();
+
+    // The same copy while the file is still as opened, then as a version-1 copy.
+    for (const bool remembered : {true, false}) {
+        SCOPED_TRACE(remembered ? "file as remembered" : "version 1");
+        resetEngine();
+        for (const std::string& c : copiesIn(RecoveryFolderName)) unlink((std::string(RecoveryFolderName) + "/" + c).c_str());
+        const FileState onDisk = fileStateOf("tune.vorna");
+        leaveCopy(RecoveryFolderName, "555-ee-1.recovery", someSong(20), "tune", scratch.dir, 5000,
+                  remembered ? &onDisk : nullptr);
+        ASSERT_TRUE(startRecovery());
+        ASSERT_TRUE(recoverAtStart());
+        const Bytes before = readFile("tune.vorna");
+        EXPECT_EQ(pressAsks(SDLK_F11), !remembered);
+        EXPECT_EQ(readFile("tune.vorna") == before, !remembered);
+        finishRecovery();
+    }
+    mainLoop.screen = nullptr;
 }

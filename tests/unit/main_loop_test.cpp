@@ -262,6 +262,52 @@ TEST_F(Loop, QuittingWithUnsavedWorkThatHasNoCopyAsksForTheSameRequestAgain) {
     }
 }
 
+TEST_F(Loop, WithoutASoundOutputTheTicksPlayTheSongAt44100FramesASecond) {
+    // Without a stream each 10 ms tick renders 441 frames through the one engine, silently: rows
+    // trigger their notes and the position moves as a stream would move it (the first tick after the
+    // loop starts only starts the clock). The message line says "NO SOUND OUTPUT" once. Stopped, or
+    // with a stream rendering, the ticks move nothing.
+    struct Case {
+        int speed, ticks;
+        int32_t row, tick, frame;  // (ticks - 1) x 441 frames, worked out by hand
+        bool rowOnePlayed;         // its note has started
+    };
+    const Case cases[] = {
+        {3, 8, 1, 0, 87, true},        // 3087 frames: row 0 lasts 3000
+        {15, 35, 0, 14, 994, false},   // 14994: one frame short of row 1
+        {1, 147, 0, 0, 386, true},     // 64386: past row 63, slot 1 is empty, so slot 0 again
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "speed " << c.speed << ", " << c.ticks << " ticks");
+        resetEngine();
+        cellAt(0, 0, 1).note = 45;
+        song.speed = c.speed;
+        statusText.clear();
+        startLoop();
+        transport.playing = true;
+        ticks(c.ticks);
+        EXPECT_EQ(transport.currentRow, c.row);
+        EXPECT_EQ(transport.tick, c.tick);
+        EXPECT_EQ(transport.tickFrame, c.frame);
+        EXPECT_EQ(transport.orderPos, 0);
+        EXPECT_EQ(instruments[0]->note, c.rowOnePlayed ? 45 : -1);
+        EXPECT_EQ(statusText, "NO SOUND OUTPUT");
+        statusText.clear();
+        tick();
+        EXPECT_EQ(statusText, "");
+    }
+    transport.playing = false;
+    const int32_t frame = transport.tickFrame;
+    ticks(10);
+    EXPECT_EQ(transport.tickFrame, frame);
+    transport.playing = true;
+    engine.streamActive = true;  // a stream renders
+    ticks(10);
+    EXPECT_EQ(transport.tickFrame, frame);
+    engine.streamActive = false;
+    transport.playing = false;
+}
+
 TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {
     // The X keycode of Z (52) becomes scan code 44 in heldKey and on the echo line.
     SDL_Event e = keyEvent(SDL_KEYDOWN, SDLK_z, 52);

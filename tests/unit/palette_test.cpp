@@ -1,5 +1,8 @@
-// The palette: eleven colours from one base colour, clamped and packed.
+// The palette: its colours from one base colour, clamped and packed.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include "ui/palette.h"
 
@@ -56,4 +59,39 @@ TEST(Palette, EveryFractionalFactorIsTheListedOneToTheHundredth) {
         for (const Expected& e : t.entries)
             EXPECT_EQ(palette[e.entry], e.colour) << "entry " << e.entry << " of base " << t.r << "," << t.g << "," << t.b;
     }
+}
+
+// The contrast ratio of two colours as readability guides define it: relative
+// luminances of the linearised sRGB components, (lighter + 0.05) / (darker + 0.05).
+static double contrast(uint32_t a, uint32_t b) {
+    auto luminance = [](uint32_t c) {
+        auto linear = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(int(c >> 16 & 0xFF)) + 0.7152 * linear(int(c >> 8 & 0xFF)) + 0.0722 * linear(int(c & 0xFF));
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST(Palette, BlockHighlightIsHalfTheBaseColourAndEveryDigitReadsOnItAtLeastAsWellAsOnTheRowBar) {
+    // blockColour is the base colour halved, (30, 35, 40) for the default theme. For every theme the editor
+    // makes (each base component 30..149) every digit colour contrasts with it at least as much as with the
+    // current-row bar, which every theme already has to keep readable.
+    setPalette(60, 70, 80);
+    EXPECT_EQ(palette[blockColour], rgb(30, 35, 40));
+    setPalette(149, 31, 100);
+    EXPECT_EQ(palette[blockColour], rgb(74, 15, 50));
+    int themes = 0;
+    for (int r = 30; r <= 149; r += 7)
+        for (int g = 30; g <= 149; g += 7)
+            for (int b = 30; b <= 149; b += 7) {
+                setPalette(r, g, b);
+                ++themes;
+                for (int digit : {textBright, volumeColour, effectColour, paramColour})
+                    ASSERT_GE(contrast(palette[digit], palette[blockColour]), contrast(palette[digit], palette[panel]))
+                        << "digit colour " << digit << " in theme " << r << "," << g << "," << b;
+            }
+    EXPECT_EQ(themes, 18 * 18 * 18);
 }

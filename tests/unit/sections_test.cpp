@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -180,6 +181,37 @@ TEST_F(Sections, DamagedCellValuesShowQuestionMarks) {
                       {0, 10, 0, 0, "...??..."},      // volumes 10..15 are neither empty (0..9) nor levels (16..)
                       {0, 9, 0, 0, "........"},
                       {0, 15, 0, 0, "...??..."}});
+}
+
+TEST_F(Sections, MarkedBlockIsAPatchOfBlockColourBehindItsDigitsAndNothingElseChanges) {
+    // A block from channel 0's volume to channel 1's note, rows 2..4, turns blockColour (half the base colour) the
+    // pixels of x 139..188, y 98..116 where no digit or line is drawn, and no other; on another pattern, or with the
+    // order list focused, it changes nothing.
+    setCell(0, 0, 3, 49, 80, 3, 7);
+    setCell(1, 0, 4, 50, 64, 0, 0);
+    auto frame = [&](bool block, int pattern, int channel) {
+        editor.block = MarkedBlock{block, uint8_t(pattern), 4, 4, 2, 1};  // anchor row 4 field 4, end row 2 field 1
+        editor.cursorChannel = channel;
+        fillRect(s, 0, 0, 640, 480, Back);
+        drawPatternView(s);
+        std::vector<uint32_t> v;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) v.push_back(at(x, y));
+        return v;
+    };
+    const std::vector<uint32_t> plain = frame(false, 0, 0), marked = frame(true, 0, 0);
+    int changed = 0, x0 = 640, y0 = 480, x1 = 0, y1 = 0;
+    for (int i = 0; i < 640 * 480; ++i)
+        if (marked[i] != plain[i]) {
+            ++changed;
+            EXPECT_EQ(marked[i], rgb(30, 35, 40)) << i % 640 << "," << i / 640;
+            x0 = std::min(x0, i % 640), y0 = std::min(y0, i / 640), x1 = std::max(x1, i % 640), y1 = std::max(y1, i / 640);
+        }
+    EXPECT_GT(changed, 600);
+    EXPECT_EQ(std::vector<int>({x0, y0, x1, y1}), std::vector<int>({139, 98, 188, 116}));
+    EXPECT_EQ(cellShown(0, 3) + cellShown(1, 4), "A#340307B-330...");
+    EXPECT_TRUE(frame(true, 1, 0) == plain);
+    EXPECT_TRUE(frame(true, 0, -1) == frame(false, 0, -1));
 }
 
 TEST_F(Sections, OrderListSlotsBarCursorAndTitle) {

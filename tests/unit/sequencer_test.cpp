@@ -396,3 +396,237 @@ TEST(Sequencer, CursorMovedWhileABlockRendersIsKept) {
     transport.playing = false;
     EXPECT_EQ(lost, 0);
 }
+
+// ---- the effect column ----------------------------------------------------------------
+
+namespace {
+
+// A cell as typed: note (0: none), volume as shown (00..40; -1: none), effect digit, parameter.
+struct Typed {
+    int row, note, shownVolume, effect, param;
+    int channel = 0;
+};
+
+void type(const Typed& t, int pattern = 0) {
+    Cell& cell = cellAt(t.channel, pattern, t.row);
+    cell.note = t.note;
+    cell.volume = t.shownVolume < 0 ? 0 : t.shownVolume + 16;
+    cell.effect = t.effect;
+    cell.effectParam = t.param;
+}
+
+// Live playback from slot 0 row 0 through `frames` frames.
+void playFrames(int64_t frames) {
+    std::vector<double> block(4096);
+    transport.playing = true;
+    for (int64_t done = 0; done < frames; done += 4096) fillBlock(block.data(), unsigned(std::min<int64_t>(4096, frames - done)));
+}
+
+// Worked out from the rule: 27.5 x 2^(note / 12) x 2^(s / 192) in double, rounded to float32 once.
+float pitch(int note, double sixteenths) {
+    return float(27.5 * std::pow(2.0, note * (1.0 / 12.0)) * std::pow(2.0, sixteenths / 192.0));
+}
+
+// Sine of a phase given in 64ths of a cycle.
+double sine64(int phase) { return std::sin(2.0 * M_PI * phase / 64.0); }
+
+enum class Look { Pitch, Gain, Time, Note };
+
+struct EffectCase {
+    const char* rule;
+    int speed;
+    std::vector<Typed> cells;
+    int row, tick;  // looked at on the first frame of this tick, after the row's work there
+    Look look;
+    double expected;  // Pitch: the offset in sixteenths of the sounding note; Gain: the gain
+    int channel = 0;
+};
+
+}  // namespace
+
+TEST(Effects, EachEffectGivesThePitchGainAndNoteWorkedOutFromItsRule) {
+    // Per effect, at chosen ticks (1000 frames each; tick 0 = the row's first frame): the pitch value
+    // pitchOf(note) x 2^(s / 192), the gain (volume steps / 64), the voice's time or note.
+    const double v8 = 15 * sine64(8);  // vibrato depth 15 at 8/64 of a cycle
+    const EffectCase cases[] = {
+        {"1xx: offset + xx at every tick after tick 0", 3, {{0, 40, -1, 1, 0x10}}, 0, 2, Look::Pitch, 32},
+        {"1xx: nothing at tick 0", 3, {{0, 40, -1, 1, 0x10}}, 0, 0, Look::Pitch, 0},
+        {"1FF: 255 a tick", 3, {{0, 40, -1, 1, 0xFF}}, 0, 2, Look::Pitch, 510},
+        {"100: no slide", 3, {{0, 40, -1, 1, 0x00}}, 0, 2, Look::Pitch, 0},
+        {"2xx without a note slides the sounding note", 3, {{0, 40, -1, 0, 0}, {1, 0, -1, 2, 0x08}}, 1, 2, Look::Pitch, -16},
+        {"the offset stays on the rows after", 3, {{0, 40, -1, 1, 0x10}}, 2, 1, Look::Pitch, 32},
+        {"a new note resets the offset", 3, {{0, 40, -1, 1, 0x10}, {1, 40, -1, 0, 0}}, 1, 0, Look::Pitch, 0},
+        {"3xx moves toward the row's note", 3, {{0, 40, -1, 0, 0}, {1, 44, -1, 3, 0x20}}, 1, 1, Look::Pitch, 32},
+        {"3xx stops on the note, not past it", 3, {{0, 40, -1, 0, 0}, {1, 44, -1, 3, 0x30}}, 1, 2, Look::Pitch, 64},
+        {"3xx downward", 3, {{0, 40, -1, 0, 0}, {1, 36, -1, 3, 0x40}}, 1, 2, Look::Pitch, -64},
+        {"3FF reaches a far note in one tick", 3, {{0, 40, -1, 0, 0}, {1, 52, -1, 3, 0xFF}}, 1, 1, Look::Pitch, 192},
+        {"300 continues the last speed toward the last note", 3,
+         {{0, 40, -1, 0, 0}, {1, 44, -1, 3, 0x10}, {2, 0, -1, 3, 0x00}}, 2, 1, Look::Pitch, 48},
+        {"3xx does not retrigger: time runs on", 3, {{0, 40, -1, 0, 0}, {1, 44, -1, 3, 0x10}}, 1, 2, Look::Time, 5001},
+        {"3xx keeps the gain: no note-on gain", 3, {{0, 40, 0x20, 0, 0}, {1, 44, -1, 3, 0x10}}, 1, 0, Look::Gain, 0.5},
+        {"3xx with nothing sounding starts the note", 3, {{0, 40, -1, 3, 0x10, 2}}, 0, 1, Look::Gain, 0.75, 2},
+        {"4xy: y sin(2 pi phase), phase + x/64 a tick", 3, {{0, 40, -1, 4, 0x8F}}, 0, 1, Look::Pitch, v8},
+        {"4xy: phase 0 at the new note", 3, {{0, 40, -1, 4, 0x8F}}, 0, 0, Look::Pitch, 0},
+        {"4xy: a quarter cycle", 3, {{0, 40, -1, 4, 0x8F}}, 0, 2, Look::Pitch, 15},
+        {"400 continues the phase and both values", 3, {{0, 40, -1, 4, 0x8F}, {1, 0, -1, 4, 0x00}}, 1, 0, Look::Pitch,
+         15 * sine64(24)},
+        {"4x0 keeps the depth, takes the new speed", 3, {{0, 40, -1, 4, 0x8F}, {1, 0, -1, 4, 0x40}}, 1, 1, Look::Pitch,
+         15 * sine64(28)},
+        {"the phase runs on over a row without vibrato", 3, {{0, 40, -1, 4, 0x81}, {2, 0, -1, 4, 0x00}}, 2, 0,
+         Look::Pitch, sine64(24)},
+        {"vibrato ends on the next row without it", 3, {{0, 40, -1, 4, 0x8F}}, 1, 0, Look::Pitch, 0},
+        {"vibrato swings around a slid pitch", 3, {{0, 40, -1, 1, 0x10}, {1, 0, -1, 4, 0x8F}}, 1, 1, Look::Pitch, 32 + v8},
+        {"4FF", 3, {{0, 40, -1, 4, 0xFF}}, 0, 2, Look::Pitch, 15 * sine64(30)},
+        {"400 with nothing remembered: no vibrato", 3, {{0, 40, -1, 4, 0x00}}, 0, 2, Look::Pitch, 0},
+        {"5xy: tick 1 + x semitones", 6, {{0, 40, -1, 0, 0}, {1, 0, -1, 5, 0x47}}, 1, 1, Look::Pitch, 64},
+        {"5xy: tick 2 + y semitones", 6, {{0, 40, -1, 0, 0}, {1, 0, -1, 5, 0x47}}, 1, 2, Look::Pitch, 112},
+        {"5xy: tick 3 the note again", 6, {{0, 40, -1, 0, 0}, {1, 0, -1, 5, 0x47}}, 1, 3, Look::Pitch, 0},
+        {"5xy: tick 4 + x again", 6, {{0, 40, -1, 0, 0}, {1, 0, -1, 5, 0x47}}, 1, 4, Look::Pitch, 64},
+        {"5xy ends with its row", 6, {{0, 40, -1, 0, 0}, {1, 0, -1, 5, 0x47}}, 2, 0, Look::Pitch, 0},
+        {"5FF", 3, {{0, 40, -1, 5, 0xFF}}, 0, 1, Look::Pitch, 240},
+        {"5xy on top of a slide", 3, {{0, 40, -1, 1, 0x10}, {1, 0, -1, 5, 0x47}}, 1, 1, Look::Pitch, 32 + 64},
+        {"6xy: restarted every y ticks", 6, {{0, 40, 0x20, 6, 0xA2}}, 0, 2, Look::Time, 1},
+        {"6xy: volume + (x - 8) at each restart", 6, {{0, 40, 0x20, 6, 0xA2}}, 0, 4, Look::Gain, 36 / 64.0},
+        {"6xy: x = 0 lowers by 8", 3, {{0, 40, -1, 6, 0x01}}, 0, 2, Look::Gain, 32 / 64.0},
+        {"6Fx: + 7, held at 40", 4, {{0, 40, -1, 6, 0xF1}}, 0, 3, Look::Gain, 1.0},
+        {"6x0: no restart", 3, {{0, 40, -1, 6, 0x80}}, 0, 2, Look::Time, 2001},
+        {"6xy without a note restarts at tick 0 too", 3, {{0, 40, -1, 0, 0}, {1, 0, -1, 6, 0xA1}}, 1, 0, Look::Time, 1},
+        {"6xy without a note: its volume moves at tick 0", 3, {{0, 40, -1, 0, 0}, {1, 0, -1, 6, 0xA1}}, 1, 0, Look::Gain,
+         50 / 64.0},
+        {"7xy: gain x (1 - y/15 (1 + sin) / 2) at tick 0", 3, {{0, 40, 0x40, 7, 0x8F}}, 0, 0, Look::Gain, 0.5},
+        {"7xy: an eighth cycle on", 3, {{0, 40, 0x40, 7, 0x8F}}, 0, 1, Look::Gain, 1 - (1 + sine64(8)) / 2},
+        {"7xy: a quarter cycle: silent", 3, {{0, 40, 0x40, 7, 0x8F}}, 0, 2, Look::Gain, 0},
+        {"7xy ends with its row", 3, {{0, 40, 0x40, 7, 0x8F}}, 1, 0, Look::Gain, 1},
+        {"7x5: a third of the depth", 3, {{0, 40, 0x20, 7, 0x85}}, 0, 0, Look::Gain, 0.5 * (1 - 5 / 15.0 / 2)},
+        {"tremolo's phase is its own, not vibrato's", 3, {{0, 40, 0x40, 4, 0x8F}, {1, 0, -1, 7, 0x8F}}, 1, 0, Look::Gain, 0.5},
+        {"8xx: gain 0 at tick xx", 3, {{0, 40, -1, 8, 0x02}}, 0, 2, Look::Gain, 0},
+        {"8xx: not before", 3, {{0, 40, -1, 8, 0x02}}, 0, 1, Look::Gain, 0.75},
+        {"800 silences the note just started", 3, {{0, 40, -1, 8, 0x00}}, 0, 0, Look::Gain, 0},
+        {"800 still starts the note", 3, {{0, 40, -1, 8, 0x00}}, 0, 0, Look::Note, 40},
+        {"8xx beyond the row: nothing", 3, {{0, 40, -1, 8, 0x03}}, 1, 0, Look::Gain, 0.75},
+        {"8FF: nothing", 3, {{0, 40, -1, 8, 0xFF}}, 0, 2, Look::Gain, 0.75},
+        {"9xx: nothing before tick xx", 3, {{0, 40, 0x20, 9, 0x02}}, 0, 1, Look::Note, -1},
+        {"9xx: the note at tick xx", 3, {{0, 40, 0x20, 9, 0x02}}, 0, 2, Look::Time, 1},
+        {"9xx: the volume at tick xx", 3, {{0, 40, 0x20, 9, 0x02}}, 0, 2, Look::Gain, 0.5},
+        {"9xx beyond the row: never played", 3, {{0, 40, 0x20, 9, 0x03}}, 1, 0, Look::Note, -1},
+        {"900: at tick 0", 3, {{0, 40, -1, 9, 0x00}}, 0, 0, Look::Note, 40},
+        {"Axy: + x a tick after tick 0, held at 40", 3, {{0, 40, 0x3E, 0xA, 0x40}}, 0, 1, Look::Gain, 1.0},
+        {"Axy: - y a tick", 3, {{0, 40, 0x20, 0xA, 0x03}}, 0, 2, Look::Gain, 26 / 64.0},
+        {"Axy: x wins over y", 3, {{0, 40, 0x20, 0xA, 0x43}}, 0, 2, Look::Gain, 40 / 64.0},
+        {"Axy: held at 00", 3, {{0, 40, 0x04, 0xA, 0x0F}}, 0, 1, Look::Gain, 0},
+        {"A00: nothing", 3, {{0, 40, -1, 0xA, 0x00}}, 0, 2, Look::Gain, 0.75},
+        {"AFF", 3, {{0, 40, -1, 0xA, 0xFF}}, 0, 1, Look::Gain, 63 / 64.0},
+        {"Axy without a note, over two rows", 3, {{0, 40, 0x20, 0, 0}, {1, 0, -1, 0xA, 0x10}, {2, 0, -1, 0xA, 0x10}}, 2,
+         1, Look::Gain, 35 / 64.0},
+        {"Cxx above 40 is 40", 3, {{0, 40, -1, 0xC, 0x50}}, 0, 0, Look::Gain, 1.0},
+        {"Cxx overrides the volume column", 3, {{0, 40, 0x10, 0xC, 0x20}}, 0, 0, Look::Gain, 0.5},
+        {"C00", 3, {{0, 40, -1, 0xC, 0x00}}, 0, 0, Look::Gain, 0},
+        {"Cxx without a note", 3, {{0, 40, -1, 0, 0}, {1, 0, -1, 0xC, 0x10}}, 1, 0, Look::Gain, 0.25},
+        {"E is reserved: nothing", 3, {{0, 40, -1, 0xE, 0x12}}, 0, 2, Look::Gain, 0.75},
+        {"an effect byte above 15 does nothing", 3, {{0, 40, -1, 0x11, 0x10}}, 0, 2, Look::Pitch, 0},
+        {"the tone drum slides its rate, keeps its drum", 3, {{0, 39, -1, 1, 0x10, 6}}, 0, 2, Look::Pitch, 32, 6},
+        {"the noise drum restarts for a roll", 3, {{0, 41, -1, 6, 0x81, 7}}, 0, 2, Look::Time, 1, 7},
+        {"an effect with nothing sounding starts nothing", 3, {{0, 0, -1, 1, 0x10, 2}}, 0, 2, Look::Note, -1, 2},
+    };
+    for (const EffectCase& k : cases) {
+        SCOPED_TRACE(k.rule);
+        freshState();
+        song.speed = k.speed;
+        for (const Typed& t : k.cells) type(t);
+        playFrames((int64_t(k.row) * k.speed + k.tick) * FramesPerTick + 1);
+        const Instrument& voice = *instruments[k.channel];
+        switch (k.look) {
+        case Look::Pitch:
+            EXPECT_EQ(voice.freq, pitch(voice.note, k.expected));
+            break;
+        case Look::Gain: EXPECT_EQ(song.channels[k.channel].gain, float(k.expected)); break;
+        case Look::Time: EXPECT_EQ(voice.time, int32_t(k.expected)); break;
+        case Look::Note: EXPECT_EQ(voice.note, int32_t(k.expected)); break;
+        }
+        if (k.channel == 6) {
+            EXPECT_EQ(voice.note, 39);  // the drum still chosen from its note
+        }
+    }
+}
+
+TEST(Effects, TheArpeggiatingVoiceKeepsSteppingOnTopOfTheOffset) {
+    // The arpeggiating voice (index 1) doubles its pitch at n = 999 and 1999 of a note: a slide moves the pitch it steps from.
+    freshState();
+    song.speed = 3;
+    type({0, 40, -1, 1, 0x10, 1});
+    playFrames(1000 + 1);  // tick 1: offset 16, the first step already taken
+    EXPECT_EQ(instruments[1]->freq, 2.0f * pitch(40, 16));
+    playFrames(1000);  // tick 2: 32, after the second step
+    EXPECT_EQ(instruments[1]->freq, 4.0f * pitch(40, 32));
+}
+
+TEST(Effects, JumpsAndBreaksChooseTheNextRowAndLivePlaybackLoopsAtTheEnd) {
+    // After a row with B xx: row 0 of slot xx; D xx: row xx (at most 63) of the next slot; both: row D of slot B;
+    // the highest channel's of each. Past the end (an empty or missing slot) live playback starts again at slot 0.
+    struct Case {
+        const char* rule;
+        std::vector<Typed> cells;  // on row 5 of pattern 0
+        int slot, row;
+    };
+    const Case cases[] = {
+        {"B02", {{5, 0, -1, 0xB, 0x02}}, 2, 0},
+        {"D10", {{5, 0, -1, 0xD, 0x10}}, 1, 16},
+        {"D3F: row 63", {{5, 0, -1, 0xD, 0x3F}}, 1, 63},
+        {"DFF: held at row 63", {{5, 0, -1, 0xD, 0xFF}}, 1, 63},
+        {"B and D", {{5, 0, -1, 0xB, 0x02, 1}, {5, 0, -1, 0xD, 0x10, 6}}, 2, 16},
+        {"the highest channel's B", {{5, 0, -1, 0xB, 0x01, 0}, {5, 0, -1, 0xB, 0x02, 3}}, 2, 0},
+        {"the highest channel's D", {{5, 0, -1, 0xD, 0x05, 0}, {5, 0, -1, 0xD, 0x07, 7}}, 1, 7},
+        {"B to an empty slot: from the top", {{5, 0, -1, 0xB, 0x05}}, 0, 0},
+        {"B out of the list: from the top", {{5, 0, -1, 0xB, 0x40}}, 0, 0},
+        {"B back to slot 0", {{5, 0, -1, 0xB, 0x00}}, 0, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.rule);
+        freshState();
+        song.speed = 1;
+        song.orders[1] = 1;
+        song.orders[2] = 2;
+        for (const Typed& t : k.cells) type(t);
+        playFrames(6 * 1000 + 1);  // rows 0..5, then the first frame after them
+        EXPECT_EQ(transport.orderPos, k.slot);
+        EXPECT_EQ(transport.currentPattern, k.slot);
+        EXPECT_EQ(transport.currentRow, k.row);
+    }
+
+    // D on the last slot: from the top too.
+    freshState();
+    song.speed = 1;
+    type({5, 0, -1, 0xD, 0x08}, 0);
+    playFrames(6 * 1000 + 1);
+    EXPECT_EQ(transport.orderPos, 0);
+    EXPECT_EQ(transport.currentRow, 0);
+}
+
+TEST(Effects, SpeedEffectSetsTheRowLengthFromItsRowOnUntilPlaybackStartsAgain) {
+    // Fxx (1..15): this row and the next last xx ticks; the song's speed stays; 00 and above 15 change nothing;
+    // stopping and starting again plays at the song's speed; the highest channel wins; F3/F4 take over.
+    freshState();
+    song.speed = 3;
+    type({2, 0, -1, 0xF, 0x06});
+    type({4, 0, -1, 0xF, 0x00});
+    type({5, 0, -1, 0xF, 0x10});
+    type({6, 0, -1, 0xF, 0x02, 1});
+    type({6, 0, -1, 0xF, 0x05, 4});
+    transport.playing = true;
+    std::vector<int> rows;
+    for (int r = 0; r < 7; ++r) rows.push_back(framesInRow());
+    EXPECT_EQ(rows, (std::vector<int>{3000, 3000, 6000, 6000, 6000, 6000, 5000}));
+    EXPECT_EQ(song.speed, 3);
+    EXPECT_EQ(framesInRow(), 5000);
+
+    transport.playing = false;
+    frame();
+    transport.currentRow = 0, transport.tick = 0, transport.tickFrame = 0;
+    transport.playing = true;
+    EXPECT_EQ(framesInRow(), 3000);
+
+    transport.currentRow = 2;  // its speed effect: 6
+    EXPECT_EQ(framesInRow(), 6000);
+    song.speed = 4;  // F4 during playback
+    EXPECT_EQ(framesInRow(), 4000);
+}

@@ -87,7 +87,7 @@ protected:
 TEST_F(SongFile, FreshSongSavesThe41ByteFileUnderTheTypedNamePlusTheExtension) {
     // The song as created at start-up saves as header, L = 25 and the 25 packed bytes. The name typed as
     // "b.vorna" writes "b.vorna.vorna"; the message keeps the typed name. A save clears the modified
-    // mark but never names the song.
+    // mark and gives the song the name it was saved under.
     EXPECT_TRUE(saveSongNamed("a"));
     EXPECT_EQ(readFile("a.vorna"), freshFile());
     EXPECT_EQ(statusText, "FILE \"A\" SUCCESSFULLY SAVED");
@@ -98,7 +98,7 @@ TEST_F(SongFile, FreshSongSavesThe41ByteFileUnderTheTypedNamePlusTheExtension) {
     EXPECT_TRUE(songModified());
     EXPECT_TRUE(saveSongNamed("c"));
     EXPECT_FALSE(songModified());
-    EXPECT_EQ(editor.songName, "");
+    EXPECT_EQ(editor.songName, "c");
 }
 
 TEST_F(SongFile, OneCellSongSavesThe47ByteFile) {

@@ -207,3 +207,29 @@ TEST_F(ScaledWindowPixels, ScaledWindowShowsEveryFramePixelAsATwoByTwoBlock) {
     EXPECT_EQ(c.at(213, 155), (Rgb{132, 151, 171}));
     EXPECT_EQ(c.at(14, 14), (Rgb{240, 245, 252}));
 }
+
+TEST_F(WindowPixels, AMarkedBlockChangesTheWindowOnlyInsideItsPatchOfThePatternView) {
+    // Marking channel 2's volume to channel 3's effect, rows 10..20, changes the window's pixels only inside
+    // x 239..306, y 146..212 of the pattern view, each of them to the highlight (30, 35, 40).
+    cellAt(2, 0, 12).volume = 48;
+    cellAt(3, 0, 15).note = 60;
+    const Capture before = showFrame({60, 70, 80});
+    ASSERT_FALSE(before.pixels.empty());
+    editor.block = MarkedBlock{true, 0, 10, 9, 20, 14};
+    drawFrame(screen);
+    const Capture after = showUntil({30, 35, 40}, 239, 146);
+    ASSERT_FALSE(after.pixels.empty());
+    int changed = 0, outside = 0;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) {
+            if (before.at(x, y) == after.at(x, y)) continue;
+            ++changed;
+            const bool inside = x >= 239 && x <= 306 && y >= 146 && y <= 212;
+            if ((!inside || !(after.at(x, y) == Rgb{30, 35, 40})) && ++outside <= 5)
+                ADD_FAILURE() << "at " << x << "," << y << ": " << before.at(x, y) << " became " << after.at(x, y);
+        }
+    EXPECT_GT(changed, 3000);
+    EXPECT_EQ(outside, 0);
+    EXPECT_EQ(after.at(306, 212), (Rgb{30, 35, 40}));
+    EXPECT_EQ(after.at(307, 212), before.at(307, 212));
+}
