@@ -92,8 +92,6 @@ bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<u
 bool readRegularFileStart(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes);
 // Both paths name one existing file (links followed).
 bool sameFile(const std::string& a, const std::string& b);
-// Opens a file with the C library's modes ("rb", "wb", ...), by a UTF-8 name.
-std::FILE* openFile(const std::string& path, const char* mode);
 
 // ---- 3. processes and quit requests ---------------------------------------------------
 

@@ -252,8 +252,6 @@ bool sameFile(const std::string& a, const std::string& b) {
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
-
 // ---- 3. processes and quit requests ---------------------------------------------------
 
 long processId() { return long(getpid()); }

@@ -330,14 +330,6 @@ bool sameFile(const std::string& a, const std::string& b) {
            x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
-std::FILE* openFile(const std::string& path, const char* mode) {
-    if (isReservedName(path)) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    return _wfopen(wide(path).c_str(), wide(mode).c_str());
-}
-
 // ---- 4. processes and quit requests ---------------------------------------------------
 
 long processId() { return long(GetCurrentProcessId()); }
