@@ -16,7 +16,7 @@
 #   4. Ctrl+C (Wine's translation of SIGINT) quits with status 0; killed
 #      outright; each next start opens the recovery copy; a reserved device
 #      name (CON) refused with the save-failure message and no file made;
-#      the work saves as the song typed
+#      the work saves as the song typed; a read-only song refused, unchanged
 # Exit 77 (ctest: skipped) with the reason when there is no Windows build.
 # Usage: windows_wine.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -232,6 +232,19 @@ keys F12
 waitExit 15
 $CHECK song "$DIR/WORK.vorna" --cell 0,0,0,39,0,0,0 --cell 0,0,1,40,0,0,0 --cell 0,0,2,41,0,0,0 \
     --cell 0,0,3,43,0,0,0 || fail "the recovered work"
+# A read-only file (Wine shows a file without write permission as one) is
+# refused with the save-failure message, and stays as it was.
+chmod a-w "$DIR/WORK.vorna"
+cp "$DIR/WORK.vorna" "$WORK/work-before.vorna"
+startWindows "$DIR" WORK.vorna
+keys Down Down Down Down v      # row 4: F-3
+keys F11
+waitUntil 50 grep -q 'cannot save ".*WORK.vorna": is write-protected' "$DIR/err.txt" ||
+  fail "a read-only song was not refused: $(cat "$DIR/err.txt")"
+keys F12
+waitExit 15
+cmp -s "$DIR/WORK.vorna" "$WORK/work-before.vorna" || fail "the read-only song was changed"
+echo "ok: a read-only song is refused with the save-failure message and kept as it was"
 echo "ok: after Ctrl+C (status 0) and after a kill, the next start recovers the work typed"
 echo "ok: CON is refused with the save-failure message, and no file is made"
 echo "all Windows checks passed"
