@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <new>
 #include <thread>
 #include <vector>
 
@@ -27,30 +26,6 @@
 #include "app/main_loop.h"
 #include "app/history.h"
 #include "tests/support/test_support.h"
-
-// Allocation watch for the bounded-memory test: the largest single block and
-// the bytes requested while `watching` is set.
-static std::atomic<bool> watching{false};
-static std::atomic<size_t> largestBlock{0}, bytesRequested{0};
-
-static void* watchedAlloc(size_t n) {
-    if (countAllocations) ++allocationsCounted;
-    if (watching) {
-        bytesRequested += n;
-        size_t seen = largestBlock;
-        while (n > seen && !largestBlock.compare_exchange_weak(seen, n)) {
-        }
-    }
-    void* p = std::malloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-void* operator new(size_t n) { return watchedAlloc(n); }
-void* operator new[](size_t n) { return watchedAlloc(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
