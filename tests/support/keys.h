@@ -1,13 +1,18 @@
 #pragma once
 // A key press handed to the key commands as the main loop hands on a
-// key-down: a fresh key record, then dispatchKey.
+// key-down: a fresh key record, then dispatchKey; the key tests' fixture and
+// the scan codes they type.
+#include <gtest/gtest.h>
 #include <SDL.h>
 
 #include <cstdint>
 #include <string>
 
+#include "app/history.h"
 #include "app/keys.h"
 #include "app/main_loop.h"
+#include "audio/instruments.h"
+#include "song/song.h"
 
 inline void press(int symbol, int modifiers = 0, uint8_t scanCode = 0) {
     mainLoop.heldKey = KeyRecord{};
@@ -45,3 +50,22 @@ inline bool pressAsks(int symbol) {
     }
     return !mainLoop.keyHeld;
 }
+
+// Fresh song and editor, nothing held, the loop running.
+struct Keys : ::testing::Test {
+    void SetUp() override {
+        initSong();
+        resetHistory();
+        mainLoop.running = true;
+        mainLoop.keyHeld = true;
+        mainLoop.repeatCount = 0;
+        for (Instrument* v : instruments) {
+            v->note = -1;
+            v->time = 1234;
+            v->freq = 0.0f;
+        }
+    }
+};
+
+// Scan codes of a few keys (PC set 1).
+constexpr uint8_t ScanZ = 0x2C, ScanS = 0x1F, ScanQ = 0x10, ScanI = 0x17, ScanA = 0x1E, ScanSlash = 0x35;
