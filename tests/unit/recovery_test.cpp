@@ -123,10 +123,10 @@ TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsFileStateNameAndFolder) {
     file.known = true, file.size = 300, file.modifiedSec = 0x11223344, file.modifiedNsec = 999999999;
     file.device = 0x0807, file.inode = 0x0A0000000009ull;
     const Bytes bytes = encodeRecoveryCopy(RecoveryCopy{image, "Tune", "/x", 0x0102030405060708ull, file});
-    const Bytes song = encodeSongFile(image.data());
-    ASSERT_GT(bytes.size(), song.size());
-    EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
-    const Bytes trailer(bytes.begin() + long(song.size()), bytes.end());
+    const Bytes songFile = encodeSongFile(image.data());
+    ASSERT_GT(bytes.size(), songFile.size());
+    EXPECT_TRUE(std::equal(songFile.begin(), songFile.end(), bytes.begin()));
+    const Bytes trailer(bytes.begin() + long(songFile.size()), bytes.end());
     EXPECT_EQ(trailer, (Bytes{'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C', 2, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
                               1, 0, 0, 0,                          // the file state is known
                               0x2C, 1, 0, 0, 0, 0, 0, 0,           // 300 bytes
@@ -143,16 +143,16 @@ TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsFileStateNameAndFolder) {
     EXPECT_EQ(back.writtenNs, 0x0102030405060708ull);
     EXPECT_TRUE(back.file == file);
     // The song part alone opens as a song file.
-    EXPECT_TRUE(openSongBytes("part", bytes.data(), song.size()));
+    EXPECT_TRUE(openSongBytes("part", bytes.data(), songFile.size()));
 
     for (std::size_t cut = 0; cut < bytes.size(); ++cut)
         EXPECT_FALSE(decodeRecoveryCopy(bytes.data(), cut, back)) << "cut to " << cut;
     const std::pair<const char*, std::function<void(Bytes&)>> refused[] = {
         {"a byte added", [](Bytes& b) { b.push_back(0); }},
-        {"version 3", [&](Bytes& b) { b[song.size() + 8] = 3; }},
-        {"known flag 2", [&](Bytes& b) { b[song.size() + 20] = 2; }},
-        {"a whole second of nanoseconds", [&](Bytes& b) { putLe32(&b[song.size() + 40], 1000000000); }},
-        {"an unknown state with a size", [&](Bytes& b) { b[song.size() + 20] = 0; }},
+        {"version 3", [&](Bytes& b) { b[songFile.size() + 8] = 3; }},
+        {"known flag 2", [&](Bytes& b) { b[songFile.size() + 20] = 2; }},
+        {"a whole second of nanoseconds", [&](Bytes& b) { putLe32(&b[songFile.size() + 40], 1000000000); }},
+        {"an unknown state with a size", [&](Bytes& b) { b[songFile.size() + 20] = 0; }},
     };
     for (const auto& r : refused) {
         Bytes changed = bytes;
@@ -163,7 +163,7 @@ TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsFileStateNameAndFolder) {
         encodeRecoveryCopy(RecoveryCopy{image, std::string(RecoveryNameMax + 1, 'a'), "/x", 1, FileState()});
     EXPECT_FALSE(decodeRecoveryCopy(hugeName.data(), hugeName.size(), back));
 
-    Bytes old = song;
+    Bytes old = songFile;
     const Bytes oldTrailer = versionOneTrailer(0x0102030405060708ull, "Tune", "/x");
     old.insert(old.end(), oldTrailer.begin(), oldTrailer.end());
     ASSERT_TRUE(decodeRecoveryCopy(old.data(), old.size(), back));
