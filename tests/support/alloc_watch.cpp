@@ -19,7 +19,19 @@ static void* watchedAlloc(size_t n) {
 }
 void* operator new(size_t n) { return watchedAlloc(n); }
 void* operator new[](size_t n) { return watchedAlloc(n); }
+// The nothrow forms too (std::stable_sort's buffer): their blocks come back
+// through the plain delete below, so they must come from malloc as well.
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return watchedAlloc(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
