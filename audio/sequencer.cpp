@@ -358,8 +358,8 @@ static void runToLastIndex(Instrument& voice, int frames, RenderScratch& scratch
     for (int i = before; i < frames; ++i) out[i] = voice.nextSample(INT32_MAX);
 }
 
-ChannelGroup::ChannelGroup(const Stretch& stretch, double* const* out, RenderScratch& scratch)
-    : stretch(stretch), out(out), scratch(scratch) {}
+ChannelGroup::ChannelGroup(const Stretch& toRender, double* const* channelOut, RenderScratch& scratchSpace)
+    : stretch(toRender), out(channelOut), scratch(scratchSpace) {}
 
 void ChannelGroup::add(int c) {
     const int frames = stretch.frames;

@@ -146,7 +146,7 @@ private:
 // may run on other threads at the same time.
 class ChannelGroup {
 public:
-    ChannelGroup(const Stretch& stretch, double* const* out, RenderScratch& scratch);
+    ChannelGroup(const Stretch& toRender, double* const* channelOut, RenderScratch& scratchSpace);
     void add(int channel);
     void finish();
 
