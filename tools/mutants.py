@@ -65,7 +65,7 @@ M = [
  ('kill-window', 'song/safe_file.cpp', 'ok = std::rename(f.tempPath.c_str(), f.target.c_str()) == 0;', 'unlink(f.target.c_str()); usleep(3000); ok = std::rename(f.tempPath.c_str(), f.target.c_str()) == 0;', 'old file removed before the rename: a kill can leave neither', None),
  ('keep-mode', 'song/safe_file.cpp', 'fchmod(fd, old.st_mode & 07777);', 'fchmod(fd, 0644);', 'a save resets the replaced file mode', None),
  ('recovery-kept', 'app/recovery.h', 'RecoveryCopiesKept = 10;', 'RecoveryCopiesKept = 11;', 'eleven copies kept', None),
- ('save-name', 'app/file_commands.cpp', '? askName("ENTER FILENAME TO SAVE") : editor.songName;', '? askName("ENTER FILENAME TO SAVE") : editor.songName + "_";', 'F11 saves a named song under another name', None),
+ ('save-name', 'app/file_commands.cpp', '    std::string name = editor.songName;\n    if (!name.empty() && fileChangedOnDisk', '    std::string name = editor.songName.empty() ? "" : editor.songName + "_";\n    if (!name.empty() && fileChangedOnDisk', 'F11 saves a named song under another name', None),
  ('prompt-repaint', 'ui/prompt.cpp', '~Repaint() { frameStale = true; }', '~Repaint() {}', 'the main frame not repainted after the prompt', None),
  ('stream-none', 'audio/stream.cpp', 'if (driver == "none") return false;', '', 'driver none treated as an unknown word', None),
  ('quit-key', 'app/keys.cpp', '    mainLoop.running = false;\n}\nstatic void nothing', '}\nstatic void nothing', 'F12 does not end the loop', None),
