@@ -10,7 +10,7 @@
 #include <deque>
 #include <memory>
 
-#include "app/file_commands.h"
+#include "app/document.h"
 #include "app/recovery.h"
 #include "song/song.h"
 #include "song/song_file.h"

@@ -27,7 +27,7 @@ void changeSongWord(uint32_t offset, int32_t value);
 void endStep();
 
 // A whole new document: records the song, its name and the cursor as they
-// are, then shows image under name, on order slot 0 (see file_commands.h).
+// are, then shows image under name, on order slot 0 (see app/document.h).
 // `saved`: the new document is the content of a song file.
 void recordDocumentStep(StepKind kind, const std::vector<uint8_t>& image, const std::string& name, bool saved);
 

@@ -25,7 +25,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/file_commands.h"
+#include "app/document.h"
 #include "app/history.h"
 #include "song/bytes.h"
 #include "song/names.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/document.h"
 #include "app/file_commands.h"
 #include "ui/palette.h"
 #include "ui/status.h"
