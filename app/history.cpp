@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "app/document.h"
-#include "app/recovery.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/palette.h"
@@ -78,6 +77,12 @@ std::size_t sizeOf(const Step& s) {
 }  // namespace
 
 const char* stepName(StepKind kind) { return Names[int(kind)]; }
+
+void (*workEndsHook)() = nullptr;
+
+static void workEnds() {
+    if (workEndsHook) workEndsHook();
+}
 
 static uint64_t positionId() { return done > 0 ? steps[done - 1].id : baseId; }
 
@@ -172,7 +177,7 @@ void recordDocumentStep(StepKind kind, const std::vector<uint8_t>& image, const 
     doc->beforeName = editor.songName;
     doc->afterName = name;
     // The work so far keeps its recovery copy; the new document is a new piece of work.
-    recoveryWorkEnds();
+    workEnds();
     dropRedo();
     const uint64_t id = nextId++;
     push(Step{id, 0, kind, here(), std::move(doc)});
@@ -223,7 +228,7 @@ bool undoStep(StepKind* kind) {
     if (done == 0) return false;
     Step& s = steps[done - 1];
     if (s.document) {
-        recoveryWorkEnds();
+        workEnds();
         std::vector<uint8_t> image;
         unpackInto(s.document->before, image);
         showDocument(image.data(), s.document->beforeName);
@@ -243,7 +248,7 @@ bool redoStep(StepKind* kind) {
     if (done == steps.size()) return false;
     Step& s = steps[done];
     if (s.document) {
-        recoveryWorkEnds();
+        workEnds();
         std::vector<uint8_t> image;
         unpackInto(s.document->after, image);
         showDocument(image.data(), s.document->afterName);

@@ -47,6 +47,11 @@ uint64_t historyVersion();
 // The piece of work the song belongs to: a new one starts at each load or
 // recovery and ends when it is undone. Each has its own recovery copy.
 uint64_t historyWork();
+// Called just before the song becomes another piece of work (a load, a
+// recovery, or undoing or redoing one), while historyWork() still names the
+// work so far. The recovery copies set it when they start (app/recovery.cpp),
+// so the history needs nothing of them.
+extern void (*workEndsHook)();  // app/history.cpp
 
 // Sizes, for tests and the benchmark.
 std::size_t historySteps();   // steps kept, done and undone

@@ -627,7 +627,9 @@ void recoveryTick(uint32_t nowMs) {
     takeCopy();
 }
 
-void recoveryWorkEnds() {
+// The history's workEndsHook while the session runs: the copy of the work
+// so far is taken now, before the song becomes another piece of work.
+static void recoveryWorkEnds() {
     if (started && historyVersion() != copiedVersion) takeCopy();
 }
 
@@ -674,6 +676,7 @@ bool startRecovery() {
     started = true;
     copiedVersion = historyVersion();  // the song at start holds nothing unsaved
     copiedOnce = false;
+    workEndsHook = recoveryWorkEnds;
     return true;
 }
 
@@ -687,6 +690,7 @@ void finishRecovery() {
     }
     writer.thread.join();
     started = false;
+    workEndsHook = nullptr;
     // The lock goes; the copies stay for the next start to find.
     for (Place& p : writer.places) {
         if (p.lock >= 0) unlinkat(p.dir, ("." + session + LockSuffix).c_str(), 0);

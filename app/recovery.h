@@ -30,7 +30,9 @@ extern const char* const NoCopyMessage;         // app/recovery.cpp
 extern const char* const CopiesWaitingMessage;  // app/recovery.cpp
 
 // Starts the session: its lock (copies of a running editor are never taken
-// by another) and the writer thread. False when the writer cannot run.
+// by another) and the writer thread. False when the writer cannot run. From
+// then on the copy of a piece of work is taken just before the song becomes
+// another one (the history's workEndsHook).
 bool startRecovery();
 // At start-up: opens the newest copy of this working folder left by an
 // ended session, as an undo step from the empty song, with a message.
@@ -44,9 +46,6 @@ int tellRecoveryWaiting(bool now);
 // From each tick of the main loop: takes a copy when one is due, and keeps
 // NoCopyMessage on the message line while a copy is missing.
 void recoveryTick(uint32_t nowMs);
-// Just before the song becomes another piece of work (a load, or undoing or
-// redoing one): the copy of the work so far is taken now.
-void recoveryWorkEnds();
 // Takes a copy of anything not yet copied and waits until every copy is on
 // the disk (synced). Used at quit and by tests.
 void recoveryFlush();
