@@ -6,12 +6,9 @@
 // the copies a session leaves at its end, or at a kill or crash, are opened
 // by the next start in the same working folder. A copy that cannot be
 // written is tried again, in the preferred place first, until one is kept.
-#include <cstddef>
+// The bytes of a copy are song/recovery_copy.h's.
 #include <cstdint>
 #include <string>
-#include <vector>
-
-#include "song/safe_file.h"
 
 // Where the copies live: this folder inside the working folder, or the
 // fall-back place under $XDG_STATE_HOME when that one cannot be written.
@@ -58,16 +55,3 @@ void finishRecovery();
 // Called while a copy being taken over at start-up is between its two
 // names; tests stop the process there.
 extern void (*recoveryAdoptHook)();  // app/recovery.cpp
-
-// A recovery copy read back: a complete song file followed by a trailer.
-struct RecoveryCopy {
-    std::vector<uint8_t> image;  // the unpacked song
-    std::string name;            // the song's name, "" when it had none
-    std::string folder;          // the working folder it belongs to
-    uint64_t writtenNs = 0;      // when it was written (ns since 1970), to find the newest
-    FileState file;              // the song's file as the work was opened or last saved from it
-};
-// The bytes of a copy, and the way back. Parsing refuses anything malformed.
-std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy);
-bool decodeRecoveryCopy(const uint8_t* data, std::size_t size, RecoveryCopy& copy);
-constexpr std::size_t RecoveryNameMax = 4096;  // longest name or folder a copy may carry

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "song/bytes.h"
+#include "song/recovery_copy.h"
 #include "ui/draw.h"
 #include "ui/palette.h"
 #include "ui/status.h"
