@@ -11,14 +11,14 @@
 #include <string>
 
 // Where the copies live: this folder inside the working folder, or the
-// fall-back place under $XDG_STATE_HOME when that one cannot be written.
+// fall-back place under $XDG_STATE_HOME when that one cannot be written
+// (recoveryFallbackFolder, app/recovery_places.h).
 extern const char* const RecoveryFolderName;  // app/recovery.cpp: ".vorna-recovery"
-std::string recoveryFallbackFolder();         // $XDG_STATE_HOME/vornatracker/recovery (or ~/.local/state/...)
 
+// How soon a copy reaches the disk, how often a failed one is tried again
+// (app/recovery_writer.h) and how many copies of ended sessions are kept
+// (app/recovery_startup.h) are the writer's and the start-up's.
 constexpr uint32_t RecoverySnapshotMs = 150;  // changes are gathered this long before a copy is taken
-constexpr uint32_t RecoverySyncMs = 4000;     // a copy reaches the disk at the latest this long after it is written
-constexpr int RecoveryCopiesKept = 10;        // copies of ended sessions kept per working folder
-constexpr uint32_t RecoveryRetryMs = 2000;    // a copy that could not be written is tried again this often
 
 // On the message line while some unsaved work has no copy on disk (standard
 // error says why): "UNSAVED WORK HAS NO RECOVERY COPY".
@@ -52,6 +52,3 @@ bool unsavedWorkHasCopy();
 // At the end of the program: the last copy, then the writer stops and the
 // session's lock is let go. The copies stay for the next start.
 void finishRecovery();
-// Called while a copy being taken over at start-up is between its two
-// names; tests stop the process there.
-extern void (*recoveryAdoptHook)();  // app/recovery.cpp

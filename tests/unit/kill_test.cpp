@@ -42,6 +42,7 @@
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/recovery.h"
+#include "app/recovery_startup.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
 
