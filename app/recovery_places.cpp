@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "song/recovery_copy.h"
+#include "song/safe_file.h"
 
 // ---- 1. places ------------------------------------------------------------------
 
@@ -98,13 +99,7 @@ PlaceRead readInPlace(int dir, const std::string& name, std::vector<uint8_t>& by
     if (result == PlaceRead::Ok) {
         bytes.resize(std::size_t(st.st_size));
         std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += std::size_t(n);
-        }
-        if (got != bytes.size()) result = PlaceRead::Failed;
+        if (!readFully(fd, bytes.data(), bytes.size(), got) || got != bytes.size()) result = PlaceRead::Failed;
     }
     close(fd);
     return result;

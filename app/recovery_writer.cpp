@@ -74,15 +74,7 @@ static bool writeIn(int i, const std::vector<uint8_t>& bytes, uint64_t work, boo
         problem = failure("create", p.path + "/" + temp);
         return false;
     }
-    std::size_t put = 0;
-    while (put < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + put, bytes.size() - put);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;  // no progress and no reason given
-        if (n <= 0) break;
-        put += std::size_t(n);
-    }
-    bool ok = put == bytes.size();
+    bool ok = writeFully(fd, bytes.data(), bytes.size());
     if (!ok) problem = failure("write", p.path + "/" + temp);
     if (ok && sync && fsync(fd) != 0) {
         problem = failure("sync", p.path + "/" + temp);
