@@ -253,33 +253,28 @@ static void discard(RtAudio* failed) {
     closing = false;
 }
 
-bool startAudio(const std::string& driver, unsigned bufferFrames) {
-    if (audio) return true;  // one stream per run
-    if (driver == "none") return false;
+// The table entry of a driver word other than "dsound"; null for an unknown word.
+static const NamedBackend* namedBackend(const std::string& driver) {
+    for (const NamedBackend& b : namedBackends)
+        if (driver == b.word) return &b;
+    return nullptr;
+}
 
-    quietAudioLibrary();
-    std::string name = driver;  // for messages
-    std::string backend;        // the library's word for the back end in use
-    std::string why;
+// The library object for a driver: the named back end (`named`), or for
+// "dsound" (`named` null) the first that can play. Null with the reason in
+// `why`. `name` becomes the driver as the messages name it, `backend` the
+// library's word for the back end.
+static RtAudio* openDriver(const std::string& driver, const NamedBackend* named, std::string& name,
+                           std::string& backend, std::string& why) {
     RtAudio* chosen = nullptr;
     try {
-        if (driver == "dsound") {
+        if (!named) {
             chosen = defaultBackend(why);
             if (chosen) backend = RtAudio::getApiName(chosen->getCurrentApi());
             if (chosen) name = "dsound (" + backend + ")";
+        } else if (!compiledIn(named->api)) {
+            why = "not built into the audio library";
         } else {
-            const NamedBackend* named = nullptr;
-            for (const NamedBackend& b : namedBackends)
-                if (driver == b.word) named = &b;
-            if (!named) {
-                std::fprintf(stderr,
-                             "audio: unknown driver \"%s\" (use dsound, pulse, alsa, jack or none);"
-                             " running without sound\n",
-                             printable(driver).c_str());
-                std::fflush(stderr);
-                return false;
-            }
-            if (!compiledIn(named->api)) return giveUp(driver, "not built into the audio library");
             chosen = openBackend(named->api, why);
             backend = driver;
         }
@@ -288,10 +283,11 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     } catch (std::exception& e) {
         why = oneLine(e.what());
     }
-    if (!chosen) return giveUp(name, why.empty() ? "no output device found" : why);
+    return chosen;
+}
 
-    bufferFrames = usableBufferFrames(bufferFrames);
-
+// A new stream's words, before it opens.
+static void resetStreamWords() {
     {
         std::lock_guard<std::mutex> hold(openErrorLock);
         openError.clear();
@@ -302,12 +298,18 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     failing = false;
     firstBlock = true;
     realtime = false;
+}
+
+// Opens and starts the stream on a chosen back end; false with the reason
+// in `why` (the caller discards the object). `frames` is the block size the
+// library granted.
+static bool openAndStart(RtAudio* chosen, unsigned bufferFrames, unsigned& frames, std::string& why) {
     try {
         RtAudio::StreamParameters out;
         out.deviceId = chosen->getDefaultOutputDevice();
         out.nChannels = 1;  // mono
         out.firstChannel = 0;
-        unsigned frames = bufferFrames;  // the library may round it
+        frames = bufferFrames;  // the library may round it
         RtAudio::StreamOptions options;
         options.streamName = "VornaTracker";  // how the sound server lists us
         // Ahead of every ordinary process, so a busy machine does not make
@@ -335,17 +337,46 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
             failed = openError;
         }
         if (!failed.empty() || !chosen->isStreamRunning()) {
-            discard(chosen);
-            return giveUp(name, failed.empty() ? "the stream did not start" : failed);
+            why = failed.empty() ? "the stream did not start" : failed;
+            return false;
         }
-        grantedFrames = frames;
     } catch (RtAudioError& e) {
-        discard(chosen);
-        return giveUp(name, oneLine(e.getMessage()));
+        why = oneLine(e.getMessage());
+        return false;
     } catch (std::exception& e) {
-        discard(chosen);
-        return giveUp(name, oneLine(e.what()));
+        why = oneLine(e.what());
+        return false;
     }
+    return true;
+}
+
+bool startAudio(const std::string& driver, unsigned bufferFrames) {
+    if (audio) return true;  // one stream per run
+    if (driver == "none") return false;
+
+    quietAudioLibrary();
+    const NamedBackend* named = driver == "dsound" ? nullptr : namedBackend(driver);
+    if (driver != "dsound" && !named) {
+        std::fprintf(stderr,
+                     "audio: unknown driver \"%s\" (use dsound, pulse, alsa, jack or none);"
+                     " running without sound\n",
+                     printable(driver).c_str());
+        std::fflush(stderr);
+        return false;
+    }
+    std::string name = driver;  // for messages
+    std::string backend;        // the library's word for the back end in use
+    std::string why;
+    RtAudio* chosen = openDriver(driver, named, name, backend, why);
+    if (!chosen) return giveUp(name, why.empty() ? "no output device found" : why);
+
+    resetStreamWords();
+    unsigned frames = 0;
+    if (!openAndStart(chosen, usableBufferFrames(bufferFrames), frames, why)) {
+        discard(chosen);
+        return giveUp(name, why);
+    }
+    grantedFrames = frames;
     audio = chosen;
     backendName = backend;
     started = true;

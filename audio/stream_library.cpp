@@ -41,7 +41,7 @@ static void quietAlsa() {
 // writes there still reaches standard error, a whole line at a time.
 class LibraryChatterFilter : public std::streambuf {
 public:
-    explicit LibraryChatterFilter(std::streambuf* target) : target(target) {}
+    explicit LibraryChatterFilter(std::streambuf* out) : target(out) {}
 
 protected:
     int overflow(int c) override {
