@@ -91,7 +91,54 @@ std::string literalInPattern(const std::string& text) {
     return pattern;
 }
 
-// Fills `options`; returns "" or the reason the command line is wrong.
+// One option and its value (when it takes one); "" or the reason it is wrong.
+static std::string takeOption(const std::string& arg, const std::string& value, Options& options) {
+    if (arg == "-o" || arg == "--output") {
+        if (value.empty()) return "option " + arg + " needs a file name";
+        options.output = value;
+    } else if (arg == "-f" || arg == "--format") {
+        if (!formatByName(value, options.format))
+            return "unknown format \"" + value + "\" (one of " + formatNames() + ")";
+        options.formatGiven = true;
+    } else if (arg == "--seed") {
+        if (!parseSeed(value, options.seed)) return "bad seed \"" + value + "\" (a whole number 0..4294967295)";
+    } else if (arg == "--stems") {
+        options.stems = true;
+    } else if (arg == "--info") {
+        options.info = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+        options.quiet = true;
+    } else if (arg == "-h" || arg == "--help") {
+        options.help = true;
+    } else if (arg == "--version") {
+        options.version = true;
+    } else {
+        return "unknown option " + arg;
+    }
+    return "";
+}
+
+// The options together, once all are read; "" or the reason they do not go together.
+static std::string checkOptions(Options& options) {
+    if (options.songs.empty()) return "no song given";
+    if (!options.output.empty() && options.songs.size() > 1)
+        return "-o names the output of one song; several songs are each written beside their song";
+    if (options.stems && options.output == "-") return "--stems writes eight files, not standard output";
+    int marks = 0;
+    if (options.stems && !options.output.empty()) stemPath(options.output, 0, &marks);
+    if (options.stems && !options.output.empty() && marks == 0)
+        return "with --stems the output name needs %c for the channel number (such as mix.ch%c.wav; %% is a %)";
+    if (options.info && (!options.output.empty() || options.stems || options.formatGiven))
+        return "--info renders nothing; it takes no -o, --format or --stems";
+    // Sound is no text: a terminal would only be garbled by it.
+    if (options.output == "-" && isatty(STDOUT_FILENO))
+        return "standard output is a terminal; -o - writes sound only into a pipe or a file";
+    if (!options.formatGiven && !options.output.empty() && options.output != "-")
+        options.format = formatOfName(options.output);
+    for (const std::string& given : options.songs) options.inputs.push_back(songFile(given));
+    return "";
+}
+
 std::string parseArguments(int argc, char** argv, Options& options) {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -122,46 +169,10 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             if (i + 1 >= argc) return "option " + arg + " needs a value";
             value = argv[++i];
         }
-        if (arg == "-o" || arg == "--output") {
-            if (value.empty()) return "option " + arg + " needs a file name";
-            options.output = value;
-        } else if (arg == "-f" || arg == "--format") {
-            if (!formatByName(value, options.format))
-                return "unknown format \"" + value + "\" (one of " + formatNames() + ")";
-            options.formatGiven = true;
-        } else if (arg == "--seed") {
-            if (!parseSeed(value, options.seed)) return "bad seed \"" + value + "\" (a whole number 0..4294967295)";
-        } else if (arg == "--stems") {
-            options.stems = true;
-        } else if (arg == "--info") {
-            options.info = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else {
-            return "unknown option " + arg;
-        }
+        const std::string wrong = takeOption(arg, value, options);
+        if (!wrong.empty()) return wrong;
     }
     if (options.help || options.version) return "";
     // Everything is checked here, before the first song: a wrong command line writes nothing.
-    if (options.songs.empty()) return "no song given";
-    if (!options.output.empty() && options.songs.size() > 1)
-        return "-o names the output of one song; several songs are each written beside their song";
-    if (options.stems && options.output == "-") return "--stems writes eight files, not standard output";
-    int marks = 0;
-    if (options.stems && !options.output.empty()) stemPath(options.output, 0, &marks);
-    if (options.stems && !options.output.empty() && marks == 0)
-        return "with --stems the output name needs %c for the channel number (such as mix.ch%c.wav; %% is a %)";
-    if (options.info && (!options.output.empty() || options.stems || options.formatGiven))
-        return "--info renders nothing; it takes no -o, --format or --stems";
-    // Sound is no text: a terminal would only be garbled by it.
-    if (options.output == "-" && isatty(STDOUT_FILENO))
-        return "standard output is a terminal; -o - writes sound only into a pipe or a file";
-    if (!options.formatGiven && !options.output.empty() && options.output != "-")
-        options.format = formatOfName(options.output);
-    for (const std::string& given : options.songs) options.inputs.push_back(songFile(given));
-    return "";
+    return checkOptions(options);
 }

@@ -145,9 +145,8 @@ static bool toOutputs(const int16_t* mix, const double* const* channels, int cou
     return true;
 }
 
-// Renders the loaded song into its outputs; returns the exit status.
-static int renderLoaded(const Options& options, const std::string& name) {
-    const uint64_t frames = exportFrameCount();
+// The files a render writes: the mix, or one per channel for --stems.
+static std::vector<std::string> outputPaths(const Options& options, const std::string& name) {
     const std::string extension = extensionOf(options.format);
     std::vector<std::string> paths;
     if (options.stems) {
@@ -157,22 +156,62 @@ static int renderLoaded(const Options& options, const std::string& name) {
     } else {
         paths.push_back(options.output.empty() ? name + extension : options.output);
     }
-    // However it is spelled (links, "./", another name of the same file), an
-    // output is never a song of this call: the one rendered or one still to come.
+    return paths;
+}
+
+// However it is spelled (links, "./", another name of the same file), an
+// output is never a song of this call: the one rendered or one still to
+// come. True, having said so, when one is.
+static bool outputIsASong(const Options& options, const std::string& name, const std::vector<std::string>& paths) {
     const std::string own = songFileName(name);
     for (const std::string& path : paths) {
         if (sameFile(own, path)) {
             std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song being rendered\n",
                          path.c_str());
-            return 1;
+            return true;
         }
         for (const std::string& input : options.inputs)
             if (sameFile(input, path)) {
                 std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song \"%s\" of this call\n",
                              path.c_str(), input.c_str());
-                return 1;
+                return true;
             }
     }
+    return false;
+}
+
+// Renders into outputs of any format through the output writers. False,
+// having said so, when an output cannot be opened (those opened so far are
+// thrown away); else `written` says whether every output was written, and
+// `failedPath` names the one that failed.
+static bool renderToOutputs(Format format, const std::vector<std::string>& paths, uint64_t frames, bool& written,
+                            std::string& failedPath, std::string& why) {
+    RenderJob job;
+    job.count = int(paths.size());
+    for (int i = 0; i < job.count; ++i)
+        if (!openOutput(job.outputs[size_t(i)], paths[size_t(i)], format, frames, why)) {
+            std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n",
+                         paths[size_t(i)].c_str(), why.c_str());
+            return false;  // the outputs opened so far are thrown away with the job
+        }
+    const uint64_t done = renderSong(toOutputs, &job);
+    written = done == frames;
+    if (written && exportProgress) exportProgress(done, frames);
+    for (int i = 0; i < job.count && written; ++i)
+        if (!finishOutput(job.outputs[size_t(i)])) {
+            written = false;
+            failedPath = paths[size_t(i)];
+        }
+    for (int i = 0; i < job.count && !written; ++i)
+        if (job.outputs[size_t(i)].failed) failedPath = paths[size_t(i)];
+    return true;
+}
+
+// Renders the loaded song into its outputs; returns the exit status.
+static int renderLoaded(const Options& options, const std::string& name) {
+    const uint64_t frames = exportFrameCount();
+    const std::vector<std::string> paths = outputPaths(options, name);
+    if (outputIsASong(options, name, paths)) return 1;
     const bool toStdout = paths[0] == "-";
     // Standard output may carry the sound itself; the summary then goes with the messages.
     std::FILE* summary = toStdout ? stderr : stdout;
@@ -180,30 +219,12 @@ static int renderLoaded(const Options& options, const std::string& name) {
     if (bar) exportProgress = showProgress;
 
     const auto begin = std::chrono::steady_clock::now();
-    bool written;
+    bool written = false;
     std::string failedPath = paths[0], why = "missing folder, no permission or disk full";
-    if (!options.stems && options.format == Format::Wav16 && !toStdout) {
+    if (!options.stems && options.format == Format::Wav16 && !toStdout)
         written = exportWav(paths[0], &why);  // the editor's own writer, byte for byte
-    } else {
-        RenderJob job;
-        job.count = int(paths.size());
-        for (int i = 0; i < job.count; ++i)
-            if (!openOutput(job.outputs[size_t(i)], paths[size_t(i)], options.format, frames, why)) {
-                std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n",
-                             paths[size_t(i)].c_str(), why.c_str());
-                return 1;  // the outputs opened so far are thrown away with the job
-            }
-        const uint64_t done = renderSong(toOutputs, &job);
-        written = done == frames;
-        if (written && exportProgress) exportProgress(done, frames);
-        for (int i = 0; i < job.count && written; ++i)
-            if (!finishOutput(job.outputs[size_t(i)])) {
-                written = false;
-                failedPath = paths[size_t(i)];
-            }
-        for (int i = 0; i < job.count && !written; ++i)
-            if (job.outputs[size_t(i)].failed) failedPath = paths[size_t(i)];
-    }
+    else if (!renderToOutputs(options.format, paths, frames, written, failedPath, why))
+        return 1;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     if (bar) std::fputc('\n', stderr);
     if (!written) {
@@ -272,7 +293,7 @@ static void passOn(int sig) {
 }
 
 
-static int processInChild(const Options& options, const std::string& song) {
+static int processInChild(const Options& options, const std::string& given) {
     std::fflush(stdout);
     std::fflush(stderr);
     // Held back over the fork, so a quit signal always finds the child it must reach.
@@ -286,7 +307,7 @@ static int processInChild(const Options& options, const std::string& song) {
         sigprocmask(SIG_SETMASK, &before, nullptr);
     }
     if (child < 0) {
-        std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", song.c_str(),
+        std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", given.c_str(),
                      std::strerror(errno));
         return 1;
     }
@@ -294,7 +315,7 @@ static int processInChild(const Options& options, const std::string& song) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // a parent killed outright takes its render with it
         safeFileSignals();
         sigprocmask(SIG_SETMASK, &before, nullptr);
-        const int status = checkStdout(quitSignal ? 1 : processSong(options, song));
+        const int status = checkStdout(quitSignal ? 1 : processSong(options, given));
         std::fflush(stderr);
         _exit(status);
     }
@@ -304,9 +325,9 @@ static int processInChild(const Options& options, const std::string& song) {
     runningChild = 0;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE)
-        std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", song.c_str());
+        std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", given.c_str());
     else if (!quitSignal)
-        std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", song.c_str());
+        std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", given.c_str());
     return 1;
 }
 
@@ -329,9 +350,9 @@ int main(int argc, char** argv) {
     handleQuitSignals(passOn);
     signal(SIGXFSZ, SIG_IGN);
     int worst = 0;
-    for (const std::string& song : options.songs) {
+    for (const std::string& given : options.songs) {
         if (quitSignal) break;
-        worst = std::max(worst, processInChild(options, song));
+        worst = std::max(worst, processInChild(options, given));
     }
     if (quitSignal) {
         signal(quitSignal, SIG_DFL);
