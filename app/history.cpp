@@ -10,8 +10,7 @@
 #include <deque>
 #include <memory>
 
-#include "app/file_commands.h"
-#include "app/recovery.h"
+#include "app/document.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/palette.h"
@@ -81,6 +80,12 @@ std::size_t sizeOf(const Step& s) {
 }  // namespace
 
 const char* stepName(StepKind kind) { return Names[int(kind)]; }
+
+void (*workEndsHook)() = nullptr;
+
+static void workEnds() {
+    if (workEndsHook) workEndsHook();
+}
 
 static uint64_t positionId() { return done > 0 ? steps[done - 1].id : baseId; }
 
@@ -175,7 +180,7 @@ void recordDocumentStep(StepKind kind, const std::vector<uint8_t>& image, const 
     doc->beforeName = editor.songName;
     doc->afterName = name;
     // The work so far keeps its recovery copy; the new document is a new piece of work.
-    recoveryWorkEnds();
+    workEnds();
     dropRedo();
     const uint64_t id = nextId++;
     push(Step{id, 0, kind, here(), std::move(doc)});
@@ -227,7 +232,7 @@ bool undoStep(StepKind* kind) {
     if (done == 0) return false;
     Step& s = steps[done - 1];
     if (s.document) {
-        recoveryWorkEnds();
+        workEnds();
         std::vector<uint8_t> image;
         unpackInto(s.document->before, image);
         showDocument(image.data(), s.document->beforeName);
@@ -247,7 +252,7 @@ bool redoStep(StepKind* kind) {
     if (done == steps.size()) return false;
     Step& s = steps[done];
     if (s.document) {
-        recoveryWorkEnds();
+        workEnds();
         std::vector<uint8_t> image;
         unpackInto(s.document->after, image);
         showDocument(image.data(), s.document->afterName);

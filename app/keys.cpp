@@ -18,7 +18,7 @@
 #include "app/blocks.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "app/main_loop.h"
+#include "app/loop_state.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/keys.h"
 #include "app/recovery.h"
 #include "app/scancode.h"
 #include "app/signals.h"
@@ -13,8 +14,6 @@
 #include "ui/frame.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
-
-MainLoop mainLoop;
 
 static bool quitRefused = false;    // the last request to quit was refused ...
 static uint32_t quitRefusedAt = 0;  // ... at this time

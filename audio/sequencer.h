@@ -103,7 +103,7 @@ struct EffectState {
     int32_t speed = 0, speedOver = 0;
     bool wasPlaying = false;
 };
-extern EffectState effectState;  // audio/sequencer.cpp
+extern EffectState effectState;  // audio/effects.cpp
 
 // The speed a row's speed effect sets (1..15, the highest channel's), 0 when none.
 int32_t rowSpeedEffect(int32_t pattern, int32_t row);

@@ -17,6 +17,7 @@
 #include "audio/sequencer.h"
 #include "song/bytes.h"
 #include "song/names.h"
+#include "song/safe_file.h"
 #include "song/song.h"
 
 // ---------------------------------------------------------------------------
@@ -89,15 +90,7 @@ int16_t stemSample(double fine) { return int16_t(std::lround(fine)); }
 
 // All of `size` bytes to standard output, across short writes and signals.
 static bool writeAllToStdout(const void* data, size_t size) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
+    return writeFully(STDOUT_FILENO, static_cast<const uint8_t*>(data), size);
 }
 
 // Bytes at out.position, wherever the output keeps them.

@@ -3,7 +3,7 @@
 //   1. paths: folder, symbolic links, what may be replaced
 //   2. temporary files: names with the process id, the list a signal empties, stale ones
 //   3. safeOpen / safeWrite / safeCommit / safeAbandon
-//   4. reading regular files
+//   4. reading and writing whole buffers, reading regular files
 //   5. file states
 #include "song/safe_file.h"
 
@@ -270,6 +270,30 @@ int openRegularFile(const std::string& path) {
     return fd;
 }
 
+bool readFully(int fd, uint8_t* data, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the end of the file
+        got += std::size_t(n);
+    }
+    return true;
+}
+
+bool writeFully(int fd, const uint8_t* data, std::size_t size) {
+    std::size_t put = 0;
+    while (put < size) {
+        const ssize_t n = write(fd, data + put, size - put);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;  // no progress and no reason given
+        if (n <= 0) return false;
+        put += std::size_t(n);
+    }
+    return true;
+}
+
 bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<uint8_t>& bytes, FileState* state) {
     bytes.clear();
     if (state) *state = FileState();
@@ -283,13 +307,7 @@ bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<u
         // One byte more than allowed shows a file that grew since fstat.
         bytes.resize(maxSize + 1);
         std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
-            if (n <= 0) break;
-            got += std::size_t(n);
-        }
+        ok = readFully(fd, bytes.data(), bytes.size(), got);
         bytes.resize(got);
         ok = ok && got <= maxSize;
     }

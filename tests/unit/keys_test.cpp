@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/document.h"
 #include "app/file_commands.h"
 #include "ui/palette.h"
 #include "ui/status.h"

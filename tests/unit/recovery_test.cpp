@@ -24,11 +24,13 @@
 #include <vector>
 
 #include "song/bytes.h"
+#include "song/recovery_copy.h"
 #include "ui/draw.h"
 #include "ui/palette.h"
 #include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/recovery.h"
+#include "app/recovery_startup.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
 
