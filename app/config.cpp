@@ -52,7 +52,7 @@ std::string configPath(const std::string& key) { return dataFilePath("conf/" + k
 
 // ---- the readers --------------------------------------------------------------
 
-constexpr std::size_t TokenMax = 256;       // longer than any setting; the rest is never read
+constexpr std::size_t TokenMax = 256;        // longer than any setting; the rest is never read
 constexpr std::size_t BlankMax = 64 * 1024;  // white space skipped before giving up
 
 // The first token of the key's file, read without blocking (only a regular
@@ -71,9 +71,12 @@ static std::optional<std::string> readToken(const std::string& key) {
         if (n <= 0) break;
         for (ssize_t i = 0; i < n && !done; ++i, ++seen) {
             const bool blank = std::isspace(static_cast<unsigned char>(buf[i]));
-            if (blank && !token.empty()) done = true;
-            else if (!blank && (token.size() < TokenMax)) token += buf[i];
-            else if (!blank) done = true;
+            if (blank && !token.empty())
+                done = true;
+            else if (!blank && (token.size() < TokenMax))
+                token += buf[i];
+            else if (!blank)
+                done = true;
         }
     }
     close(fd);

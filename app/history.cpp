@@ -39,22 +39,22 @@ struct Document {
 };
 
 struct Step {
-    uint64_t id;           // never reused, so a saved state is known by it
-    uint32_t changes;      // consecutive entries of `changes`
+    uint64_t id;       // never reused, so a saved state is known by it
+    uint32_t changes;  // consecutive entries of `changes`
     StepKind kind;
     Place at;
     std::unique_ptr<Document> document;  // loads and recoveries only
 };
 
-std::deque<Step> steps;        // oldest first; [0, done) are applied
-std::deque<Change> changes;    // the steps' field changes in the same order
-std::size_t done = 0;          // steps applied
-std::size_t changesDone = 0;   // changes of the applied steps
-std::size_t bytes = 0;         // memory accounted for the kept steps
+std::deque<Step> steps;       // oldest first; [0, done) are applied
+std::deque<Change> changes;   // the steps' field changes in the same order
+std::size_t done = 0;         // steps applied
+std::size_t changesDone = 0;  // changes of the applied steps
+std::size_t bytes = 0;        // memory accounted for the kept steps
 uint64_t nextId = 1;
-uint64_t baseId = 0;           // the state before the oldest kept step
-uint64_t baseWork = 0;         // the piece of work of that state
-uint64_t work = 0;             // the piece of work of the current state
+uint64_t baseId = 0;    // the state before the oldest kept step
+uint64_t baseWork = 0;  // the piece of work of that state
+uint64_t work = 0;      // the piece of work of the current state
 uint64_t version = 0;
 std::vector<uint64_t> savedIds{0};  // states equal to a file written or read; the empty song counts
 
@@ -64,8 +64,8 @@ StepKind openKind = StepKind::Edit;
 Place openAt{};
 uint32_t openChanges = 0;
 
-const char* const Names[] = {"EDIT",  "NOTE",      "VOLUME",      "EFFECT",     "PARAMETER",  "DELETE",
-                             "PASTE", "ORDER",     "SPEED",       "THEME",      "LOAD",       "RECOVERY",
+const char* const Names[] = {"EDIT",  "NOTE",      "VOLUME",      "EFFECT",     "PARAMETER", "DELETE",
+                             "PASTE", "ORDER",     "SPEED",       "THEME",      "LOAD",      "RECOVERY",
                              "CUT",   "TRANSPOSE", "INTERPOLATE", "INSERT ROW", "REMOVE ROW"};
 static_assert(sizeof Names / sizeof *Names == std::size_t(StepKind::RemoveRow) + 1, "a name for every kind");
 
@@ -90,8 +90,12 @@ static void workEnds() {
 static uint64_t positionId() { return done > 0 ? steps[done - 1].id : baseId; }
 
 static Place here() {
-    return Place{int8_t(editor.cursorChannel), int8_t(editor.cursorColumn), uint8_t(transport.currentPattern.load()),
-                 uint8_t(transport.currentRow.load()), uint8_t(transport.orderPos.load()), editor.block};
+    return Place{int8_t(editor.cursorChannel),
+                 int8_t(editor.cursorColumn),
+                 uint8_t(transport.currentPattern.load()),
+                 uint8_t(transport.currentRow.load()),
+                 uint8_t(transport.orderPos.load()),
+                 editor.block};
 }
 
 void resetHistory() {
@@ -271,9 +275,7 @@ bool redoStep(StepKind* kind) {
 
 // ---- 4. saved state and work -------------------------------------------------------
 
-bool songModified() {
-    return std::find(savedIds.begin(), savedIds.end(), positionId()) == savedIds.end();
-}
+bool songModified() { return std::find(savedIds.begin(), savedIds.end(), positionId()) == savedIds.end(); }
 
 void markSaved() {
     if (!songModified()) return;

@@ -11,8 +11,23 @@
 
 // What a step did, for the message line.
 enum class StepKind : uint8_t {
-    Edit, Note, Volume, Effect, Parameter, Delete, Paste, Order, Speed, Theme, Load, Recovery,
-    Cut, Transpose, Interpolate, InsertRow, RemoveRow,
+    Edit,
+    Note,
+    Volume,
+    Effect,
+    Parameter,
+    Delete,
+    Paste,
+    Order,
+    Speed,
+    Theme,
+    Load,
+    Recovery,
+    Cut,
+    Transpose,
+    Interpolate,
+    InsertRow,
+    RemoveRow,
 };
 const char* stepName(StepKind kind);  // "NOTE", "PASTE", ... in the message line's capitals
 
@@ -57,6 +72,6 @@ uint64_t historyWork();
 extern void (*workEndsHook)();  // app/history.cpp
 
 // Sizes, for tests and the benchmark.
-std::size_t historySteps();   // steps kept, done and undone
+std::size_t historySteps();     // steps kept, done and undone
 std::size_t historyUndoable();  // steps that undo can still take back
-std::size_t historyBytes();   // memory the kept steps account for
+std::size_t historyBytes();     // memory the kept steps account for

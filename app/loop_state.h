@@ -8,10 +8,10 @@ struct SDL_Surface;
 
 // A copy of the key record of the last key-down, field by field.
 struct KeyRecord {
-    uint8_t scanCode = 0;   // PC set-1 scan code (translated from the X keycode)
-    int symbol = 0;         // SDL key symbol, an SDLK_ value
-    int modifiers = 0;      // SDL modifier mask, KMOD_ bits
-    uint16_t unicode = 0;   // translated character; no command reads it
+    uint8_t scanCode = 0;  // PC set-1 scan code (translated from the X keycode)
+    int symbol = 0;        // SDL key symbol, an SDLK_ value
+    int modifiers = 0;     // SDL modifier mask, KMOD_ bits
+    uint16_t unicode = 0;  // translated character; no command reads it
 };
 
 struct MainLoop {

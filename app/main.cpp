@@ -32,8 +32,7 @@
 // the scan codes, so everything here goes to standard error.
 static int handleCommandLine(const EditorArguments& args) {
     if (!args.error.empty()) {
-        std::fprintf(stderr, "vornatracker: %s (usage: vornatracker [SONG[.vorna]], see --help)\n",
-                     args.error.c_str());
+        std::fprintf(stderr, "vornatracker: %s (usage: vornatracker [SONG[.vorna]], see --help)\n", args.error.c_str());
         return 2;
     }
     if (args.help) {
@@ -67,8 +66,7 @@ static bool openWindow() {
     const bool fullscreen = configFullscreen();
     bool plain = false;
     mainLoop.screen = openFrameWindow(fullscreen, configScale(), plain);
-    if (plain)
-        std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
+    if (plain) std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
     if (!mainLoop.screen) {
         std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
         SDL_Quit();

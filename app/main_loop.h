@@ -28,7 +28,7 @@ struct LoopIo {
     void (*sleep)(uint32_t ms);
     void (*echo)(int scanCode);
 };
-extern LoopIo loopIo;       // app/main_loop.cpp
+extern LoopIo loopIo;           // app/main_loop.cpp
 extern const LoopIo sdlLoopIo;  // app/main_loop.cpp: the defaults above
 
 // Clears the loop state for a new run: running set, no key held,

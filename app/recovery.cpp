@@ -34,8 +34,8 @@ bool started = false;
 uint64_t copiedVersion = ~uint64_t(0);  // history version of the last copy taken
 uint32_t copiedAt = 0;
 bool copiedOnce = false;
-bool noticeShown = false;   // NoCopyMessage was put on the message line
-std::string noticeLater;    // shown once the message line is free
+bool noticeShown = false;  // NoCopyMessage was put on the message line
+std::string noticeLater;   // shown once the message line is free
 }  // namespace
 
 // ---- 1. copies ------------------------------------------------------------------
@@ -62,7 +62,8 @@ static void takeCopy() {
         job.file = knownFileState(editor.songName);
     }
     std::lock_guard<std::mutex> lock(writer.mutex);
-    auto same = std::find_if(writer.jobs.begin(), writer.jobs.end(), [&](const CopyJob& j) { return j.work == job.work; });
+    auto same =
+        std::find_if(writer.jobs.begin(), writer.jobs.end(), [&](const CopyJob& j) { return j.work == job.work; });
     if (same != writer.jobs.end()) {
         if (!same->image.empty()) writer.spare.push_back(std::move(same->image));
         *same = std::move(job);
@@ -135,9 +136,9 @@ bool startRecovery() {
     if (started) return true;
     char cwd[4096];
     writer.folder = getcwd(cwd, sizeof cwd) ? cwd : ".";
-    const uint64_t startNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
+    const uint64_t startNs = uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
     char id[64];
     std::snprintf(id, sizeof id, "%ld-%llx", long(getpid()), static_cast<unsigned long long>(startNs));
     writer.session = id;

@@ -22,7 +22,7 @@ constexpr uint32_t RecoverySnapshotMs = 150;  // changes are gathered this long 
 
 // On the message line while some unsaved work has no copy on disk (standard
 // error says why): "UNSAVED WORK HAS NO RECOVERY COPY".
-extern const char* const NoCopyMessage;         // app/recovery.cpp
+extern const char* const NoCopyMessage;  // app/recovery.cpp
 // At a start with a song while copies of earlier unsaved work wait here.
 extern const char* const CopiesWaitingMessage;  // app/recovery.cpp
 

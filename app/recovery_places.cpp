@@ -95,7 +95,8 @@ PlaceRead readInPlace(int dir, const std::string& name, std::vector<uint8_t>& by
     if (fd < 0) return errno == ELOOP || errno == ENXIO ? PlaceRead::Strange : PlaceRead::Failed;
     struct stat st;
     PlaceRead result = fstat(fd, &st) != 0 ? PlaceRead::Failed : PlaceRead::Ok;
-    if (result == PlaceRead::Ok && (!S_ISREG(st.st_mode) || uint64_t(st.st_size) > MaxRecoveryCopySize)) result = PlaceRead::Strange;
+    if (result == PlaceRead::Ok && (!S_ISREG(st.st_mode) || uint64_t(st.st_size) > MaxRecoveryCopySize))
+        result = PlaceRead::Strange;
     if (result == PlaceRead::Ok) {
         bytes.resize(std::size_t(st.st_size));
         std::size_t got = 0;

@@ -54,7 +54,8 @@ static void gather(int placeIndex, bool tidy, std::vector<FoundCopy>& found) {
     int foreign = 0;
     while (dirent* e = readdir(d)) {
         const std::string entry = e->d_name;
-        const bool lock = endsWith(entry, LockSuffix) || endsWith(entry, (std::string(LockSuffix) + TempSuffix).c_str());
+        const bool lock =
+            endsWith(entry, LockSuffix) || endsWith(entry, (std::string(LockSuffix) + TempSuffix).c_str());
         if (entry[0] == '.' && !lock) continue;  // only locks are hidden
         const std::string owner = sessionOf(entry);
         if (owner.empty() || owner == writer.session || sessionRunning(dir, owner)) continue;
@@ -90,7 +91,8 @@ static void gather(int placeIndex, bool tidy, std::vector<FoundCopy>& found) {
     closedir(d);
     if (foreign > 0 && placeIndex == 0)
         std::fprintf(stderr, "vornatracker: %d recovery cop%s in %s belong%s to another folder; left as %s\n", foreign,
-                     foreign == 1 ? "y" : "ies", path.c_str(), foreign == 1 ? "s" : "", foreign == 1 ? "it is" : "they are");
+                     foreign == 1 ? "y" : "ies", path.c_str(), foreign == 1 ? "s" : "",
+                     foreign == 1 ? "it is" : "they are");
     std::sort(here.begin(), here.end(), [](const FoundCopy& a, const FoundCopy& b) {
         return a.writtenNs != b.writtenNs ? a.writtenNs > b.writtenNs : a.entry > b.entry;
     });
@@ -109,7 +111,8 @@ std::vector<FoundCopy> findCopies(bool tidy) {
     std::vector<FoundCopy> found;
     for (int i = 0; i < 2; ++i)
         if (writer.places[i].dir >= 0) gather(i, tidy, found);
-    std::stable_sort(found.begin(), found.end(), [](const FoundCopy& a, const FoundCopy& b) { return a.writtenNs > b.writtenNs; });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const FoundCopy& a, const FoundCopy& b) { return a.writtenNs > b.writtenNs; });
     return found;
 }
 

@@ -109,9 +109,9 @@ static bool writeCopy(const CopyJob& job, bool sync) {
     copy.name = job.name;
     copy.file = job.file;
     copy.folder = writer.folder;
-    copy.writtenNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count());
+    copy.writtenNs = uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
     const std::vector<uint8_t> bytes = encodeRecoveryCopy(copy);
     const auto now = std::chrono::steady_clock::now();
     // Synced now when the last sync is getting old; otherwise soon after.
@@ -129,8 +129,7 @@ static bool writeCopy(const CopyJob& job, bool sync) {
     writer.toldFallback = writer.toldFallback || in == 1;
     // An older copy of the same work in the other place is out of date.
     int* at = copyPlace(job.work);
-    if (at && *at != in && writer.places[*at].dir >= 0)
-        unlinkat(writer.places[*at].dir, copyName(job.work).c_str(), 0);
+    if (at && *at != in && writer.places[*at].dir >= 0) unlinkat(writer.places[*at].dir, copyName(job.work).c_str(), 0);
     if (at)
         *at = in;
     else
@@ -138,7 +137,8 @@ static bool writeCopy(const CopyJob& job, bool sync) {
     if (sync) {
         fsync(writer.places[in].dir);  // the rename itself
         writer.lastSync = now;
-        writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), job.work), writer.unsynced.end());
+        writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), job.work),
+                              writer.unsynced.end());
     } else if (std::find(writer.unsynced.begin(), writer.unsynced.end(), job.work) == writer.unsynced.end()) {
         if (writer.unsynced.empty()) writer.unsyncedSince = now;
         writer.unsynced.push_back(job.work);
@@ -176,7 +176,8 @@ static void writeRound(std::vector<CopyJob>& batch, bool syncAll) {
         return std::any_of(batch.begin(), batch.end(), [&](const CopyJob& j) { return j.work == f.work; });
     };
     writer.failed.erase(std::remove_if(writer.failed.begin(), writer.failed.end(), replaced), writer.failed.end());
-    const bool attempt = !batch.empty() || syncAll || now >= writer.failedAt + std::chrono::milliseconds(RecoveryRetryMs);
+    const bool attempt =
+        !batch.empty() || syncAll || now >= writer.failedAt + std::chrono::milliseconds(RecoveryRetryMs);
     std::vector<CopyJob> tries;
     if (attempt) tries.swap(writer.failed);
     for (CopyJob& job : batch) {
@@ -230,7 +231,8 @@ void writerLoop() {
         writeRound(batch, syncAll);
         // Due once the oldest copy not yet synced has waited RecoverySyncMs.
         if (!writer.unsynced.empty() &&
-            (syncAll || std::chrono::steady_clock::now() >= writer.unsyncedSince + std::chrono::milliseconds(RecoverySyncMs)))
+            (syncAll ||
+             std::chrono::steady_clock::now() >= writer.unsyncedSince + std::chrono::milliseconds(RecoverySyncMs)))
             syncPending();
 
         lock.lock();

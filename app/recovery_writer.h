@@ -21,16 +21,16 @@ constexpr uint32_t RecoveryRetryMs = 2000;  // a copy that could not be written 
 // The newest state of one piece of work, to be written or removed.
 struct CopyJob {
     uint64_t work = 0;
-    bool remove = false;               // the work is saved: its copy goes
-    std::vector<uint8_t> image;        // else the song to copy
+    bool remove = false;         // the work is saved: its copy goes
+    std::vector<uint8_t> image;  // else the song to copy
     std::string name;
-    FileState file;                    // the state its file was opened or saved in
+    FileState file;  // the state its file was opened or saved in
 };
 
 struct CopyPlace {
     std::string path;
-    int dir = -1;    // open folder, or -1 until first used
-    int lock = -1;   // this session's lock there
+    int dir = -1;   // open folder, or -1 until first used
+    int lock = -1;  // this session's lock there
 };
 
 struct CopyWriter {
@@ -40,23 +40,23 @@ struct CopyWriter {
 
     std::mutex mutex;
     std::condition_variable wake, idle;
-    std::vector<CopyJob> jobs;                        // newest per work; guarded by mutex
+    std::vector<CopyJob> jobs;                      // newest per work; guarded by mutex
     std::vector<std::pair<uint64_t, int>> adopted;  // copies taken over at start-up, and their place; guarded by mutex
-    std::vector<std::vector<uint8_t>> spare;      // image buffers to reuse; guarded by mutex
-    uint64_t posted = 0, finished = 0;            // job batches; guarded by mutex
-    bool syncAll = false;                         // a flush waits for the disk; guarded by mutex
-    bool stop = false;                            // guarded by mutex
+    std::vector<std::vector<uint8_t>> spare;        // image buffers to reuse; guarded by mutex
+    uint64_t posted = 0, finished = 0;              // job batches; guarded by mutex
+    bool syncAll = false;                           // a flush waits for the disk; guarded by mutex
+    bool stop = false;                              // guarded by mutex
     std::thread thread;
 
     // Writer thread only, once started:
-    CopyPlace places[2];                      // the working folder's (preferred), then the fall-back
+    CopyPlace places[2];  // the working folder's (preferred), then the fall-back
     bool toldFallback = false;
     std::vector<std::pair<uint64_t, int>> copies;  // works with a copy on disk, and its place
-    std::vector<uint64_t> unsynced;       // copies written but not yet synced
+    std::vector<uint64_t> unsynced;                // copies written but not yet synced
     std::chrono::steady_clock::time_point unsyncedSince, lastSync;
-    std::vector<CopyJob> failed;              // the newest state of each work whose copy could not be written
+    std::vector<CopyJob> failed;                     // the newest state of each work whose copy could not be written
     std::chrono::steady_clock::time_point failedAt;  // the last attempt that left one of them unwritten
-    std::string problem;                  // why the last failed copy failed, in both places
+    std::string problem;                             // why the last failed copy failed, in both places
 
     // Set by the writer while some unsaved work has no copy on disk; read by the main thread.
     Relaxed<bool> copyMissing{false};

@@ -50,10 +50,16 @@ static int32_t low(int32_t param) { return param & 0xF; }
 // Whether an effect acts at tick `tick` (1 or more) of its row.
 static bool actsAt(int32_t effect, int32_t param, int32_t tick) {
     switch (effect) {
-    case SlideUp: case SlideDown: case Arpeggio: case VolumeSlide: return param != 0;
-    case Glide: case Vibrato: case Tremolo: return true;
+    case SlideUp:
+    case SlideDown:
+    case Arpeggio:
+    case VolumeSlide: return param != 0;
+    case Glide:
+    case Vibrato:
+    case Tremolo: return true;
     case Retrigger: return low(param) != 0 && tick % low(param) == 0;
-    case NoteCut: case NoteDelay: return tick == param;
+    case NoteCut:
+    case NoteDelay: return tick == param;
     default: return false;
     }
 }
@@ -61,10 +67,16 @@ static bool actsAt(int32_t effect, int32_t param, int32_t tick) {
 // The first tick after `tick` at which an effect acts (as actsAt says), NoTick if none.
 static int32_t nextActingTick(int32_t effect, int32_t param, int32_t tick) {
     switch (effect) {
-    case SlideUp: case SlideDown: case Arpeggio: case VolumeSlide: return param != 0 ? tick + 1 : NoTick;
-    case Glide: case Vibrato: case Tremolo: return tick + 1;
+    case SlideUp:
+    case SlideDown:
+    case Arpeggio:
+    case VolumeSlide: return param != 0 ? tick + 1 : NoTick;
+    case Glide:
+    case Vibrato:
+    case Tremolo: return tick + 1;
     case Retrigger: return low(param) != 0 ? (tick / low(param) + 1) * low(param) : NoTick;
-    case NoteCut: case NoteDelay: return param > tick ? param : NoTick;
+    case NoteCut:
+    case NoteDelay: return param > tick ? param : NoTick;
     default: return NoTick;
     }
 }
@@ -195,11 +207,8 @@ void startRow(int c, int32_t pattern, int32_t row) {
     case NoteCut:
         if (param == 0) setVolume(ch, fx, 0);
         break;
-    case SetVolume:
-        setVolume(ch, fx, param < FullVolume ? param : FullVolume);
-        break;
-    default:
-        break;
+    case SetVolume: setVolume(ch, fx, param < FullVolume ? param : FullVolume); break;
+    default: break;
     }
 }
 

@@ -162,10 +162,15 @@ struct PlayPosition {
     int32_t slot, pattern, row, tick, frame;
 };
 
-static PlayPosition loadPosition() { return PlayPosition{transport.orderPos, transport.currentPattern, transport.currentRow, transport.tick, transport.tickFrame}; }
+static PlayPosition loadPosition() {
+    return PlayPosition{transport.orderPos, transport.currentPattern, transport.currentRow, transport.tick,
+                        transport.tickFrame};
+}
 
 // Frames left in the current tick: at least one, even for a damaged frame count.
-static int64_t framesLeftInTick(const PlayPosition& p) { return p.frame < FramesPerTick ? FramesPerTick - int64_t(p.frame) : 1; }
+static int64_t framesLeftInTick(const PlayPosition& p) {
+    return p.frame < FramesPerTick ? FramesPerTick - int64_t(p.frame) : 1;
+}
 
 // Frames from here to the next row's first frame. The row ends when the tick
 // reaches or passes the speed: a speed lowered below the tick, or 0, ends it
@@ -266,7 +271,8 @@ static void advanceBy(PlayPosition& p, int64_t frames, int32_t speed) {
         nextRow(p);
         // A looped pattern never leaves itself: wherever the song would go
         // next but its following row, row 0 of the same pattern and slot.
-        if (transport.loopPattern && !(p.slot == from.slot && p.pattern == from.pattern && int64_t(p.row) == int64_t(from.row) + 1)) {
+        if (transport.loopPattern &&
+            !(p.slot == from.slot && p.pattern == from.pattern && int64_t(p.row) == int64_t(from.row) + 1)) {
             p = from;
             p.row = 0;
         }

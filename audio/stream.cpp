@@ -38,9 +38,9 @@ static Relaxed<uint64_t> underflows{0};  // written by the audio thread alone
 static Relaxed<bool> started{false};     // from here on a stream error means the sound stopped
 static Relaxed<bool> closing{false};     // stopAudio runs: errors while closing are not news
 static Relaxed<bool> stopReported{false};
-static Relaxed<bool> failing{false};     // the back end lost its device: end the stream from its own thread
-static Relaxed<bool> firstBlock{true};   // the next block is the stream's first
-static Relaxed<bool> realtime{false};    // the callback's thread runs under a real-time policy
+static Relaxed<bool> failing{false};    // the back end lost its device: end the stream from its own thread
+static Relaxed<bool> firstBlock{true};  // the next block is the stream's first
+static Relaxed<bool> realtime{false};   // the callback's thread runs under a real-time policy
 
 // A failure reported through the error callback while opening or starting;
 // the callback may run on the library's thread, hence the lock (never taken
@@ -247,8 +247,7 @@ static void discard(RtAudio* failed) {
     closing = true;
     try {
         if (failed->isStreamOpen()) failed->closeStream();
-    } catch (...) {
-    }
+    } catch (...) {}
     delete failed;
     closing = false;
 }
@@ -326,8 +325,8 @@ static bool openAndStart(RtAudio* chosen, unsigned bufferFrames, unsigned& frame
             unsigned count = (1024 + bufferFrames - 1) / bufferFrames;
             options.numberOfBuffers = count < 4 ? 4 : count;
         }
-        chosen->openStream(&out, nullptr, RTAUDIO_FLOAT64, SampleRate, &frames, &audioCallback,
-                           nullptr, &options, &streamError);
+        chosen->openStream(&out, nullptr, RTAUDIO_FLOAT64, SampleRate, &frames, &audioCallback, nullptr, &options,
+                           &streamError);
         chosen->startStream();
         // With an error callback installed the library reports a failed
         // start through it instead of throwing.
@@ -391,8 +390,8 @@ static void reportStats() {
     const char* stats = std::getenv("VORNA_AUDIO_STATS");
     if (stats && std::string(stats) == "1") {
         std::fprintf(stderr, "audio: %llu blocks, %llu underflows (%s, %u frames per block)\n",
-                     static_cast<unsigned long long>(blocks.load()),
-                     static_cast<unsigned long long>(underflows.load()), backendName.c_str(), grantedFrames);
+                     static_cast<unsigned long long>(blocks.load()), static_cast<unsigned long long>(underflows.load()),
+                     backendName.c_str(), grantedFrames);
         std::fflush(stderr);
     }
 }

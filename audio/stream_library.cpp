@@ -92,12 +92,10 @@ static void closeAndFree(RtAudio* object) {
         // abort is only needed if the abort left it running.
         if (object->isStreamRunning()) object->abortStream();
         if (object->isStreamRunning()) object->stopStream();
-    } catch (...) {
-    }
+    } catch (...) {}
     try {
         if (object->isStreamOpen()) object->closeStream();
-    } catch (...) {
-    }
+    } catch (...) {}
     delete object;
 }
 

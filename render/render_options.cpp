@@ -162,8 +162,7 @@ std::string parseArguments(int argc, char** argv, Options& options) {
                 inlineValue = true;
             }
         }
-        const bool wantsValue =
-            arg == "-o" || arg == "--output" || arg == "--seed" || arg == "-f" || arg == "--format";
+        const bool wantsValue = arg == "-o" || arg == "--output" || arg == "--seed" || arg == "-f" || arg == "--format";
         if (inlineValue && !wantsValue) return "option " + arg + " takes no value";
         if (wantsValue && !inlineValue) {
             if (i + 1 >= argc) return "option " + arg + " needs a value";

@@ -12,9 +12,9 @@ extern const char* const Usage;  // render/render_options.cpp: the --help text
 constexpr uint32_t DefaultSeed = 1;  // fixed: the same song renders to the same file every time
 
 struct Options {
-    std::vector<std::string> songs;  // as given
-    std::vector<std::string> inputs; // their files, NAME.vorna: never an output
-    std::string output;              // "" = beside each song
+    std::vector<std::string> songs;   // as given
+    std::vector<std::string> inputs;  // their files, NAME.vorna: never an output
+    std::string output;               // "" = beside each song
     Format format = Format::Wav16;
     bool formatGiven = false;
     bool stems = false;

@@ -30,12 +30,12 @@
 #include "audio/fast_render.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
+#include "render/render_options.h"
+#include "render/render_output.h"
 #include "song/names.h"
 #include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "render/render_options.h"
-#include "render/render_output.h"
 
 // ---------------------------------------------------------------------------
 // 1. Messages
@@ -236,8 +236,8 @@ static int renderLoaded(const Options& options, const std::string& name) {
         const double audioSeconds = double(frames) / SampleRate;
         const std::string what = options.stems ? paths[0] + " ... " + paths.back() : paths[0];
         std::fprintf(summary, "%s: %llu frames, %.2f s of audio, rendered in %.2f s (%.0fx real time)\n",
-                     toStdout ? "standard output" : what.c_str(), static_cast<unsigned long long>(frames),
-                     audioSeconds, seconds, seconds > 0 ? audioSeconds / seconds : 0.0);
+                     toStdout ? "standard output" : what.c_str(), static_cast<unsigned long long>(frames), audioSeconds,
+                     seconds, seconds > 0 ? audioSeconds / seconds : 0.0);
     }
     return 0;
 }
@@ -291,7 +291,6 @@ static void passOn(int sig) {
     quitSignal = sig;
     if (runningChild > 0) kill(pid_t(runningChild), sig);
 }
-
 
 static int processInChild(const Options& options, const std::string& given) {
     std::fflush(stdout);

@@ -83,7 +83,8 @@ static void rememberTemp(const std::string& path) {
 
 static void forgetTemp(const std::string& path) {
     for (TempSlot& s : tempSlots)
-        if (s.state.load(std::memory_order_acquire) == Ready && path == s.path) s.state.store(Free, std::memory_order_release);
+        if (s.state.load(std::memory_order_acquire) == Ready && path == s.path)
+            s.state.store(Free, std::memory_order_release);
 }
 
 static void removeTempsAndDie(int sig) {

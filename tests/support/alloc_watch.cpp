@@ -10,8 +10,7 @@ static void* watchedAlloc(size_t n) {
     if (watching) {
         bytesRequested += n;
         size_t seen = largestBlock;
-        while (n > seen && !largestBlock.compare_exchange_weak(seen, n)) {
-        }
+        while (n > seen && !largestBlock.compare_exchange_weak(seen, n)) {}
     }
     void* p = std::malloc(n ? n : 1);
     if (!p) throw std::bad_alloc();

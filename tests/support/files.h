@@ -4,8 +4,8 @@
 // themselves. No test framework here, so the benchmarks can use it too.
 #include <dirent.h>
 #include <ftw.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -30,7 +30,8 @@ inline std::string readText(const std::string& path) {
 
 // Creates or cuts the file and writes exactly these bytes.
 inline void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 inline bool fileExists(const std::string& path) {

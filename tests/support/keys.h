@@ -2,8 +2,8 @@
 // A key press handed to the key commands as the main loop hands on a
 // key-down: a fresh key record, then dispatchKey; the key tests' fixture and
 // the scan codes they type.
-#include <gtest/gtest.h>
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -48,8 +48,7 @@ inline bool pressAsks(int symbol) {
     mainLoop.keyHeld = true;
     press(symbol);
     SDL_Event unused;
-    while (SDL_PollEvent(&unused)) {
-    }
+    while (SDL_PollEvent(&unused)) {}
     return !mainLoop.keyHeld;
 }
 

@@ -4,8 +4,8 @@
 // while, what a routine writes on standard error, work done in a child
 // process, and SDL's dummy video.
 // The engine state and the files (engine.h, files.h) come with it.
-#include <gtest/gtest.h>
 #include <SDL/SDL.h>
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -10,9 +10,9 @@
 
 #include "app/command_line.h"
 #include "app/file_commands.h"
-#include "ui/status.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
+#include "ui/status.h"
 
 // ---- the song named on the command line ----------------------------------------
 

@@ -5,24 +5,24 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 #include <vector>
 
-#include "tests/support/alloc_watch.h"
+#include "app/file_commands.h"
+#include "app/history.h"
+#include "app/main_loop.h"
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
-#include "ui/status.h"
-#include "app/file_commands.h"
-#include "app/main_loop.h"
-#include "app/history.h"
+#include "tests/support/alloc_watch.h"
 #include "tests/support/test_support.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -223,8 +223,11 @@ TEST_F(Export, JumpsBreaksAndSpeedsSetTheLengthAndTheFileEndsBeforeALoopRepeats)
         {"a jump back makes a loop", 3, {{2, 10, 4, 0xB, 1}}, (64 + 64 + 11) * 3000, 1},
         // Back in slot 1 at speed 4 (it was 3): played again, then slot 2 up to row 5, the first row that
         // began at speed 4 before, (2, 6).
-        {"a loop must come back at the same speed", 3, {{2, 5, 0, 0xF, 4}, {2, 10, 4, 0xB, 1}},
-         64 * 3000 + 64 * 3000 + 5 * 3000 + 6 * 4000 + 64 * 4000 + 6 * 4000, 2},
+        {"a loop must come back at the same speed",
+         3,
+         {{2, 5, 0, 0xF, 4}, {2, 10, 4, 0xB, 1}},
+         64 * 3000 + 64 * 3000 + 5 * 3000 + 6 * 4000 + 64 * 4000 + 6 * 4000,
+         2},
         {"a jump to its own row", 1, {{0, 0, 7, 0xB, 0}}, 3000, 0},
         {"a jump to an empty slot ends the song", 2, {{0, 10, 0, 0xB, 5}}, 11 * 3000, 5},
         {"a jump out of the list ends the song", 2, {{0, 10, 0, 0xB, 0x40}}, 11 * 3000, 0},

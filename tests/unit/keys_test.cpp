@@ -15,11 +15,11 @@
 
 #include "app/document.h"
 #include "app/file_commands.h"
-#include "ui/palette.h"
-#include "ui/status.h"
 #include "tests/support/keys.h"
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
+#include "ui/palette.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -67,14 +67,17 @@ std::string text(const Spot& s) {
     std::snprintf(out, sizeof out, "{%d, %d, %d, %d, %d, %d}", s.channel, s.column, s.row, s.slot, s.pattern, s.last);
     return out;
 }
-Spot spotNow() { return {editor.cursorChannel, editor.cursorColumn, transport.currentRow, transport.orderPos, transport.currentPattern, editor.lastChannel}; }
+Spot spotNow() {
+    return {editor.cursorChannel, editor.cursorColumn,      transport.currentRow,
+            transport.orderPos,   transport.currentPattern, editor.lastChannel};
+}
 
 }  // namespace
 
 TEST_F(Keys, NoteKeyTableFormsTwoPianoRows) {
     // Z is C (3) and the lower row climbs by semitones to / (19); Q is the C an octave up (15) and ] is 34.
-    const uint8_t lower[] = {0x2C, 0x1F, 0x2D, 0x20, 0x2E, 0x2F, 0x22, 0x30, 0x23, 0x31, 0x24, 0x32,
-                             0x33, 0x26, 0x34, 0x27, 0x35};
+    const uint8_t lower[] = {0x2C, 0x1F, 0x2D, 0x20, 0x2E, 0x2F, 0x22, 0x30, 0x23,
+                             0x31, 0x24, 0x32, 0x33, 0x26, 0x34, 0x27, 0x35};
     const uint8_t upper[] = {0x10, 0x03, 0x11, 0x04, 0x12, 0x13, 0x06, 0x14, 0x07, 0x15,
                              0x08, 0x16, 0x17, 0x0A, 0x18, 0x0B, 0x19, 0x1A, 0x0D, 0x1B};
     for (int i = 0; i < 17; ++i) EXPECT_EQ(noteKeyOffset(lower[i]), 3 + i) << "lower key " << i;
@@ -100,19 +103,25 @@ TEST_F(Keys, MovesWrapOnSingleStepsClampOnPagesAndCrossChannelsAtTheSubColumnEdg
         int symbol, modifiers;
         Spot to;
     } moves[] = {
-        {{0, 0, 0, 0, 0, 0}, SDLK_UP, 0, {0, 0, 63, 0, 0, 0}},     {{0, 0, 63, 0, 0, 0}, SDLK_DOWN, 0, {0, 0, 0, 0, 0, 0}},
-        {{0, 0, 10, 0, 0, 0}, SDLK_PAGEUP, 0, {0, 0, 0, 0, 0, 0}}, {{0, 0, 20, 0, 0, 0}, SDLK_PAGEUP, 0, {0, 0, 4, 0, 0, 0}},
+        {{0, 0, 0, 0, 0, 0}, SDLK_UP, 0, {0, 0, 63, 0, 0, 0}},
+        {{0, 0, 63, 0, 0, 0}, SDLK_DOWN, 0, {0, 0, 0, 0, 0, 0}},
+        {{0, 0, 10, 0, 0, 0}, SDLK_PAGEUP, 0, {0, 0, 0, 0, 0, 0}},
+        {{0, 0, 20, 0, 0, 0}, SDLK_PAGEUP, 0, {0, 0, 4, 0, 0, 0}},
         {{0, 0, 50, 0, 0, 0}, SDLK_PAGEDOWN, 0, {0, 0, 63, 0, 0, 0}},
         {{0, 0, 5, 0, 0, 0}, SDLK_PAGEDOWN, 0, {0, 0, 21, 0, 0, 0}},
-        {{7, 5, 0, 0, 0, 0}, SDLK_RIGHT, 0, {0, 0, 0, 0, 0, 0}},   {{0, 0, 0, 0, 0, 0}, SDLK_LEFT, 0, {7, 5, 0, 0, 0, 0}},
+        {{7, 5, 0, 0, 0, 0}, SDLK_RIGHT, 0, {0, 0, 0, 0, 0, 0}},
+        {{0, 0, 0, 0, 0, 0}, SDLK_LEFT, 0, {7, 5, 0, 0, 0, 0}},
         {{3, 2, 0, 0, 0, 0}, SDLK_RIGHT, 0, {3, 3, 0, 0, 0, 0}},
-        {{-1, 5, 0, 0, 0, 0}, SDLK_RIGHT, 0, {-1, 0, 0, 0, 0, 0}}, {{-1, 0, 0, 0, 0, 0}, SDLK_LEFT, 0, {-1, 5, 0, 0, 0, 0}},
-        {{-1, 0, 0, 0, 5, 0}, SDLK_DOWN, 0, {-1, 0, 0, 1, 7, 0}},  {{-1, 0, 0, 1, 5, 0}, SDLK_DOWN, 0, {-1, 0, 0, 2, 5, 0}},
+        {{-1, 5, 0, 0, 0, 0}, SDLK_RIGHT, 0, {-1, 0, 0, 0, 0, 0}},
+        {{-1, 0, 0, 0, 0, 0}, SDLK_LEFT, 0, {-1, 5, 0, 0, 0, 0}},
+        {{-1, 0, 0, 0, 5, 0}, SDLK_DOWN, 0, {-1, 0, 0, 1, 7, 0}},
+        {{-1, 0, 0, 1, 5, 0}, SDLK_DOWN, 0, {-1, 0, 0, 2, 5, 0}},
         {{-1, 0, 0, 1, 5, 0}, SDLK_PAGEDOWN, 0, {-1, 0, 0, 17, 12, 0}},
         {{-1, 0, 0, 17, 5, 0}, SDLK_PAGEUP, 0, {-1, 0, 0, 1, 7, 0}},
         {{-1, 0, 0, 0, 5, 0}, SDLK_UP, 0, {-1, 0, 0, 63, 9, 0}},
         {{-1, 0, 0, 60, 5, 0}, SDLK_PAGEDOWN, 0, {-1, 0, 0, 63, 9, 0}},
-        {{7, 4, 0, 0, 0, 0}, SDLK_TAB, 0, {0, 0, 0, 0, 0, 0}},     {{0, 3, 0, 0, 0, 0}, SDLK_TAB, KMOD_LSHIFT, {7, 0, 0, 0, 0, 0}},
+        {{7, 4, 0, 0, 0, 0}, SDLK_TAB, 0, {0, 0, 0, 0, 0, 0}},
+        {{0, 3, 0, 0, 0, 0}, SDLK_TAB, KMOD_LSHIFT, {7, 0, 0, 0, 0, 0}},
         {{7, 0, 0, 0, 0, 0}, SDLK_TAB, KMOD_RSHIFT, {6, 0, 0, 0, 0, 0}},
         {{6, 2, 0, 0, 0, 0}, SDLK_TAB, KMOD_LCTRL, {-1, 2, 0, 0, 0, 6}},
         {{-1, 2, 0, 0, 0, 6}, SDLK_TAB, 0, {-1, 2, 0, 0, 0, 6}},
@@ -198,10 +207,9 @@ TEST_F(Keys, VolumeIsTypedAsTwoDigitsOfLevelPlus16) {
 
 TEST_F(Keys, EffectColumnsTakeHexDigits) {
     // Sub-column 3 takes 1..F into effect (0 refused); 4 and 5 take 0..F into the high and low nibble of effectParam.
-    typeSteps(&Cell::effect, {{0, 3, SDLK_0, 0, 0},
-                              {0, 3, SDLK_c, 12, 1},
-                              {1, 3, SDLK_7, 7, 2},
-                              {2, 3, SDLK_g, 0, 2}});  // not a hex digit
+    typeSteps(
+        &Cell::effect,
+        {{0, 3, SDLK_0, 0, 0}, {0, 3, SDLK_c, 12, 1}, {1, 3, SDLK_7, 7, 2}, {2, 3, SDLK_g, 0, 2}});  // not a hex digit
     typeSteps(&Cell::effectParam, {{0, 4, SDLK_f, 0xF0, 1}, {0, 5, SDLK_3, 0xF3, 1}, {0, 4, SDLK_0, 0x03, 1}});
     press(SDLK_z, 0, ScanZ);  // no note entry outside sub-column 0
     EXPECT_EQ(cellAt(0, 0, 1).note, 0);
@@ -452,11 +460,13 @@ TEST_F(Named, F11OverAFileChangedOnDiskSinceItWasOpenedOrSavedAsksForANameAndSay
         {"nothing changed", [] {}, false},
         {"removed", [] { unlink("TUNE.vorna"); }, false},
         {"saved over by another program", [] { saveFromElsewhere(70); }, true},
-        {"another file of the same size and time", [&] {
+        {"another file of the same size and time",
+         [&] {
              saveFromElsewhere(31);
              const timespec t[2] = {opened.st_mtim, opened.st_mtim};
              utimensat(AT_FDCWD, "TUNE.vorna", t, 0);
-         }, true},
+         },
+         true},
         {"rewritten in place, its time a minute back", [&] { rewriteAt(-60, 0); }, true},
         {"rewritten in place within the same second", [&] { rewriteAt(0, opened.st_mtim.tv_nsec > 0 ? -1 : 1); }, true},
         {"never opened here", [] { rememberFileState("TUNE", FileState()); }, true},

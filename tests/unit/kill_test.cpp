@@ -28,10 +28,10 @@
 #include <thread>
 #include <vector>
 
-#include "song/bytes.h"
-#include "ui/status.h"
 #include "app/file_commands.h"
+#include "song/bytes.h"
 #include "tests/support/test_support.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -258,7 +258,8 @@ TEST_F(Killed, ReadOnlyFolderGivesFailureMessage) {
         out += openSongNamed("locked/private") ? "|loaded" : "|refused";
         return out;
     });
-    EXPECT_EQ(answer, "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"|refused");
+    EXPECT_EQ(answer,
+              "refused|FILE \"LOCKED/SONG\" COULDN'T BE SAVED|refused|COULDN'T EXPORT \"LOCKED/TAKE.WAV\"|refused");
     EXPECT_EQ(readFile("locked/song.vorna"), oldSong);
     std::vector<std::string> left = folderEntries("locked");
     std::sort(left.begin(), left.end());
@@ -326,7 +327,8 @@ TEST_F(Killed, FifosDevicesAndSocketsAreRefusedAtOnceAndNeverReplaced) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(saveSongNamed("pipe"));
     EXPECT_FALSE(openSongNamed("pipe"));
-    EXPECT_EQ(statusText, "FILE \"PIPE\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+    EXPECT_EQ(statusText,
+              "FILE \"PIPE\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
     shortSong(40);
     EXPECT_FALSE(exportWavNamed("pipe.wav"));
     EXPECT_FALSE(saveSongNamed("null"));

@@ -23,16 +23,16 @@
 #include <utility>
 #include <vector>
 
-#include "song/bytes.h"
-#include "song/recovery_copy.h"
-#include "ui/draw.h"
-#include "ui/palette.h"
-#include "ui/status.h"
 #include "app/file_commands.h"
 #include "app/recovery.h"
 #include "app/recovery_startup.h"
+#include "song/bytes.h"
+#include "song/recovery_copy.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
+#include "ui/draw.h"
+#include "ui/palette.h"
+#include "ui/status.h"
 
 // ---- recovery -------------------------------------------------------------------------
 
@@ -129,14 +129,14 @@ TEST_F(Recovery, ACopyIsTheSongFileFollowedByItsFileStateNameAndFolder) {
     ASSERT_GT(bytes.size(), songFile.size());
     EXPECT_TRUE(std::equal(songFile.begin(), songFile.end(), bytes.begin()));
     const Bytes trailer(bytes.begin() + long(songFile.size()), bytes.end());
-    EXPECT_EQ(trailer, (Bytes{'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C', 2, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
-                              1, 0, 0, 0,                          // the file state is known
-                              0x2C, 1, 0, 0, 0, 0, 0, 0,           // 300 bytes
-                              0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0,  // seconds
-                              0xFF, 0xC9, 0x9A, 0x3B,              // 999999999 ns
-                              7, 8, 0, 0, 0, 0, 0, 0,              // device
-                              9, 0, 0, 0, 0, 0x0A, 0, 0,           // inode
-                              4, 0, 0, 0, 'T', 'u', 'n', 'e', 2, 0, 0, 0, '/', 'x'}));
+    EXPECT_EQ(trailer, (Bytes{'V',  'O',  'R',  'N',  'A', 'R',  'E', 'C', 2, 0, 0, 0, 8,   7,
+                              6,    5,    4,    3,    2,   1,    1,   0,   0, 0,  // the file state is known
+                              0x2C, 1,    0,    0,    0,   0,    0,   0,          // 300 bytes
+                              0x44, 0x33, 0x22, 0x11, 0,   0,    0,   0,          // seconds
+                              0xFF, 0xC9, 0x9A, 0x3B,                             // 999999999 ns
+                              7,    8,    0,    0,    0,   0,    0,   0,          // device
+                              9,    0,    0,    0,    0,   0x0A, 0,   0,          // inode
+                              4,    0,    0,    0,    'T', 'u',  'n', 'e', 2, 0, 0, 0, '/', 'x'}));
     RecoveryCopy back;
     ASSERT_TRUE(decodeRecoveryCopy(bytes.data(), bytes.size(), back));
     EXPECT_TRUE(back.image == image);
@@ -333,7 +333,8 @@ TEST_F(Recovery, AFailedCopyIsTriedAgainUntilOneIsKeptInThePreferredPlace) {
         setenv("XDG_STATE_HOME", (fs + "/state").c_str(), 1);
         int fillers = 0;  // files that take every free inode
         auto fill = [&] {
-            for (int fd; (fd = open((fs + "/" + std::to_string(fillers)).c_str(), O_CREAT | O_WRONLY, 0600)) >= 0; ++fillers)
+            for (int fd; (fd = open((fs + "/" + std::to_string(fillers)).c_str(), O_CREAT | O_WRONLY, 0600)) >= 0;
+                 ++fillers)
                 close(fd);
         };
         auto freeAll = [&] {
@@ -345,9 +346,14 @@ TEST_F(Recovery, AFailedCopyIsTriedAgainUntilOneIsKeptInThePreferredPlace) {
         auto seen = [&](const char* when) {
             recoveryTick(now += 10);
             const std::vector<std::string> copies = copiesIn(RecoveryFolderName);
-            const bool current = !copies.empty() && readCopy(std::string(RecoveryFolderName) + "/" + copies.back()).image == currentImage();
-            out += std::string(" | ") + when + ": copy " + (copies.empty() ? "none" : current ? "current" : "old") + ", " +
-                   std::to_string(copiesIn(fs + "/state/vornatracker/recovery").size()) + " elsewhere, " +
+            const bool current =
+                !copies.empty() &&
+                readCopy(std::string(RecoveryFolderName) + "/" + copies.back()).image == currentImage();
+            out += std::string(" | ") + when + ": copy " +
+                   (copies.empty() ? "none"
+                    : current      ? "current"
+                                   : "old") +
+                   ", " + std::to_string(copiesIn(fs + "/state/vornatracker/recovery").size()) + " elsewhere, " +
                    (statusTimer > 0 ? statusText : "no message");
         };
         const std::string said = stderrOf([&] {
@@ -359,7 +365,8 @@ TEST_F(Recovery, AFailedCopyIsTriedAgainUntilOneIsKeptInThePreferredPlace) {
             // Freed, and no further change: the writer tries again on its own.
             freeAll();
             const auto freed = std::chrono::steady_clock::now();
-            while (copiesIn(RecoveryFolderName).empty() && std::chrono::steady_clock::now() - freed < std::chrono::seconds(10))
+            while (copiesIn(RecoveryFolderName).empty() &&
+                   std::chrono::steady_clock::now() - freed < std::chrono::seconds(10))
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             seen("freed");
             // Full again: the new state cannot reach the copy; freed, the next change does.
@@ -377,10 +384,11 @@ TEST_F(Recovery, AFailedCopyIsTriedAgainUntilOneIsKeptInThePreferredPlace) {
         return out;
     });
     if (answer.rfind("skip: ", 0) == 0) GTEST_SKIP() << answer.substr(6);
-    EXPECT_EQ(answer, " | full: copy none, 0 elsewhere, UNSAVED WORK HAS NO RECOVERY COPY"
-                      " | freed: copy current, 0 elsewhere, no message"
-                      " | full again: copy old, 0 elsewhere, UNSAVED WORK HAS NO RECOVERY COPY"
-                      " | next change: copy current, 0 elsewhere, no message");
+    EXPECT_EQ(answer,
+              " | full: copy none, 0 elsewhere, UNSAVED WORK HAS NO RECOVERY COPY"
+              " | freed: copy current, 0 elsewhere, no message"
+              " | full again: copy old, 0 elsewhere, UNSAVED WORK HAS NO RECOVERY COPY"
+              " | next change: copy current, 0 elsewhere, no message");
 }
 
 TEST_F(Recovery, AKillWhileACopyIsTakenOverLeavesItForTheNextStart) {
@@ -490,7 +498,8 @@ TEST_F(Recovery, DamagedCopiesAreReportedOnceAndSetAsideNeverRemoved) {
             recoverAtStart();
         });
         int n = 0;
-        for (std::size_t at = said.find("is damaged"); at != std::string::npos; at = said.find("is damaged", at + 1)) ++n;
+        for (std::size_t at = said.find("is damaged"); at != std::string::npos; at = said.find("is damaged", at + 1))
+            ++n;
         EXPECT_EQ(n, reported) << said;
         EXPECT_EQ(readText(local + "/111-aa-1.recovery.damaged"), "earlier");
         EXPECT_EQ(readText(local + "/111-aa-1.recovery.damaged-2"), "not a copy");
@@ -580,7 +589,8 @@ TEST_F(Recovery, AnOldCopyNeverReplacesANewerSaveOfItsFileUnasked) {
     for (const bool remembered : {true, false}) {
         SCOPED_TRACE(remembered ? "file as remembered" : "version 1");
         resetEngine();
-        for (const std::string& c : copiesIn(RecoveryFolderName)) unlink((std::string(RecoveryFolderName) + "/" + c).c_str());
+        for (const std::string& c : copiesIn(RecoveryFolderName))
+            unlink((std::string(RecoveryFolderName) + "/" + c).c_str());
         const FileState onDisk = fileStateOf("tune.vorna");
         leaveCopy(RecoveryFolderName, "555-ee-1.recovery", someSong(20), "tune", scratch.dir, 5000,
                   remembered ? &onDisk : nullptr);

@@ -51,8 +51,8 @@ TEST(RenderFormats, EachFormatReadsBackAsThe16BitWavWithinItsPrecision) {
     // FLAC holds the 16-bit samples exactly; 24-bit and float WAV the signal before its truncation to 16 bits; Ogg comes close.
     if (access(Renderer.c_str(), X_OK) != 0) GTEST_SKIP() << "vorna-render not built in this tree";
     ScratchDir dir("formats");
-    for (const char* output : {"-o mix.wav", "-o mix.flac", "-o mix.ogg", "-f wav24 -o mix24.wav",
-                               "--format=wav32f -o mixf.wav"})
+    for (const char* output :
+         {"-o mix.wav", "-o mix.flac", "-o mix.ogg", "-f wav24 -o mix24.wav", "--format=wav32f -o mixf.wav"})
         ASSERT_EQ(renderDemo(output), 0) << output;
     const std::vector<double> wav = readSteps("mix.wav");
     ASSERT_EQ(wav.size(), DemoFrames);

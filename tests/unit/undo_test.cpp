@@ -15,10 +15,10 @@
 #include "app/file_commands.h"
 #include "app/history.h"
 #include "song/song_file.h"
-#include "ui/palette.h"
-#include "ui/status.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
+#include "ui/palette.h"
+#include "ui/status.h"
 
 // ---- undo and redo ------------------------------------------------------------
 
@@ -47,7 +47,7 @@ void randomCommand(std::mt19937& rng) {
     editor.cursorChannel = int(rng() % 8);
     editor.cursorColumn = int(rng() % 6);
     switch (rng() % 15) {
-    case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;          // note, or a digit in the other columns
+    case 0: press(SDLK_z, 0, noteScans[rng() % 5]); break;           // note, or a digit in the other columns
     case 1: press(SDLK_0 + int(rng() % 10)); break;                  // volume or parameter digit
     case 2: press(SDLK_a + int(rng() % 6)); break;                   // effect or parameter hex digit
     case 3: press(SDLK_DELETE, rng() % 2 ? KMOD_LSHIFT : 0); break;  // one field or the whole cell
@@ -84,7 +84,8 @@ void randomCommand(std::mt19937& rng) {
         blockCommand(rng);
         break;
     }
-    case 10: case 11: blockCommand(rng); break;
+    case 10:
+    case 11: blockCommand(rng); break;
     case 12: rng() % 3 ? press(SDLK_0 + int(rng() % 10), KMOD_LCTRL) : press(SDLK_ESCAPE); break;  // edit step, drop
     default: rng() % 2 ? undo() : redo(); break;
     }
@@ -243,15 +244,15 @@ TEST_F(Keys, HistoryKeepsTheLast100000StepsAndForgetsTheOldestBeyond32MB) {
         beginStep(StepKind::Paste);
         for (int r = 0; r < 64; ++r)
             for (int c = 0; c < 8; ++c)
-                for (int f = 0; f < 4; ++f) changeSongWord(cellOffset(c, 1, r, f), f == 0 ? 1 + (i + r + c) % 190 : 16 + (i + r) % 60);
+                for (int f = 0; f < 4; ++f)
+                    changeSongWord(cellOffset(c, 1, r, f), f == 0 ? 1 + (i + r + c) % 190 : 16 + (i + r) % 60);
         endStep();
     }
     EXPECT_LE(historyBytes(), HistoryBudgetBytes);
     EXPECT_LT(historyUndoable(), 1500u);
     EXPECT_GT(historyUndoable(), 1000u);
     const std::size_t kept = historyUndoable();
-    while (undoStep()) {
-    }
+    while (undoStep()) {}
     // Pattern 1 as the last forgotten step (number 1500 - kept - 1) left it.
     const int i = int(1500 - kept - 1);
     EXPECT_EQ(cellAt(3, 1, 10).note, 1 + (i + 10 + 3) % 190);
