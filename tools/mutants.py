@@ -73,7 +73,7 @@ M = [
  ('glyph-edge', 'ui/draw.cpp', 'if (g[j * 5 + i] && px >= 0 && px < w) putPixel(s, px, py, pixel);', 'if (g[j * 5 + i] && px >= 0 && px <= w) putPixel(s, px, py, pixel);', 'a clipped glyph writes one column past the row', None),
  ('stream-stopped', 'audio/stream.cpp', '"audio: sound stopped: %s\\n"', '"audio: sound lost: %s\\n"', 'server loss reported in other words', None),
  # the effect column
- ('effect-tick-cut', 'audio/effects.cpp', 'case Glide: case Vibrato: case Tremolo: return tick + 1;', 'case Glide: case Vibrato: case Tremolo: return tick + 2;', 'runs cut only at every other tick of a glide, vibrato or tremolo', None),
+ ('effect-tick-cut', 'audio/effects.cpp', '    case Tremolo: return tick + 1;', '    case Tremolo: return tick + 2;', 'runs cut only at every other tick of a glide, vibrato or tremolo', None),
  ('effect-pitch', 'audio/instruments.cpp', 'std::pow(2.0, sixteenths / 192.0)', 'std::pow(2.0, sixteenths / 191.0)', 'an offset of 192 sixteenths short of an octave', None),
  ('glide-stop', 'audio/effects.cpp', 'fx.offset + fx.glideSpeed < target ? fx.offset + fx.glideSpeed : target', 'fx.offset + fx.glideSpeed', 'an upward glide passes its note', None),
  ('break-row', 'audio/sequencer.cpp', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : RowsPerPattern - 1', 'paramOf(*cell) < RowsPerPattern ? paramOf(*cell) : 0', 'a break beyond row 63 goes to row 0', None),
@@ -89,7 +89,7 @@ M = [
  ('interpolate-round', 'app/blocks.cpp', '(twice + n) / (2 * n)', 'twice / (2 * n)', 'interpolated values rounded down', None),
  ('mark-anchor', 'app/blocks.cpp', 'blockVisible() && b.marking && ', 'blockVisible() && ', 'a Shift move after a plain move back goes on from the old anchor', None),
  ('transpose-range', 'app/blocks.cpp', 'to > HighestNote)', 'to > HighestNote + 1)', 'a note transposed to 195', None),
- ('loop-slot', 'audio/sequencer.cpp', 'if (transport.loopPattern && !(p.slot', 'if (false && !(p.slot', 'Ctrl+Return plays on through the order list', 'blocks_editor'),
+ ('loop-slot', 'audio/sequencer.cpp', 'if (transport.loopPattern &&', 'if (false &&', 'Ctrl+Return plays on through the order list', 'blocks_editor'),
  ('solo-restore', 'app/keys.cpp', 'for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = mutesBeforeSolo[c];', 'for (int c = 0; c < ChannelCount; ++c) transport.muted[c] = false;', 'un-solo unmutes every channel', None),
  ('block-colour', 'ui/palette.cpp', 'packColour(R / 2, G / 2, B / 2)', 'packColour(R, G, B)', 'the block highlight is the background', 'window_pixels'),
 ]
