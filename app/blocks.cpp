@@ -84,9 +84,7 @@ static BlockRange working() {
     return BlockRange{row, row, first, first + 3};
 }
 
-static std::string counted(int n, const char* thing) {
-    return std::to_string(n) + " " + thing + (n == 1 ? "" : "S");
-}
+static std::string counted(int n, const char* thing) { return std::to_string(n) + " " + thing + (n == 1 ? "" : "S"); }
 
 // ---- 2. marking -----------------------------------------------------------------
 

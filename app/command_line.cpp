@@ -49,4 +49,3 @@ std::string songNameFromArgument(const std::string& argument) {
     // A file named ".vorna" alone keeps its name: a song's name is never empty.
     return argument == SongExtension ? argument : withoutSongExtension(argument);
 }
-

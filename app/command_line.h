@@ -3,10 +3,10 @@
 #include <string>
 
 struct EditorArguments {
-    std::string song;    // as given; empty when none
+    std::string song;  // as given; empty when none
     bool help = false;
     bool version = false;
-    std::string error;   // why the command line is wrong; empty when it is right
+    std::string error;  // why the command line is wrong; empty when it is right
 };
 
 extern const char* const EditorVersion;  // app/command_line.cpp

@@ -24,13 +24,13 @@ std::string dataFilePath(const std::string& relative);
 // The file of a configuration key: dataFilePath("conf/" + key + ".conf").
 std::string configPath(const std::string& key);
 
-std::string readConfigText(const std::string& key);             // "" when missing or empty
-std::optional<int32_t> readConfigInt(const std::string& key);   // no value when missing or malformed
-std::optional<bool> readConfigFlag(const std::string& key);     // only the numbers 0 and 1 are flags
+std::string readConfigText(const std::string& key);            // "" when missing or empty
+std::optional<int32_t> readConfigInt(const std::string& key);  // no value when missing or malformed
+std::optional<bool> readConfigFlag(const std::string& key);    // only the numbers 0 and 1 are flags
 
 // The start-up settings with their defaults for missing or malformed files.
-std::string configDriver();       // "dsound"
-unsigned configBufferFrames();    // 512; sizes the stream cannot take (audio/stream.h) become 512
-bool configFullscreen();          // off
-bool configSplash();              // on
-int configScale();                // 1..MaxScale or ScaleAuto; 1 when missing or not one of those
+std::string configDriver();     // "dsound"
+unsigned configBufferFrames();  // 512; sizes the stream cannot take (audio/stream.h) become 512
+bool configFullscreen();        // off
+bool configSplash();            // on
+int configScale();              // 1..MaxScale or ScaleAuto; 1 when missing or not one of those

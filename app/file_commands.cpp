@@ -1,77 +1,26 @@
 // The file commands and their messages.
 //
-//   1. showing a document, the states of song files
-//   2. open, save, export by name
-//   3. the key commands with their prompts
+//   1. open, save, export by name
+//   2. the key commands with their prompts
 #include "app/file_commands.h"
 
-
 #include <cstdio>
-#include <map>
 #include <vector>
 
+#include "app/document.h"
 #include "app/history.h"
-#include "app/main_loop.h"
+#include "app/loop_state.h"
 #include "audio/export.h"
-#include "platform/platform.h"
 #include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "ui/prompt.h"
 #include "ui/status.h"
 
 static const std::string LoadFailure =
     "\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER";
 
-// ---- 1. showing a document ----------------------------------------------------
-
-void showDocument(const uint8_t* image, const std::string& name) {
-    applySongImage(image);
-    setPalette(song.themeRed, song.themeGreen, song.themeBlue);
-    fadeCounter = 300;  // the start-up fade would paint over the song's theme
-    editor.songName = name;
-}
-
-void showFirstSlot() {
-    transport.orderPos = 0;
-    const int32_t first = song.orders[0];
-    // A damaged first slot stays in the order list but never becomes the
-    // pattern shown and played.
-    if (first >= 0 && first < PatternCount) transport.currentPattern = first;
-}
-
-// By the file's whole path, so a name means one file however the folder is
-// reached; the working folder does not change while the editor runs.
-static std::map<std::string, FileState> knownFiles;
-
-static std::string fileKey(const std::string& name) {
-    const std::string path = songFileName(name);
-    if (!path.empty() && path[0] == '/') return path;
-    const std::string folder = workingFolder();
-    return (folder.empty() ? "." : folder) + "/" + path;
-}
-
-FileState knownFileState(const std::string& name) {
-    const auto found = knownFiles.find(fileKey(name));
-    return found == knownFiles.end() ? FileState() : found->second;
-}
-
-void rememberFileState(const std::string& name, const FileState& state) {
-    if (state.known)
-        knownFiles[fileKey(name)] = state;
-    else
-        knownFiles.erase(fileKey(name));
-}
-
-bool fileChangedOnDisk(const std::string& name) {
-    const FileState now = fileStateOf(songFileName(name));
-    // A missing file holds no one's work; one never seen here may hold anyone's.
-    return now.known && !(now == knownFileState(name));
-}
-
-// ---- 2. by name ------------------------------------------------------------------
+// ---- 1. by name ------------------------------------------------------------------
 
 static bool openFile(const std::string& name, const uint8_t* data, std::size_t size, const FileState& state) {
     // Every check comes before the first change: a refused file leaves the
@@ -136,7 +85,7 @@ bool exportWavNamed(const std::string& fileName) {
     return true;
 }
 
-// ---- 3. key commands ----------------------------------------------------------------
+// ---- 2. key commands ----------------------------------------------------------------
 
 // The keys typed into the prompt must not act on the editor afterwards.
 static std::string askName(const char* title) {

@@ -10,8 +10,7 @@
 #include <deque>
 #include <memory>
 
-#include "app/file_commands.h"
-#include "app/recovery.h"
+#include "app/document.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/palette.h"
@@ -40,22 +39,22 @@ struct Document {
 };
 
 struct Step {
-    uint64_t id;           // never reused, so a saved state is known by it
-    uint32_t changes;      // consecutive entries of `changes`
+    uint64_t id;       // never reused, so a saved state is known by it
+    uint32_t changes;  // consecutive entries of `changes`
     StepKind kind;
     Place at;
     std::unique_ptr<Document> document;  // loads and recoveries only
 };
 
-std::deque<Step> steps;        // oldest first; [0, done) are applied
-std::deque<Change> changes;    // the steps' field changes in the same order
-std::size_t done = 0;          // steps applied
-std::size_t changesDone = 0;   // changes of the applied steps
-std::size_t bytes = 0;         // memory accounted for the kept steps
+std::deque<Step> steps;       // oldest first; [0, done) are applied
+std::deque<Change> changes;   // the steps' field changes in the same order
+std::size_t done = 0;         // steps applied
+std::size_t changesDone = 0;  // changes of the applied steps
+std::size_t bytes = 0;        // memory accounted for the kept steps
 uint64_t nextId = 1;
-uint64_t baseId = 0;           // the state before the oldest kept step
-uint64_t baseWork = 0;         // the piece of work of that state
-uint64_t work = 0;             // the piece of work of the current state
+uint64_t baseId = 0;    // the state before the oldest kept step
+uint64_t baseWork = 0;  // the piece of work of that state
+uint64_t work = 0;      // the piece of work of the current state
 uint64_t version = 0;
 std::vector<uint64_t> savedIds{0};  // states equal to a file written or read; the empty song counts
 
@@ -65,8 +64,8 @@ StepKind openKind = StepKind::Edit;
 Place openAt{};
 uint32_t openChanges = 0;
 
-const char* const Names[] = {"EDIT",  "NOTE",      "VOLUME",      "EFFECT",     "PARAMETER",  "DELETE",
-                             "PASTE", "ORDER",     "SPEED",       "THEME",      "LOAD",       "RECOVERY",
+const char* const Names[] = {"EDIT",  "NOTE",      "VOLUME",      "EFFECT",     "PARAMETER", "DELETE",
+                             "PASTE", "ORDER",     "SPEED",       "THEME",      "LOAD",      "RECOVERY",
                              "CUT",   "TRANSPOSE", "INTERPOLATE", "INSERT ROW", "REMOVE ROW"};
 static_assert(sizeof Names / sizeof *Names == std::size_t(StepKind::RemoveRow) + 1, "a name for every kind");
 
@@ -82,11 +81,21 @@ std::size_t sizeOf(const Step& s) {
 
 const char* stepName(StepKind kind) { return Names[int(kind)]; }
 
+void (*workEndsHook)() = nullptr;
+
+static void workEnds() {
+    if (workEndsHook) workEndsHook();
+}
+
 static uint64_t positionId() { return done > 0 ? steps[done - 1].id : baseId; }
 
 static Place here() {
-    return Place{int8_t(editor.cursorChannel), int8_t(editor.cursorColumn), uint8_t(transport.currentPattern.load()),
-                 uint8_t(transport.currentRow.load()), uint8_t(transport.orderPos.load()), editor.block};
+    return Place{int8_t(editor.cursorChannel),
+                 int8_t(editor.cursorColumn),
+                 uint8_t(transport.currentPattern.load()),
+                 uint8_t(transport.currentRow.load()),
+                 uint8_t(transport.orderPos.load()),
+                 editor.block};
 }
 
 void resetHistory() {
@@ -175,7 +184,7 @@ void recordDocumentStep(StepKind kind, const std::vector<uint8_t>& image, const 
     doc->beforeName = editor.songName;
     doc->afterName = name;
     // The work so far keeps its recovery copy; the new document is a new piece of work.
-    recoveryWorkEnds();
+    workEnds();
     dropRedo();
     const uint64_t id = nextId++;
     push(Step{id, 0, kind, here(), std::move(doc)});
@@ -227,7 +236,7 @@ bool undoStep(StepKind* kind) {
     if (done == 0) return false;
     Step& s = steps[done - 1];
     if (s.document) {
-        recoveryWorkEnds();
+        workEnds();
         std::vector<uint8_t> image;
         unpackInto(s.document->before, image);
         showDocument(image.data(), s.document->beforeName);
@@ -247,7 +256,7 @@ bool redoStep(StepKind* kind) {
     if (done == steps.size()) return false;
     Step& s = steps[done];
     if (s.document) {
-        recoveryWorkEnds();
+        workEnds();
         std::vector<uint8_t> image;
         unpackInto(s.document->after, image);
         showDocument(image.data(), s.document->afterName);
@@ -266,9 +275,7 @@ bool redoStep(StepKind* kind) {
 
 // ---- 4. saved state and work -------------------------------------------------------
 
-bool songModified() {
-    return std::find(savedIds.begin(), savedIds.end(), positionId()) == savedIds.end();
-}
+bool songModified() { return std::find(savedIds.begin(), savedIds.end(), positionId()) == savedIds.end(); }
 
 void markSaved() {
     if (!songModified()) return;

@@ -11,8 +11,23 @@
 
 // What a step did, for the message line.
 enum class StepKind : uint8_t {
-    Edit, Note, Volume, Effect, Parameter, Delete, Paste, Order, Speed, Theme, Load, Recovery,
-    Cut, Transpose, Interpolate, InsertRow, RemoveRow,
+    Edit,
+    Note,
+    Volume,
+    Effect,
+    Parameter,
+    Delete,
+    Paste,
+    Order,
+    Speed,
+    Theme,
+    Load,
+    Recovery,
+    Cut,
+    Transpose,
+    Interpolate,
+    InsertRow,
+    RemoveRow,
 };
 const char* stepName(StepKind kind);  // "NOTE", "PASTE", ... in the message line's capitals
 
@@ -30,7 +45,7 @@ void changeSongWord(uint32_t offset, int32_t value);
 void endStep();
 
 // A whole new document: records the song, its name and the cursor as they
-// are, then shows image under name, on order slot 0 (see file_commands.h).
+// are, then shows image under name, on order slot 0 (see app/document.h).
 // `saved`: the new document is the content of a song file.
 void recordDocumentStep(StepKind kind, const std::vector<uint8_t>& image, const std::string& name, bool saved);
 
@@ -50,8 +65,13 @@ uint64_t historyVersion();
 // The piece of work the song belongs to: a new one starts at each load or
 // recovery and ends when it is undone. Each has its own recovery copy.
 uint64_t historyWork();
+// Called just before the song becomes another piece of work (a load, a
+// recovery, or undoing or redoing one), while historyWork() still names the
+// work so far. The recovery copies set it when they start (app/recovery.cpp),
+// so the history needs nothing of them.
+extern void (*workEndsHook)();  // app/history.cpp
 
 // Sizes, for tests and the benchmark.
-std::size_t historySteps();   // steps kept, done and undone
+std::size_t historySteps();     // steps kept, done and undone
 std::size_t historyUndoable();  // steps that undo can still take back
-std::size_t historyBytes();   // memory the kept steps account for
+std::size_t historyBytes();     // memory the kept steps account for

@@ -18,7 +18,7 @@
 #include "app/blocks.h"
 #include "app/file_commands.h"
 #include "app/history.h"
-#include "app/main_loop.h"
+#include "app/loop_state.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
 #include "song/song_file.h"
@@ -72,9 +72,13 @@ static int clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; 
 // are ever shown or edited.
 static bool isPattern(int value) { return value >= 0 && value < PatternCount; }
 
-static bool editableCell() { return editor.cursorChannel >= 0 && editor.cursorChannel < ChannelCount && isPattern(transport.currentPattern); }
+static bool editableCell() {
+    return editor.cursorChannel >= 0 && editor.cursorChannel < ChannelCount && isPattern(transport.currentPattern);
+}
 static Cell& cursorCell() { return cellAt(editor.cursorChannel, transport.currentPattern, transport.currentRow); }
-static uint32_t cursorField(Field f) { return cellOffset(editor.cursorChannel, transport.currentPattern, transport.currentRow, f); }
+static uint32_t cursorField(Field f) {
+    return cellOffset(editor.cursorChannel, transport.currentPattern, transport.currentRow, f);
+}
 
 // After a delete or an accepted typed edit: the edit step's rows on a
 // channel, one slot in the order list. While playing the edit lands in the
@@ -102,14 +106,38 @@ static void thenSelect() { selectSlot(transport.orderPos); }
 
 // Each ends a marking: the next Shift move starts a new block (a Shift move
 // runs these too, and marks after).
-static void rowUp() { transport.currentRow = wrap64(transport.currentRow - 1); endMarking(); }
-static void rowDown() { transport.currentRow = wrap64(transport.currentRow + 1); endMarking(); }
-static void rowPageUp() { transport.currentRow = clamp(transport.currentRow - 16, 0, 63); endMarking(); }
-static void rowPageDown() { transport.currentRow = clamp(transport.currentRow + 16, 0, 63); endMarking(); }
-static void slotUp() { transport.orderPos = wrap64(transport.orderPos - 1); thenSelect(); }
-static void slotDown() { transport.orderPos = wrap64(transport.orderPos + 1); thenSelect(); }
-static void slotPageUp() { transport.orderPos = clamp(transport.orderPos - 16, 0, 63); thenSelect(); }
-static void slotPageDown() { transport.orderPos = clamp(transport.orderPos + 16, 0, 63); thenSelect(); }
+static void rowUp() {
+    transport.currentRow = wrap64(transport.currentRow - 1);
+    endMarking();
+}
+static void rowDown() {
+    transport.currentRow = wrap64(transport.currentRow + 1);
+    endMarking();
+}
+static void rowPageUp() {
+    transport.currentRow = clamp(transport.currentRow - 16, 0, 63);
+    endMarking();
+}
+static void rowPageDown() {
+    transport.currentRow = clamp(transport.currentRow + 16, 0, 63);
+    endMarking();
+}
+static void slotUp() {
+    transport.orderPos = wrap64(transport.orderPos - 1);
+    thenSelect();
+}
+static void slotDown() {
+    transport.orderPos = wrap64(transport.orderPos + 1);
+    thenSelect();
+}
+static void slotPageUp() {
+    transport.orderPos = clamp(transport.orderPos - 16, 0, 63);
+    thenSelect();
+}
+static void slotPageDown() {
+    transport.orderPos = clamp(transport.orderPos + 16, 0, 63);
+    thenSelect();
+}
 
 static void columnRight() {
     endMarking();
@@ -170,7 +198,8 @@ static void deleteInCell() {
     } else {
         switch (editor.cursorColumn) {
         case 0: setWord(cursorField(NoteField), 0); break;
-        case 1: case 2: setWord(cursorField(VolumeField), 0); break;
+        case 1:
+        case 2: setWord(cursorField(VolumeField), 0); break;
         case 3: setWord(cursorField(EffectField), 0); break;
         default: setWord(cursorField(ParamField), 0); break;
         }
@@ -208,7 +237,8 @@ static void paste() {
         for (int c = first; c <= last; ++c) {
             const int source = from < 0 ? c : from;
             for (int f = NoteField; f <= ParamField; ++f)
-                setWord(cellOffset(c, transport.currentPattern, r, f), readSongWord(cellOffset(source, editor.copyPattern, r, f)));
+                setWord(cellOffset(c, transport.currentPattern, r, f),
+                        readSongWord(cellOffset(source, editor.copyPattern, r, f)));
         }
 }
 
@@ -460,9 +490,12 @@ static StepKind typingKind() {
 // Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo, in either focus.
 static bool undoOrRedo() {
     if (!ctrlHeld()) return false;
-    if (mainLoop.heldKey.symbol == SDLK_z && !shiftHeld()) undoKey();
-    else if (mainLoop.heldKey.symbol == SDLK_y || mainLoop.heldKey.symbol == SDLK_z) redoKey();
-    else return false;
+    if (mainLoop.heldKey.symbol == SDLK_z && !shiftHeld())
+        undoKey();
+    else if (mainLoop.heldKey.symbol == SDLK_y || mainLoop.heldKey.symbol == SDLK_z)
+        redoKey();
+    else
+        return false;
     return true;
 }
 

@@ -4,14 +4,6 @@
 // order slot under the cursor.
 #include <cstdint>
 
-// A copy of the key record of the last key-down, field by field.
-struct KeyRecord {
-    uint8_t scanCode = 0;   // PC set-1 scan code (translated from the X keycode)
-    int symbol = 0;         // SDL key symbol, an SDLK_ value
-    int modifiers = 0;      // SDL modifier mask, KMOD_ bits
-    uint16_t unicode = 0;   // translated character; no command reads it
-};
-
 // Note offset of each scan code 0..53 (3 = C); 0 means not a note key.
 constexpr int NoteKeyCount = 54;
 extern const uint8_t NoteKeyTable[NoteKeyCount];  // app/keys.cpp
@@ -19,5 +11,5 @@ extern const uint8_t NoteKeyTable[NoteKeyCount];  // app/keys.cpp
 // The note offset of a scan code; 0 for scan codes of 54 or more.
 int noteKeyOffset(uint8_t scanCode);
 
-// Acts on heldKey once: a command, or typing at the cursor.
+// Acts on mainLoop.heldKey (app/loop_state.h) once: a command, or typing at the cursor.
 void dispatchKey();

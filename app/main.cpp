@@ -1,7 +1,8 @@
 // VornaTracker: start-up, the main loop, shutdown.
 //
 //   1. The command line
-//   2. main
+//   2. The window
+//   3. main
 #include <SDL.h>
 
 #include <cstdio>
@@ -34,8 +35,7 @@
 // the scan codes, so everything here goes to standard error.
 static int handleCommandLine(const EditorArguments& args) {
     if (!args.error.empty()) {
-        std::fprintf(stderr, "vornatracker: %s (usage: vornatracker [SONG[.vorna]], see --help)\n",
-                     args.error.c_str());
+        std::fprintf(stderr, "vornatracker: %s (usage: vornatracker [SONG[.vorna]], see --help)\n", args.error.c_str());
         return 2;
     }
     if (args.help) {
@@ -50,7 +50,56 @@ static int handleCommandLine(const EditorArguments& args) {
 }
 
 // ---------------------------------------------------------------------------
-// 2. main
+// 2. The window
+
+// Opens SDL and the window: the scale, full screen, the title, typed
+// characters. False, having said why and ended SDL, when either cannot open.
+static bool openWindow() {
+#if defined(__unix__) && !defined(__APPLE__)
+    // Without an X display SDL would fall back to drawing text art in the
+    // terminal; unless the user asks for a driver, only a real window will do.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+#endif
+    // The clock and delays work without SDL's timer subsystem, whose thread
+    // would wake a thousand times a second for timers nothing here sets.
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "vornatracker: cannot start SDL: %s\n", SDL_GetError());
+        return false;
+    }
+    const bool fullscreen = configFullscreen();
+    bool plain = false;
+    mainLoop.screen = openFrameWindow(fullscreen, configScale(), plain);
+    if (plain) std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
+    if (!mainLoop.screen) {
+        std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
+        SDL_Quit();
+        return false;
+    }
+    if (fullscreen) SDL_ShowCursor(SDL_DISABLE);
+    SDL_WM_SetCaption(("VornaTracker " + std::string(EditorVersion)).c_str(), nullptr);
+    SDL_EnableUNICODE(1);  // the filename prompt reads typed characters
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// 3. main
+
+// A song named on the command line opens as the open key would load it, and
+// unsaved work of an earlier run then stays for a later start; without one,
+// that work comes back.
+static void openFirstSong(const EditorArguments& args) {
+    if (args.song.empty()) {
+        recoverAtStart();
+        return;
+    }
+    const bool opened = openSongNamed(songNameFromArgument(args.song));
+    if (!opened)
+        std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
+                     args.song.c_str());
+    // Earlier unsaved work is not opened, but the user hears of it;
+    // after a failed open, once its message has been read.
+    tellRecoveryWaiting(opened);
+}
 
 int main(int argc, char** argv) {
     installQuitSignals();  // before the audio thread starts, so it leaves them alone
@@ -72,32 +121,10 @@ int main(int argc, char** argv) {
     // Without a stream the editor runs silent; startAudio says why on stderr.
     startAudio(driver, bufferFrames);
 
-#if defined(__unix__) && !defined(__APPLE__)
-    // Without an X display SDL would fall back to drawing text art in the
-    // terminal; unless the user asks for a driver, only a real window will do.
-    setenv("SDL_VIDEODRIVER", "x11", 0);
-#endif
-    // The clock and delays work without SDL's timer subsystem, whose thread
-    // would wake a thousand times a second for timers nothing here sets.
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "vornatracker: cannot start SDL: %s\n", SDL_GetError());
+    if (!openWindow()) {
         stopAudio();
         return 1;
     }
-    const bool fullscreen = configFullscreen();
-    bool plain = false;
-    mainLoop.screen = openFrameWindow(fullscreen, configScale(), plain);
-    if (plain)
-        std::fprintf(stderr, "vornatracker: cannot show the frame larger (%s); using 640x480\n", SDL_GetError());
-    if (!mainLoop.screen) {
-        std::fprintf(stderr, "vornatracker: cannot open the 640x480 window: %s\n", SDL_GetError());
-        stopAudio();
-        SDL_Quit();
-        return 1;
-    }
-    if (fullscreen) SDL_ShowCursor(SDL_DISABLE);
-    SDL_WM_SetCaption(("VornaTracker " + std::string(EditorVersion)).c_str(), nullptr);
-    SDL_EnableUNICODE(1);  // the filename prompt reads typed characters
     exportProgress = showExportProgress;  // a long export shows how far it got
 
     mainLoop.running = true;
@@ -105,23 +132,9 @@ int main(int argc, char** argv) {
         mainLoop.running = false;  // window closed
 
     const bool quitFromSplash = !mainLoop.running;
-    // From here on changes are copied. A song named on the command line opens
-    // as the open key would load it, and unsaved work of an earlier run then
-    // stays for a later start; without one, that work comes back.
+    // From here on changes are copied.
     startRecovery();
-    if (!quitFromSplash) {
-        if (args.song.empty())
-            recoverAtStart();
-        else {
-            const bool opened = openSongNamed(songNameFromArgument(args.song));
-            if (!opened)
-                std::fprintf(stderr, "vornatracker: cannot open \"%s\" (missing, unreadable or not a song file)\n",
-                             args.song.c_str());
-            // Earlier unsaved work is not opened, but the user hears of it;
-            // after a failed open, once its message has been read.
-            tellRecoveryWaiting(opened);
-        }
-    }
+    if (!quitFromSplash) openFirstSong(args);
     startLoop();
     if (!quitFromSplash) runMainLoop();
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/keys.h"
 #include "app/recovery.h"
 #include "app/signals.h"
 #include "audio/sequencer.h"
@@ -13,8 +14,6 @@
 #include "ui/frame.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
-
-MainLoop mainLoop;
 
 static bool quitRefused = false;    // the last request to quit was refused ...
 static uint32_t quitRefusedAt = 0;  // ... at this time
@@ -71,14 +70,11 @@ void handleEvent(const SDL_Event& event) {
             mainLoop.repeatCount = 0;
         }
         break;
-    case SDL_QUIT:
-        mainLoop.running = false;
-        break;
+    case SDL_QUIT: mainLoop.running = false; break;
     case SDL_VIDEOEXPOSE:
         frameStale = true;  // the window must be painted again
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -88,7 +84,7 @@ void runTick() {
     if (quitSignalled) mainLoop.running = false;  // also when the quit event could not be posted
     // At once, then after 440 ms, then every 40 ms.
     if (mainLoop.keyHeld && (mainLoop.repeatCount == 0 ||
-                    (mainLoop.repeatCount > RepeatDelayTicks && mainLoop.repeatCount % RepeatEveryTicks == 0)))
+                             (mainLoop.repeatCount > RepeatDelayTicks && mainLoop.repeatCount % RepeatEveryTicks == 0)))
         loopIo.act();
     // Without sound the song still plays here: pattern view, play position.
     if (keepTimeWithoutStream(mainLoop.tickMark) && transport.playing && !toldNoSound) {

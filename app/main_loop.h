@@ -4,24 +4,10 @@
 // come through loopIo, so a test can drive the loop with a fake clock.
 #include <cstdint>
 
-#include "app/keys.h"
+#include "app/loop_state.h"
 #include "ui/pacing.h"
 
-struct SDL_Surface;
 union SDL_Event;
-
-// The main loop's state: the main thread's alone.
-struct MainLoop {
-    bool running = false;           // the loop repeats while set
-    bool keyHeld = false;           // heldKey is down and acts on repeat
-    KeyRecord heldKey;              // the last key pressed
-    int repeatCount = 0;            // ticks since heldKey went down
-    uint32_t tickMark = 0;          // time of the last tick, +10 per tick
-    SDL_Surface* screen = nullptr;  // the window surface
-    bool quitByKey = false;         // the request to end came from F12, not the window
-};
-
-extern MainLoop mainLoop;  // app/main_loop.cpp
 
 // With unsaved work that has no recovery copy, a request to quit (F12, the
 // window's close) only says so on the message line; a second one within
@@ -42,7 +28,7 @@ struct LoopIo {
     void (*sleep)(uint32_t ms);
     void (*echo)(int scanCode);
 };
-extern LoopIo loopIo;       // app/main_loop.cpp
+extern LoopIo loopIo;           // app/main_loop.cpp
 extern const LoopIo sdlLoopIo;  // app/main_loop.cpp: the defaults above
 
 // Clears the loop state for a new run: running set, no key held,

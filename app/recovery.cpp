@@ -1,446 +1,48 @@
-// Recovery copies.
+// Recovery copies: the main thread's side.
 //
-//   1. the copy's bytes: song file + trailer
-//   2. places: the folders copies live in, opened without following links
-//   3. sessions: the lock that marks a running editor's copies
-//   4. the writer thread: jobs, writes, removals, syncs, failed copies tried again
-//   5. the main thread: taking copies, flushing, the missing-copy message, start and end
-//   6. start-up: finding, adopting and opening the newest copy; damaged ones set aside
+//   1. taking copies, flushing, the missing-copy message
+//   2. start and end of the session
+//   3. start-up: the newest copy of an ended session opened, or its news told
+//
+// The copy's bytes are song/recovery_copy.cpp's, the places and locks
+// app/recovery_places.cpp's, the writer thread app/recovery_writer.cpp's,
+// finding and taking over copies at start-up app/recovery_startup.cpp's.
 #include "app/recovery.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <mutex>
-#include <thread>
 
-#include "app/file_commands.h"
+#include "app/document.h"
 #include "app/history.h"
+#include "app/recovery_places.h"
+#include "app/recovery_startup.h"
+#include "app/recovery_writer.h"
 #include "platform/platform.h"
-#include "song/bytes.h"
-#include "song/names.h"
-#include "song/relaxed.h"
-#include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
 #include "ui/status.h"
 
 const char* const RecoveryFolderName = ".vorna-recovery";
-
-// Copies end in this, never in ".vorna": no song name the user can give
-// (the editor always appends ".vorna") reaches them.
-static const char* const CopySuffix = ".recovery";
-static const char* const LockSuffix = ".lock";
-static const char* const TempSuffix = ".tmp";
-
-// ---- 1. the copy's bytes ------------------------------------------------------
-
-// After the song file: "VORNAREC", version, time written, then (version 2)
-// the state of the song's file, then name and folder. Version 1 copies have
-// no file state and are still read.
-static const uint8_t TrailerMagic[8] = {'V', 'O', 'R', 'N', 'A', 'R', 'E', 'C'};
-constexpr uint32_t TrailerVersion = 2;
-constexpr std::size_t TrailerFixed = 8 + 4 + 8;  // magic, version, time
-// Known flag (4), size (8), modification seconds (8) and nanoseconds (4), device (8), inode (8).
-constexpr std::size_t FileStateSize = 4 + 8 + 8 + 4 + 8 + 8;
-
-static void putText(std::vector<uint8_t>& out, const std::string& text) {
-    uint8_t length[4];
-    putLe32(length, uint32_t(text.size()));  // byte count, then the bytes
-    out.insert(out.end(), length, length + 4);
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-static bool getText(const uint8_t*& p, const uint8_t* end, std::string& text) {
-    if (end - p < 4) return false;
-    const uint32_t n = getLe32(p);
-    p += 4;
-    if (n > RecoveryNameMax || uint64_t(end - p) < n) return false;
-    text.assign(reinterpret_cast<const char*>(p), n);
-    p += n;
-    return text.find('\0') == std::string::npos;  // a NUL would cut a path short
-}
-
-static void putFileState(std::vector<uint8_t>& out, const FileState& f) {
-    uint8_t b[FileStateSize];
-    putLe32(b, f.known ? 1 : 0);
-    putLe64(b + 4, f.size);
-    putLe64(b + 12, uint64_t(f.modifiedSec));
-    putLe32(b + 20, f.modifiedNsec);
-    putLe64(b + 24, f.device);
-    putLe64(b + 32, f.inode);
-    out.insert(out.end(), b, b + FileStateSize);
-}
-
-static bool getFileState(const uint8_t*& p, const uint8_t* end, FileState& f) {
-    if (std::size_t(end - p) < FileStateSize) return false;
-    const uint32_t known = getLe32(p);
-    f.known = known == 1;
-    f.size = getLe64(p + 4);
-    f.modifiedSec = int64_t(getLe64(p + 12));
-    f.modifiedNsec = getLe32(p + 20);
-    f.device = getLe64(p + 24);
-    f.inode = getLe64(p + 32);
-    p += FileStateSize;
-    // An unknown state is all zeros; nanoseconds stay below a second.
-    return known <= 1 && f.modifiedNsec < 1000000000u && (f.known || FileState() == f);
-}
-
-std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy) {
-    std::vector<uint8_t> out = encodeSongFile(copy.image.data());
-    uint8_t fixed[TrailerFixed];
-    std::memcpy(fixed, TrailerMagic, 8);
-    putLe32(fixed + 8, TrailerVersion);
-    putLe32(fixed + 12, uint32_t(copy.writtenNs));  // time: low word, then high word
-    putLe32(fixed + 16, uint32_t(copy.writtenNs >> 32));
-    out.insert(out.end(), fixed, fixed + TrailerFixed);
-    putFileState(out, copy.file.known ? copy.file : FileState());
-    putText(out, copy.name);
-    putText(out, copy.folder);
-    return out;
-}
-
-bool decodeRecoveryCopy(const uint8_t* data, std::size_t size, RecoveryCopy& copy) {
-    std::size_t songBytes = 0;
-    if (!decodeSongFile(data, size, copy.image, &songBytes)) return false;
-    const uint8_t* p = data + songBytes;
-    const uint8_t* end = data + size;
-    if (std::size_t(end - p) < TrailerFixed || std::memcmp(p, TrailerMagic, 8) != 0) return false;
-    const uint32_t version = getLe32(p + 8);
-    if (version != 1 && version != TrailerVersion) return false;
-    copy.writtenNs = uint64_t(getLe32(p + 12)) | uint64_t(getLe32(p + 16)) << 32;
-    p += TrailerFixed;
-    copy.file = FileState();
-    if (version >= 2 && !getFileState(p, end, copy.file)) return false;
-    return getText(p, end, copy.name) && getText(p, end, copy.folder) && p == end;
-}
-
-// The largest copy: the largest song file and two texts of the longest kind.
-constexpr std::size_t MaxCopySize = MaxSongFileSize + TrailerFixed + FileStateSize + 2 * (4 + RecoveryNameMax);
-
-// ---- 2. places ------------------------------------------------------------------
-
-std::string recoveryFallbackFolder() {
-    const std::string base = userStateFolder();
-    return base.empty() ? "" : base + "/vornatracker/recovery";
-}
-
-// "cannot <what> <path>: <the reason errno gives>", said right after the failing call.
-static std::string failure(const char* what, const std::string& path) {
-    return std::string("cannot ") + what + " " + path + ": " + std::strerror(errno);
-}
-
-// Opens a place as a folder of this user's own, never through a symbolic
-// link (a link could lead the copies onto someone's files) and never one
-// another user could plant files in. With `create`, makes it (for this user
-// alone). `problem` says why not, naming the call that failed.
-static bool openPlace(HeldFolder& place, bool create, std::string& problem) {
-    if (place.path.empty()) {
-        problem = "no fall-back place: no folder for the user's state is known (XDG_STATE_HOME, HOME)";
-        return false;
-    }
-    return holdPrivateFolder(place, create, problem);
-}
-
-// "<pid>-<start>-<work>.recovery" and "<pid>-<start>-<work>.tmp" belong to
-// session "<pid>-<start>"; ".<pid>-<start>.lock" (made as ".lock.tmp") is
-// its lock, hidden so that removing the copies (rm .vorna-recovery/*)
-// leaves it.
-static std::string sessionOf(const std::string& entry) {
-    const std::size_t from = entry[0] == '.' ? 1 : 0;
-    const std::string stem = entry.substr(from, entry.find('.', from) - from);
-    const std::size_t first = stem.find('-'), last = stem.rfind('-');
-    if (first == std::string::npos || first == 0) return "";
-    return first == last ? stem : stem.substr(0, last);
-}
-
-// ---- 3. sessions ----------------------------------------------------------------
-
-// A session is running while its lock file is locked; the lock goes with
-// the process, however it ends.
-static bool sessionRunning(const HeldFolder& dir, const std::string& session) {
-    return entryLockHeld(dir, "." + session + LockSuffix);
-}
-
-// Takes this session's lock in a place, hidden so that removing the copies
-// (rm .vorna-recovery/*) leaves it.
-static intptr_t takeLock(const HeldFolder& dir, const std::string& session, std::string& problem) {
-    const std::string name = "." + session + LockSuffix;
-    return takeEntryLock(dir, name, name + TempSuffix, problem);
-}
-
-// ---- 4. the writer thread --------------------------------------------------------
-
-namespace {
-
-// The newest state of one piece of work, to be written or removed.
-struct Job {
-    uint64_t work = 0;
-    bool remove = false;               // the work is saved: its copy goes
-    std::vector<uint8_t> image;        // else the song to copy
-    std::string name;
-    FileState file;                    // the state its file was opened or saved in
-};
-
-struct Place {
-    HeldFolder dir;      // its path, and held open once first used
-    intptr_t lock = -1;  // this session's lock there
-    const std::string& path() const { return dir.path; }
-    bool open() const { return dir.handle >= 0; }
-};
-
-struct Writer {
-    std::mutex mutex;
-    std::condition_variable wake, idle;
-    std::vector<Job> jobs;                        // newest per work; guarded by mutex
-    std::vector<std::pair<uint64_t, int>> adopted;  // copies taken over at start-up, and their place; guarded by mutex
-    std::vector<std::vector<uint8_t>> spare;      // image buffers to reuse; guarded by mutex
-    uint64_t posted = 0, finished = 0;            // job batches; guarded by mutex
-    bool syncAll = false;                         // a flush waits for the disk; guarded by mutex
-    bool stop = false;                            // guarded by mutex
-    std::thread thread;
-
-    // Writer thread only, once started:
-    Place places[2];                      // the working folder's (preferred), then the fall-back
-    bool toldFallback = false;
-    std::vector<std::pair<uint64_t, int>> copies;  // works with a copy on disk, and its place
-    std::vector<uint64_t> unsynced;       // copies written but not yet synced
-    std::chrono::steady_clock::time_point unsyncedSince, lastSync;
-    std::vector<Job> failed;              // the newest state of each work whose copy could not be written
-    std::chrono::steady_clock::time_point failedAt;  // the last attempt that left one of them unwritten
-    std::string problem;                  // why the last failed copy failed, in both places
-};
-
-// Never destroyed: a process ending by exit() somewhere else (a library's
-// crash handler) must not run into a writer thread still joinable.
-Writer& writer = *new Writer;
-bool started = false;
-std::string session;      // "<pid>-<start time>"
-std::string folder;       // the working folder
-uint64_t copiedVersion = ~uint64_t(0);  // history version of the last copy taken
-uint32_t copiedAt = 0;
-bool copiedOnce = false;
-// Set by the writer while some unsaved work has no copy on disk.
-Relaxed<bool> copyMissing{false};
-
-}  // namespace
-
-void (*recoveryAdoptHook)() = nullptr;
-
-static std::string copyName(uint64_t work) { return session + "-" + std::to_string(work) + CopySuffix; }
-
-static int* copyPlace(uint64_t work) {
-    for (auto& c : writer.copies)
-        if (c.first == work) return &c.second;
-    return nullptr;
-}
-
-static void closePlace(Place& p) {
-    releaseLock(p.lock);
-    releaseFolder(p.dir);
-    p.lock = -1;
-}
-
-// Opens a place and takes this session's lock in it; false leaves it closed.
-static bool openWithLock(Place& p, bool create, std::string& problem) {
-    if (openPlace(p.dir, create, problem)) p.lock = takeLock(p.dir, session, problem);
-    if (p.open() && p.lock < 0) closePlace(p);
-    return p.open();
-}
-
-// Place i, ready for a copy: open, still there, and holding this session's
-// lock. A place that failed is tried again each time, a removed folder is
-// made again and a removed lock taken again.
-static bool readyPlace(int i, std::string& problem) {
-    Place& p = writer.places[i];
-    if (p.open() && folderRemoved(p.dir)) closePlace(p);
-    if (!p.open()) return openWithLock(p, true, problem);
-    if (entryIsLock(p.dir, "." + session + LockSuffix, p.lock)) return true;
-    const intptr_t lock = takeLock(p.dir, session, problem);
-    if (lock < 0) return false;
-    releaseLock(p.lock);
-    p.lock = lock;
-    return true;
-}
-
-// Writes one copy into place i: a temporary file with the process id in
-// its name, then a rename over the copy (never onto anything but a copy).
-static bool writeIn(int i, const std::vector<uint8_t>& bytes, uint64_t work, bool sync, std::string& problem) {
-    if (!readyPlace(i, problem)) return false;
-    const Place& p = writer.places[i];
-    const std::string temp = session + "-" + std::to_string(work) + TempSuffix;
-    const char* step = "write";
-    bool ok = writeEntry(p.dir, temp, bytes, sync, step);
-    if (!ok) problem = failure(step, p.path() + "/" + temp);
-    if (ok && !renameEntry(p.dir, temp, copyName(work))) {
-        problem = failure("rename", p.path() + "/" + temp);
-        ok = false;
-    }
-    if (!ok) removeEntry(p.dir, temp);
-    return ok;
-}
-
-static void removeCopy(uint64_t work) {
-    auto c = std::find_if(writer.copies.begin(), writer.copies.end(), [&](const auto& x) { return x.first == work; });
-    if (c == writer.copies.end()) return;
-    const Place& p = writer.places[c->second];
-    if (p.open()) removeEntry(p.dir, copyName(work));
-    writer.copies.erase(c);
-    writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), work), writer.unsynced.end());
-}
-
-// Writes a copy in the preferred place, else in the fall-back; false when
-// neither took it (writer.problem says why).
-static bool writeCopy(const Job& job, bool sync) {
-    RecoveryCopy copy;
-    copy.image = job.image;
-    copy.name = job.name;
-    copy.file = job.file;
-    copy.folder = folder;
-    copy.writtenNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count());
-    const std::vector<uint8_t> bytes = encodeRecoveryCopy(copy);
-    const auto now = std::chrono::steady_clock::now();
-    // Synced now when the last sync is getting old; otherwise soon after.
-    sync = sync || now - writer.lastSync >= std::chrono::milliseconds(RecoverySyncMs);
-    std::string why[2];
-    int in = 0;
-    while (in < 2 && !writeIn(in, bytes, job.work, sync, why[in])) ++in;
-    if (in == 2) {
-        writer.problem = why[0] + "; " + why[1];
-        return false;
-    }
-    if (in == 1 && !writer.toldFallback)
-        std::fprintf(stderr, "vornatracker: cannot keep recovery copies in %s (%s); keeping them in %s\n",
-                     writer.places[0].path().c_str(), why[0].c_str(), writer.places[1].path().c_str());
-    writer.toldFallback = writer.toldFallback || in == 1;
-    // An older copy of the same work in the other place is out of date.
-    int* at = copyPlace(job.work);
-    if (at && *at != in && writer.places[*at].open()) removeEntry(writer.places[*at].dir, copyName(job.work));
-    if (at)
-        *at = in;
-    else
-        writer.copies.emplace_back(job.work, in);
-    if (sync) {
-        syncFolder(writer.places[in].dir);  // the rename itself
-        writer.lastSync = now;
-        writer.unsynced.erase(std::remove(writer.unsynced.begin(), writer.unsynced.end(), job.work), writer.unsynced.end());
-    } else if (std::find(writer.unsynced.begin(), writer.unsynced.end(), job.work) == writer.unsynced.end()) {
-        if (writer.unsynced.empty()) writer.unsyncedSince = now;
-        writer.unsynced.push_back(job.work);
-    }
-    return true;
-}
-
-// Copies written without a sync reach the disk here.
-static void syncPending() {
-    for (uint64_t work : writer.unsynced) {
-        int* at = copyPlace(work);
-        if (at && writer.places[*at].open()) syncEntry(writer.places[*at].dir, copyName(work));
-    }
-    for (const Place& p : writer.places)
-        if (p.open()) syncFolder(p.dir);
-    writer.unsynced.clear();
-    writer.lastSync = std::chrono::steady_clock::now();
-}
-
-// One round of copies: the batch of new jobs, and the copies that failed
-// before, tried again with any new job, at a flush and every RecoveryRetryMs.
-// Standard error hears when copies stop being kept, and when they are again.
-static void writeRound(std::vector<Job>& batch, bool syncAll) {
-    const auto now = std::chrono::steady_clock::now();
-    const bool hadFailed = !writer.failed.empty();
-    // A failed state that a newer job of its work replaces is not tried again.
-    auto replaced = [&](const Job& f) {
-        return std::any_of(batch.begin(), batch.end(), [&](const Job& j) { return j.work == f.work; });
-    };
-    writer.failed.erase(std::remove_if(writer.failed.begin(), writer.failed.end(), replaced), writer.failed.end());
-    const bool attempt = !batch.empty() || syncAll || now >= writer.failedAt + std::chrono::milliseconds(RecoveryRetryMs);
-    std::vector<Job> tries;
-    if (attempt) tries.swap(writer.failed);
-    for (Job& job : batch) {
-        if (job.remove)
-            removeCopy(job.work);
-        else
-            tries.push_back(std::move(job));
-    }
-    std::string where;
-    for (Job& job : tries) {
-        if (!writeCopy(job, syncAll)) {
-            writer.failed.push_back(std::move(job));
-        } else {
-            where = writer.places[*copyPlace(job.work)].path();
-            if (!job.image.empty()) batch.push_back(std::move(job));  // its buffer goes back to the spares
-        }
-    }
-    if (!tries.empty() && !writer.failed.empty()) writer.failedAt = now;
-    if (!hadFailed && !writer.failed.empty())
-        std::fprintf(stderr, "vornatracker: unsaved work has no recovery copy (%s); trying again every %u s\n",
-                     writer.problem.c_str(), unsigned(RecoveryRetryMs / 1000));
-    if (hadFailed && writer.failed.empty() && !where.empty())
-        std::fprintf(stderr, "vornatracker: recovery copies are kept again, in %s\n", where.c_str());
-    copyMissing = !writer.failed.empty();
-}
-
-static void writerLoop() {
-    std::unique_lock<std::mutex> lock(writer.mutex);
-    for (;;) {
-        if (writer.jobs.empty() && !writer.stop && !writer.syncAll) {
-            // Asleep until a job comes, copies are due for the disk, or a failed copy for another try.
-            auto due = std::chrono::steady_clock::time_point::max();
-            if (!writer.unsynced.empty()) due = writer.unsyncedSince + std::chrono::milliseconds(RecoverySyncMs);
-            if (!writer.failed.empty())
-                due = std::min(due, writer.failedAt + std::chrono::milliseconds(RecoveryRetryMs));
-            if (due == std::chrono::steady_clock::time_point::max())
-                writer.wake.wait(lock);
-            else
-                writer.wake.wait_until(lock, due);
-        }
-        std::vector<Job> batch;
-        batch.swap(writer.jobs);
-        for (const auto& a : writer.adopted) writer.copies.push_back(a);
-        writer.adopted.clear();
-        const bool syncAll = writer.syncAll;
-        writer.syncAll = false;
-        const uint64_t batchNumber = writer.posted;
-        const bool stop = writer.stop;
-        lock.unlock();
-
-        writeRound(batch, syncAll);
-        // Due once the oldest copy not yet synced has waited RecoverySyncMs.
-        if (!writer.unsynced.empty() &&
-            (syncAll || std::chrono::steady_clock::now() >= writer.unsyncedSince + std::chrono::milliseconds(RecoverySyncMs)))
-            syncPending();
-
-        lock.lock();
-        for (Job& job : batch)
-            if (!job.image.empty()) writer.spare.push_back(std::move(job.image));
-        writer.finished = batchNumber;
-        writer.idle.notify_all();
-        if (stop && writer.jobs.empty()) return;
-    }
-}
-
-// ---- 5. the main thread ----------------------------------------------------------
-
 const char* const NoCopyMessage = "UNSAVED WORK HAS NO RECOVERY COPY";
 const char* const CopiesWaitingMessage = "EARLIER UNSAVED WORK IS KEPT: START WITHOUT A SONG TO RECOVER IT";
 
+// The main thread's alone.
 namespace {
-bool noticeShown = false;   // NoCopyMessage was put on the message line
-std::string noticeLater;    // shown once the message line is free
+bool started = false;
+uint64_t copiedVersion = ~uint64_t(0);  // history version of the last copy taken
+uint32_t copiedAt = 0;
+bool copiedOnce = false;
+bool noticeShown = false;  // NoCopyMessage was put on the message line
+std::string noticeLater;   // shown once the message line is free
 }  // namespace
+
+// ---- 1. copies ------------------------------------------------------------------
 
 // Hands the song as it is now to the writer: its copy, or the copy's removal
 // once nothing in it is unsaved. A snapshot costs one pass over the cells.
 static void takeCopy() {
-    Job job;
+    CopyJob job;
     job.work = historyWork();
     job.remove = !songModified();
     std::vector<uint8_t> image;
@@ -459,7 +61,8 @@ static void takeCopy() {
         job.file = knownFileState(editor.songName);
     }
     std::lock_guard<std::mutex> lock(writer.mutex);
-    auto same = std::find_if(writer.jobs.begin(), writer.jobs.end(), [&](const Job& j) { return j.work == job.work; });
+    auto same =
+        std::find_if(writer.jobs.begin(), writer.jobs.end(), [&](const CopyJob& j) { return j.work == job.work; });
     if (same != writer.jobs.end()) {
         if (!same->image.empty()) writer.spare.push_back(std::move(same->image));
         *same = std::move(job);
@@ -475,7 +78,7 @@ static void takeCopy() {
 // held (not fading) while it lasts, back after any other message has had its
 // time, and gone as soon as a copy is kept again.
 static void showCopyMissing() {
-    if (copyMissing) {
+    if (writer.copyMissing) {
         if (!noticeShown || statusTimer <= 0)
             showStatus(NoCopyMessage);
         else if (statusText == NoCopyMessage)
@@ -503,7 +106,9 @@ void recoveryTick(uint32_t nowMs) {
     takeCopy();
 }
 
-void recoveryWorkEnds() {
+// The history's workEndsHook while the session runs: the copy of the work
+// so far is taken now, before the song becomes another piece of work.
+static void recoveryWorkEnds() {
     if (started && historyVersion() != copiedVersion) takeCopy();
 }
 
@@ -521,27 +126,29 @@ bool unsavedWorkHasCopy() {
     if (!started) return !songModified();
     recoveryFlush();
     showCopyMissing();  // now, so that a message the caller shows next stays
-    return !copyMissing;
+    return !writer.copyMissing;
 }
+
+// ---- 2. start and end ------------------------------------------------------------
 
 bool startRecovery() {
     if (started) return true;
-    folder = workingFolder();
-    if (folder.empty()) folder = ".";
-    const uint64_t startNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
+    writer.folder = workingFolder();
+    if (writer.folder.empty()) writer.folder = ".";
+    const uint64_t startNs = uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
     char id[64];
     std::snprintf(id, sizeof id, "%ld-%llx", processId(), static_cast<unsigned long long>(startNs));
-    session = id;
-    writer.places[0] = Place{HeldFolder{(folder == "/" ? "" : folder) + "/" + RecoveryFolderName}};
-    writer.places[1] = Place{HeldFolder{recoveryFallbackFolder()}};
+    writer.session = id;
+    writer.places[0] = CopyPlace{HeldFolder{(writer.folder == "/" ? "" : writer.folder) + "/" + RecoveryFolderName}};
+    writer.places[1] = CopyPlace{HeldFolder{recoveryFallbackFolder()}};
     writer.lastSync = std::chrono::steady_clock::now();
     writer.stop = false;
     // Places that exist get this session's lock before anything of it can
     // appear there; the writer makes a missing place when it first needs it.
     std::string unused;
-    for (Place& p : writer.places) openWithLock(p, false, unused);
+    for (CopyPlace& p : writer.places) openWithLock(p, false, unused);
     try {
         writer.thread = std::thread(writerLoop);
     } catch (const std::system_error&) {
@@ -550,6 +157,7 @@ bool startRecovery() {
     started = true;
     copiedVersion = historyVersion();  // the song at start holds nothing unsaved
     copiedOnce = false;
+    workEndsHook = recoveryWorkEnds;
     return true;
 }
 
@@ -563,9 +171,10 @@ void finishRecovery() {
     }
     writer.thread.join();
     started = false;
+    workEndsHook = nullptr;
     // The lock goes; the copies stay for the next start to find.
-    for (Place& p : writer.places) {
-        if (p.lock >= 0) removeEntry(p.dir, "." + session + LockSuffix);
+    for (CopyPlace& p : writer.places) {
+        if (p.lock >= 0) removeEntry(p.dir, "." + writer.session + LockSuffix);
         closePlace(p);
     }
     writer.copies.clear();
@@ -574,131 +183,23 @@ void finishRecovery() {
     writer.spare.clear();
     writer.failed.clear();
     writer.toldFallback = false;
-    copyMissing = false;
+    writer.copyMissing = false;
     noticeShown = false;
     noticeLater.clear();
 }
 
-// ---- 6. start-up -------------------------------------------------------------------
-
-namespace {
-struct Found {
-    int place;
-    std::string entry;
-    uint64_t writtenNs;
-};
-}  // namespace
-
-// A damaged copy is said once and set aside under another name, never
-// removed: the work in it may still be worth something to someone.
-static void setAside(const HeldFolder& dir, const std::string& entry) {
-    const std::string& path = dir.path;
-    std::string aside = entry + ".damaged";
-    for (int n = 2; !renameEntryFresh(dir, entry, aside) && errno == EEXIST && n < 100; ++n)
-        aside = entry + ".damaged-" + std::to_string(n);
-    if (entryExists(dir, entry))
-        std::fprintf(stderr, "vornatracker: recovery copy %s/%s is damaged; left as it is\n", path.c_str(),
-                     entry.c_str());
-    else
-        std::fprintf(stderr, "vornatracker: recovery copy %s/%s is damaged; set aside as %s\n", path.c_str(),
-                     entry.c_str(), aside.c_str());
-}
-
-// Looks through one place: the copies of ended sessions that belong to this
-// working folder, newest first; copies of other folders stay as they are.
-// With `tidy`, temporary files and locks of ended sessions go, and copies
-// beyond the newest RecoveryCopiesKept.
-static void gather(int placeIndex, bool tidy, std::vector<Found>& found) {
-    const HeldFolder& dir = writer.places[placeIndex].dir;
-    const std::string& path = dir.path;
-    std::vector<Found> here;
-    std::vector<std::string> stale;
-    int foreign = 0;
-    for (const std::string& entry : entriesOf(dir)) {
-        const bool lock = endsWith(entry, LockSuffix) || endsWith(entry, (std::string(LockSuffix) + TempSuffix).c_str());
-        if (entry[0] == '.' && !lock) continue;  // only locks are hidden
-        const std::string owner = sessionOf(entry);
-        if (owner.empty() || owner == session || sessionRunning(dir, owner)) continue;
-        if (lock || endsWith(entry, TempSuffix)) {
-            // A lock is made under a temporary name just before it is locked:
-            // only temporary files older than a minute are surely left over.
-            if (endsWith(entry, LockSuffix) || entryAgeSeconds(dir, entry) > 60) stale.push_back(entry);
-            continue;
-        }
-        if (!endsWith(entry, CopySuffix)) continue;
-        std::vector<uint8_t> bytes;
-        RecoveryCopy copy;
-        const EntryRead read = readEntry(dir, entry, MaxCopySize, bytes);
-        if (read == EntryRead::Failed) {
-            std::fprintf(stderr, "vornatracker: %s; left as it is\n", failure("read", path + "/" + entry).c_str());
-            continue;
-        }
-        if (read == EntryRead::Strange || !decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) {
-            setAside(dir, entry);
-            continue;
-        }
-        // A place may hold copies of other folders (the fall-back place holds
-        // every folder's, a copied folder brings the original's along).
-        if (copy.folder != folder) {
-            ++foreign;
-            continue;
-        }
-        here.push_back(Found{placeIndex, entry, copy.writtenNs});
-    }
-    if (foreign > 0 && placeIndex == 0)
-        std::fprintf(stderr, "vornatracker: %d recovery cop%s in %s belong%s to another folder; left as %s\n", foreign,
-                     foreign == 1 ? "y" : "ies", path.c_str(), foreign == 1 ? "s" : "", foreign == 1 ? "it is" : "they are");
-    std::sort(here.begin(), here.end(), [](const Found& a, const Found& b) {
-        return a.writtenNs != b.writtenNs ? a.writtenNs > b.writtenNs : a.entry > b.entry;
-    });
-    if (tidy) {
-        for (const std::string& entry : stale) removeEntry(dir, entry);
-        for (std::size_t i = RecoveryCopiesKept; i < here.size(); ++i) removeEntry(dir, here[i].entry);
-        if (here.size() > std::size_t(RecoveryCopiesKept)) here.resize(RecoveryCopiesKept);
-    }
-    found.insert(found.end(), here.begin(), here.end());
-}
-
-// The copies of ended sessions for this folder in both places, newest first.
-// Only places this session holds its lock in: a copy renamed to one of its
-// names must never look ended to another editor.
-static std::vector<Found> findCopies(bool tidy) {
-    std::vector<Found> found;
-    for (int i = 0; i < 2; ++i)
-        if (writer.places[i].open()) gather(i, tidy, found);
-    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.writtenNs > b.writtenNs; });
-    return found;
-}
+// ---- 3. start-up -----------------------------------------------------------------
 
 bool recoverAtStart() {
     if (!started) return false;
-    for (const Found& f : findCopies(true)) {
-        const HeldFolder& dir = writer.places[f.place].dir;
-        // Taken over by a rename into this session's names: if another editor
-        // starting now took it first, the rename fails and the next one is
-        // tried. Every name it passes through is a copy's, so a kill on the
-        // way leaves a copy the next start opens, never a temporary file.
-        const std::string adopting = session + "-adopting" + CopySuffix;
-        if (!renameEntry(dir, f.entry, adopting)) continue;
-        if (recoveryAdoptHook) recoveryAdoptHook();
-        std::vector<uint8_t> bytes;
+    for (const FoundCopy& f : findCopies(true)) {
         RecoveryCopy copy;
-        if (readEntry(dir, adopting, MaxCopySize, bytes) != EntryRead::Ok ||
-            !decodeRecoveryCopy(bytes.data(), bytes.size(), copy)) {
-            renameEntry(dir, adopting, f.entry);
-            continue;
-        }
+        if (!adoptCopy(f, copy)) continue;
         recordDocumentStep(StepKind::Recovery, copy.image, copy.name, false);
         // A save asks nothing only while the file is as this work last saw it.
         rememberFileState(copy.name, copy.file);
         // The copy is now the copy of this session's recovered work.
-        const std::string mine = copyName(historyWork());
-        if (renameEntry(dir, adopting, mine)) {
-            std::lock_guard<std::mutex> lock(writer.mutex);
-            writer.adopted.emplace_back(historyWork(), f.place);
-        } else {
-            renameEntry(dir, adopting, f.entry);
-        }
+        keepAdopted(f, historyWork());
         copiedVersion = historyVersion();  // the copy on disk holds this state
         std::fprintf(stderr, "vornatracker: recovered unsaved work from %s/%s\n", writer.places[f.place].path().c_str(),
                      f.entry.c_str());
@@ -710,7 +211,7 @@ bool recoverAtStart() {
 
 int tellRecoveryWaiting(bool now) {
     if (!started) return 0;
-    const std::vector<Found> found = findCopies(false);
+    const std::vector<FoundCopy> found = findCopies(false);
     if (found.empty()) return 0;
     std::fprintf(stderr,
                  "vornatracker: unsaved work of an earlier run is kept in %zu recovery cop%s (newest %s/%s); "

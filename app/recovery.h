@@ -6,31 +6,30 @@
 // the copies a session leaves at its end, or at a kill or crash, are opened
 // by the next start in the same working folder. A copy that cannot be
 // written is tried again, in the preferred place first, until one is kept.
-#include <cstddef>
+// The bytes of a copy are song/recovery_copy.h's.
 #include <cstdint>
 #include <string>
-#include <vector>
-
-#include "song/safe_file.h"
 
 // Where the copies live: this folder inside the working folder, or the
-// fall-back place under $XDG_STATE_HOME when that one cannot be written.
+// fall-back place under $XDG_STATE_HOME when that one cannot be written
+// (recoveryFallbackFolder, app/recovery_places.h).
 extern const char* const RecoveryFolderName;  // app/recovery.cpp: ".vorna-recovery"
-std::string recoveryFallbackFolder();         // $XDG_STATE_HOME/vornatracker/recovery (or ~/.local/state/...)
 
+// How soon a copy reaches the disk, how often a failed one is tried again
+// (app/recovery_writer.h) and how many copies of ended sessions are kept
+// (app/recovery_startup.h) are the writer's and the start-up's.
 constexpr uint32_t RecoverySnapshotMs = 150;  // changes are gathered this long before a copy is taken
-constexpr uint32_t RecoverySyncMs = 4000;     // a copy reaches the disk at the latest this long after it is written
-constexpr int RecoveryCopiesKept = 10;        // copies of ended sessions kept per working folder
-constexpr uint32_t RecoveryRetryMs = 2000;    // a copy that could not be written is tried again this often
 
 // On the message line while some unsaved work has no copy on disk (standard
 // error says why): "UNSAVED WORK HAS NO RECOVERY COPY".
-extern const char* const NoCopyMessage;         // app/recovery.cpp
+extern const char* const NoCopyMessage;  // app/recovery.cpp
 // At a start with a song while copies of earlier unsaved work wait here.
 extern const char* const CopiesWaitingMessage;  // app/recovery.cpp
 
 // Starts the session: its lock (copies of a running editor are never taken
-// by another) and the writer thread. False when the writer cannot run.
+// by another) and the writer thread. False when the writer cannot run. From
+// then on the copy of a piece of work is taken just before the song becomes
+// another one (the history's workEndsHook).
 bool startRecovery();
 // At start-up: opens the newest copy of this working folder left by an
 // ended session, as an undo step from the empty song, with a message.
@@ -44,9 +43,6 @@ int tellRecoveryWaiting(bool now);
 // From each tick of the main loop: takes a copy when one is due, and keeps
 // NoCopyMessage on the message line while a copy is missing.
 void recoveryTick(uint32_t nowMs);
-// Just before the song becomes another piece of work (a load, or undoing or
-// redoing one): the copy of the work so far is taken now.
-void recoveryWorkEnds();
 // Takes a copy of anything not yet copied and waits until every copy is on
 // the disk (synced). Used at quit and by tests.
 void recoveryFlush();
@@ -56,19 +52,3 @@ bool unsavedWorkHasCopy();
 // At the end of the program: the last copy, then the writer stops and the
 // session's lock is let go. The copies stay for the next start.
 void finishRecovery();
-// Called while a copy being taken over at start-up is between its two
-// names; tests stop the process there.
-extern void (*recoveryAdoptHook)();  // app/recovery.cpp
-
-// A recovery copy read back: a complete song file followed by a trailer.
-struct RecoveryCopy {
-    std::vector<uint8_t> image;  // the unpacked song
-    std::string name;            // the song's name, "" when it had none
-    std::string folder;          // the working folder it belongs to
-    uint64_t writtenNs = 0;      // when it was written (ns since 1970), to find the newest
-    FileState file;              // the song's file as the work was opened or last saved from it
-};
-// The bytes of a copy, and the way back. Parsing refuses anything malformed.
-std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy);
-bool decodeRecoveryCopy(const uint8_t* data, std::size_t size, RecoveryCopy& copy);
-constexpr std::size_t RecoveryNameMax = 4096;  // longest name or folder a copy may carry

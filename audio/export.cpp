@@ -19,7 +19,7 @@ Relaxed<bool> exportStop{false};
 // ---- 1. header ------------------------------------------------------------------
 
 static constexpr int WavHeaderSize = 44;
-static constexpr uint32_t BlockFrames = 65536;      // samples buffered per write (128 KiB)
+static constexpr uint32_t BlockFrames = 65536;  // samples buffered per write (128 KiB)
 
 void buildWavHeader(uint8_t* h, uint32_t dataBytes) {
     const uint8_t riff[4] = {'R', 'I', 'F', 'F'};
@@ -28,15 +28,15 @@ void buildWavHeader(uint8_t* h, uint32_t dataBytes) {
     for (int i = 0; i < 4; ++i) h[i] = riff[i];
     putLe32(h + 4, 36 + dataBytes);  // rest of the file: 36 header bytes after this field + data
     for (int i = 0; i < 8; ++i) h[8 + i] = waveFmt[i];
-    putLe32(h + 16, 16);             // format chunk size
-    putLe16(h + 20, 1);              // PCM
-    putLe16(h + 22, 1);              // mono
-    putLe32(h + 24, SampleRate);     // frames per second
-    putLe32(h + 28, SampleRate * 2); // bytes per second: 2 bytes per frame
-    putLe16(h + 32, 2);              // bytes per frame
-    putLe16(h + 34, 16);             // bits per sample
+    putLe32(h + 16, 16);              // format chunk size
+    putLe16(h + 20, 1);               // PCM
+    putLe16(h + 22, 1);               // mono
+    putLe32(h + 24, SampleRate);      // frames per second
+    putLe32(h + 28, SampleRate * 2);  // bytes per second: 2 bytes per frame
+    putLe16(h + 32, 2);               // bytes per frame
+    putLe16(h + 34, 16);              // bits per sample
     for (int i = 0; i < 4; ++i) h[36 + i] = data[i];
-    putLe32(h + 40, dataBytes);      // data bytes: 2 per frame
+    putLe32(h + 40, dataBytes);  // data bytes: 2 per frame
 }
 
 // ---- 2. exportWav ---------------------------------------------------------------
@@ -72,7 +72,8 @@ bool exportWav(const std::string& fileName, std::string* why) {
     uint64_t done = 0;
     if (ok) {
         WavSink sink{&file, std::vector<uint8_t>(size_t(BlockFrames) * 2)};
-        done = renderSong(writeSamples, &sink);  // takes the voices from the callback, resets and restores the play state
+        done =
+            renderSong(writeSamples, &sink);  // takes the voices from the callback, resets and restores the play state
         if (!file.failed) safeWrite(file, sink.block.data(), sink.filled * 2);
         ok = !file.failed && done == total;
     } else {

@@ -35,5 +35,5 @@ inline V vquotient(V a, double q, double y) {
 }  // namespace
 
 const RenderKernels avx2Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
-                                    toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
-                                    divideAll,       sineAll,       L};
+                                   toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
+                                   divideAll,       sineAll,       L};

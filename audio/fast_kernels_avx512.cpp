@@ -14,7 +14,9 @@ inline V vtrunc(V x) { return _mm512_maskz_roundscale_pd(0xFF, x, _MM_FROUND_TO_
 inline V vround(V x) { return _mm512_maskz_roundscale_pd(0xFF, x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC); }
 inline V vfloor(V x) { return _mm512_maskz_roundscale_pd(0xFF, x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
 inline V vfma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
-inline V vfloat(V x) { return _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, x)); }  // masked forms: no "undefined" source lanes
+inline V vfloat(V x) {
+    return _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, x));
+}  // masked forms: no "undefined" source lanes
 inline V vload(const double* p) { return _mm512_loadu_pd(p); }
 inline void vstore(double* p, V x) { _mm512_storeu_pd(p, x); }
 inline void vstoreInt16(int16_t* p, V x) {
@@ -36,5 +38,5 @@ inline V vquotient(V a, double q, double y) {
 }  // namespace
 
 const RenderKernels avx512Kernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
-                                      toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
-                                      divideAll,       sineAll,       L};
+                                     toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
+                                     divideAll,       sineAll,       L};

@@ -22,5 +22,5 @@ inline V vquotient(V a, double q, double) { return a / q; }
 }  // namespace
 
 const RenderKernels scalarKernels = {inputPulseStack, inputArpeggio, inputWarp, inputSquares, shapeRun,
-                                      toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
-                                      divideAll,       sineAll,       L};
+                                     toneDrum,        drumEnvelope,  clampGain, mixDown,      quantise,
+                                     divideAll,       sineAll,       L};

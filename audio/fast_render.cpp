@@ -121,8 +121,13 @@ private:
             frame = 0;
         }
         const int64_t cut = framesToCut(row.pattern, row.row, row.speed, tick, frame);
-        last = Block{row.slot, row.pattern, row.row, int(std::min<int64_t>(RunFrames, cut)),
-                     tick == 0 && frame == 0, tick > 0 && frame == 0, tick};
+        last = Block{row.slot,
+                     row.pattern,
+                     row.row,
+                     int(std::min<int64_t>(RunFrames, cut)),
+                     tick == 0 && frame == 0,
+                     tick > 0 && frame == 0,
+                     tick};
         frame += last.frames;
         tick += frame / FramesPerTick;
         frame %= FramesPerTick;
@@ -174,18 +179,19 @@ static constexpr size_t Stride = RunFrames + RunSlack;
 // a line moving between the cores costs as much as a few hundred frames of
 // one voice.
 struct Shared {
-    uint64_t blocks = 0;          // in the whole export
-    double* ring = nullptr;       // RingBlocks x ChannelCount x Stride
-    double* workerOut = nullptr;  // ChannelCount x Stride: the worker renders here first
-    alignas(64) std::atomic<uint64_t> mixed{0};  // blocks mixed: their ring slots are free again (main thread)
-    std::atomic<bool> quit{false};               // main thread
+    uint64_t blocks = 0;                            // in the whole export
+    double* ring = nullptr;                         // RingBlocks x ChannelCount x Stride
+    double* workerOut = nullptr;                    // ChannelCount x Stride: the worker renders here first
+    alignas(64) std::atomic<uint64_t> mixed{0};     // blocks mixed: their ring slots are free again (main thread)
+    std::atomic<bool> quit{false};                  // main thread
     alignas(64) std::atomic<uint64_t> claimed{0};   // blocks whose worker share a thread has taken
     alignas(64) std::atomic<uint64_t> finished{0};  // blocks whose worker share is rendered
 };
 
 // The ring slot of block k: each channel's values of that block.
 static void ringSlot(const Shared& sh, uint64_t k, double** out) {
-    for (int c = 0; c < ChannelCount; ++c) out[c] = sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
+    for (int c = 0; c < ChannelCount; ++c)
+        out[c] = sh.ring + (size_t(k % RingBlocks) * ChannelCount + size_t(c)) * Stride;
 }
 
 // Spins while the other thread is normally only a block or so away; then

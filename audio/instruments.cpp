@@ -97,7 +97,9 @@ int32_t noiseValue(uint32_t key, int64_t n) {
 }
 
 // The noise drum's raw value c in [-0.5, 0.5).
-static double noiseSample(uint32_t key, int64_t n) { return noiseValue(key, n) * (1.0 / (1 << NoiseBits)) - NoiseCentre; }
+static double noiseSample(uint32_t key, int64_t n) {
+    return noiseValue(key, n) * (1.0 / (1 << NoiseBits)) - NoiseCentre;
+}
 
 // Drum envelope: rises over 1000 samples, falls to nothing at T = 10000.
 static double drumEnvelope(double T) { return std::fmin(DrumAttack * T, 1.0) * std::fmax(1.0 - DrumDecay * T, 0.0); }
@@ -249,7 +251,8 @@ void Ins0_1::runMemoryInput(VoiceRun& run) {
     while (i < run.count) {
         const int64_t n = run.first + i;
         arpeggioStep(*this, n);
-        const int64_t nextStep = (n + 1) / ArpeggioStep * ArpeggioStep + ArpeggioStep - 1;  // next n with (n + 1) % 1000 == 0
+        const int64_t nextStep =
+            (n + 1) / ArpeggioStep * ArpeggioStep + ArpeggioStep - 1;  // next n with (n + 1) % 1000 == 0
         const int len = int(std::min<int64_t>(run.count - i, nextStep - n));
         k.arpeggio(double(freq.load()), n, len, run.in + i);  // its slack lands where the next sub-run writes
         i += len;
@@ -314,8 +317,8 @@ void Ins_Drum::runValues(const VoiceRun& run, double* out) {
 // two 24-bit values, exact in a double, so the fused form below rounds the
 // sum once, as this one does: both give the same bits.
 template <int N>
-static void memoryChains(float* s, const double* const* in, double* const* mem, const double* keep,
-                         const double* take, int len) {
+static void memoryChains(float* s, const double* const* in, double* const* mem, const double* keep, const double* take,
+                         int len) {
     for (int i = 0; i < len; ++i)
 #pragma GCC unroll 8
         for (int j = 0; j < N; ++j) {
@@ -327,7 +330,7 @@ static void memoryChains(float* s, const double* const* in, double* const* mem, 
 
 template <int N>
 __attribute__((target("fma"))) static void memoryChainsFused(float* s, const double* const* in, double* const* mem,
-                                                               const double* keep, const double* take, int len) {
+                                                             const double* keep, const double* take, int len) {
     for (int i = 0; i < len; ++i)
 #pragma GCC unroll 8
         for (int j = 0; j < N; ++j) {
@@ -378,15 +381,15 @@ void runMemories(Instrument* const* voices, VoiceRun* const* runs, int count) {
     }
     static_assert(MaxChains == 8, "one case below for each count of chains");
     switch (n) {
-        case 1: chains<1>(s, in, mem, keep, take, len); break;
-        case 2: chains<2>(s, in, mem, keep, take, len); break;
-        case 3: chains<3>(s, in, mem, keep, take, len); break;
-        case 4: chains<4>(s, in, mem, keep, take, len); break;
-        case 5: chains<5>(s, in, mem, keep, take, len); break;
-        case 6: chains<6>(s, in, mem, keep, take, len); break;
-        case 7: chains<7>(s, in, mem, keep, take, len); break;
-        case 8: chains<8>(s, in, mem, keep, take, len); break;
-        default: break;
+    case 1: chains<1>(s, in, mem, keep, take, len); break;
+    case 2: chains<2>(s, in, mem, keep, take, len); break;
+    case 3: chains<3>(s, in, mem, keep, take, len); break;
+    case 4: chains<4>(s, in, mem, keep, take, len); break;
+    case 5: chains<5>(s, in, mem, keep, take, len); break;
+    case 6: chains<6>(s, in, mem, keep, take, len); break;
+    case 7: chains<7>(s, in, mem, keep, take, len); break;
+    case 8: chains<8>(s, in, mem, keep, take, len); break;
+    default: break;
     }
     for (int k = 0; k < n; ++k) chained[k]->state = s[k];
 }
@@ -410,8 +413,7 @@ static Ins0_3 voice5;
 static Ins_Drum voice6{0};
 static Ins_Drum voice7{1};
 
-Instrument* const instruments[8] = {&voice0, &voice1, &voice2, &voice3,
-                                    &voice4, &voice5, &voice6, &voice7};
+Instrument* const instruments[8] = {&voice0, &voice1, &voice2, &voice3, &voice4, &voice5, &voice6, &voice7};
 
 double pitchOf(int32_t note) { return LowestPitch * std::pow(2.0, note * (1.0 / SemitonesPerOctave)); }
 

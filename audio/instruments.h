@@ -12,10 +12,10 @@
 
 // One voice's share of a stretch of samples first .. first + count - 1.
 struct VoiceRun {
-    int64_t first = 0;     // n of the first sample (the voice's time)
+    int64_t first = 0;  // n of the first sample (the voice's time)
     int count = 0;
-    double* in = nullptr;  // the memory's inputs; RunFrames + RunSlack doubles (audio/kernels.h)
-    double* mem = nullptr; // the memory's values before rounding; as many
+    double* in = nullptr;   // the memory's inputs; RunFrames + RunSlack doubles (audio/kernels.h)
+    double* mem = nullptr;  // the memory's values before rounding; as many
     // The memory, when the voice has one: mem[i] = keep x state + take x in[i], state = float32(mem[i]).
     bool recurs = false;
     double keep = 0.0, take = 0.0;
@@ -23,11 +23,11 @@ struct VoiceRun {
 
 class Instrument {
 public:
-    Relaxed<int32_t> time{0};            // samples since the last note-on
-    Relaxed<int32_t> note{-1};           // -1: silent, never evaluated
-    Relaxed<float> freq{0.0f};           // pitchOf(note) as float32
-    Relaxed<float> state{0.0f};          // one-pole filter memory, or the drum's last raw value
-    Relaxed<uint32_t> notesStarted{0};   // note-ons so far: picks the noise drum's stream of values
+    Relaxed<int32_t> time{0};           // samples since the last note-on
+    Relaxed<int32_t> note{-1};          // -1: silent, never evaluated
+    Relaxed<float> freq{0.0f};          // pitchOf(note) as float32
+    Relaxed<float> state{0.0f};         // one-pole filter memory, or the drum's last raw value
+    Relaxed<uint32_t> notesStarted{0};  // note-ons so far: picks the noise drum's stream of values
 
     // The reference: the sample for index n (the render step has set time = n + 1).
     virtual double nextSample(int32_t n) = 0;
@@ -72,9 +72,11 @@ struct RatePeriods {
 class Ins0_0 : public Instrument {
 public:
     double nextSample(int32_t n) override;
+
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
+
 private:
     // Three sines (width, warp, the sine term) and the fifteen pulses.
     static constexpr int Sines = 3;
@@ -88,6 +90,7 @@ public:
     Relaxed<int32_t> arpStep{0};  // 0..2: where the pitch is in its three steps
     double nextSample(int32_t n) override;
     float ownPitchFactor() const override;
+
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
@@ -98,9 +101,11 @@ protected:
 class Ins0_2 : public Instrument {
 public:
     double nextSample(int32_t n) override;
+
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
+
 private:
     RatePeriods<3> periods;  // the two warps' sines and the sine read
 };
@@ -109,9 +114,11 @@ private:
 class Ins0_3 : public Instrument {
 public:
     double nextSample(int32_t n) override;
+
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
+
 private:
     RatePeriods<voice::StackOctaves> periods;
 };
@@ -124,9 +131,11 @@ public:
     double nextSample(int32_t n) override;
     // Picks the noise drum's values for the current note: seed, voice and note count.
     uint32_t noiseKey() const;
+
 protected:
     void runMemoryInput(VoiceRun& run) override;
     void runValues(const VoiceRun& run, double* out) override;
+
 private:
     const uint32_t stream;  // tells the two drum voices' noise apart
 };

@@ -86,12 +86,12 @@ struct Stretch {
 // and what they remember. Owned by whichever thread renders the channel,
 // handed over with the voices.
 struct ChannelEffects {
-    int32_t volume = 64;        // volume steps (0..64) behind the gain; 64 = the start gain 1.0
-    int32_t offset = 0;         // slides' and glides' pitch offset, sixteenths of a semitone
-    double passing = 0.0;       // this row's vibrato or arpeggio offset on top of it
-    bool tremolo = false;       // this row's tremolo scales the gain
-    int32_t glideNote = 0;      // the note glides move toward (0: none yet)
-    int32_t glideSpeed = 0;     // sixteenths per tick
+    int32_t volume = 64;     // volume steps (0..64) behind the gain; 64 = the start gain 1.0
+    int32_t offset = 0;      // slides' and glides' pitch offset, sixteenths of a semitone
+    double passing = 0.0;    // this row's vibrato or arpeggio offset on top of it
+    bool tremolo = false;    // this row's tremolo scales the gain
+    int32_t glideNote = 0;   // the note glides move toward (0: none yet)
+    int32_t glideSpeed = 0;  // sixteenths per tick
     int32_t vibratoSpeed = 0, vibratoDepth = 0, vibratoPhase = 0;  // phase in 64ths of a cycle
     int32_t tremoloSpeed = 0, tremoloDepth = 0, tremoloPhase = 0;
 };
@@ -103,7 +103,7 @@ struct EffectState {
     int32_t speed = 0, speedOver = 0;
     bool wasPlaying = false;
 };
-extern EffectState effectState;  // audio/sequencer.cpp
+extern EffectState effectState;  // audio/effects.cpp
 
 // The speed a row's speed effect sets (1..15, the highest channel's), 0 when none.
 int32_t rowSpeedEffect(int32_t pattern, int32_t row);
@@ -135,7 +135,8 @@ private:
     int32_t slot = 0, row = 0, speed = 0;  // where play stands, with the speed in force before the row
     int32_t end = 0;
     bool ended = false;
-    uint64_t seen[OrderSlots * RowsPerPattern * 16 / 64] = {};  // a bit per slot, row and speed (1..15, or 0: the song's damaged one)
+    uint64_t seen[OrderSlots * RowsPerPattern * 16 / 64] =
+        {};  // a bit per slot, row and speed (1..15, or 0: the song's damaged one)
 };
 
 // One thread's channels over one stretch, rendered together: each channel is
@@ -146,7 +147,7 @@ private:
 // may run on other threads at the same time.
 class ChannelGroup {
 public:
-    ChannelGroup(const Stretch& stretch, double* const* out, RenderScratch& scratch);
+    ChannelGroup(const Stretch& toRender, double* const* channelOut, RenderScratch& scratchSpace);
     void add(int channel);
     void finish();
 

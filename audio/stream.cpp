@@ -6,6 +6,8 @@
 //   3. Choosing the back end
 //   4. The watchdog: a stream that goes quiet without an error
 //   5. startAudio / stopAudio and the read-outs
+//
+// The library's chatter and the guarded close: audio/stream_library.cpp.
 #include "audio/stream.h"
 
 #include <RtAudio.h>
@@ -15,14 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <iostream>
-#include <memory>
 #include <mutex>
-#include <streambuf>
 #include <thread>
 #include <vector>
 
 #include "audio/sequencer.h"
+#include "audio/stream_library.h"
 #include "platform/platform.h"
 #include "song/relaxed.h"
 
@@ -38,9 +38,9 @@ static Relaxed<uint64_t> underflows{0};  // written by the audio thread alone
 static Relaxed<bool> started{false};     // from here on a stream error means the sound stopped
 static Relaxed<bool> closing{false};     // stopAudio runs: errors while closing are not news
 static Relaxed<bool> stopReported{false};
-static Relaxed<bool> failing{false};     // the back end lost its device: end the stream from its own thread
-static Relaxed<bool> firstBlock{true};   // the next block is the stream's first
-static Relaxed<bool> realtime{false};    // the callback's thread runs under a real-time policy
+static Relaxed<bool> failing{false};    // the back end lost its device: end the stream from its own thread
+static Relaxed<bool> firstBlock{true};  // the next block is the stream's first
+static Relaxed<bool> realtime{false};   // the callback's thread runs under a real-time policy
 
 // A failure reported through the error callback while opening or starting;
 // the callback may run on the library's thread, hence the lock (never taken
@@ -55,7 +55,7 @@ static int audioCallback(void* out, void*, unsigned int nFrames, double, RtAudio
     if (failing) return 2;  // abort: the library parks its thread instead of spinning on a dead device
     if (firstBlock) {
         firstBlock = false;
-        realtime = threadIsRealtime();  // once per stream, for the read-out (one system call, no lock)
+        realtime = threadIsRealtime();  // once per stream, for the read-out
     }
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) underflows.store(underflows.load() + 1);
     fillBlock(static_cast<double*>(out), nFrames);
@@ -112,49 +112,6 @@ static void streamError(RtAudioError::Type type, const std::string& text) {
     if (text.find("underrun") != std::string::npos) return;
     failing = true;
     reportStopped(text);
-}
-
-// Asked for real-time scheduling, the library's PulseAudio and ALSA threads
-// announce on std::cerr at every start whether they got it ("RtAudio pulse:
-// _NOT_ running realtime scheduling"). Where it is not permitted the stream
-// simply runs as before, so that line is dropped; anything else the library
-// writes there still reaches standard error, a whole line at a time.
-class LibraryChatterFilter : public std::streambuf {
-public:
-    explicit LibraryChatterFilter(std::streambuf* target) : target(target) {}
-
-protected:
-    int overflow(int c) override {
-        if (c == traits_type::eof()) return traits_type::not_eof(c);
-        // Each thread gathers its own line: two threads writing at once never mix their words.
-        static thread_local std::string line;
-        line += char(c);
-        if (c == '\n') {
-            if (!isSchedulingNote(line)) {
-                std::lock_guard<std::mutex> hold(lock);
-                target->sputn(line.data(), std::streamsize(line.size()));
-                target->pubsync();
-            }
-            line.clear();
-        }
-        return c;
-    }
-    // A line goes out whole at its end; std::cerr flushes after every piece.
-    int sync() override { return 0; }
-
-private:
-    static bool isSchedulingNote(const std::string& text) {
-        return text.compare(0, 8, "RtAudio ") == 0 && text.find("running realtime scheduling") != std::string::npos;
-    }
-    std::streambuf* target;
-    std::mutex lock;
-};
-
-// Made once and never destroyed: the C++ library flushes std::cerr while
-// the program ends, after this file's objects are gone.
-static void filterLibraryChatter() {
-    static LibraryChatterFilter* const filter = new LibraryChatterFilter(std::cerr.rdbuf());
-    if (std::cerr.rdbuf() != filter) std::cerr.rdbuf(filter);
 }
 
 // ---------------------------------------------------------------------------
@@ -283,40 +240,33 @@ static void discard(RtAudio* failed) {
     closing = true;
     try {
         if (failed->isStreamOpen()) failed->closeStream();
-    } catch (...) {
-    }
+    } catch (...) {}
     delete failed;
     closing = false;
 }
 
-bool startAudio(const std::string& driver, unsigned bufferFrames) {
-    if (audio) return true;  // one stream per run
-    if (driver == "none") return false;
+// The table entry of a driver word other than "dsound"; null for an unknown word.
+static const NamedBackend* namedBackend(const std::string& driver) {
+    for (const NamedBackend& b : namedBackends)
+        if (driver == b.word) return &b;
+    return nullptr;
+}
 
-    quietSoundSystem();  // its diagnostics would bury the one line we print
-    filterLibraryChatter();
-    std::string name = driver;  // for messages
-    std::string backend;        // the library's word for the back end in use
-    std::string why;
+// The library object for a driver: the named back end (`named`), or for
+// "dsound" (`named` null) the first that can play. Null with the reason in
+// `why`. `name` becomes the driver as the messages name it, `backend` the
+// library's word for the back end.
+static RtAudio* openDriver(const std::string& driver, const NamedBackend* named, std::string& name,
+                           std::string& backend, std::string& why) {
     RtAudio* chosen = nullptr;
     try {
-        if (driver == "dsound") {
+        if (!named) {
             chosen = defaultBackend(why);
             if (chosen) backend = RtAudio::getApiName(chosen->getCurrentApi());
             if (chosen) name = "dsound (" + backend + ")";
+        } else if (!compiledIn(named->api)) {
+            why = "not built into the audio library";
         } else {
-            const NamedBackend* named = nullptr;
-            for (const NamedBackend& b : namedBackends)
-                if (driver == b.word) named = &b;
-            if (!named) {
-                std::fprintf(stderr,
-                             "audio: unknown driver \"%s\" (use dsound, pulse, alsa, jack or none);"
-                             " running without sound\n",
-                             printable(driver).c_str());
-                std::fflush(stderr);
-                return false;
-            }
-            if (!compiledIn(named->api)) return giveUp(driver, "not built into the audio library");
             chosen = openBackend(named->api, why);
             backend = driver;
         }
@@ -325,10 +275,11 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     } catch (std::exception& e) {
         why = oneLine(e.what());
     }
-    if (!chosen) return giveUp(name, why.empty() ? "no output device found" : why);
+    return chosen;
+}
 
-    bufferFrames = usableBufferFrames(bufferFrames);
-
+// A new stream's words, before it opens.
+static void resetStreamWords() {
     {
         std::lock_guard<std::mutex> hold(openErrorLock);
         openError.clear();
@@ -339,12 +290,18 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     failing = false;
     firstBlock = true;
     realtime = false;
+}
+
+// Opens and starts the stream on a chosen back end; false with the reason
+// in `why` (the caller discards the object). `frames` is the block size the
+// library granted.
+static bool openAndStart(RtAudio* chosen, unsigned bufferFrames, unsigned& frames, std::string& why) {
     try {
         RtAudio::StreamParameters out;
         out.deviceId = chosen->getDefaultOutputDevice();
         out.nChannels = 1;  // mono
         out.firstChannel = 0;
-        unsigned frames = bufferFrames;  // the library may round it
+        frames = bufferFrames;  // the library may round it
         RtAudio::StreamOptions options;
         options.streamName = "VornaTracker";  // how the sound server lists us
         // Ahead of every ordinary process, so a busy machine does not make
@@ -361,8 +318,8 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
             unsigned count = (1024 + bufferFrames - 1) / bufferFrames;
             options.numberOfBuffers = count < 4 ? 4 : count;
         }
-        chosen->openStream(&out, nullptr, RTAUDIO_FLOAT64, SampleRate, &frames, &audioCallback,
-                           nullptr, &options, &streamError);
+        chosen->openStream(&out, nullptr, RTAUDIO_FLOAT64, SampleRate, &frames, &audioCallback, nullptr, &options,
+                           &streamError);
         chosen->startStream();
         // With an error callback installed the library reports a failed
         // start through it instead of throwing.
@@ -372,17 +329,46 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
             failed = openError;
         }
         if (!failed.empty() || !chosen->isStreamRunning()) {
-            discard(chosen);
-            return giveUp(name, failed.empty() ? "the stream did not start" : failed);
+            why = failed.empty() ? "the stream did not start" : failed;
+            return false;
         }
-        grantedFrames = frames;
     } catch (RtAudioError& e) {
-        discard(chosen);
-        return giveUp(name, oneLine(e.getMessage()));
+        why = oneLine(e.getMessage());
+        return false;
     } catch (std::exception& e) {
-        discard(chosen);
-        return giveUp(name, oneLine(e.what()));
+        why = oneLine(e.what());
+        return false;
     }
+    return true;
+}
+
+bool startAudio(const std::string& driver, unsigned bufferFrames) {
+    if (audio) return true;  // one stream per run
+    if (driver == "none") return false;
+
+    quietAudioLibrary();
+    const NamedBackend* named = driver == "dsound" ? nullptr : namedBackend(driver);
+    if (driver != "dsound" && !named) {
+        std::fprintf(stderr,
+                     "audio: unknown driver \"%s\" (use dsound, pulse, alsa, jack or none);"
+                     " running without sound\n",
+                     printable(driver).c_str());
+        std::fflush(stderr);
+        return false;
+    }
+    std::string name = driver;  // for messages
+    std::string backend;        // the library's word for the back end in use
+    std::string why;
+    RtAudio* chosen = openDriver(driver, named, name, backend, why);
+    if (!chosen) return giveUp(name, why.empty() ? "no output device found" : why);
+
+    resetStreamWords();
+    unsigned frames = 0;
+    if (!openAndStart(chosen, usableBufferFrames(bufferFrames), frames, why)) {
+        discard(chosen);
+        return giveUp(name, why);
+    }
+    grantedFrames = frames;
     audio = chosen;
     backendName = backend;
     started = true;
@@ -392,95 +378,31 @@ bool startAudio(const std::string& driver, unsigned bufferFrames) {
     return true;
 }
 
-// Stops, closes and frees a stream; runs on a thread of its own.
-static void closeAndFree(RtAudio* object) {
-    try {
-        // Stop at once without playing out queued blocks; a stop after the
-        // abort is only needed if the abort left it running.
-        if (object->isStreamRunning()) object->abortStream();
-        if (object->isStreamRunning()) object->stopStream();
-    } catch (...) {
+// Soak runs read how the stream fared from the editor's last words.
+static void reportStats() {
+    const char* stats = std::getenv("VORNA_AUDIO_STATS");
+    if (stats && std::string(stats) == "1") {
+        std::fprintf(stderr, "audio: %llu blocks, %llu underflows (%s, %u frames per block)\n",
+                     static_cast<unsigned long long>(blocks.load()), static_cast<unsigned long long>(underflows.load()),
+                     backendName.c_str(), grantedFrames);
+        std::fflush(stderr);
     }
-    try {
-        if (object->isStreamOpen()) object->closeStream();
-    } catch (...) {
-    }
-    delete object;
 }
 
 void stopAudio() {
     if (!audio) return;
     stopWatchdog();
-    // Soak runs read how the stream fared from the editor's last words.
-    const char* stats = std::getenv("VORNA_AUDIO_STATS");
-    if (stats && std::string(stats) == "1") {
-        std::fprintf(stderr, "audio: %llu blocks, %llu underflows (%s, %u frames per block)\n",
-                     static_cast<unsigned long long>(blocks.load()),
-                     static_cast<unsigned long long>(underflows.load()), backendName.c_str(), grantedFrames);
-        std::fflush(stderr);
-    }
+    reportStats();
     closing = true;  // stays set: a close still running later must not report
     engine.streamActive = false;
     engine.streamOpen = false;
     RtAudio* object = audio;
     const bool died = stopReported;
-    const bool jack = object->getCurrentApi() == RtAudio::UNIX_JACK;
     audio = nullptr;
     backendName.clear();
     grantedFrames = 0;
     started = false;
-
-    // A JACK server that shut down makes the library close the stream from a
-    // thread of its own, which can hang inside the JACK client library; any
-    // further close would wait on it. The object is freed once that thread
-    // has closed the stream, and left to it if it never does.
-    if (died && jack) {
-        for (int i = 0; i < 150; ++i) {
-            if (!object->isStreamOpen()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it return
-                delete object;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return;
-    }
-
-    // A sound server that stopped answering can block a close for ever; the
-    // program must still be able to quit. The close gets a few seconds.
-    struct Closing {
-        std::mutex lock;
-        std::condition_variable done;
-        bool finished = false;
-    };
-    auto state = std::make_shared<Closing>();
-    std::thread closer;
-    try {
-        closer = std::thread([object, state] {
-            closeAndFree(object);
-            std::lock_guard<std::mutex> hold(state->lock);
-            state->finished = true;
-            state->done.notify_all();
-        });
-    } catch (std::exception&) {
-        closeAndFree(object);  // no thread to spare: close here, unguarded
-        return;
-    }
-    bool finished;
-    {
-        std::unique_lock<std::mutex> hold(state->lock);
-        // Once the sound has stopped the server is gone or frozen: a close
-        // that has not come back within a second will not come back.
-        const auto limit = died ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(3000);
-        finished = state->done.wait_for(hold, limit, [&] { return state->finished; });
-    }
-    if (finished) {
-        closer.join();
-    } else {
-        closer.detach();
-        std::fprintf(stderr, "audio: the sound library did not close the stream in time; left open\n");
-        std::fflush(stderr);
-    }
+    closeStream(object, died);
 }
 
 uint64_t streamBlocks() { return blocks; }

@@ -20,7 +20,7 @@ bool startAudio(const std::string& driver, unsigned bufferFrames);
 void stopAudio();
 
 // What the running stream looks like (for the tests and soak runs).
-uint64_t streamBlocks();      // blocks the library has asked for since start-up
-std::string streamBackend();  // "pulse", "alsa", "jack", ...; "" without a stream
-unsigned streamBlockFrames(); // frames per block as granted by the library; 0 without a stream
-bool streamRealtime();        // the callback's thread has a real-time policy (seen at its first block)
+uint64_t streamBlocks();       // blocks the library has asked for since start-up
+std::string streamBackend();   // "pulse", "alsa", "jack", ...; "" without a stream
+unsigned streamBlockFrames();  // frames per block as granted by the library; 0 without a stream
+bool streamRealtime();         // the callback's thread has a real-time policy (seen at its first block)

@@ -35,11 +35,11 @@ constexpr int StackOctaves = 5;
 // PulseWarpDepth x sin at PulseWarpRate of the pitch, read by a sine of
 // level PulseSineLevel added with every pulse; the sum brought back to one
 // pulse's range.
-constexpr double PulseDetune = double(0.01f);        // 0.009999999776482582
+constexpr double PulseDetune = double(0.01f);  // 0.009999999776482582
 constexpr int PulseDetunes = 3;
 constexpr int StackPulses = StackOctaves * PulseDetunes;
 constexpr double PulseRateRatio = 0.5;
-constexpr double PulseWidthRate = double(0.0001f);   // 9.999999747378752e-05
+constexpr double PulseWidthRate = double(0.0001f);  // 9.999999747378752e-05
 constexpr double PulseWarpRate = 0.5;
 constexpr double PulseWidthDepth = 0.9, PulseWarpDepth = 300.0, PulseSineLevel = 0.3, PulseLevel = 0.7;
 constexpr double PulseStackAverage = double(1.0f / 15.0f);  // 0.06666667014360428: 1 / StackPulses

@@ -1,8 +1,8 @@
 // The block commands on a whole pattern marked (64 rows x 8 channels), each
 // through the key table with its undo record (target 0.2 ms), and the memory
 // its undo step takes against the fields it changed.
-#include <benchmark/benchmark.h>
 #include <SDL.h>
+#include <benchmark/benchmark.h>
 
 #include <vector>
 

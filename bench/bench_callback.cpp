@@ -96,7 +96,12 @@ static void BM_CallbackBlock(benchmark::State& state) {
 // 20000 blocks = 29 to 232 s of song: every row of the loop many times over.
 // Second argument: 1 with effects.
 BENCHMARK(BM_CallbackBlock)
-    ->Args({64, 0})->Args({128, 0})->Args({512, 0})->Args({128, 1})
-    ->UseManualTime()->Iterations(20000)->Unit(benchmark::kMicrosecond);
+    ->Args({64, 0})
+    ->Args({128, 0})
+    ->Args({512, 0})
+    ->Args({128, 1})
+    ->UseManualTime()
+    ->Iterations(20000)
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -9,14 +9,14 @@
 
 #include "audio/sequencer.h"
 #include "song/song.h"
+#include "tests/support/engine.h"
+#include "tests/support/surfaces.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/panels.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
-#include "tests/support/engine.h"
-#include "tests/support/surfaces.h"
 
 static SDL_Surface* setUp(bool fullPattern) {
     initSong();

@@ -6,12 +6,12 @@
 #include <SDL.h>
 
 #include "song/song.h"
+#include "tests/support/engine.h"
+#include "tests/support/surfaces.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/palette.h"
 #include "ui/prompt.h"
-#include "tests/support/engine.h"
-#include "tests/support/surfaces.h"
 
 static void BM_PromptFrame(benchmark::State& state) {
     initSong();

@@ -5,8 +5,8 @@
 
 #include <SDL.h>
 
-#include "ui/splash.h"
 #include "tests/support/surfaces.h"
+#include "ui/splash.h"
 
 static void splashFrame(benchmark::State& state, float c, int phase) {
     SDL_Surface* screen = newScreen(640, 480);

@@ -1,8 +1,8 @@
 // Undo and recovery: the cost of one edit with its undo record (target 5 us),
 // the memory 100,000 recorded steps take (budget 32 MB), and the frame time
 // while recovery copies are written (target: p99 within 2 ms of the idle frame).
-#include <benchmark/benchmark.h>
 #include <SDL.h>
+#include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <algorithm>
@@ -16,12 +16,12 @@
 #include "app/recovery.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "ui/draw.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
 #include "tests/support/engine.h"
 #include "tests/support/files.h"
 #include "tests/support/surfaces.h"
+#include "ui/draw.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
 
 // A note typed through the key table: the full path of an edit, the step
 // opened, the field written and recorded, the step closed.

@@ -12,9 +12,9 @@
 #include "app/history.h"
 #include "song/song.h"
 #include "song/song_file.h"
+#include "tests/support/song_reference.h"
 #include "ui/frame.h"
 #include "ui/status.h"
-#include "tests/support/song_reference.h"
 
 // A song that differs from what most inputs would load, set up once.
 static std::vector<uint8_t> baseline;
@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     buildSongImage(image.data());
     if (!loaded) {
         image[cellOffset(0, 0, 0, 0)] ^= 1;
-        if (image != baseline || editor.songName != "before" || transport.orderPos != 7 || transport.currentPattern != 21 ||
-            fadeCounter != 5 || !songModified())
+        if (image != baseline || editor.songName != "before" || transport.orderPos != 7 ||
+            transport.currentPattern != 21 || fadeCounter != 5 || !songModified())
             std::abort();
         undoStep();  // the baseline again, without rewriting the whole song
         return 0;
@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     if (!reference::readSong(std::vector<uint8_t>(data, data + size), expected, used, error) || used != size)
         std::abort();
-    if (image != expected || editor.songName != "fuzz" || transport.orderPos != 0 || fadeCounter != 300 || songModified())
+    if (image != expected || editor.songName != "fuzz" || transport.orderPos != 0 || fadeCounter != 300 ||
+        songModified())
         std::abort();
     const int first = expected[4];
     if (transport.currentPattern != (first < PatternCount ? first : 21)) std::abort();

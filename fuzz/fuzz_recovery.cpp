@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/recovery.h"
+#include "song/recovery_copy.h"
 #include "song/song_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -83,6 +83,13 @@ FileState fileStateOfOpen(std::FILE* file);
 // is a regular file (a FIFO, a device, a socket or a folder gives EINVAL or
 // EISDIR). Read and close it with the C library's read and close.
 int openRegularFile(const std::string& path);
+// The one loop for reading and writing whole buffers through a descriptor.
+// readFully reads until `size` bytes are in, the file ends or a read fails
+// (an interrupted read is taken again); `got` says how many came, and false
+// means a read failed. writeFully writes all bytes (an interrupted write is
+// taken again); false, with errno set, when a write fails or makes no progress.
+bool readFully(int fd, uint8_t* data, std::size_t size, std::size_t& got);
+bool writeFully(int fd, const uint8_t* data, std::size_t size);
 // Reads a whole regular file of at most maxSize bytes; false when it is
 // missing, not a regular file, larger, or unreadable. With `state`, the
 // state of the file that was read.

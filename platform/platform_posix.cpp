@@ -178,18 +178,35 @@ int openRegularFile(const std::string& path) {
     return fd;
 }
 
+bool readFully(int fd, uint8_t* data, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the end of the file
+        got += std::size_t(n);
+    }
+    return true;
+}
+
+bool writeFully(int fd, const uint8_t* data, std::size_t size) {
+    std::size_t put = 0;
+    while (put < size) {
+        const ssize_t n = write(fd, data + put, size - put);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;  // no progress and no reason given
+        if (n <= 0) return false;
+        put += std::size_t(n);
+    }
+    return true;
+}
+
 // Up to `limit` bytes of an open file.
 static bool readUpTo(int fd, std::size_t limit, std::vector<uint8_t>& bytes) {
     bytes.resize(limit);
     std::size_t got = 0;
-    bool ok = true;
-    while (got < bytes.size()) {
-        const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        got += std::size_t(n);
-    }
+    const bool ok = readFully(fd, bytes.data(), bytes.size(), got);
     bytes.resize(got);
     return ok;
 }

@@ -236,18 +236,36 @@ int openRegularFile(const std::string& path) {
     return _wopen(wide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
+// The C library's descriptors take at most 2^31 bytes a call.
+static unsigned chunk(std::size_t size) { return unsigned(size > (1u << 30) ? (1u << 30) : size); }
+
+bool readFully(int fd, uint8_t* data, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const int n = _read(fd, data + got, chunk(size - got));
+        if (n < 0) return false;
+        if (n == 0) break;  // the end of the file
+        got += std::size_t(n);
+    }
+    return true;
+}
+
+bool writeFully(int fd, const uint8_t* data, std::size_t size) {
+    std::size_t put = 0;
+    while (put < size) {
+        const int n = _write(fd, data + put, chunk(size - put));
+        if (n == 0) errno = EIO;  // no progress and no reason given
+        if (n <= 0) return false;
+        put += std::size_t(n);
+    }
+    return true;
+}
+
 // Up to `limit` bytes of an open file.
 static bool readUpTo(int fd, std::size_t limit, std::vector<uint8_t>& bytes) {
     bytes.resize(limit);
     std::size_t got = 0;
-    bool ok = true;
-    while (got < bytes.size()) {
-        const std::size_t want = bytes.size() - got;
-        const int n = _read(fd, bytes.data() + got, unsigned(want > (1u << 30) ? (1u << 30) : want));
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        got += std::size_t(n);
-    }
+    const bool ok = readFully(fd, bytes.data(), bytes.size(), got);
     bytes.resize(got);
     return ok;
 }

@@ -17,6 +17,7 @@
 #include "audio/sequencer.h"
 #include "song/bytes.h"
 #include "song/names.h"
+#include "song/safe_file.h"
 #include "song/song.h"
 
 // ---------------------------------------------------------------------------
@@ -89,15 +90,7 @@ int16_t stemSample(double fine) { return int16_t(std::lround(fine)); }
 
 // All of `size` bytes to standard output, across short writes and signals.
 static bool writeAllToStdout(const void* data, size_t size) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
+    return writeFully(STDOUT_FILENO, static_cast<const uint8_t*>(data), size);
 }
 
 // Bytes at out.position, wherever the output keeps them.
@@ -111,8 +104,7 @@ static bool putBytes(Output& out, const void* data, size_t size) {
         out.filePosition = out.position + int64_t(size);
         break;
     case Output::To::Spool:
-        ok = std::fseek(out.spool, long(out.position), SEEK_SET) == 0 &&
-             std::fwrite(data, 1, size, out.spool) == size;
+        ok = std::fseek(out.spool, long(out.position), SEEK_SET) == 0 && std::fwrite(data, 1, size, out.spool) == size;
         break;
     case Output::To::Pipe:
         // What was sent cannot be changed: a rewrite of an earlier part (the
@@ -211,9 +203,7 @@ bool writeOutput(Output& out, const int16_t* exact, const double* fine, int coun
     sf_count_t wrote = 0;
     switch (out.format) {
     case Format::Wav16:
-    case Format::Flac:
-        wrote = sf_write_short(out.sound, exact, count);
-        break;
+    case Format::Flac: wrote = sf_write_short(out.sound, exact, count); break;
     case Format::Wav24:
         // 24 bits: eight more below the 16-bit step, in the top bits of an int.
         out.ints.resize(size_t(count));
@@ -260,8 +250,7 @@ bool finishOutput(Output& out) {
         std::fclose(out.spool);
         out.spool = nullptr;
         break;
-    case Output::To::Pipe:
-        break;
+    case Output::To::Pipe: break;
     }
     out.failed = !ok;
     out.finished = true;

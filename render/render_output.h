@@ -28,16 +28,16 @@ struct Output {
     Format format = Format::Wav16;
     // Where the bytes go.
     enum class To { File, Pipe, Spool } to = To::File;
-    SafeFile file;              // To::File: beside the target until finished
-    std::FILE* spool = nullptr; // To::Spool: a scratch file copied to standard output at the end
-    int64_t position = 0;       // where the encoder writes next
-    int64_t length = 0;         // bytes the output holds
-    int64_t filePosition = 0;   // where the file's own position stands
-    bool discarding = false;    // To::Pipe: bytes after a seek back cannot be sent
+    SafeFile file;               // To::File: beside the target until finished
+    std::FILE* spool = nullptr;  // To::Spool: a scratch file copied to standard output at the end
+    int64_t position = 0;        // where the encoder writes next
+    int64_t length = 0;          // bytes the output holds
+    int64_t filePosition = 0;    // where the file's own position stands
+    bool discarding = false;     // To::Pipe: bytes after a seek back cannot be sent
     bool failed = false;
     bool finished = false;
-    SNDFILE* sound = nullptr;   // the encoder; null for the streamed 16-bit WAV
-    std::vector<uint8_t> bytes; // scratch for converted samples
+    SNDFILE* sound = nullptr;    // the encoder; null for the streamed 16-bit WAV
+    std::vector<uint8_t> bytes;  // scratch for converted samples
     std::vector<int> ints;
     std::vector<float> floats;
 

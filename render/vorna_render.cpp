@@ -3,12 +3,13 @@
 // editor's export would write right after start-up. Also other formats, one
 // file per channel, standard output, and facts about a song.
 //
-//   1. Usage text and messages
-//   2. Command line
-//   3. Progress bar
-//   4. One song: facts
-//   5. One song: rendering
-//   6. main: each song in a process of its own
+//   1. Messages
+//   2. Progress bar
+//   3. One song: facts
+//   4. One song: rendering
+//   5. main: each song in a process of its own
+//
+// The command line and the usage text: render/render_options.cpp.
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,52 +27,18 @@
 #include "audio/fast_render.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
+#include "platform/platform.h"
+#include "render/render_options.h"
+#include "render/render_output.h"
 #include "song/names.h"
 #include "song/safe_file.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "render/render_output.h"
 
 // ---------------------------------------------------------------------------
-// 1. Usage text and messages
+// 1. Messages
 
 static const char* const Version = VORNA_VERSION;  // from CMakeLists.txt
-static const uint32_t DefaultSeed = 1;  // fixed: the same song renders to the same file every time
-
-static const char* const Usage =
-    "usage: vorna-render [OPTION]... SONG[.vorna]...\n"
-    "\n"
-    "Renders songs as the editor's export does right after start-up: from order\n"
-    "slot 0 to the end of the order list, mutes ignored, no looping, 44100 Hz mono.\n"
-    "Each song is written beside it, named after it: SONG.wav (SONG.flac, SONG.ogg).\n"
-    "\n"
-    "  SONG           a song file; a name without \".vorna\" gets it appended,\n"
-    "                 as in the editor's load prompt\n"
-    "  -o, --output OUT\n"
-    "                 where to write (one song only); \"-\" is standard output,\n"
-    "                 but never a terminal; an existing file is replaced only\n"
-    "                 once the new one is complete, and never when it is a song\n"
-    "                 of this call (under any name)\n"
-    "  -f, --format NAME\n"
-    "                 wav (16-bit, the default), wav24, wav32f (32-bit float),\n"
-    "                 flac (16-bit, the same samples as wav) or ogg (Vorbis);\n"
-    "                 without it the output's extension decides (.flac, .ogg/.oga,\n"
-    "                 in any case), anything else is the 16-bit WAV\n"
-    "  --stems        one file per channel, each the channel as it enters the mix,\n"
-    "                 scaled as the mix is: SONG.ch1.wav ... SONG.ch8.wav, or the\n"
-    "                 -o name with %c for the channel number (1..8) and %% for a %\n"
-    "  --info         print each song's speed, slots played, length and the\n"
-    "                 channels that play notes; renders nothing\n"
-    "  --seed N       start value of the noise drum's generator, 0..4294967295\n"
-    "                 (default 1, so a song renders to the same file every time)\n"
-    "  -q, --quiet    no progress bar, no summary\n"
-    "  -h, --help     this text\n"
-    "  --version      the program's version\n"
-    "\n"
-    "Several songs are rendered one after another, each as if on its own.\n"
-    "Exit status: 0 all written; 1 a song cannot be read or is refused, or an\n"
-    "output (standard output too) cannot be written (the worst of all the songs);\n"
-    "2 wrong command line, and then nothing is written.\n";
 
 // The status, made at least 1 when what was printed on standard output (the
 // help, the facts, the summary) did not all reach it, as into a full disk.
@@ -91,152 +58,7 @@ static int usageError(const std::string& what) {
 }
 
 // ---------------------------------------------------------------------------
-// 2. Command line
-
-struct Options {
-    std::vector<std::string> songs;  // as given
-    std::vector<std::string> inputs; // their files, NAME.vorna: never an output
-    std::string output;              // "" = beside each song
-    Format format = Format::Wav16;
-    bool formatGiven = false;
-    std::string formatWord;          // as given, for a child's command line
-    bool stems = false;
-    bool info = false;
-    uint32_t seed = DefaultSeed;
-    bool quiet = false;
-    bool help = false;
-    bool version = false;
-};
-
-// Whole decimal numbers 0..2^32-1 only: "12x", "-1", "" and overflow are refused.
-static bool parseSeed(const std::string& text, uint32_t& seed) {
-    if (text.empty() || text.size() > 10) return false;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + uint64_t(c - '0');
-    }
-    if (value > 0xFFFFFFFFull) return false;
-    seed = uint32_t(value);
-    return true;
-}
-
-// The file of a song as given: a name without ".vorna" gets it, as in the
-// editor's load prompt.
-static std::string songFile(const std::string& given) { return songFileName(withoutSongExtension(given)); }
-
-// A stem name pattern for channel `channel` (0..7): "%c" is the channel
-// number 1..8, "%%" one "%", any other "%" stays as it is. `marks` counts the
-// "%c" in the pattern.
-static std::string stemPath(const std::string& pattern, int channel, int* marks = nullptr) {
-    std::string path;
-    int found = 0;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
-        if (pattern[i] == '%' && next == 'c') {
-            path += std::to_string(channel + 1);
-            ++found;
-            ++i;
-        } else if (pattern[i] == '%' && next == '%') {
-            path += '%';
-            ++i;
-        } else {
-            path += pattern[i];
-        }
-    }
-    if (marks) *marks = found;
-    return path;
-}
-
-// Text that a stem name pattern keeps as it is: each "%" doubled.
-static std::string literalInPattern(const std::string& text) {
-    std::string pattern;
-    for (char c : text) {
-        if (c == '%') pattern += '%';
-        pattern += c;
-    }
-    return pattern;
-}
-
-// Fills `options`; returns "" or the reason the command line is wrong.
-static std::string parseArguments(const std::vector<std::string>& argv, Options& options) {
-    const int argc = int(argv.size());
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[size_t(i)];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            options.songs.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // "--name=value" is the same as "--name value".
-        std::string value;
-        bool inlineValue = false;
-        if (arg.compare(0, 2, "--") == 0) {
-            size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                inlineValue = true;
-            }
-        }
-        const bool wantsValue =
-            arg == "-o" || arg == "--output" || arg == "--seed" || arg == "-f" || arg == "--format";
-        if (inlineValue && !wantsValue) return "option " + arg + " takes no value";
-        if (wantsValue && !inlineValue) {
-            if (i + 1 >= argc) return "option " + arg + " needs a value";
-            value = argv[size_t(++i)];
-        }
-        if (arg == "-o" || arg == "--output") {
-            if (value.empty()) return "option " + arg + " needs a file name";
-            options.output = value;
-        } else if (arg == "-f" || arg == "--format") {
-            if (!formatByName(value, options.format))
-                return "unknown format \"" + value + "\" (one of " + formatNames() + ")";
-            options.formatGiven = true;
-            options.formatWord = value;
-        } else if (arg == "--seed") {
-            if (!parseSeed(value, options.seed)) return "bad seed \"" + value + "\" (a whole number 0..4294967295)";
-        } else if (arg == "--stems") {
-            options.stems = true;
-        } else if (arg == "--info") {
-            options.info = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else {
-            return "unknown option " + arg;
-        }
-    }
-    if (options.help || options.version) return "";
-    // Everything is checked here, before the first song: a wrong command line writes nothing.
-    if (options.songs.empty()) return "no song given";
-    if (!options.output.empty() && options.songs.size() > 1)
-        return "-o names the output of one song; several songs are each written beside their song";
-    if (options.stems && options.output == "-") return "--stems writes eight files, not standard output";
-    int marks = 0;
-    if (options.stems && !options.output.empty()) stemPath(options.output, 0, &marks);
-    if (options.stems && !options.output.empty() && marks == 0)
-        return "with --stems the output name needs %c for the channel number (such as mix.ch%c.wav; %% is a %)";
-    if (options.info && (!options.output.empty() || options.stems || options.formatGiven))
-        return "--info renders nothing; it takes no -o, --format or --stems";
-    // Sound is no text: a terminal would only be garbled by it.
-    if (options.output == "-" && isTerminal(1))
-        return "standard output is a terminal; -o - writes sound only into a pipe or a file";
-    if (!options.formatGiven && !options.output.empty() && options.output != "-")
-        options.format = formatOfName(options.output);
-    for (const std::string& given : options.songs) options.inputs.push_back(songFile(given));
-    return "";
-}
-
-// ---------------------------------------------------------------------------
-// 3. Progress bar
+// 2. Progress bar
 
 static int lastShown = -1;  // permille last drawn, so the terminal is not flooded
 
@@ -255,7 +77,7 @@ static void showProgress(uint64_t done, uint64_t total) {
 }
 
 // ---------------------------------------------------------------------------
-// 4. One song: facts
+// 3. One song: facts
 
 // "m:ss.hh" for a number of frames.
 static std::string clockTime(uint64_t frames) {
@@ -293,7 +115,7 @@ static void printInfo(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------
-// 5. One song: rendering
+// 4. One song: rendering
 
 // The outputs of one render and the scratch space of its sink.
 struct RenderJob {
@@ -321,9 +143,8 @@ static bool toOutputs(const int16_t* mix, const double* const* channels, int cou
     return true;
 }
 
-// Renders the loaded song into its outputs; returns the exit status.
-static int renderLoaded(const Options& options, const std::string& name) {
-    const uint64_t frames = exportFrameCount();
+// The files a render writes: the mix, or one per channel for --stems.
+static std::vector<std::string> outputPaths(const Options& options, const std::string& name) {
     const std::string extension = extensionOf(options.format);
     std::vector<std::string> paths;
     if (options.stems) {
@@ -333,22 +154,62 @@ static int renderLoaded(const Options& options, const std::string& name) {
     } else {
         paths.push_back(options.output.empty() ? name + extension : options.output);
     }
-    // However it is spelled (links, "./", another name of the same file), an
-    // output is never a song of this call: the one rendered or one still to come.
+    return paths;
+}
+
+// However it is spelled (links, "./", another name of the same file), an
+// output is never a song of this call: the one rendered or one still to
+// come. True, having said so, when one is.
+static bool outputIsASong(const Options& options, const std::string& name, const std::vector<std::string>& paths) {
     const std::string own = songFileName(name);
     for (const std::string& path : paths) {
         if (sameFile(own, path)) {
             std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song being rendered\n",
                          path.c_str());
-            return 1;
+            return true;
         }
         for (const std::string& input : options.inputs)
             if (sameFile(input, path)) {
                 std::fprintf(stderr, "vorna-render: refusing to write \"%s\": it is the song \"%s\" of this call\n",
                              path.c_str(), input.c_str());
-                return 1;
+                return true;
             }
     }
+    return false;
+}
+
+// Renders into outputs of any format through the output writers. False,
+// having said so, when an output cannot be opened (those opened so far are
+// thrown away); else `written` says whether every output was written, and
+// `failedPath` names the one that failed.
+static bool renderToOutputs(Format format, const std::vector<std::string>& paths, uint64_t frames, bool& written,
+                            std::string& failedPath, std::string& why) {
+    RenderJob job;
+    job.count = int(paths.size());
+    for (int i = 0; i < job.count; ++i)
+        if (!openOutput(job.outputs[size_t(i)], paths[size_t(i)], format, frames, why)) {
+            std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n",
+                         paths[size_t(i)].c_str(), why.c_str());
+            return false;  // the outputs opened so far are thrown away with the job
+        }
+    const uint64_t done = renderSong(toOutputs, &job);
+    written = done == frames;
+    if (written && exportProgress) exportProgress(done, frames);
+    for (int i = 0; i < job.count && written; ++i)
+        if (!finishOutput(job.outputs[size_t(i)])) {
+            written = false;
+            failedPath = paths[size_t(i)];
+        }
+    for (int i = 0; i < job.count && !written; ++i)
+        if (job.outputs[size_t(i)].failed) failedPath = paths[size_t(i)];
+    return true;
+}
+
+// Renders the loaded song into its outputs; returns the exit status.
+static int renderLoaded(const Options& options, const std::string& name) {
+    const uint64_t frames = exportFrameCount();
+    const std::vector<std::string> paths = outputPaths(options, name);
+    if (outputIsASong(options, name, paths)) return 1;
     const bool toStdout = paths[0] == "-";
     // Standard output may carry the sound itself; the summary then goes with the messages.
     std::FILE* summary = toStdout ? stderr : stdout;
@@ -356,30 +217,12 @@ static int renderLoaded(const Options& options, const std::string& name) {
     if (bar) exportProgress = showProgress;
 
     const auto begin = std::chrono::steady_clock::now();
-    bool written;
+    bool written = false;
     std::string failedPath = paths[0], why = "missing folder, no permission or disk full";
-    if (!options.stems && options.format == Format::Wav16 && !toStdout) {
+    if (!options.stems && options.format == Format::Wav16 && !toStdout)
         written = exportWav(paths[0], &why);  // the editor's own writer, byte for byte
-    } else {
-        RenderJob job;
-        job.count = int(paths.size());
-        for (int i = 0; i < job.count; ++i)
-            if (!openOutput(job.outputs[size_t(i)], paths[size_t(i)], options.format, frames, why)) {
-                std::fprintf(stderr, "vorna-render: cannot write \"%s\": %s; nothing was changed there\n",
-                             paths[size_t(i)].c_str(), why.c_str());
-                return 1;  // the outputs opened so far are thrown away with the job
-            }
-        const uint64_t done = renderSong(toOutputs, &job);
-        written = done == frames;
-        if (written && exportProgress) exportProgress(done, frames);
-        for (int i = 0; i < job.count && written; ++i)
-            if (!finishOutput(job.outputs[size_t(i)])) {
-                written = false;
-                failedPath = paths[size_t(i)];
-            }
-        for (int i = 0; i < job.count && !written; ++i)
-            if (job.outputs[size_t(i)].failed) failedPath = paths[size_t(i)];
-    }
+    else if (!renderToOutputs(options.format, paths, frames, written, failedPath, why))
+        return 1;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     if (bar) std::fputc('\n', stderr);
     if (!written) {
@@ -391,8 +234,8 @@ static int renderLoaded(const Options& options, const std::string& name) {
         const double audioSeconds = double(frames) / SampleRate;
         const std::string what = options.stems ? paths[0] + " ... " + paths.back() : paths[0];
         std::fprintf(summary, "%s: %llu frames, %.2f s of audio, rendered in %.2f s (%.0fx real time)\n",
-                     toStdout ? "standard output" : what.c_str(), static_cast<unsigned long long>(frames),
-                     audioSeconds, seconds, seconds > 0 ? audioSeconds / seconds : 0.0);
+                     toStdout ? "standard output" : what.c_str(), static_cast<unsigned long long>(frames), audioSeconds,
+                     seconds, seconds > 0 ? audioSeconds / seconds : 0.0);
     }
     return 0;
 }
@@ -432,7 +275,7 @@ static int processSong(const Options& options, const std::string& given) {
 }
 
 // ---------------------------------------------------------------------------
-// 6. main
+// 5. main
 
 // Each song of several runs in a child process, so every song starts from a
 // freshly started engine (voices never triggered, as in a call of its own)
@@ -448,7 +291,7 @@ static void passOn(int sig) {
 
 struct ChildWork {
     const Options* options;
-    const std::string* song;
+    const std::string* given;
 };
 
 // In the child, before a quit signal can reach it: an interrupted render
@@ -457,38 +300,38 @@ static void prepareChild() { safeFileSignals(); }
 
 static int renderInChild(void* data) {
     const ChildWork& work = *static_cast<ChildWork*>(data);
-    return checkStdout(quitSignal ? 1 : processSong(*work.options, *work.song));
+    return checkStdout(quitSignal ? 1 : processSong(*work.options, *work.given));
 }
 
 // The command line that makes this program render one song as the options
 // say, for systems whose child is the program started again.
-static std::vector<std::string> childArguments(const Options& options, const std::string& song) {
+static std::vector<std::string> childArguments(const Options& options, const std::string& given) {
     std::vector<std::string> args = {"--seed", std::to_string(options.seed)};
     if (options.formatGiven) args.insert(args.end(), {"--format", options.formatWord});
     if (options.stems) args.push_back("--stems");
     if (options.info) args.push_back("--info");
     if (options.quiet) args.push_back("--quiet");
-    args.insert(args.end(), {"--", song});
+    args.insert(args.end(), {"--", given});
     return args;
 }
 
-static int processInChild(const Options& options, const std::string& song) {
+static int processInChild(const Options& options, const std::string& given) {
     std::fflush(stdout);
     std::fflush(stderr);
-    ChildWork work{&options, &song};
+    ChildWork work{&options, &given};
     int status = 1;
-    switch (runChild(prepareChild, renderInChild, &work, childArguments(options, song), status)) {
+    switch (runChild(prepareChild, renderInChild, &work, childArguments(options, given), status)) {
     case ChildEnd::Exited:
         return status;
     case ChildEnd::NotStarted:
-        std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", song.c_str(),
+        std::fprintf(stderr, "vorna-render: cannot start the render of \"%s\": %s\n", given.c_str(),
                      std::strerror(errno));
         return 1;
     case ChildEnd::ClosedOutput:
-        std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", song.c_str());
+        std::fprintf(stderr, "vorna-render: standard output was closed before \"%s\" was written\n", given.c_str());
         return 1;
     case ChildEnd::Abnormal:
-        if (!quitSignal) std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", song.c_str());
+        if (!quitSignal) std::fprintf(stderr, "vorna-render: the render of \"%s\" ended abnormally\n", given.c_str());
         return 1;
     case ChildEnd::Lost:
         break;
@@ -498,8 +341,12 @@ static int processInChild(const Options& options, const std::string& song) {
 
 int main(int argc, char** argv) {
     binaryStandardOutput();  // sound may go there
+    // UTF-8 whatever the system hands over, so any song name opens.
+    const std::vector<std::string> arguments = programArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (const std::string& arg : arguments) pointers.push_back(const_cast<char*>(arg.c_str()));
     Options options;
-    std::string wrong = parseArguments(programArguments(argc, argv), options);
+    std::string wrong = parseArguments(int(pointers.size()), pointers.data(), options);
     if (!wrong.empty()) return usageError(wrong);
     if (options.help) {
         std::fputs(Usage, stdout);
@@ -516,9 +363,9 @@ int main(int argc, char** argv) {
     handleQuitRequests(passOn);
     ignoreFileSizeLimit();
     int worst = 0;
-    for (const std::string& song : options.songs) {
+    for (const std::string& given : options.songs) {
         if (quitSignal) break;
-        worst = std::max(worst, processInChild(options, song));
+        worst = std::max(worst, processInChild(options, given));
     }
     if (quitSignal) endByQuitRequest(quitSignal);
     return worst;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-constexpr uint32_t MaxRun = 32768;       // a run count fits in 15 bits (count - 1 <= 0x7FFF)
+constexpr uint32_t MaxRun = 32768;         // a run count fits in 15 bits (count - 1 <= 0x7FFF)
 constexpr uint32_t ShortCountLimit = 127;  // counts up to this fit in one byte below the long-form marker
 constexpr uint8_t LongFormMarker = 0x80;   // top bit of the first count byte marks the two-byte count
 

@@ -47,7 +47,7 @@ struct Song {
     int32_t themeRed = 60;  // the theme: main thread only
     int32_t themeGreen = 70;
     int32_t themeBlue = 80;
-    Relaxed<int32_t> speed{3};  // ticks per row; a file may hold 0..255 (read by the renderer)
+    Relaxed<int32_t> speed{3};            // ticks per row; a file may hold 0..255 (read by the renderer)
     Relaxed<int32_t> orders[OrderSlots];  // read by the renderer
     Channel channels[ChannelCount];
 };
@@ -88,15 +88,15 @@ struct MarkedBlock {
 // The editor's own state: the main thread's alone (keys, drawing, file
 // commands).
 struct Editor {
-    int octave = 3;          // entry octave 0..15
-    std::string songName;    // last song loaded, without extension
-    int cursorChannel = 0;   // 0..7, or -1 while the order list has the focus
-    int cursorColumn = 0;    // 0 note, 1-2 volume, 3 effect, 4-5 parameter
-    int lastChannel = 0;     // where Ctrl+Tab returns from the order list
-    int copyPattern = 0;     // clipboard pattern
-    int copyChannel = -1;    // clipboard channel, -1 = all channels
-    MarkedBlock block;       // the marked block, if shown
-    int editStep = 1;        // rows the cursor moves after an entry, 0..9
+    int octave = 3;         // entry octave 0..15
+    std::string songName;   // last song loaded, without extension
+    int cursorChannel = 0;  // 0..7, or -1 while the order list has the focus
+    int cursorColumn = 0;   // 0 note, 1-2 volume, 3 effect, 4-5 parameter
+    int lastChannel = 0;    // where Ctrl+Tab returns from the order list
+    int copyPattern = 0;    // clipboard pattern
+    int copyChannel = -1;   // clipboard channel, -1 = all channels
+    MarkedBlock block;      // the marked block, if shown
+    int editStep = 1;       // rows the cursor moves after an entry, 0..9
 };
 
 extern Editor editor;  // song/song.cpp

@@ -16,7 +16,7 @@
 // "VORNADEV" then the format version 2, most significant byte first.
 static const uint8_t SongHeader[12] = {'V', 'O', 'R', 'N', 'A', 'D', 'E', 'V', 0, 0, 0, 2};
 constexpr std::size_t HeaderSize = sizeof SongHeader;  // 12
-constexpr std::size_t PreambleSize = HeaderSize + 4;    // header + packed length word
+constexpr std::size_t PreambleSize = HeaderSize + 4;   // header + packed length word
 static_assert(ChannelsOffset == OrdersOffset + OrderSlots, "orders then channels");
 static_assert(PlaneSize == uint32_t(CellsPerChannel), "one byte per cell in a plane");
 static_assert(ChannelsOffset + ChannelCount * ChannelBlockSize == SongImageSize, "image size");

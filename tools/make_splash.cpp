@@ -21,7 +21,7 @@ struct Rgb {
     int r, g, b;
 };
 
-static std::vector<Rgb> pixels(Side * Side);
+static std::vector<Rgb> pixels(Side* Side);
 
 static int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
@@ -55,8 +55,8 @@ static void drawSky() {
             double g = 16 + 10 * t;
             double b = 60 + 60 * (1 - t);
             // Three interfering sine bands give the wave pattern.
-            double wave = std::sin(x * 0.045 + std::sin(y * 0.031) * 2.0) +
-                          std::sin(y * 0.07 - x * 0.013) + 0.5 * std::sin((x + y) * 0.11);
+            double wave = std::sin(x * 0.045 + std::sin(y * 0.031) * 2.0) + std::sin(y * 0.07 - x * 0.013) +
+                          0.5 * std::sin((x + y) * 0.11);
             double lift = 18 * wave;
             plot(x, y, {int(r + lift * 0.6), int(g + lift * 0.9), int(b + lift)});
         }
@@ -75,8 +75,8 @@ static void drawBorder() {
 }
 
 static void drawWord() {
-    const int block = 9;    // pixels per letter block
-    const int gap = 10;     // pixels between letters
+    const int block = 9;  // pixels per letter block
+    const int gap = 10;   // pixels between letters
     const int letterW = 5 * block;
     const int wordW = 5 * letterW + 4 * gap;
     const int left = (Side - wordW) / 2;
@@ -132,22 +132,22 @@ static std::vector<uint8_t> encodeBmp() {
     const uint32_t imageBytes = rowBytes * Side;
     std::vector<uint8_t> out(headerBytes + imageBytes, 0);
     uint8_t* p = out.data();
-    p[0] = 'B';                                      // magic "BM"
+    p[0] = 'B';  // magic "BM"
     p[1] = 'M';
-    putLe32(p + 2, headerBytes + imageBytes);        // whole file size
-    putLe32(p + 6, 0);                               // two reserved 16-bit words
-    putLe32(p + 10, headerBytes);                    // offset of the pixel data
-    putLe32(p + 14, 40);                             // info header size
-    putLe32(p + 18, Side);                           // width
-    putLe32(p + 22, Side);                           // height, positive = bottom-up
-    putLe16(p + 26, 1);                              // colour planes
-    putLe16(p + 28, 24);                             // bits per pixel
-    putLe32(p + 30, 0);                              // BI_RGB, no compression
-    putLe32(p + 34, imageBytes);                     // pixel data size
-    putLe32(p + 38, 2835);                           // 72 dpi horizontally (pixels per metre)
-    putLe32(p + 42, 2835);                           // and vertically
-    putLe32(p + 46, 0);                              // colours used: none, true colour
-    putLe32(p + 50, 0);                              // important colours: all
+    putLe32(p + 2, headerBytes + imageBytes);  // whole file size
+    putLe32(p + 6, 0);                         // two reserved 16-bit words
+    putLe32(p + 10, headerBytes);              // offset of the pixel data
+    putLe32(p + 14, 40);                       // info header size
+    putLe32(p + 18, Side);                     // width
+    putLe32(p + 22, Side);                     // height, positive = bottom-up
+    putLe16(p + 26, 1);                        // colour planes
+    putLe16(p + 28, 24);                       // bits per pixel
+    putLe32(p + 30, 0);                        // BI_RGB, no compression
+    putLe32(p + 34, imageBytes);               // pixel data size
+    putLe32(p + 38, 2835);                     // 72 dpi horizontally (pixels per metre)
+    putLe32(p + 42, 2835);                     // and vertically
+    putLe32(p + 46, 0);                        // colours used: none, true colour
+    putLe32(p + 50, 0);                        // important colours: all
     for (int y = 0; y < Side; ++y) {
         uint8_t* row = p + headerBytes + uint32_t(Side - 1 - y) * rowBytes;  // bottom row first
         for (int x = 0; x < Side; ++x) {

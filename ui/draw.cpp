@@ -91,8 +91,7 @@ static constexpr std::array<uint8_t, GlyphCount * GlyphSize * GlyphSize> expandF
     std::array<uint8_t, GlyphCount * GlyphSize * GlyphSize> out{};
     for (int g = 0; g < GlyphCount; ++g)
         for (int j = 0; j < GlyphSize; ++j)
-            for (int i = 0; i < GlyphSize; ++i)
-                out[g * 25 + j * 5 + i] = (fontRows[g][j] >> (4 - i)) & 1;
+            for (int i = 0; i < GlyphSize; ++i) out[g * 25 + j * 5 + i] = (fontRows[g][j] >> (4 - i)) & 1;
     return out;
 }
 static constexpr auto fontPixels = expandFont();
@@ -109,8 +108,7 @@ char hexDigitText[16];
 char noteText[256 * 4];
 
 void buildTextTables() {
-    static const char* const noteNames[12] = {"A-", "A#", "B-", "C-", "C#", "D-",
-                                              "D#", "E-", "F-", "F#", "G-", "G#"};
+    static const char* const noteNames[12] = {"A-", "A#", "B-", "C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#"};
     char buf[16];
     for (int v = 0; v < 256; ++v) {
         std::snprintf(buf, sizeof buf, "%02X", v);
@@ -135,9 +133,7 @@ void buildTextTables() {
 
 // ---------------------------------------------------------------- colours
 
-static uint32_t channelBits(uint32_t v8, uint32_t mask, int shift, int loss) {
-    return ((v8 >> loss) << shift) & mask;
-}
+static uint32_t channelBits(uint32_t v8, uint32_t mask, int shift, int loss) { return ((v8 >> loss) << shift) & mask; }
 
 uint32_t mapColour(const SDL_PixelFormat* f, uint32_t argb) {
     if (f->Rmask == 0xFF0000u && f->Gmask == 0xFF00u && f->Bmask == 0xFFu) return argb;
@@ -150,9 +146,7 @@ uint32_t mapColour(const SDL_PixelFormat* f, uint32_t argb) {
 
 // ---------------------------------------------------------------- glyphs and text
 
-static bool drawable(const SDL_Surface* s) {
-    return s && s->pixels && s->format && s->format->BytesPerPixel == 4;
-}
+static bool drawable(const SDL_Surface* s) { return s && s->pixels && s->format && s->format->BytesPerPixel == 4; }
 
 static inline void putPixel(SDL_Surface* s, int x, int y, uint32_t pixel) {
     std::memcpy(static_cast<uint8_t*>(s->pixels) + size_t(y) * s->pitch + 4 * size_t(x), &pixel, 4);
@@ -227,7 +221,8 @@ static inline void glyphMapped(SDL_Surface* s, int code, int x, int y, uint32_t 
 void drawChars(SDL_Surface* surface, const char* chars, int count, int x, int y, uint32_t argb) {
     if (!drawable(surface)) return;
     const uint32_t pixel = mapColour(surface->format, argb);
-    for (int i = 0; i < count; ++i) glyphMapped(surface, static_cast<signed char>(chars[i]), x + GlyphAdvance * i, y, pixel);
+    for (int i = 0; i < count; ++i)
+        glyphMapped(surface, static_cast<signed char>(chars[i]), x + GlyphAdvance * i, y, pixel);
 }
 
 void drawText(SDL_Surface* surface, uint32_t argb, int x, int y, const char* text) {

@@ -32,8 +32,8 @@ struct ScreenSection {
     void (*sign)(FrameSignature& sig);
 };
 static const ScreenSection panelSections[] = {
-    {drawScopes, signScopes},   {drawPatternView, signPatternView}, {drawParameters, signParameters},
-    {drawMenu, signMenu},       {drawOrderList, signOrderList},     {drawStatus, signStatus},
+    {drawScopes, signScopes}, {drawPatternView, signPatternView}, {drawParameters, signParameters},
+    {drawMenu, signMenu},     {drawOrderList, signOrderList},     {drawStatus, signStatus},
 };
 // Drawn after the panels, and not behind the prompt.
 static const ScreenSection levelMeter = {drawLevelMeter, signLevelMeter};

@@ -30,7 +30,9 @@ static void drawCell(SDL_Surface* screen, const Cell& cell, int x, int y) {
     const char* noteChars = note <= 0 ? "..." : note <= 255 ? noteText + 4 * note : "???";
     drawChars(screen, noteChars, 3, x, y, palette[textBright]);
 
-    const char* volumeChars = volume <= 9 ? ".." : (volume >= 16 && volume <= 271) ? hexByteText + 2 * (volume - 16) : "??";
+    const char* volumeChars = volume <= 9                       ? ".."
+                              : (volume >= 16 && volume <= 271) ? hexByteText + 2 * (volume - 16)
+                                                                : "??";
     drawChars(screen, volumeChars, 2, x + 18, y, palette[volumeColour]);
 
     const char* effectChars = effect <= 0 ? "." : effect <= 15 ? hexDigitText + effect : "?";
@@ -85,8 +87,7 @@ void drawPatternView(SDL_Surface* screen) {
         drawLine(screen, x + 48, 77, x + 48, 471, palette[frameColour]);
         fillRect(screen, x - 1, 78, 49, 7, palette[c == editor.cursorChannel ? panelLit : panel]);
         drawText(screen, palette[transport.muted[c] ? panel : textBright], x, 79, "CHANNEL");
-        for (int r = 0; r < RowsPerPattern; ++r)
-            drawCell(screen, shownCell(c, pattern, r), x, rowTextY(r));
+        for (int r = 0; r < RowsPerPattern; ++r) drawCell(screen, shownCell(c, pattern, r), x, rowTextY(r));
     }
 }
 

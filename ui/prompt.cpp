@@ -15,9 +15,7 @@
 // ---- typing ---------------------------------------------------------------
 
 // Only characters that can form a file name on every system.
-static bool nameCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+static bool nameCharacter(char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 
 PromptAction promptHandleEvent(const SDL_Event& event, std::string& typed, bool& running) {
     if (event.type == SDL_QUIT) {
@@ -33,8 +31,7 @@ PromptAction promptHandleEvent(const SDL_Event& event, std::string& typed, bool&
         return PromptAction::Continue;
     }
     // Anything beyond 7-bit ASCII (accented letters ...) is dropped.
-    if ((key.unicode & ~0x7F) != 0 || typed.size() >= size_t(PromptMaxLength))
-        return PromptAction::Continue;
+    if ((key.unicode & ~0x7F) != 0 || typed.size() >= size_t(PromptMaxLength)) return PromptAction::Continue;
     char c = char(key.unicode & 0x7F);
     if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
     if (nameCharacter(c)) typed += c;
@@ -52,8 +49,7 @@ static void greyOut(SDL_Surface* screen) {
         uint32_t* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(screen->pixels) + y * screen->pitch);
         for (int x = 0; x < screen->w; ++x) {
             const uint32_t p = row[x];
-            const uint32_t grey =
-                ((p >> f->Rshift & 0xFF) + (p >> f->Gshift & 0xFF) + (p >> f->Bshift & 0xFF)) / 5;
+            const uint32_t grey = ((p >> f->Rshift & 0xFF) + (p >> f->Gshift & 0xFF) + (p >> f->Bshift & 0xFF)) / 5;
             row[x] = (p & ~colourBits) | grey << f->Rshift | grey << f->Gshift | grey << f->Bshift;
         }
     }

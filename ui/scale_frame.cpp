@@ -112,8 +112,7 @@ static void putRow(uint32_t* to, const uint32_t* from, size_t bytes) {
 }
 
 void scaleFrame(const SDL_Surface* frame, SDL_Surface* window, int scale, int x, int y) {
-    if (!frame || !window || scale < 1 || frame->format->BytesPerPixel != 4 ||
-        window->format->BytesPerPixel != 4)
+    if (!frame || !window || scale < 1 || frame->format->BytesPerPixel != 4 || window->format->BytesPerPixel != 4)
         return;
     // The window columns and rows the scaled frame covers, clipped to the window.
     const long right = long(x) + long(frame->w) * scale, bottom = long(y) + long(frame->h) * scale;

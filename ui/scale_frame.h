@@ -16,8 +16,8 @@ constexpr int WindowMargin = 48;
 // The video mode to ask for and where the scaled frame sits in it.
 struct FrameLayout {
     int width = FrameWidth, height = FrameHeight;  // the video mode
-    int scale = 1;                                  // each frame pixel is scale x scale
-    int x = 0, y = 0;                               // top-left of the scaled frame
+    int scale = 1;                                 // each frame pixel is scale x scale
+    int x = 0, y = 0;                              // top-left of the scaled frame
 };
 
 // The layout for a scale setting (1..MaxScale, or ScaleAuto),

@@ -32,13 +32,11 @@ SDL_Surface* loadSplashPicture(const char* path, SDL_PixelFormat* format) {
         SDL_FreeSurface(loaded);
         return nullptr;
     }
-    SDL_Surface* converted =
-        format ? SDL_ConvertSurface(loaded, format, SDL_SWSURFACE) : SDL_DisplayFormat(loaded);
+    SDL_Surface* converted = format ? SDL_ConvertSurface(loaded, format, SDL_SWSURFACE) : SDL_DisplayFormat(loaded);
     SDL_FreeSurface(loaded);
     if (!converted) return nullptr;
     // The blend reads 8-bit channels out of 32-bit words.
-    if (converted->format->BytesPerPixel != 4 || converted->w < PictureSide ||
-        converted->h < PictureSide) {
+    if (converted->format->BytesPerPixel != 4 || converted->w < PictureSide || converted->h < PictureSide) {
         SDL_FreeSurface(converted);
         return nullptr;
     }
@@ -99,8 +97,7 @@ static inline uint32_t pixelAt(const PixelTarget& t, int x, int y) {
 }
 
 // Blends picture pixel (u, v) over screen pixel (x, y); off-screen pixels are dropped.
-static inline void blendOnto(const PixelTarget& screen, const PixelTarget& pic, int u, int v, int x,
-                             int y, int alpha) {
+static inline void blendOnto(const PixelTarget& screen, const PixelTarget& pic, int u, int v, int x, int y, int alpha) {
     if (x < 0 || y < 0 || x >= screen.w || y >= screen.h) return;
     uint32_t s = pixelAt(pic, u, v);
     uint32_t* dp = reinterpret_cast<uint32_t*>(screen.pixels + y * screen.pitch + 4 * x);
@@ -155,8 +152,8 @@ static void drawBurst(const PixelTarget& screen, const PixelTarget& pic, float c
 void drawSplashFrame(SDL_Surface* screen, SDL_Surface* picture, float c, int phase) {
     SDL_FillRect(screen, nullptr, 0);
     if (phase != 0 && phase != 1) return;
-    if (!picture || picture->w < PictureSide || picture->h < PictureSide ||
-        picture->format->BytesPerPixel != 4 || screen->format->BytesPerPixel != 4)
+    if (!picture || picture->w < PictureSide || picture->h < PictureSide || picture->format->BytesPerPixel != 4 ||
+        screen->format->BytesPerPixel != 4)
         return;
     if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) return;
     if (SDL_MUSTLOCK(picture) && SDL_LockSurface(picture) != 0) {

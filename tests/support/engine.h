@@ -116,7 +116,8 @@ inline void busyPatterns(int patterns, uint32_t seed = 12345) {
             for (int c = 0; c < ChannelCount; ++c) {
                 Cell& cell = cellAt(c, p, row);
                 if ((row + c) % 2 == 0)
-                    cell.note = c >= 6 ? int32_t(12 * (1 + lcg.next(6)) + (lcg.next(2) ? 3 : 5)) : int32_t(20 + lcg.next(70));
+                    cell.note =
+                        c >= 6 ? int32_t(12 * (1 + lcg.next(6)) + (lcg.next(2) ? 3 : 5)) : int32_t(20 + lcg.next(70));
                 if (lcg.next(3) == 0) cell.volume = int32_t(40 + lcg.next(41));
             }
 }

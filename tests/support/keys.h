@@ -1,7 +1,9 @@
 #pragma once
 // A key press handed to the key commands as the main loop hands on a
-// key-down: a fresh key record, then dispatchKey.
+// key-down: a fresh key record, then dispatchKey; the key tests' fixture and
+// the scan codes they type.
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -46,8 +48,7 @@ inline bool pressAsks(int symbol) {
     mainLoop.keyHeld = true;
     press(symbol);
     SDL_Event unused;
-    while (SDL_PollEvent(&unused)) {
-    }
+    while (SDL_PollEvent(&unused)) {}
     return !mainLoop.keyHeld;
 }
 
@@ -68,3 +69,11 @@ inline void freshKeys() {
         v->freq = 0.0f;
     }
 }
+
+// Fresh song and editor, nothing held, the loop running.
+struct Keys : ::testing::Test {
+    void SetUp() override { freshKeys(); }
+};
+
+// Scan codes of a few keys (PC set 1).
+constexpr uint8_t ScanZ = 0x2C, ScanS = 0x1F, ScanQ = 0x10, ScanI = 0x17, ScanA = 0x1E, ScanSlash = 0x35;

@@ -21,10 +21,10 @@ namespace reference {
 
 // What a channel's effects have left: written here apart from the engine.
 struct EffectMemory {
-    int volume = 64;          // 0..64 steps, gain = volume / 64 (64: the start gain 1.0)
-    int slid = 0;             // sixteenths from slides and glides, 0 at each new note
-    double swing = 0.0;       // this row's vibrato or arpeggio sixteenths
-    double tremble = 1.0;     // this row's tremolo factor
+    int volume = 64;       // 0..64 steps, gain = volume / 64 (64: the start gain 1.0)
+    int slid = 0;          // sixteenths from slides and glides, 0 at each new note
+    double swing = 0.0;    // this row's vibrato or arpeggio sixteenths
+    double tremble = 1.0;  // this row's tremolo factor
     int glideTo = 0, glideStep = 0;
     int vibratoX = 0, vibratoY = 0, vibratoPhase = 0;
     int tremoloX = 0, tremoloY = 0, tremoloPhase = 0;
@@ -90,7 +90,8 @@ inline void tickBegins(int c, const Cell& cell, int tick) {
     }
     auto clampVolume = [](int v) { return v < 0 ? 0 : v > 64 ? 64 : v; };
     switch (e) {
-    case 1: case 2:
+    case 1:
+    case 2:
         if (tick > 0 && xx) {
             m.slid += e == 1 ? xx : -xx;
             m.slid = std::max(-6144, std::min(6144, m.slid));
@@ -141,8 +142,7 @@ inline void tickBegins(int c, const Cell& cell, int tick) {
     case 0xC:
         if (tick == 0) m.volume = std::min(xx, 64), setGain(c);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

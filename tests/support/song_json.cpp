@@ -25,8 +25,8 @@ static std::string hex(const std::string& bytes) {
 static std::string fileState(const reference::CopyTrailer& t) {
     if (!t.fileKnown) return "null";
     return "{\"size\": " + std::to_string(t.fileSize) + ", \"seconds\": " + std::to_string(t.fileSeconds) +
-           ", \"nanoseconds\": " + std::to_string(t.fileNanoseconds) + ", \"device\": " +
-           std::to_string(t.fileDevice) + ", \"inode\": " + std::to_string(t.fileInode) + "}";
+           ", \"nanoseconds\": " + std::to_string(t.fileNanoseconds) + ", \"device\": " + std::to_string(t.fileDevice) +
+           ", \"inode\": " + std::to_string(t.fileInode) + "}";
 }
 
 int main(int argc, char** argv) {

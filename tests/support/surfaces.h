@@ -45,9 +45,12 @@ struct GuardedSurface {
     int w, h, stride;  // stride in words
     std::vector<uint32_t> words;
     SDL_Surface* s;
-    GuardedSurface(int width, int height, uint32_t fill, uint32_t r = 0xFF0000, uint32_t g = 0xFF00,
-                   uint32_t b = 0xFF, uint32_t a = 0)
-        : w(width), h(height), stride(width + SpareWords), words(size_t(stride) * (height + 2 * SpareRows), Guard),
+    GuardedSurface(int width, int height, uint32_t fill, uint32_t r = 0xFF0000, uint32_t g = 0xFF00, uint32_t b = 0xFF,
+                   uint32_t a = 0)
+        : w(width),
+          h(height),
+          stride(width + SpareWords),
+          words(size_t(stride) * (height + 2 * SpareRows), Guard),
           s(SDL_CreateRGBSurfaceFrom(&at(0, 0), width, height, 32, 4 * stride, r, g, b, a)) {
         fillPixels(fill);
     }

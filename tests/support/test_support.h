@@ -1,12 +1,14 @@
 #pragma once
 // Set-up shared by the unit tests on top of the test framework: a scratch
 // working folder that must go away whole, environment variables set for a
-// while, what a routine writes on standard error, and SDL's dummy video.
+// while, what a routine writes on standard error, work done in a child
+// process, and SDL's dummy video.
 // The engine state and the files (engine.h, files.h) come with it.
-#include <gtest/gtest.h>
 #include <SDL/SDL.h>
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +74,31 @@ inline std::string stderrOf(const std::function<void()>& f) {
     dup2(saved, 2);
     close(saved);
     return readText(path);
+}
+
+// Runs work in a forked child and returns the text it hands back; the child
+// never returns into the test framework.
+inline std::string inChild(const std::function<std::string()>& work) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string answer = work();
+        ssize_t unused = write(fds[1], answer.data(), answer.size());
+        (void)unused;
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string answer;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) answer.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) answer += " [child did not exit cleanly]";
+    return answer;
 }
 
 // A real video mode on SDL's dummy driver: the event queue works without a display.

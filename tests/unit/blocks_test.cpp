@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/status.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -75,15 +75,24 @@ TEST_F(Blocks, ShiftMovesMarkFromTheAnchorPlainMovesStartANewOneCtrlAWidensEscap
         std::array<int, 4> block;
         int row;
     } const steps[] = {
-        {SDLK_DOWN, KMOD_LSHIFT, {5, 6, 0, 0}, 6},   {SDLK_DOWN, KMOD_RSHIFT, {5, 7, 0, 0}, 7},
-        {SDLK_RIGHT, KMOD_LSHIFT, {5, 7, 0, 1}, 7},  {SDLK_RIGHT, KMOD_LSHIFT, {5, 7, 0, 1}, 7},  // both volume digits
-        {SDLK_DOWN, 0, {5, 7, 0, 1}, 8},             {SDLK_UP, 0, {5, 7, 0, 1}, 7},              // kept, back at its end
-        {SDLK_DOWN, KMOD_LSHIFT, {7, 8, 1, 1}, 8},   {SDLK_UP, KMOD_LSHIFT, {7, 7, 1, 1}, 7},    // a new anchor
-        {SDLK_UP, KMOD_LSHIFT, {6, 7, 1, 1}, 6},     {SDLK_LEFT, KMOD_LSHIFT, {6, 7, 1, 1}, 6},
-        {SDLK_LEFT, KMOD_LSHIFT, {6, 7, 0, 1}, 6},   {SDLK_PAGEDOWN, KMOD_LSHIFT, {7, 22, 0, 1}, 22},
-        {SDLK_PAGEUP, KMOD_LSHIFT, {6, 7, 0, 1}, 6}, {SDLK_a, KMOD_LCTRL, {0, 63, 0, 3}, 6},
-        {SDLK_a, KMOD_LCTRL, {0, 63, 0, 31}, 6},     {SDLK_a, KMOD_LCTRL, {0, 63, 0, 3}, 6},
-        {SDLK_ESCAPE, 0, {-1, -1, -1, -1}, 6},       {SDLK_LEFT, KMOD_LSHIFT, {6, 6, 0, 31}, 6},  // wraps to channel 7
+        {SDLK_DOWN, KMOD_LSHIFT, {5, 6, 0, 0}, 6},
+        {SDLK_DOWN, KMOD_RSHIFT, {5, 7, 0, 0}, 7},
+        {SDLK_RIGHT, KMOD_LSHIFT, {5, 7, 0, 1}, 7},
+        {SDLK_RIGHT, KMOD_LSHIFT, {5, 7, 0, 1}, 7},  // both volume digits
+        {SDLK_DOWN, 0, {5, 7, 0, 1}, 8},
+        {SDLK_UP, 0, {5, 7, 0, 1}, 7},  // kept, back at its end
+        {SDLK_DOWN, KMOD_LSHIFT, {7, 8, 1, 1}, 8},
+        {SDLK_UP, KMOD_LSHIFT, {7, 7, 1, 1}, 7},  // a new anchor
+        {SDLK_UP, KMOD_LSHIFT, {6, 7, 1, 1}, 6},
+        {SDLK_LEFT, KMOD_LSHIFT, {6, 7, 1, 1}, 6},
+        {SDLK_LEFT, KMOD_LSHIFT, {6, 7, 0, 1}, 6},
+        {SDLK_PAGEDOWN, KMOD_LSHIFT, {7, 22, 0, 1}, 22},
+        {SDLK_PAGEUP, KMOD_LSHIFT, {6, 7, 0, 1}, 6},
+        {SDLK_a, KMOD_LCTRL, {0, 63, 0, 3}, 6},
+        {SDLK_a, KMOD_LCTRL, {0, 63, 0, 31}, 6},
+        {SDLK_a, KMOD_LCTRL, {0, 63, 0, 3}, 6},
+        {SDLK_ESCAPE, 0, {-1, -1, -1, -1}, 6},
+        {SDLK_LEFT, KMOD_LSHIFT, {6, 6, 0, 31}, 6},  // wraps to channel 7
     };
     cursorAt(0, 0, 5);
     for (const Step& s : steps) {
@@ -112,8 +121,11 @@ TEST_F(Blocks, PasteAlignsTheClipboardByFieldKindAndClipsAtRow63AndChannel7) {
     // Ctrl+V puts the block's first field on the cursor channel's field of the same kind and its first row on the
     // cursor row; Ctrl+Shift+V fills only fields shown empty (a parameter beside an effect is not); what passes
     // row 63 or the last channel is dropped; Ctrl+X clears the block too; without a block: the cursor's cell.
-    const std::vector<Place> start = {{0, 0, {39, 80, 3, 0x20}}, {0, 1, {41, 64, 0, 0x11}}, {1, 1, {50, 48, 0, 0}},
-                                      {2, 0, {0, 32, 0, 0}},     {2, 1, {0, 0, 5, 0}}};
+    const std::vector<Place> start = {{0, 0, {39, 80, 3, 0x20}},
+                                      {0, 1, {41, 64, 0, 0x11}},
+                                      {1, 1, {50, 48, 0, 0}},
+                                      {2, 0, {0, 32, 0, 0}},
+                                      {2, 1, {0, 0, 5, 0}}};
     const Place a = start[0], b = start[1], c = start[2], d = start[3], e = start[4];
     struct Case {
         const char* what;
@@ -122,17 +134,88 @@ TEST_F(Blocks, PasteAlignsTheClipboardByFieldKindAndClipsAtRow63AndChannel7) {
         std::vector<Place> want;
         const char* message;
     } const cases[] = {
-        {"volumes onto a note column", 0, 1, 0, 0, 2, 1, SDLK_c, 3, 0, 10, KMOD_LCTRL,
-         {a, b, c, d, e, {3, 10, {0, 80, 0, 0}}, {3, 11, {0, 64, 0, 0}}}, "PASTED 2 ROWS"},
-        {"volume to next note, at channel 7 row 63", 0, 1, 0, 1, 0, 1, SDLK_c, 7, 4, 63, KMOD_LCTRL,
-         {a, b, c, d, e, {7, 63, {0, 80, 3, 0x20}}}, "PASTED 1 ROW"},
-        {"overwriting", 0, 1, 0, 0, 5, 1, SDLK_c, 2, 1, 0, KMOD_LCTRL,
-         {a, b, c, {2, 0, {0, 80, 3, 0x20}}, {2, 1, {0, 64, 0, 0x11}}}, "PASTED 2 ROWS"},
-        {"into empty fields", 0, 1, 0, 0, 5, 1, SDLK_c, 2, 1, 0, KMOD_LCTRL | KMOD_LSHIFT,
-         {a, b, c, {2, 0, {0, 32, 3, 0x20}}, {2, 1, {0, 64, 5, 0}}}, "PASTED 2 ROWS INTO EMPTY FIELDS"},
-        {"no block: the cell", -1, 0, 0, 1, 3, 1, SDLK_c, 4, 3, 5, KMOD_LCTRL,
-         {a, b, c, d, e, {4, 5, {50, 48, 0, 0}}}, "PASTED 1 ROW"},
-        {"cut notes", 0, 0, 0, 0, 0, 1, SDLK_x, 5, 2, 2, KMOD_RCTRL,
+        {"volumes onto a note column",
+         0,
+         1,
+         0,
+         0,
+         2,
+         1,
+         SDLK_c,
+         3,
+         0,
+         10,
+         KMOD_LCTRL,
+         {a, b, c, d, e, {3, 10, {0, 80, 0, 0}}, {3, 11, {0, 64, 0, 0}}},
+         "PASTED 2 ROWS"},
+        {"volume to next note, at channel 7 row 63",
+         0,
+         1,
+         0,
+         1,
+         0,
+         1,
+         SDLK_c,
+         7,
+         4,
+         63,
+         KMOD_LCTRL,
+         {a, b, c, d, e, {7, 63, {0, 80, 3, 0x20}}},
+         "PASTED 1 ROW"},
+        {"overwriting",
+         0,
+         1,
+         0,
+         0,
+         5,
+         1,
+         SDLK_c,
+         2,
+         1,
+         0,
+         KMOD_LCTRL,
+         {a, b, c, {2, 0, {0, 80, 3, 0x20}}, {2, 1, {0, 64, 0, 0x11}}},
+         "PASTED 2 ROWS"},
+        {"into empty fields",
+         0,
+         1,
+         0,
+         0,
+         5,
+         1,
+         SDLK_c,
+         2,
+         1,
+         0,
+         KMOD_LCTRL | KMOD_LSHIFT,
+         {a, b, c, {2, 0, {0, 32, 3, 0x20}}, {2, 1, {0, 64, 5, 0}}},
+         "PASTED 2 ROWS INTO EMPTY FIELDS"},
+        {"no block: the cell",
+         -1,
+         0,
+         0,
+         1,
+         3,
+         1,
+         SDLK_c,
+         4,
+         3,
+         5,
+         KMOD_LCTRL,
+         {a, b, c, d, e, {4, 5, {50, 48, 0, 0}}},
+         "PASTED 1 ROW"},
+        {"cut notes",
+         0,
+         0,
+         0,
+         0,
+         0,
+         1,
+         SDLK_x,
+         5,
+         2,
+         2,
+         KMOD_RCTRL,
          {{0, 0, {0, 80, 3, 0x20}}, {0, 1, {0, 64, 0, 0x11}}, c, d, e, {5, 2, {39, 0, 0, 0}}, {5, 3, {41, 0, 0, 0}}},
          "PASTED 2 ROWS"},
     };
@@ -142,7 +225,8 @@ TEST_F(Blocks, PasteAlignsTheClipboardByFieldKindAndClipsAtRow63AndChannel7) {
         k.c0 >= 0 ? mark(k.c0, k.col0, k.r0, k.c1, k.col1, k.r1) : cursorAt(k.c1, k.col1, k.r1);
         press(k.copy, KMOD_LCTRL);
         const int rows = k.c0 >= 0 ? k.r1 - k.r0 + 1 : 1;
-        EXPECT_EQ(statusText, (k.copy == SDLK_c ? "COPIED " : "CUT ") + std::to_string(rows) + (rows > 1 ? " ROWS" : " ROW"));
+        EXPECT_EQ(statusText,
+                  (k.copy == SDLK_c ? "COPIED " : "CUT ") + std::to_string(rows) + (rows > 1 ? " ROWS" : " ROW"));
         cursorAt(k.to, k.toColumn, k.toRow);
         press(SDLK_v, k.paste);
         EXPECT_EQ(statusText, k.message) << k.what;
@@ -159,12 +243,18 @@ TEST_F(Blocks, CommandsWithNothingToActOnChangeNothingAndSaySo) {
         int channel, row, symbol, modifiers;
         const char* message;
     } const cases[] = {
-        {0, 0, SDLK_v, KMOD_LCTRL, "NOTHING TO PASTE"},           {0, 5, SDLK_c, KMOD_LCTRL, "NOTHING TO COPY"},
-        {0, 5, SDLK_x, KMOD_LCTRL, "NOTHING TO CUT"},             {1, 0, SDLK_UP, KMOD_LCTRL, "NO NOTES TO TRANSPOSE"},
-        {0, 0, SDLK_i, KMOD_LCTRL, "INTERPOLATION NEEDS 3 ROWS"}, {3, 0, SDLK_INSERT, 0, "NOTHING TO MOVE"},
-        {3, 10, SDLK_BACKSPACE, KMOD_LSHIFT, "NOTHING TO MOVE"},  {-1, 0, SDLK_c, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"},
-        {-1, 0, SDLK_v, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"}, {-1, 0, SDLK_i, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"},
-        {-1, 0, SDLK_a, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"}, {-1, 0, SDLK_INSERT, 0, "NO BLOCKS IN THE ORDER LIST"},
+        {0, 0, SDLK_v, KMOD_LCTRL, "NOTHING TO PASTE"},
+        {0, 5, SDLK_c, KMOD_LCTRL, "NOTHING TO COPY"},
+        {0, 5, SDLK_x, KMOD_LCTRL, "NOTHING TO CUT"},
+        {1, 0, SDLK_UP, KMOD_LCTRL, "NO NOTES TO TRANSPOSE"},
+        {0, 0, SDLK_i, KMOD_LCTRL, "INTERPOLATION NEEDS 3 ROWS"},
+        {3, 0, SDLK_INSERT, 0, "NOTHING TO MOVE"},
+        {3, 10, SDLK_BACKSPACE, KMOD_LSHIFT, "NOTHING TO MOVE"},
+        {-1, 0, SDLK_c, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"},
+        {-1, 0, SDLK_v, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"},
+        {-1, 0, SDLK_i, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"},
+        {-1, 0, SDLK_a, KMOD_LCTRL, "NO BLOCKS IN THE ORDER LIST"},
+        {-1, 0, SDLK_INSERT, 0, "NO BLOCKS IN THE ORDER LIST"},
     };
     const Bytes before = currentImage();
     for (const Case& k : cases) {
@@ -196,7 +286,10 @@ TEST_F(Blocks, TransposeMovesTheBlocksNotesAndLeavesThoseThatWouldLeaveTheRange)
     };
     for (const Case& k : cases) {
         freshKeys();
-        setCells({{1, 0, {1, 80, 0, 0}}, {1, 1, {12, 0, 0, 0}}, {1, 3, {183, 0, 0, 0}}, {1, 4, {194, 0, 0, 0}},
+        setCells({{1, 0, {1, 80, 0, 0}},
+                  {1, 1, {12, 0, 0, 0}},
+                  {1, 3, {183, 0, 0, 0}},
+                  {1, 4, {194, 0, 0, 0}},
                   {0, 1, {40, 0, 0, 0}}});
         mark(1, 0, 0, 1, 2, 4);
         press(k.symbol, k.modifiers);
@@ -221,8 +314,8 @@ TEST_F(Blocks, InterpolationPutsTheRowsBetweenOnTheStraightLineRoundedToNearest)
         int from, to;
         std::vector<int> between;
     } const cases[] = {
-        {1, 16, 19, {18}},       {1, 19, 16, {17}},           {1, 16, 80, {37, 59}},
-        {1, 80, 16, {59, 37}},   {4, 0, 255, {64, 128, 191}}, {4, 255, 0, {191, 127, 64}},
+        {1, 16, 19, {18}},     {1, 19, 16, {17}},           {1, 16, 80, {37, 59}},
+        {1, 80, 16, {59, 37}}, {4, 0, 255, {64, 128, 191}}, {4, 255, 0, {191, 127, 64}},
     };
     for (const Case& k : cases) {
         freshKeys();
@@ -249,9 +342,13 @@ TEST_F(Blocks, InterpolationPutsTheRowsBetweenOnTheStraightLineRoundedToNearest)
 TEST_F(Blocks, InsertAndBackspaceMoveTheRowsBelowTheCursorInTheBlocksChannelsOrAllWithShift) {
     // Insert: an empty row at the cursor, the rows below down, row 63 drops off; Backspace: the cursor row out,
     // the rows below up, row 63 empty; in the block's channels, else the cursor's, with Shift all eight.
-    const std::vector<Place> start = {{0, 0, {39, 0, 0, 0}}, {0, 1, {41, 0, 0, 0}}, {0, 63, {50, 0, 0, 0}},
-                                      {1, 0, {60, 0, 0, 0}}, {2, 0, {70, 0, 0, 0}}};
-    const Place moved39{0, 1, {39, 0, 0, 0}}, moved41{0, 2, {41, 0, 0, 0}}, up41{0, 0, {41, 0, 0, 0}}, up50{0, 62, {50, 0, 0, 0}};
+    const std::vector<Place> start = {{0, 0, {39, 0, 0, 0}},
+                                      {0, 1, {41, 0, 0, 0}},
+                                      {0, 63, {50, 0, 0, 0}},
+                                      {1, 0, {60, 0, 0, 0}},
+                                      {2, 0, {70, 0, 0, 0}}};
+    const Place moved39{0, 1, {39, 0, 0, 0}}, moved41{0, 2, {41, 0, 0, 0}}, up41{0, 0, {41, 0, 0, 0}},
+        up50{0, 62, {50, 0, 0, 0}};
     struct Case {
         const char* what;
         int channel, row, symbol, modifiers;
@@ -262,10 +359,20 @@ TEST_F(Blocks, InsertAndBackspaceMoveTheRowsBelowTheCursorInTheBlocksChannelsOrA
         {"remove at 0", 0, 0, SDLK_BACKSPACE, 0, false, {up41, up50, start[3], start[4]}},
         {"insert at 63", 0, 63, SDLK_INSERT, 0, false, {start[0], start[1], start[3], start[4]}},
         {"remove at 63", 0, 63, SDLK_BACKSPACE, 0, false, {start[0], start[1], start[3], start[4]}},
-        {"insert on all", 0, 0, SDLK_INSERT, KMOD_LSHIFT, false,
+        {"insert on all",
+         0,
+         0,
+         SDLK_INSERT,
+         KMOD_LSHIFT,
+         false,
          {moved39, moved41, {1, 1, {60, 0, 0, 0}}, {2, 1, {70, 0, 0, 0}}}},
         {"remove on all", 0, 0, SDLK_BACKSPACE, KMOD_RSHIFT, false, {up41, up50}},
-        {"insert in the block's channels", 2, 0, SDLK_INSERT, 0, true,
+        {"insert in the block's channels",
+         2,
+         0,
+         SDLK_INSERT,
+         0,
+         true,
          {start[0], start[1], start[2], {1, 1, {60, 0, 0, 0}}, {2, 1, {70, 0, 0, 0}}}},
     };
     for (const Case& k : cases) {
@@ -283,9 +390,14 @@ TEST_F(Blocks, InsertAndBackspaceMoveTheRowsBelowTheCursorInTheBlocksChannelsOrA
 TEST_F(Blocks, EachCommandIsOneUndoStepGivingBackTheSongTheCursorAndTheBlock) {
     // Undo after a block command brings back the song byte for byte, with the cursor and the block as they were;
     // redo the song after it.
-    const int commands[][2] = {{SDLK_x, KMOD_LCTRL}, {SDLK_v, KMOD_LCTRL}, {SDLK_v, KMOD_LCTRL | KMOD_LSHIFT},
-                               {SDLK_UP, KMOD_LCTRL}, {SDLK_DOWN, KMOD_LCTRL | KMOD_LSHIFT}, {SDLK_i, KMOD_LCTRL},
-                               {SDLK_INSERT, 0}, {SDLK_BACKSPACE, KMOD_LSHIFT}};
+    const int commands[][2] = {{SDLK_x, KMOD_LCTRL},
+                               {SDLK_v, KMOD_LCTRL},
+                               {SDLK_v, KMOD_LCTRL | KMOD_LSHIFT},
+                               {SDLK_UP, KMOD_LCTRL},
+                               {SDLK_DOWN, KMOD_LCTRL | KMOD_LSHIFT},
+                               {SDLK_i, KMOD_LCTRL},
+                               {SDLK_INSERT, 0},
+                               {SDLK_BACKSPACE, KMOD_LSHIFT}};
     for (const auto& key : commands) {
         freshKeys();
         busyPatterns(1);
@@ -316,9 +428,16 @@ TEST_F(Blocks, HeldKeysNeverReachOutsideThePattern) {
     for (int i = 0; i < 2; ++i) press(SDLK_a, KMOD_LCTRL);
     press(SDLK_c, KMOD_LCTRL);
     EXPECT_EQ(statusText, "COPIED 64 ROWS");
-    const int held[][2] = {{SDLK_v, KMOD_LCTRL}, {SDLK_v, KMOD_LCTRL | KMOD_LSHIFT}, {SDLK_UP, KMOD_LCTRL | KMOD_LSHIFT},
-                           {SDLK_DOWN, KMOD_LCTRL}, {SDLK_i, KMOD_LCTRL}, {SDLK_INSERT, KMOD_LSHIFT},
-                           {SDLK_BACKSPACE, 0}, {SDLK_DOWN, KMOD_LSHIFT}, {SDLK_RIGHT, KMOD_LSHIFT}, {SDLK_x, KMOD_LCTRL}};
+    const int held[][2] = {{SDLK_v, KMOD_LCTRL},
+                           {SDLK_v, KMOD_LCTRL | KMOD_LSHIFT},
+                           {SDLK_UP, KMOD_LCTRL | KMOD_LSHIFT},
+                           {SDLK_DOWN, KMOD_LCTRL},
+                           {SDLK_i, KMOD_LCTRL},
+                           {SDLK_INSERT, KMOD_LSHIFT},
+                           {SDLK_BACKSPACE, 0},
+                           {SDLK_DOWN, KMOD_LSHIFT},
+                           {SDLK_RIGHT, KMOD_LSHIFT},
+                           {SDLK_x, KMOD_LCTRL}};
     for (const auto& key : held) {
         cursorAt(7, 5, 63);
         for (int i = 0; i < 40; ++i) press(key[0], key[1]);
@@ -336,9 +455,12 @@ TEST_F(Blocks, ShiftPauseSolosTheCursorChannelAndAgainGivesBackTheMutesAsTheyWer
         int channel, modifiers;
         const char *mutes, *message;  // channel 0 first, 'x' muted
     } const steps[] = {
-        {0, KMOD_LSHIFT, ".xxxxxxx", "SOLO CHANNEL 1"}, {3, KMOD_RSHIFT, "xxx.xxxx", "SOLO CHANNEL 4"},
-        {3, KMOD_LSHIFT, "..x..x..", "SOLO OFF"},       {-1, KMOD_LSHIFT, "..x..x..", "SOLO OFF"},
-        {6, 0, "..x..xx.", "SOLO OFF"},                 {6, KMOD_LSHIFT, "xxxxxx.x", "SOLO CHANNEL 7"},
+        {0, KMOD_LSHIFT, ".xxxxxxx", "SOLO CHANNEL 1"},
+        {3, KMOD_RSHIFT, "xxx.xxxx", "SOLO CHANNEL 4"},
+        {3, KMOD_LSHIFT, "..x..x..", "SOLO OFF"},
+        {-1, KMOD_LSHIFT, "..x..x..", "SOLO OFF"},
+        {6, 0, "..x..xx.", "SOLO OFF"},
+        {6, KMOD_LSHIFT, "xxxxxx.x", "SOLO CHANNEL 7"},
         {6, KMOD_LSHIFT, "..x..xx.", "SOLO OFF"},
     };
     for (const Step& s : steps) {
@@ -357,8 +479,10 @@ TEST_F(Blocks, CtrlReturnLoopsTheShownPatternTheOrderListWaitsAndAnExportIsNotLo
     struct Case {
         int symbol, modifiers, shownPattern, slotAfter, patternAfter;
     } const cases[] = {
-        {SDLK_RETURN, KMOD_LCTRL | KMOD_LSHIFT, 0, 0, 0}, {SDLK_SPACE, KMOD_RCTRL | KMOD_RSHIFT, 0, 0, 0},
-        {SDLK_RETURN, KMOD_LCTRL | KMOD_LSHIFT, 5, 0, 5}, {SDLK_RETURN, KMOD_LSHIFT, 0, 1, 1},
+        {SDLK_RETURN, KMOD_LCTRL | KMOD_LSHIFT, 0, 0, 0},
+        {SDLK_SPACE, KMOD_RCTRL | KMOD_RSHIFT, 0, 0, 0},
+        {SDLK_RETURN, KMOD_LCTRL | KMOD_LSHIFT, 5, 0, 5},
+        {SDLK_RETURN, KMOD_LSHIFT, 0, 1, 1},
         {SDLK_RETURN, KMOD_LSHIFT, 5, 1, 1},
     };
     std::vector<double> out(64000);
@@ -399,7 +523,7 @@ TEST_F(Blocks, CtrlDigitSetsTheEditStepTheCursorMovesAfterAnEntryOrADelete) {
         int rowAfter;
     } const cases[] = {
         {4, 0, 10, SDLK_z, 0x2C, 14}, {0, 0, 10, SDLK_z, 0x2C, 10}, {9, 0, 60, SDLK_DELETE, 0, 5},
-        {3, 1, 0, SDLK_2, 0, 3},      {7, 1, 0, SDLK_9, 0, 0},       {5, 0, 10, SDLK_DOWN, 0, 11},
+        {3, 1, 0, SDLK_2, 0, 3},      {7, 1, 0, SDLK_9, 0, 0},      {5, 0, 10, SDLK_DOWN, 0, 11},
     };
     for (const Case& k : cases) {
         press(SDLK_0 + k.step, KMOD_LCTRL);

@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "tests/support/alloc_watch.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/song.h"
+#include "tests/support/alloc_watch.h"
 #include "tests/support/test_support.h"
 
 namespace {

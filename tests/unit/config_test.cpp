@@ -56,8 +56,14 @@ TEST_F(Config, DriverIsTheFirstTokenAsWrittenAndDsoundWithoutOne) {
     EXPECT_EQ(readConfigText("audio/driver"), "");
     EXPECT_EQ(configDriver(), "dsound");
     const std::pair<const char*, const char*> cases[] = {
-        {"dsound\n", "dsound"},       {"\n\n  \tdsound", "dsound"}, {"DSOUND", "DSOUND"}, {"dsound2", "dsound2"},
-        {"alsa jack\n", "alsa"},     {"\"dsound\"", "\"dsound\""}, {"", ""},               {" \n\t\n", ""},
+        {"dsound\n", "dsound"},
+        {"\n\n  \tdsound", "dsound"},
+        {"DSOUND", "DSOUND"},
+        {"dsound2", "dsound2"},
+        {"alsa jack\n", "alsa"},
+        {"\"dsound\"", "\"dsound\""},
+        {"", ""},
+        {" \n\t\n", ""},
     };
     for (auto& [content, expected] : cases) {
         put("audio/driver", content);
@@ -73,11 +79,27 @@ TEST_F(Config, IntegerTakesSignAndDigitsUpToTheFirstOtherCharacterWithin32Bits) 
     // An optional sign and decimal digits; reading stops at the first character that cannot continue.
     // A token not beginning as a number, or beyond the 32-bit signed range, gives no value.
     const std::pair<std::string, std::optional<int32_t>> cases[] = {
-        {"512 frames", 512},  {"+512", 512},           {"\n  -40\n", -40},          {"1024abc", 1024},
-        {"0x20", 0},          {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"007", 7},
-        {"", {}},             {"   ", {}},               {"abc", {}},                 {"-", {}},
-        {"+ 5", {}},          {"2147483648", {}},        {"-2147483649", {}},         {"99999999999999999999999", {}},
-        {"\x01\xff\x80", {}}, {std::string("\0\0" "512", 5), {}},  // binary garbage with NULs
+        {"512 frames", 512},
+        {"+512", 512},
+        {"\n  -40\n", -40},
+        {"1024abc", 1024},
+        {"0x20", 0},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"007", 7},
+        {"", {}},
+        {"   ", {}},
+        {"abc", {}},
+        {"-", {}},
+        {"+ 5", {}},
+        {"2147483648", {}},
+        {"-2147483649", {}},
+        {"99999999999999999999999", {}},
+        {"\x01\xff\x80", {}},
+        {std::string("\0\0"
+                     "512",
+                     5),
+         {}},  // binary garbage with NULs
     };
     for (auto& [content, expected] : cases) {
         put("audio/dsound_buffersize", content);
@@ -91,7 +113,7 @@ TEST_F(Config, BufferSizeOutside16To8192BecomesTheDefault512) {
     // Sizes 16..8192 are used as written; missing, malformed or out-of-range sizes give 512.
     EXPECT_EQ(configBufferFrames(), 512u);
     const std::pair<const char*, unsigned> cases[] = {
-        {"256", 256}, {"16", 16},   {"8192", 8192}, {"15", 512},          {"8193", 512},
+        {"256", 256}, {"16", 16},    {"8192", 8192}, {"15", 512},          {"8193", 512},
         {"0", 512},   {"-512", 512}, {"huge", 512},  {"99999999999", 512}, {"1024 frames", 1024},
     };
     for (auto& [content, expected] : cases) {
@@ -105,8 +127,8 @@ TEST_F(Config, BufferSizeOutside16To8192BecomesTheDefault512) {
 TEST_F(Config, FlagIsTheNumberZeroOrOne) {
     // 1 sets, 0 clears, words after it are ignored; any other number or word gives no value.
     const std::pair<const char*, std::optional<bool>> cases[] = {
-        {"1", true}, {"0", false}, {"1 yes", true}, {"\n0\n", false}, {"2", {}},  {"-1", {}},
-        {"true", {}}, {"false", {}}, {"yes", {}},    {"", {}},          {"4294967297", {}}, {"\x7f\x45LF", {}},
+        {"1", true},  {"0", false},  {"1 yes", true}, {"\n0\n", false}, {"2", {}},          {"-1", {}},
+        {"true", {}}, {"false", {}}, {"yes", {}},     {"", {}},         {"4294967297", {}}, {"\x7f\x45LF", {}},
     };
     for (auto& [content, expected] : cases) {
         put("video/sdl_fullscreen", content);
@@ -156,8 +178,8 @@ TEST_F(Config, EachFileIsTakenFromTheWorkingFolderThenTheUserFolderThenNowhere) 
     put("audio/driver", "jack", user);
     put("audio/dsound_buffersize", "1024", user);
     put("audio/dsound_buffersize", "256");
-    EXPECT_EQ(configDriver(), "jack");         // only the user folder has it
-    EXPECT_EQ(configBufferFrames(), 256u);     // the working folder wins
+    EXPECT_EQ(configDriver(), "jack");      // only the user folder has it
+    EXPECT_EQ(configBufferFrames(), 256u);  // the working folder wins
     EXPECT_EQ(configPath("audio/driver"), user + "/conf/audio/driver.conf");
     EXPECT_EQ(configPath("audio/dsound_buffersize"), "conf/audio/dsound_buffersize.conf");
     // Nowhere at all: the working folder's name, which fails to open and gives the default.
@@ -199,8 +221,8 @@ TEST_F(Config, ScaleIsOneToFourOrAutoAndAnythingElseIsOne) {
     // conf/video/scale.conf holds 1..4 or the word auto; missing or invalid gives 1.
     EXPECT_EQ(configScale(), 1);
     const std::pair<const char*, int> cases[] = {
-        {"1", 1}, {"2\n", 2}, {"  3 times", 3}, {"4", 4}, {"auto", ScaleAuto}, {"\nauto\n", ScaleAuto},
-        {"0", 1}, {"5", 1},    {"-2", 1},        {"2x", 1}, {"+2", 1},          {"AUTO", 1},
+        {"1", 1}, {"2\n", 2},       {"  3 times", 3}, {"4", 4},  {"auto", ScaleAuto}, {"\nauto\n", ScaleAuto},
+        {"0", 1}, {"5", 1},         {"-2", 1},        {"2x", 1}, {"+2", 1},           {"AUTO", 1},
         {"", 1},  {"automatic", 1}, {"02", 1},
     };
     for (auto& [content, expected] : cases) {

@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "song/bytes.h"
-#include "ui/status.h"
 #include "app/file_commands.h"
+#include "song/bytes.h"
 #include "tests/support/keys.h"
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -50,9 +50,10 @@ Bytes damagedImage(uint8_t speed) {
     for (int c = 0; c < ChannelCount; ++c)
         for (int r = 0; r < RowsPerPattern; ++r) {
             const int k = c * RowsPerPattern + r;  // 0..511 over the pattern
-            image[cellByte(c, 0, 0, r)] = uint8_t(r % 2 ? 195 + k % 61 : 1 + k % 194);  // notes 195..255 between real ones
+            image[cellByte(c, 0, 0, r)] =
+                uint8_t(r % 2 ? 195 + k % 61 : 1 + k % 194);  // notes 195..255 between real ones
             image[cellByte(c, 1, 0, r)] = uint8_t(r % 3 == 0 ? 10 + k % 6 : 81 + k % 175);  // volumes 10..15, 81..255
-            image[cellByte(c, 2, 0, r)] = uint8_t(16 + k % 240);  // effects 16..255
+            image[cellByte(c, 2, 0, r)] = uint8_t(16 + k % 240);                            // effects 16..255
             image[cellByte(c, 3, 0, r)] = uint8_t(k * 7);
         }
     return image;

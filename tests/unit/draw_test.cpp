@@ -50,8 +50,8 @@ void plotGlyph(Canvas& c, int code, int x, int y) {
 TEST(Font, GlyphsMatchTheFontTableRows) {
     // Each glyph sets exactly the pixels of its five table rows (0x10 leftmost) and nothing around them.
     const std::pair<char, std::vector<int>> glyphs[] = {
-        {'A', {0x1F, 0x11, 0x1F, 0x11, 0x11}}, {'?', {0x1F, 0x01, 0x07, 0x00, 0x04}},
-        {'1', {0x02, 0x06, 0x0A, 0x02, 0x02}}, {'W', {0x11, 0x11, 0x15, 0x1B, 0x11}},
+        {'A', {0x1F, 0x11, 0x1F, 0x11, 0x11}},  {'?', {0x1F, 0x01, 0x07, 0x00, 0x04}},
+        {'1', {0x02, 0x06, 0x0A, 0x02, 0x02}},  {'W', {0x11, 0x11, 0x15, 0x1B, 0x11}},
         {'\\', {0x10, 0x08, 0x04, 0x02, 0x01}}, {'&', {0x1F, 0x1F, 0x1F, 0x1F, 0x1F}},
         {'@', {0x1F, 0x11, 0x17, 0x15, 0x17}},  {'_', {0x00, 0x00, 0x00, 0x00, 0x1F}},
     };
@@ -258,10 +258,9 @@ TEST(TextTables, HexAndNoteNamesFollowTheTableRules) {
     EXPECT_EQ(hex(255), "FF");
     EXPECT_EQ(std::string(hexDigitText, 16), "0123456789ABCDEF");
 
-    const std::pair<int, const char*> notes[] = {{0, "A-0"},  {1, "A#0"},  {2, "B-0"},   {3, "C-0"},
-                                                 {12, "A-0"}, {14, "B-0"}, {15, "C-1"},  {49, "A#3"},
-                                                 {194, "B-F"},
-                                                 {195, "C-1"},   // octave 0x10: only the leading digit
-                                                 {255, "C-1"}};  // (255 - 3) / 12 = 21 = 0x15
+    const std::pair<int, const char*> notes[] = {{0, "A-0"},   {1, "A#0"},   {2, "B-0"},  {3, "C-0"},
+                                                 {12, "A-0"},  {14, "B-0"},  {15, "C-1"}, {49, "A#3"},
+                                                 {194, "B-F"}, {195, "C-1"},  // octave 0x10: only the leading digit
+                                                 {255, "C-1"}};               // (255 - 3) / 12 = 21 = 0x15
     for (const auto& [n, name] : notes) EXPECT_EQ(std::string(noteText + 4 * n, 3), name) << "note " << n;
 }

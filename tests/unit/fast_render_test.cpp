@@ -32,7 +32,8 @@ Collected exportRender() {
         [](const int16_t* mix, const double* const* channels, int n, void* ctx) {
             Collected& o = *static_cast<Collected*>(ctx);
             o.mix.insert(o.mix.end(), mix, mix + n);
-            for (int c = 0; c < ChannelCount; ++c) o.channels[c].insert(o.channels[c].end(), channels[c], channels[c] + n);
+            for (int c = 0; c < ChannelCount; ++c)
+                o.channels[c].insert(o.channels[c].end(), channels[c], channels[c] + n);
             return true;
         },
         &out);
@@ -159,7 +160,8 @@ protected:
 Collected playbackRender(unsigned block) {
     Collected out;
     const uint64_t frames = exportFrameCount();
-    transport.orderPos = 0, transport.currentPattern = song.orders[0].load(), transport.currentRow = 0, transport.tick = 0, transport.tickFrame = 0;
+    transport.orderPos = 0, transport.currentPattern = song.orders[0].load(), transport.currentRow = 0,
+    transport.tick = 0, transport.tickFrame = 0;
     transport.playing = true;
     std::vector<double> mix(block), values[ChannelCount];
     double* channels[ChannelCount];
@@ -168,7 +170,8 @@ Collected playbackRender(unsigned block) {
         const unsigned n = unsigned(std::min<uint64_t>(block, frames - done));
         fillBlock(mix.data(), n, channels);
         for (unsigned i = 0; i < n; ++i) out.mix.push_back(reference::exportSample(float(mix[i] * ChannelCount)));
-        for (int c = 0; c < ChannelCount; ++c) out.channels[c].insert(out.channels[c].end(), channels[c], channels[c] + n);
+        for (int c = 0; c < ChannelCount; ++c)
+            out.channels[c].insert(out.channels[c].end(), channels[c], channels[c] + n);
     }
     transport.playing = false;
     return out;
@@ -222,9 +225,9 @@ TEST_F(FastRender, PlaybackInBlocksOfAnySizeAndTheExportGiveTheSameValues) {
         // With effects: slot 0 rows 0-6 at speed 2 and 7-40 at 3 (F03), the break to row 48 of
         // slot 1, slot 2 whole, its jump to slot 1 row 0, rows 20-30 at 1 (F01), the jump to slot 3
         // (pattern 1 again) rows 0-30 at 1, then the jump back to slot 3 row 0 at speed 1: a loop.
-        const uint64_t frames = withEffects ? 7 * 2000 + 34 * 3000 + 16 * 3000 + 64 * 3000 + 20 * 3000 + 11 * 1000 +
-                                                  20 * 1000 + 11 * 1000
-                                            : 2 * 64 * 2000;
+        const uint64_t frames =
+            withEffects ? 7 * 2000 + 34 * 3000 + 16 * 3000 + 64 * 3000 + 20 * 3000 + 11 * 1000 + 20 * 1000 + 11 * 1000
+                        : 2 * 64 * 2000;
         ASSERT_EQ(exported.mix.size(), frames);
         ASSERT_EQ(exportFrameCount(), frames);
         EXPECT_EQ(transport.orderPos, withEffects ? 3 : 2);
@@ -234,7 +237,8 @@ TEST_F(FastRender, PlaybackInBlocksOfAnySizeAndTheExportGiveTheSameValues) {
             restore(start);
             seedNoise(5);
             const Collected played = playbackRender(block);
-            for (int c = 0; c < ChannelCount; ++c) EXPECT_TRUE(sameBits(played.channels[c], exported.channels[c])) << "channel " << c;
+            for (int c = 0; c < ChannelCount; ++c)
+                EXPECT_TRUE(sameBits(played.channels[c], exported.channels[c])) << "channel " << c;
             EXPECT_EQ(played.mix, exported.mix);
             const Snapshot after = take();
             for (int c = 0; c < ChannelCount; ++c) {
@@ -404,7 +408,8 @@ TEST(RenderKernels, QuotientsByAFixedDivisorAreTheDivisionsOwn) {
         double rate = std::ldexp(double(next()) / 9007199254740992.0 + 0.5, int(next() % 44) - 14);
         double divisor = 44100.0 / rate;
         for (int i = 0; i < n; ++i)  // sample times (whole numbers) and warped, fractional ones
-            a[i] = i % 2 ? double(next() % 2000000000 + 1) : double(next() % 100000000) + double(next()) / 9007199254740992.0;
+            a[i] = i % 2 ? double(next() % 2000000000 + 1)
+                         : double(next() % 100000000) + double(next()) / 9007199254740992.0;
         for (const RenderKernels* k : sets) {
             k->divide(a.data(), divisor, n, q.data());
             for (int i = 0; i < n; ++i)

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "song/codec.h"
-#include "ui/frame.h"
-#include "ui/status.h"
 #include "app/file_commands.h"
+#include "song/codec.h"
 #include "tests/support/song_reference.h"
 #include "tests/support/test_support.h"
+#include "ui/frame.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -82,7 +82,8 @@ TEST_F(FuzzRegression, KeptSongInputsLoadExactlyOrAreRefusedWholly) {
             // Read from disk, the same file is refused the same way.
             writeFile("in.vorna", file);
             ASSERT_FALSE(openSongNamed("in"));
-            EXPECT_EQ(statusText, "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+            EXPECT_EQ(statusText,
+                      "FILE \"IN\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
             EXPECT_TRUE(currentImage() == before);
             EXPECT_EQ(editor.songName, "before");
             EXPECT_EQ(transport.orderPos, 9);

@@ -11,23 +11,23 @@
 #include "app/main_loop.h"
 #include "app/signals.h"
 #include "platform/platform.h"
+#include "tests/support/test_support.h"
 #include "ui/frame.h"
 #include "ui/status.h"
-#include "tests/support/test_support.h"
 
 namespace {
 
 // The fake world: a clock, an event queue, and records of what the loop did.
 uint32_t fakeNow;
 std::deque<SDL_Event> queue;
-int ticksRun;                 // counted by the test around runTick
-std::vector<int> actedAt;     // tick numbers at which dispatch ran
-std::vector<int> actedSymbol; // heldKey.symbol at each dispatch
+int ticksRun;                  // counted by the test around runTick
+std::vector<int> actedAt;      // tick numbers at which dispatch ran
+std::vector<int> actedSymbol;  // heldKey.symbol at each dispatch
 std::vector<int> echoed;
 std::vector<uint32_t> slept;
 int frames;
-uint32_t drawCost;            // ms each frame's drawing takes
-uint32_t actCost;             // ms each dispatch takes (a blocking command)
+uint32_t drawCost;  // ms each frame's drawing takes
+uint32_t actCost;   // ms each dispatch takes (a blocking command)
 
 uint32_t now() { return fakeNow; }
 int poll(SDL_Event* e) {
@@ -122,11 +122,11 @@ TEST_F(Loop, HeldKeyActsAtOnceThenAfter440msThenEvery40ms) {
 TEST_F(Loop, ReleasingAKeyOtherThanTheLastPressedKeepsTheRepeat) {
     // Only the release of the held key stops the repeat; a new key-down restarts the count.
     down(SDLK_a);
-    tick();           // tick 0: a acts
+    tick();  // tick 0: a acts
     down(SDLK_b);
-    tick();           // tick 1: b acts, count restarts
+    tick();  // tick 1: b acts, count restarts
     up(SDLK_a);
-    ticks(50);        // ticks 2..51
+    ticks(50);  // ticks 2..51
     EXPECT_EQ(actedAt, (std::vector<int>{0, 1, 45, 49}));
     EXPECT_EQ(actedSymbol.back(), SDLK_b);
     EXPECT_TRUE(mainLoop.keyHeld);
@@ -225,7 +225,10 @@ TEST_F(Loop, QuittingWithUnsavedWorkThatHasNoCopyAsksForTheSameRequestAgain) {
     };
     const Case cases[] = {
         {"F12 twice", {{100, 60}, {1100, 60}}, 1100, "NOT SAVED: F12 AGAIN TO QUIT"},
-        {"close, too late again, in time", {{100, Close}, {4200, Close}, {5200, Close}}, 5200, "NOT SAVED: CLOSE AGAIN TO QUIT"},
+        {"close, too late again, in time",
+         {{100, Close}, {4200, Close}, {5200, Close}},
+         5200,
+         "NOT SAVED: CLOSE AGAIN TO QUIT"},
         {"close, then F12", {{100, Close}, {2900, 60}}, 2900, "NOT SAVED: CLOSE AGAIN TO QUIT"},
         {"F12 held 2 s, then a signal", {{100, 2000}, {3000, Signal}}, 3000, "NOT SAVED: F12 AGAIN TO QUIT"},
         {"a signal", {{100, Signal}}, 100, ""},
@@ -234,7 +237,7 @@ TEST_F(Loop, QuittingWithUnsavedWorkThatHasNoCopyAsksForTheSameRequestAgain) {
     changeSongWord(cellOffset(0, 0, 0, 0), 40);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const uint32_t start = fakeNow += 10000;  // far from the last case's requests
+        const uint32_t start = fakeNow += 10000;    // far from the last case's requests
         std::vector<std::pair<uint32_t, int>> due;  // time, F12 down (1), up (0), Close or Signal
         for (const Request& r : c.requests) {
             due.emplace_back(start + r.at, r.heldMs < 0 ? r.heldMs : 1);
@@ -273,9 +276,9 @@ TEST_F(Loop, WithoutASoundOutputTheTicksPlayTheSongAt44100FramesASecond) {
         bool rowOnePlayed;         // its note has started
     };
     const Case cases[] = {
-        {3, 8, 1, 0, 87, true},        // 3087 frames: row 0 lasts 3000
-        {15, 35, 0, 14, 994, false},   // 14994: one frame short of row 1
-        {1, 147, 0, 0, 386, true},     // 64386: past row 63, slot 1 is empty, so slot 0 again
+        {3, 8, 1, 0, 87, true},       // 3087 frames: row 0 lasts 3000
+        {15, 35, 0, 14, 994, false},  // 14994: one frame short of row 1
+        {1, 147, 0, 0, 386, true},    // 64386: past row 63, slot 1 is empty, so slot 0 again
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "speed " << c.speed << ", " << c.ticks << " ticks");
@@ -325,8 +328,8 @@ TEST_F(Loop, KeyDownRecordsTheSetOneScanCodeAndEchoesIt) {
 TEST(ScanCode, MainBlockKeycodesAreSetOneCodesPlusEight) {
     // X keycodes 9..96 map to set-1 codes 1..88; extended keys to their set-1 code; others to 0.
     const std::pair<int, int> codes[] = {
-        {9, 0x01}, {24, 0x10}, {52, 0x2C}, {61, 0x35}, {65, 0x39}, {96, 0x58},  // Escape Q Z / space F12
-        {111, 0x48}, {119, 0x53}, {97, 0}, {255, 0},                            // Up Delete
-        {0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}};
+        {9, 0x01},   {24, 0x10},  {52, 0x2C}, {61, 0x35}, {65, 0x39}, {96, 0x58},  // Escape Q Z / space F12
+        {111, 0x48}, {119, 0x53}, {97, 0},    {255, 0},                            // Up Delete
+        {0, 0},      {1, 0},      {2, 0},     {3, 0},     {4, 0},     {5, 0},     {6, 0}, {7, 0}, {8, 0}};
     for (const auto& [keycode, scanCode] : codes) EXPECT_EQ(setOneScanCode(uint8_t(keycode)), scanCode) << keycode;
 }

@@ -44,20 +44,40 @@ TEST(Palette, EveryFractionalFactorIsTheListedOneToTheHundredth) {
         int r, g, b;
         Expected entries[11];
     } themes[] = {
-        {41, 21, 7, {{background, rgb(41, 21, 7)}, {textBright, rgb(164, 73, 22)}, {textDim, rgb(123, 56, 17)},
-                     {panel, rgb(57, 27, 9)}, {panelLit, rgb(69, 33, 10)}, {volumeColour, rgb(36, 84, 5)},
-                     {effectColour, rgb(196, 18, 21)}, {paramColour, rgb(139, 77, 7)}, {frameColour, rgb(90, 45, 14)},
-                     {beatColour, rgb(147, 84, 24)}, {cursorColour, rgb(90, 42, 12)}}},
-        {49, 67, 69, {{background, rgb(49, 67, 69)}, {textBright, rgb(196, 234, 217)}, {textDim, rgb(147, 178, 167)},
-                      {panel, rgb(68, 89, 88)}, {panelLit, rgb(83, 105, 103)}, {volumeColour, rgb(44, 255, 49)},
-                      {effectColour, rgb(235, 58, 207)}, {paramColour, rgb(166, 245, 69)},
-                      {frameColour, rgb(107, 145, 147)}, {beatColour, rgb(176, 255, 236)},
-                      {cursorColour, rgb(107, 134, 128)}}},
+        {41,
+         21,
+         7,
+         {{background, rgb(41, 21, 7)},
+          {textBright, rgb(164, 73, 22)},
+          {textDim, rgb(123, 56, 17)},
+          {panel, rgb(57, 27, 9)},
+          {panelLit, rgb(69, 33, 10)},
+          {volumeColour, rgb(36, 84, 5)},
+          {effectColour, rgb(196, 18, 21)},
+          {paramColour, rgb(139, 77, 7)},
+          {frameColour, rgb(90, 45, 14)},
+          {beatColour, rgb(147, 84, 24)},
+          {cursorColour, rgb(90, 42, 12)}}},
+        {49,
+         67,
+         69,
+         {{background, rgb(49, 67, 69)},
+          {textBright, rgb(196, 234, 217)},
+          {textDim, rgb(147, 178, 167)},
+          {panel, rgb(68, 89, 88)},
+          {panelLit, rgb(83, 105, 103)},
+          {volumeColour, rgb(44, 255, 49)},
+          {effectColour, rgb(235, 58, 207)},
+          {paramColour, rgb(166, 245, 69)},
+          {frameColour, rgb(107, 145, 147)},
+          {beatColour, rgb(176, 255, 236)},
+          {cursorColour, rgb(107, 134, 128)}}},
     };
     for (const auto& t : themes) {
         setPalette(t.r, t.g, t.b);
         for (const Expected& e : t.entries)
-            EXPECT_EQ(palette[e.entry], e.colour) << "entry " << e.entry << " of base " << t.r << "," << t.g << "," << t.b;
+            EXPECT_EQ(palette[e.entry], e.colour)
+                << "entry " << e.entry << " of base " << t.r << "," << t.g << "," << t.b;
     }
 }
 
@@ -69,7 +89,8 @@ static double contrast(uint32_t a, uint32_t b) {
             const double s = v / 255.0;
             return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
         };
-        return 0.2126 * linear(int(c >> 16 & 0xFF)) + 0.7152 * linear(int(c >> 8 & 0xFF)) + 0.0722 * linear(int(c & 0xFF));
+        return 0.2126 * linear(int(c >> 16 & 0xFF)) + 0.7152 * linear(int(c >> 8 & 0xFF)) +
+               0.0722 * linear(int(c & 0xFF));
     };
     const double la = luminance(a), lb = luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);

@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
@@ -151,23 +151,49 @@ TEST(PromptFrame, BoxTitleFieldAndCursorStandWhereTheyBelong) {
         std::string typed;
         std::vector<Probe> probes;
     } cases[] = {
-        {"", "",
-         {{222, 231, frameColour}, {416, 231, frameColour}, {222, 247, frameColour}, {416, 247, frameColour},
+        {"",
+         "",
+         {{222, 231, frameColour},
+          {416, 231, frameColour},
+          {222, 247, frameColour},
+          {416, 247, frameColour},
           {300, 239, frameColour},  // the line between band and field
-          {223, 232, panel}, {415, 238, panel}, {223, 240, background}, {415, 246, background},
-          {221, 240, Grey}, {417, 240, Grey}, {300, 230, Grey}, {300, 248, Grey}}},
+          {223, 232, panel},
+          {415, 238, panel},
+          {223, 240, background},
+          {415, 246, background},
+          {221, 240, Grey},
+          {417, 240, Grey},
+          {300, 230, Grey},
+          {300, 248, Grey}}},
         // E: rows 1F 10 ...; A: rows 1F 11 1F 11 11; the cursor after two characters: x 236..240, y 241..245.
-        {"ENTER FILENAME TO OPEN", "AB",
-         {{224, 233, textBright}, {228, 233, textBright}, {225, 234, panel}, {229, 233, panel},
-          {224, 241, textBright}, {228, 242, textBright}, {225, 242, background},
-          {236, 241, textBright}, {240, 245, textBright}, {235, 243, background}, {241, 243, background},
+        {"ENTER FILENAME TO OPEN",
+         "AB",
+         {{224, 233, textBright},
+          {228, 233, textBright},
+          {225, 234, panel},
+          {229, 233, panel},
+          {224, 241, textBright},
+          {228, 242, textBright},
+          {225, 242, background},
+          {236, 241, textBright},
+          {240, 245, textBright},
+          {235, 243, background},
+          {241, 243, background},
           {238, 246, background}}},
         // "_" sets only its bottom row: with 31 the cursor stands at x 410; with 32 it is gone (not on
         // the outline nor beyond it) and the 32nd character ends at x 414, inside the field.
         {"", std::string(31, '_'), {{410, 241, textBright}, {414, 241, textBright}}},
-        {"", std::string(32, '_'),
-         {{410, 241, background}, {414, 244, background}, {410, 245, textBright}, {414, 245, textBright},
-          {415, 245, background}, {224, 245, textBright}, {416, 243, frameColour}, {418, 243, Grey}}},
+        {"",
+         std::string(32, '_'),
+         {{410, 241, background},
+          {414, 244, background},
+          {410, 245, textBright},
+          {414, 245, textBright},
+          {415, 245, background},
+          {224, 245, textBright},
+          {416, 243, frameColour},
+          {418, 243, Grey}}},
     };
     freshScreenState();
     SDL_Surface* s = newScreen();

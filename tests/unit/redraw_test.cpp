@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "app/main_loop.h"
+#include "tests/support/surfaces.h"
+#include "tests/support/test_support.h"
 #include "ui/prompt.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
-#include "tests/support/surfaces.h"
-#include "tests/support/test_support.h"
 
 namespace {
 
@@ -107,9 +107,13 @@ TEST(Redraw, EqualSignaturesAlwaysMeanEqualFrames) {
     int same = 0, differ = 0;
     for (int step = 0; step < 300; ++step) {
         switch (std::rand() % 8) {
-        case 0: cellAt(std::rand() % 8, std::rand() % 2, std::rand() % 64).note = std::rand() % 3 ? 0 : std::rand() % 300; break;
+        case 0:
+            cellAt(std::rand() % 8, std::rand() % 2, std::rand() % 64).note = std::rand() % 3 ? 0 : std::rand() % 300;
+            break;
         case 1: transport.currentRow = std::rand() % 64; break;
-        case 2: song.channels[std::rand() % 8].scope.samples[std::rand() % ScopeLength] = float(std::rand() % 5) * 0.01f; break;
+        case 2:
+            song.channels[std::rand() % 8].scope.samples[std::rand() % ScopeLength] = float(std::rand() % 5) * 0.01f;
+            break;
         case 3: engine.outputLevel = (std::rand() % 3) * 0.0013; break;  // some below one pixel of bar
         case 4: statusTimer = std::rand() % 2 ? 0 : std::rand() % 600; break;
         case 5: transport.currentPattern = std::rand() % 3; break;
@@ -247,15 +251,15 @@ TEST(ScaleStep, LayoutFitsTheDesktopAndCentresFullScreen) {
     const Case cases[] = {
         // Windows: the mode is the scaled frame itself.
         {1, false, 1920, 1080, {640, 480, 1, 0, 0}},
-        {ScaleAuto, false, 1920, 1080, {1280, 960, 2, 0, 0}},   // 3 x 480 > 1080
-        {ScaleAuto, false, 2560, 1440, {1280, 960, 2, 0, 0}},   // 1440 + 48 > 1440
+        {ScaleAuto, false, 1920, 1080, {1280, 960, 2, 0, 0}},  // 3 x 480 > 1080
+        {ScaleAuto, false, 2560, 1440, {1280, 960, 2, 0, 0}},  // 1440 + 48 > 1440
         {ScaleAuto, false, 3840, 2160, {2560, 1920, 4, 0, 0}},
         {ScaleAuto, false, 1366, 768, {640, 480, 1, 0, 0}},
-        {ScaleAuto, false, 0, 0, {640, 480, 1, 0, 0}},          // desktop unknown
-        {4, false, 1920, 1080, {1280, 960, 2, 0, 0}},           // lowered until it fits
-        {3, false, 0, 0, {1920, 1440, 3, 0, 0}},                // nothing to fit against
-        {9, false, 7680, 4320, {2560, 1920, 4, 0, 0}},          // never above 4
-        {2, false, 1280, 1024, {1280, 960, 2, 0, 0}},           // 960 + 48 = 1008
+        {ScaleAuto, false, 0, 0, {640, 480, 1, 0, 0}},  // desktop unknown
+        {4, false, 1920, 1080, {1280, 960, 2, 0, 0}},   // lowered until it fits
+        {3, false, 0, 0, {1920, 1440, 3, 0, 0}},        // nothing to fit against
+        {9, false, 7680, 4320, {2560, 1920, 4, 0, 0}},  // never above 4
+        {2, false, 1280, 1024, {1280, 960, 2, 0, 0}},   // 960 + 48 = 1008
         // Full screen: 640x480 asked for as always, a larger frame centred on the desktop.
         {1, true, 1920, 1080, {640, 480, 1, 0, 0}},
         {ScaleAuto, true, 1920, 1080, {1920, 1080, 2, 320, 60}},
@@ -266,8 +270,9 @@ TEST(ScaleStep, LayoutFitsTheDesktopAndCentresFullScreen) {
     };
     for (const Case& c : cases) {
         const FrameLayout got = chooseLayout(c.setting, c.fullscreen, c.desktopW, c.desktopH);
-        const std::string what = "setting " + std::to_string(c.setting) + (c.fullscreen ? " full screen " : " window ") +
-                                 std::to_string(c.desktopW) + "x" + std::to_string(c.desktopH);
+        const std::string what = "setting " + std::to_string(c.setting) +
+                                 (c.fullscreen ? " full screen " : " window ") + std::to_string(c.desktopW) + "x" +
+                                 std::to_string(c.desktopH);
         EXPECT_EQ(got.width, c.want.width) << what;
         EXPECT_EQ(got.height, c.want.height) << what;
         EXPECT_EQ(got.scale, c.want.scale) << what;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "audio/sequencer.h"
-#include "tests/support/surfaces.h"
 #include "song/song.h"
+#include "tests/support/surfaces.h"
 #include "ui/panels.h"
 #include "ui/status.h"
 
@@ -21,10 +21,10 @@ namespace {
 uint32_t rgb(int r, int g, int b) { return 0xFF000000u | r << 16 | g << 8 | b; }
 
 // The default theme's entries, as listed for base colour (60, 70, 80).
-const uint32_t Back = rgb(60, 70, 80), Bright = rgb(240, 245, 252), Dim = rgb(180, 186, 194),
-               Panel = rgb(84, 93, 102), Lit = rgb(102, 110, 120), Volume = rgb(54, 255, 57),
-               Effect = rgb(255, 61, 240), Param = rgb(204, 255, 80), Frame = rgb(132, 151, 171),
-               Beat = rgb(216, 255, 255), Cursor = rgb(132, 140, 148);
+const uint32_t Back = rgb(60, 70, 80), Bright = rgb(240, 245, 252), Dim = rgb(180, 186, 194), Panel = rgb(84, 93, 102),
+               Lit = rgb(102, 110, 120), Volume = rgb(54, 255, 57), Effect = rgb(255, 61, 240),
+               Param = rgb(204, 255, 80), Frame = rgb(132, 151, 171), Beat = rgb(216, 255, 255),
+               Cursor = rgb(132, 140, 148);
 
 // Glyph rows, 0x10 = leftmost pixel.
 using Rows = std::vector<int>;
@@ -205,7 +205,8 @@ TEST_F(Sections, MarkedBlockIsAPatchOfBlockColourBehindItsDigitsAndNothingElseCh
         if (marked[i] != plain[i]) {
             ++changed;
             EXPECT_EQ(marked[i], rgb(30, 35, 40)) << i % 640 << "," << i / 640;
-            x0 = std::min(x0, i % 640), y0 = std::min(y0, i / 640), x1 = std::max(x1, i % 640), y1 = std::max(y1, i / 640);
+            x0 = std::min(x0, i % 640), y0 = std::min(y0, i / 640), x1 = std::max(x1, i % 640),
+            y1 = std::max(y1, i / 640);
         }
     EXPECT_GT(changed, 600);
     EXPECT_EQ(std::vector<int>({x0, y0, x1, y1}), std::vector<int>({139, 98, 188, 116}));
@@ -340,7 +341,7 @@ TEST_F(Sections, ScopesShowOldestSampleFirstAndLightTheCursorChannel) {
     EXPECT_EQ(at(239, 21), Panel);
     EXPECT_EQ(at(320, 21), Frame);
     EXPECT_EQ(count(0, 20, 639, 70, Lit), 79 * 48);  // inside the box lines, minus the trace row y 45
-    EXPECT_EQ(count(0, 20, 639, 20, Frame), 639);  // (159, 20) is the newest sample's trace end
+    EXPECT_EQ(count(0, 20, 639, 20, Frame), 639);    // (159, 20) is the newest sample's trace end
 
     // The order list focused: no scope lit.
     fillRect(s, 0, 0, 640, 480, Back);
@@ -434,6 +435,6 @@ TEST_F(Sections, FrameUsesTheSurfacesOwnLayoutAndStaysInsideItsMemory) {
     song.channels[0].scope.writeIndex = -7;
     drawFrame(g.s);
     EXPECT_EQ(g.outsideWritten(), 0);
-    EXPECT_EQ(g.at(300, 0), 0xFF50463Cu);    // background (60, 70, 80) as 0xAABBGGRR
+    EXPECT_EQ(g.at(300, 0), 0xFF50463Cu);   // background (60, 70, 80) as 0xAABBGGRR
     EXPECT_EQ(g.at(106, 77), 0xFFAB9784u);  // frameColour (132, 151, 171)
 }

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -11,12 +10,12 @@
 #include <random>
 #include <vector>
 
-#include "ui/frame.h"
-#include "ui/palette.h"
-#include "ui/status.h"
 #include "app/file_commands.h"
 #include "tests/support/song_reference.h"
 #include "tests/support/test_support.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -69,7 +68,8 @@ protected:
         const Bytes before = currentImage();
         const uint32_t colour = palette[background];
         EXPECT_FALSE(openSongNamed("x"));
-        EXPECT_EQ(statusText, "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
+        EXPECT_EQ(statusText,
+                  "FILE \"X\" COULDN'T BE LOADED. IT'S EITHER INVALID OR FOR A DIFFERENT VERSION OF VORNATRACKER");
         EXPECT_TRUE(currentImage() == before);
         EXPECT_EQ(editor.songName, "earlier");
         EXPECT_EQ(palette[background], colour);
@@ -79,7 +79,6 @@ protected:
         EXPECT_EQ(transport.currentRow, 12);
         EXPECT_TRUE(songModified());
     }
-
 };
 
 }  // namespace
@@ -107,9 +106,9 @@ TEST_F(SongFile, OneCellSongSavesThe47ByteFile) {
     cellAt(0, 0, 0).volume = 80;
     EXPECT_TRUE(saveSongNamed("one"));
     Bytes expected = header();
-    expected.insert(expected.end(), {0x1F, 0, 0, 0, 0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E, 0xFF,
-                                     0x03, 0x01, 0x8F, 0xFE, 0x00, 0x50, 0x01, 0xFF, 0xFF, 0x00, 0x01, 0xFF, 0xFF,
-                                     0x00, 0x01, 0xFF, 0xFF, 0x00, 0x01, 0xEF, 0xFE, 0x00});
+    expected.insert(expected.end(), {0x1F, 0,    0,    0,    0x01, 0x3C, 0x46, 0x50, 0x03, 0x00, 0x01, 0x3E,
+                                     0xFF, 0x03, 0x01, 0x8F, 0xFE, 0x00, 0x50, 0x01, 0xFF, 0xFF, 0x00, 0x01,
+                                     0xFF, 0xFF, 0x00, 0x01, 0xFF, 0xFF, 0x00, 0x01, 0xEF, 0xFE, 0x00});
     EXPECT_EQ(readFile("one.vorna"), expected);
 }
 

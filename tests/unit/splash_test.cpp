@@ -31,7 +31,9 @@ OwnedSurface makePicture(uint32_t (*colour)(int, int), int w = 300, int h = 300)
 }
 
 // The picture as a BMP file (SDL writes it as 24 bits, bottom row first, rows padded to 4 bytes).
-void writeBmp(const char* path, int w, int h) { ASSERT_EQ(SDL_SaveBMP(makePicture(patternColour, w, h).get(), path), 0); }
+void writeBmp(const char* path, int w, int h) {
+    ASSERT_EQ(SDL_SaveBMP(makePicture(patternColour, w, h).get(), path), 0);
+}
 
 void pushEvent(Uint8 type, SDLKey sym = SDLK_UNKNOWN) {
     SDL_Event e{};
@@ -50,9 +52,12 @@ TEST(SplashProgress, PhaseZeroHas67FramesAndPhaseOne168) {
     std::vector<float> zero, one;
     for (int guard = 0; guard < 1000; ++guard) {
         splashStep(c, phase);
-        if (phase == 0) zero.push_back(c);
-        else if (phase == 1) one.push_back(c);
-        else break;
+        if (phase == 0)
+            zero.push_back(c);
+        else if (phase == 1)
+            one.push_back(c);
+        else
+            break;
     }
     EXPECT_EQ(phase, 2);
     ASSERT_EQ(zero.size(), 67u);
@@ -81,8 +86,8 @@ TEST(SplashProgress, AlphaFadesInThenOut) {
 TEST(SplashBlend, QuotientGoesTowardMinusInfinity) {
     // result = S + (D - S) * alpha / 256 with the quotient floored; alpha 0 gives the
     // picture, alpha 256 what was on screen.
-    EXPECT_EQ(splashBlend(10, 0, 1), 9);     // -10/256 floors to -1
-    EXPECT_EQ(splashBlend(0, 10, 1), 0);     // 10/256 floors to 0
+    EXPECT_EQ(splashBlend(10, 0, 1), 9);  // -10/256 floors to -1
+    EXPECT_EQ(splashBlend(0, 10, 1), 0);  // 10/256 floors to 0
     EXPECT_EQ(splashBlend(200, 0, 128), 100);
     EXPECT_EQ(splashBlend(200, 100, 128), 150);
     EXPECT_EQ(splashBlend(255, 0, 255), 0);  // -255*255/256 = -254.0039 floors to -255

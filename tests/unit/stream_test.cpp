@@ -8,15 +8,15 @@
 //   4. JACK
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <linux/capability.h>
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -229,21 +229,20 @@ protected:
         mkdir((dir_ + "/home").c_str(), 0700);
         mkdir((dir_ + "/run").c_str(), 0700);
         socket_ = dir_ + "/native";
-        std::ofstream(dir_ + "/server.pa") << "load-module module-null-sink sink_name=vorna_null\n"
-                                           << "load-module module-native-protocol-unix socket=" << socket_
-                                           << " auth-anonymous=1\n";
+        std::ofstream(dir_ + "/server.pa")
+            << "load-module module-null-sink sink_name=vorna_null\n"
+            << "load-module module-native-protocol-unix socket=" << socket_ << " auth-anonymous=1\n";
         // The daemon and we keep our files in the scratch folder, never in $HOME.
         env_.set("HOME", dir_ + "/home");
         env_.set("XDG_RUNTIME_DIR", dir_ + "/run");
         env_.set("PULSE_SERVER", "unix:" + socket_);
         env_.set("JACK_DEFAULT_SERVER", noJackServer());
         server_ = spawn({"pulseaudio", "--daemonize=no", "--system=false", "--exit-idle-time=-1", "-n",
-                         "--disable-shm=yes", "--use-pid-file=no", "--log-target=stderr", "-F",
-                         dir_ + "/server.pa"},
+                         "--disable-shm=yes", "--use-pid-file=no", "--log-target=stderr", "-F", dir_ + "/server.pa"},
                         {"PULSE_SERVER"}, dir_ + "/server.out", dir_ + "/server.log");
         ASSERT_GT(server_, 0);
-        ASSERT_TRUE(waitFor([this] { return fileExists(socket_); }, 15.0))
-            << "the sound server did not come up:\n" << readText(dir_ + "/server.log");
+        ASSERT_TRUE(waitFor([this] { return fileExists(socket_); }, 15.0)) << "the sound server did not come up:\n"
+                                                                           << readText(dir_ + "/server.log");
     }
     void TearDown() override {
         stopAudio();
@@ -307,7 +306,7 @@ TEST_F(PulseStream, CallbackRunsAndPlaybackAdvances) {
     int32_t stoppedAt = transport.currentRow;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(transport.currentRow.load(), stoppedAt);  // stopped: the position stays
-    EXPECT_GT(streamBlocks(), b0);            // while the stream runs on
+    EXPECT_GT(streamBlocks(), b0);                      // while the stream runs on
 }
 
 namespace {
@@ -322,7 +321,8 @@ bool realtimePermitted() {
     pthread_attr_setschedpolicy(&attr, SCHED_RR);
     pthread_attr_setschedparam(&attr, &param);
     pthread_t thread;
-    const bool made = pthread_create(&thread, &attr, [](void*) -> void* { return nullptr; }, nullptr) == 0;
+    const bool made = pthread_create(
+                          &thread, &attr, [](void*) -> void* { return nullptr; }, nullptr) == 0;
     if (made) pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
     return made;
@@ -491,20 +491,22 @@ protected:
     void SetUp() override {
         initSong();
         if (findProgram("jackd").empty()) GTEST_SKIP() << "jackd is not installed";
-        bool claimed = waitFor([this] {
-            for (int n = 0; n < JackTestNames; ++n) {
-                std::string path = "/tmp/vorna-jack-test-" + std::to_string(n) + ".lock";
-                int fd = open(path.c_str(), O_RDWR | O_CREAT, 0666);
-                if (fd < 0) continue;
-                if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                    lock_ = fd;
-                    name_ = "vorna-test-" + std::to_string(n);
-                    return true;
+        bool claimed = waitFor(
+            [this] {
+                for (int n = 0; n < JackTestNames; ++n) {
+                    std::string path = "/tmp/vorna-jack-test-" + std::to_string(n) + ".lock";
+                    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0666);
+                    if (fd < 0) continue;
+                    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                        lock_ = fd;
+                        name_ = "vorna-test-" + std::to_string(n);
+                        return true;
+                    }
+                    close(fd);
                 }
-                close(fd);
-            }
-            return false;
-        }, 120.0);
+                return false;
+            },
+            120.0);
         ASSERT_TRUE(claimed) << "every JACK test server name stayed in use";
         folder_.emplace("jack");
         dir_ = folder_->path();

@@ -17,23 +17,23 @@
 #include <thread>
 #include <vector>
 
+#include "app/file_commands.h"
+#include "app/history.h"
 #include "app/keys.h"
 #include "app/main_loop.h"
+#include "app/recovery.h"
 #include "audio/export.h"
 #include "audio/instruments.h"
 #include "audio/sequencer.h"
 #include "song/bytes.h"
 #include "song/song.h"
 #include "song/song_file.h"
-#include "ui/frame.h"
-#include "ui/palette.h"
-#include "ui/status.h"
-#include "app/file_commands.h"
-#include "app/recovery.h"
-#include "app/history.h"
 #include "tests/support/keys.h"
 #include "tests/support/surfaces.h"
 #include "tests/support/test_support.h"
+#include "ui/frame.h"
+#include "ui/palette.h"
+#include "ui/status.h"
 
 namespace {
 
@@ -128,7 +128,8 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
     const uint8_t noteScanCodes[] = {0x2C, 0x1F, 0x2D, 0x10, 0x11, 0x17, 0x34};
     while (std::chrono::steady_clock::now() < end) {
         const unsigned action = rng() % 100;
-        recoveryTick(uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count()));
+        recoveryTick(uint32_t(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count()));
         if (action < 35) {
             // Type a note, a volume digit or an effect at a random cell.
             editor.cursorChannel = int(rng() % ChannelCount);
@@ -139,7 +140,8 @@ TEST_F(Stress, EditorAndCallbackShareTheSongWithoutLocks) {
             else
                 press(SDLK_0 + int(rng() % 10));
         } else if (action < 55) {
-            static const int moves[] = {SDLK_UP, SDLK_DOWN, SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_LEFT, SDLK_RIGHT, SDLK_TAB};
+            static const int moves[] = {SDLK_UP,   SDLK_DOWN,  SDLK_PAGEUP, SDLK_PAGEDOWN,
+                                        SDLK_LEFT, SDLK_RIGHT, SDLK_TAB};
             press(moves[rng() % 7]);
         } else if (action < 62) {
             press(rng() % 2 ? SDLK_F3 : SDLK_F4);

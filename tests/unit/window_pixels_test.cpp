@@ -13,9 +13,9 @@
 
 #include "audio/sequencer.h"
 #include "song/song.h"
+#include "tests/support/surfaces.h"
 #include "ui/scale_frame.h"
 #include "ui/status.h"
-#include "tests/support/surfaces.h"
 
 namespace {
 
@@ -42,7 +42,9 @@ struct Rgb {
     int r, g, b;
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
 };
-std::ostream& operator<<(std::ostream& os, const Rgb& c) { return os << "(" << c.r << ", " << c.g << ", " << c.b << ")"; }
+std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
 
 int channel(unsigned long pixel, unsigned long mask) {
     if (!mask) return 0;
@@ -156,19 +158,19 @@ TEST_F(WindowPixels, FrameReachesTheWindowAtTheLayoutPositions) {
     // A drawn and flipped frame shows on the server with the default theme's colours at the section positions.
     const Capture c = showFrame({60, 70, 80});
     ASSERT_FALSE(c.pixels.empty());
-    EXPECT_EQ(c.at(0, 0), (Rgb{60, 70, 80}));        // background
-    EXPECT_EQ(c.at(106, 77), (Rgb{132, 151, 171}));  // pattern frame corner
-    EXPECT_EQ(c.at(108, 87), (Rgb{216, 255, 255}));  // row 00, beat colour
-    EXPECT_EQ(c.at(122, 79), (Rgb{240, 245, 252}));  // "CHANNEL" of channel 0
-    EXPECT_EQ(c.at(121, 78), (Rgb{102, 110, 120}));  // header band of the cursor channel
-    EXPECT_EQ(c.at(121, 86), (Rgb{132, 140, 148}));  // cursor box, row 0 column 0
-    EXPECT_EQ(c.at(41, 30), (Rgb{102, 110, 120}));   // scope of the cursor channel
-    EXPECT_EQ(c.at(50, 45), (Rgb{180, 186, 194}));   // silent trace on the centre line
-    EXPECT_EQ(c.at(7, 7), (Rgb{240, 245, 252}));     // fresh message, top-left of S
-    EXPECT_EQ(c.at(95, 97), (Rgb{216, 255, 255}));   // speed 3
-    EXPECT_EQ(c.at(540, 78), (Rgb{84, 93, 102}));    // order title band, no focus
-    EXPECT_EQ(c.at(600, 200), (Rgb{84, 93, 102}));   // meter background
-    EXPECT_EQ(c.at(600, 300), (Rgb{180, 186, 194})); // meter bar at level 0.5 (from y 282)
+    EXPECT_EQ(c.at(0, 0), (Rgb{60, 70, 80}));         // background
+    EXPECT_EQ(c.at(106, 77), (Rgb{132, 151, 171}));   // pattern frame corner
+    EXPECT_EQ(c.at(108, 87), (Rgb{216, 255, 255}));   // row 00, beat colour
+    EXPECT_EQ(c.at(122, 79), (Rgb{240, 245, 252}));   // "CHANNEL" of channel 0
+    EXPECT_EQ(c.at(121, 78), (Rgb{102, 110, 120}));   // header band of the cursor channel
+    EXPECT_EQ(c.at(121, 86), (Rgb{132, 140, 148}));   // cursor box, row 0 column 0
+    EXPECT_EQ(c.at(41, 30), (Rgb{102, 110, 120}));    // scope of the cursor channel
+    EXPECT_EQ(c.at(50, 45), (Rgb{180, 186, 194}));    // silent trace on the centre line
+    EXPECT_EQ(c.at(7, 7), (Rgb{240, 245, 252}));      // fresh message, top-left of S
+    EXPECT_EQ(c.at(95, 97), (Rgb{216, 255, 255}));    // speed 3
+    EXPECT_EQ(c.at(540, 78), (Rgb{84, 93, 102}));     // order title band, no focus
+    EXPECT_EQ(c.at(600, 200), (Rgb{84, 93, 102}));    // meter background
+    EXPECT_EQ(c.at(600, 300), (Rgb{180, 186, 194}));  // meter bar at level 0.5 (from y 282)
 }
 
 TEST_F(WindowPixels, StartUpFadeHalfwayShowsHalfTheTheme) {
@@ -199,7 +201,8 @@ TEST_F(ScaledWindowPixels, ScaledWindowShowsEveryFramePixelAsATwoByTwoBlock) {
             const uint32_t p = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(screen->pixels) +
                                                                  (y / 2) * screen->pitch)[x / 2];
             const Rgb want{int(p >> f->Rshift & 0xFF), int(p >> f->Gshift & 0xFF), int(p >> f->Bshift & 0xFF)};
-            if (!(c.at(x, y) == want) && ++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << c.at(x, y) << " wanted " << want;
+            if (!(c.at(x, y) == want) && ++wrong <= 5)
+                ADD_FAILURE() << "at " << x << "," << y << ": " << c.at(x, y) << " wanted " << want;
         }
     EXPECT_EQ(wrong, 0);
     // Spot checks against the known layout, doubled: the pattern frame corner and the fresh message's S.

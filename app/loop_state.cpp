@@ -1,0 +1,3 @@
+#include "app/loop_state.h"
+
+MainLoop mainLoop;
