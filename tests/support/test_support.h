@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -74,31 +73,6 @@ inline std::string stderrOf(const std::function<void()>& f) {
     dup2(saved, 2);
     close(saved);
     return readText(path);
-}
-
-// Runs work in a forked child and returns the text it hands back; the child
-// never returns into the test framework.
-inline std::string inChild(const std::function<std::string()>& work) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string answer = work();
-        ssize_t unused = write(fds[1], answer.data(), answer.size());
-        (void)unused;
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string answer;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) answer.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) answer += " [child did not exit cleanly]";
-    return answer;
 }
 
 // A real video mode on SDL's dummy driver: the event queue works without a display.

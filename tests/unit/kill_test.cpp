@@ -30,6 +30,7 @@
 
 #include "app/file_commands.h"
 #include "song/bytes.h"
+#include "tests/support/child.h"
 #include "tests/support/test_support.h"
 #include "ui/status.h"
 

@@ -28,6 +28,7 @@
 #include "app/recovery_startup.h"
 #include "song/bytes.h"
 #include "song/recovery_copy.h"
+#include "tests/support/child.h"
 #include "tests/support/keys.h"
 #include "tests/support/test_support.h"
 #include "ui/draw.h"
