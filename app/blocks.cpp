@@ -255,28 +255,23 @@ static void rowChannels(bool all, int& first, int& last) {
     }
 }
 
-void insertRow(bool allChannels) {
+// Rows below the cursor move one row by `step` (+1 down, -1 up): the row
+// moving in from the far end of the pattern is empty, the one pushed past it
+// drops off.
+static void moveRows(bool allChannels, int step, const char* done) {
     if (!inPattern()) return;
     int first, last;
     rowChannels(allChannels, first, last);
     const int row = transport.currentRow;
+    const int from = step > 0 ? RowsPerPattern - 1 : row;  // filled first, so no value is read after it moved
+    const int to = step > 0 ? row : RowsPerPattern - 1;    // left empty
     int changed = 0;
     for (int f = first * 4; f < last * 4 + 4; ++f) {
-        for (int r = RowsPerPattern - 1; r > row; --r) changed += put(r, f, valueAt(r - 1, f));
-        changed += put(row, f, 0);
+        for (int r = from; r != to; r -= step) changed += put(r, f, valueAt(r - step, f));
+        changed += put(to, f, 0);
     }
-    showStatus(changed ? "ROW INSERTED" : "NOTHING TO MOVE");
+    showStatus(changed ? done : "NOTHING TO MOVE");
 }
 
-void removeRow(bool allChannels) {
-    if (!inPattern()) return;
-    int first, last;
-    rowChannels(allChannels, first, last);
-    const int row = transport.currentRow;
-    int changed = 0;
-    for (int f = first * 4; f < last * 4 + 4; ++f) {
-        for (int r = row; r < RowsPerPattern - 1; ++r) changed += put(r, f, valueAt(r + 1, f));
-        changed += put(RowsPerPattern - 1, f, 0);
-    }
-    showStatus(changed ? "ROW REMOVED" : "NOTHING TO MOVE");
-}
+void insertRow(bool allChannels) { moveRows(allChannels, +1, "ROW INSERTED"); }
+void removeRow(bool allChannels) { moveRows(allChannels, -1, "ROW REMOVED"); }
